@@ -1,0 +1,11 @@
+#include <string>
+#include <vector>
+
+#include "app/wizard_main.h"
+#include "cli/cli_main.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    if (IsCliInvocation(args)) return RunCli(args);
+    return RunWizard(argc, argv);
+}

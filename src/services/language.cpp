@@ -1,0 +1,90 @@
+#include "services/language.h"
+
+#include <algorithm>
+
+#include "services/shared_functions.h"
+
+namespace {
+
+std::unique_ptr<TLanguage>& LanguageSlot() {
+    static std::unique_ptr<TLanguage> slot;
+    return slot;
+}
+
+// Blanks around keys and values are dropped; a value in matching quotes loses them.
+std::string ProfileValue(std::string_view raw) {
+    std::string v = Trim(raw);
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+    if (v.size() > 2047) v.resize(2047);
+    return v;
+}
+
+}  // namespace
+
+TLanguage::TLanguage(std::string fileName) : languageFile_(std::move(fileName)) {
+    // Our own reader of the profile-file format: sections in brackets, one
+    // key=value per line, keys without regard to case, first occurrence wins.
+    std::string text = LoadTextFile(languageFile_);
+    std::vector<std::pair<std::string, std::string>> entries;
+    bool inMessages = false;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t eol = text.find_first_of("\r\n", pos);
+        if (eol == std::string::npos) eol = text.size();
+        std::string line = Trim(std::string_view(text).substr(pos, eol - pos));
+        pos = eol + 1;
+        if (line.empty() || line[0] == ';') continue;
+        if (line.front() == '[') {
+            std::size_t close = line.find(']');
+            std::string name = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            inMessages = SameText(name, "Messages");
+            continue;
+        }
+        if (!inMessages) continue;
+        std::size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = Trim(line.substr(0, eq));
+        if (key.empty()) continue;
+        bool seen = std::any_of(entries.begin(), entries.end(),
+                                [&](const auto& e) { return SameText(e.first, key); });
+        if (!seen) entries.emplace_back(key, ProfileValue(line.substr(eq + 1)));
+    }
+    for (auto& [key, value] : entries) messages_.push_back(key + "=" + value);
+    std::stable_sort(messages_.begin(), messages_.end(),
+                     [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+}
+
+std::string TLanguage::Lookup(std::string_view key) const {
+    // Sorted without regard to case, so bisect on the key part.
+    auto keyOf = [](const std::string& line) { return std::string_view(line).substr(0, line.find('=')); };
+    auto it = std::lower_bound(messages_.begin(), messages_.end(), key,
+                               [&](const std::string& line, std::string_view k) { return CompareText(keyOf(line), k) < 0; });
+    for (; it != messages_.end() && SameText(keyOf(*it), key); ++it) return it->substr(it->find('=') + 1);
+    return {};
+}
+
+TLanguage* AppLanguage() { return LanguageSlot().get(); }
+
+void SetAppLanguage(std::unique_ptr<TLanguage> language) { LanguageSlot() = std::move(language); }
+
+std::string Translate(std::string_view text, std::string_view params) {
+    std::string result(text);
+    TLanguage* table = AppLanguage();
+    if (!table) return result;
+    std::string translated = table->Lookup(HexEncode(Md5Digest(text)));
+    if (!translated.empty()) result = translated;
+    SubstituteParams(result, params);
+    return result;
+}
+
+std::string Params(std::initializer_list<std::string_view> values) {
+    std::string out;
+    bool first = true;
+    for (auto v : values) {
+        if (!first) out += "\r\n";
+        out.append(v);
+        first = false;
+    }
+    return out;
+}

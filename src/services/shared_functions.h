@@ -1,0 +1,73 @@
+#pragma once
+// Text, file and path functions shared by every subsystem. Texts are byte
+// strings (UTF-8); positions are 1-based; folders have no trailing "/".
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "services/exceptions.h"
+
+using TStringList = std::vector<std::string>;
+
+// Whole content of the file; empty when it is missing or cannot be read.
+std::string LoadTextFile(const std::string& fileName);
+// Creates or truncates the file and writes text; raises EOSError on failure.
+void SaveTextFile(std::string_view text, const std::string& fileName);
+// Writes to a temporary name in the same folder and renames it into place, so a
+// crash or a full disk never leaves a half-written file. Raises EOSError.
+void SaveTextFileAtomic(std::string_view text, const std::string& fileName);
+
+std::string ExtractSection(std::string_view text, std::string_view marker, int n);
+void SplitFirst(std::string_view text, std::string_view sep, std::string& head, std::string& tail);
+void SplitToList(std::string_view text, std::string_view sep, TStringList& list);
+int GetIntField(std::string_view text, std::string_view sep, int index, int defaultValue);
+void ReplaceAll(std::string& text, std::string_view find, std::string_view replacement, bool caseSensitive);
+std::string TrimChar(std::string_view text, char c);
+
+int FindCharInSet(std::string_view text, const bool (&charSet)[256], int from, bool inSet);
+int FindCharFrom(std::string_view text, std::string_view chars, int from, bool inSet);
+int PosFrom(std::string_view sub, std::string_view text, int from);
+int PosFromNoCase(std::string_view sub, std::string_view text, int from);
+int LastPosBefore(std::string_view sub, std::string_view text, int from);
+
+std::string HexEncode(std::string_view bytes);
+std::string Md5Digest(std::string_view text);  // 16 raw bytes
+
+void SubstituteParams(std::string& text, std::string_view params);
+std::string FormatDuration(std::int64_t seconds);
+void LineColumnOf(std::string_view text, int position, int& column, bool forward, int& line);
+std::string RemoveExtension(std::string_view fileName);
+
+// Folder for temporary files: $XDG_RUNTIME_DIR when set, otherwise "/tmp".
+std::string GetTempFolder();
+// Private per-user working folder, created with mode 0700:
+// $XDG_RUNTIME_DIR/orvalis, else /tmp/orvalis-<uid>. A folder that is a link
+// or belongs to another user is refused with EOSError, never used.
+std::string GetAppTempFolder();
+// Deletes the folder's contents depth first (and the folder unless keepFolder).
+// Symbolic links are removed themselves, never followed. Failures are ignored.
+void DeleteTree(const std::string& folder, bool keepFolder);
+bool ForceFolders(std::string base, std::string path, bool skipLast);
+std::string RelativePath(std::string_view path, std::string_view baseFolder);
+std::uint32_t FileSize32(const std::string& fileName);
+// Stores data as memberName in the zip archive (created when missing; a member
+// of the same name is replaced; deflate level 6). Raises EOSError on failure.
+void ZipBuffer(const std::string& archiveName, const std::string& memberName, std::string_view data,
+               const std::string& password = {});
+
+// Small helpers used across the program.
+bool FileExists(const std::string& fileName);     // a regular file (links followed)
+bool DirectoryExists(const std::string& folder);  // a folder (links followed)
+std::string ExtractFileName(std::string_view path);
+std::string ExtractFileDir(std::string_view path);  // without trailing "/" (except "/")
+std::string ExtractFileExt(std::string_view path);  // with its dot, or empty
+std::string JoinPath(std::string_view folder, std::string_view name);
+std::string UpperCase(std::string_view text);      // ASCII letters only
+std::string LowerCase(std::string_view text);      // ASCII letters only
+bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
+int CompareText(std::string_view a, std::string_view b);
+std::string Trim(std::string_view text);  // blanks and control characters at both ends
+// Whole decimal number, or "0x"/"0X" hexadecimal; false when it is not one.
+bool TryStrToInt(std::string_view text, long long& value);
+int StrToIntDef(std::string_view text, int defaultValue);
