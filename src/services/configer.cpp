@@ -1,0 +1,110 @@
+#include "services/configer.h"
+
+#include <algorithm>
+
+#include "platform/exe_dir.h"
+#include "services/language.h"
+
+namespace {
+
+std::unique_ptr<TConfiger>& ConfigerSlot() {
+    static std::unique_ptr<TConfiger> slot;
+    return slot;
+}
+
+std::string JoinKey(const std::string& section, const std::string& key) {
+    std::string s = TrimChar(section, '.'), k = TrimChar(key, '.');
+    if (s.empty()) return k;
+    if (k.empty()) return s;
+    return s + "." + k;
+}
+
+}  // namespace
+
+TConfiger::TConfiger(std::unique_ptr<TCustomIniFile> store) : store_(std::move(store)) {
+    if (!AppLanguage()) {
+        std::string name = ReadString("Options", "General.LangFile");
+        if (name.empty()) name = "default.lng";
+        SetAppLanguage(std::make_unique<TLanguage>(JoinPath(ExeDir(), name)));
+    }
+}
+
+TConfiger::~TConfiger() {
+    try {
+        store_->SaveFile();
+    } catch (...) {
+        // A destructor must not throw; the caller that cares saves explicitly.
+    }
+}
+
+std::string TConfiger::ReadString(const std::string& section, const std::string& key) {
+    return store_->ReadValue(section, key, "");
+}
+
+void TConfiger::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+    store_->WriteValue(section, key, value);
+}
+
+bool TConfiger::ReadBool(const std::string& section, const std::string& key) {
+    long long v;
+    std::string text = ReadString(section, key);
+    if (text.empty() || text[0] == '$') return false;
+    return TryStrToInt(text, v) && v != 0;
+}
+
+void TConfiger::WriteBool(const std::string& section, const std::string& key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+TConfiger* AppConfiger() { return ConfigerSlot().get(); }
+
+void SetAppConfiger(std::unique_ptr<TConfiger> configer) { ConfigerSlot() = std::move(configer); }
+
+std::string TMemIniFile::ReadValue(const std::string& section, const std::string& key,
+                                   const std::string& defaultValue) {
+    std::string path = JoinKey(section, key);
+    for (const auto& [k, v] : entries_)
+        if (k == path) return v;
+    return defaultValue;
+}
+
+void TMemIniFile::WriteValue(const std::string& section, const std::string& key, const std::string& value) {
+    std::string path = JoinKey(section, key);
+    for (auto& [k, v] : entries_)
+        if (k == path) {
+            v = value;
+            return;
+        }
+    entries_.emplace_back(path, value);
+}
+
+void TMemIniFile::ListKeys(const std::string& section, TStringList& list) {
+    list.clear();
+    std::string prefix = TrimChar(section, '.') + ".";
+    for (const auto& [k, v] : entries_)
+        if (k.compare(0, prefix.size(), prefix) == 0 && k.find('.', prefix.size()) == std::string::npos)
+            list.push_back(k.substr(prefix.size()));
+}
+
+void TMemIniFile::ListSections(TStringList& list) {
+    list.clear();
+    for (const auto& [k, v] : entries_) {
+        std::string top = k.substr(0, k.find('.'));
+        if (std::find(list.begin(), list.end(), top) == list.end()) list.push_back(top);
+    }
+}
+
+void TMemIniFile::ListKeyValues(const std::string& section, TStringList& list) {
+    ListKeys(section, list);
+    for (auto& name : list) name += "=" + ReadValue(section, name, "");
+}
+
+void TMemIniFile::DeleteSection(const std::string& section) {
+    std::string s = TrimChar(section, '.');
+    std::erase_if(entries_, [&](const auto& e) { return e.first == s || e.first.compare(0, s.size() + 1, s + ".") == 0; });
+}
+
+void TMemIniFile::DeleteEntry(const std::string& section, const std::string& key) {
+    std::string path = JoinKey(section, key);
+    std::erase_if(entries_, [&](const auto& e) { return e.first == path; });
+}

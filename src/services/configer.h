@@ -1,0 +1,57 @@
+#pragma once
+// The configuration service: the single door through which every subsystem
+// reads and writes its settings, by section and key, all values as text.
+#include <memory>
+#include <string>
+
+#include "services/custom_ini_file.h"
+
+class TConfiger {
+public:
+    // Serves settings from the given store (the XML configuration file in the
+    // program; any store in tests). Creates the language table when none
+    // exists yet, from "Options" / "General.LangFile" (default "default.lng")
+    // joined to ExeDir.
+    explicit TConfiger(std::unique_ptr<TCustomIniFile> store);
+    // Writes the store (SaveFile), then frees it.
+    ~TConfiger();
+
+    TConfiger(const TConfiger&) = delete;
+    TConfiger& operator=(const TConfiger&) = delete;
+
+    // The underlying store; callers use it only to ask for an immediate SaveFile.
+    TCustomIniFile& Ini() { return *store_; }
+
+    // Stored value, or empty text when absent. Callers apply their own defaults.
+    std::string ReadString(const std::string& section, const std::string& key);
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
+    // True for a whole number other than 0 ("0x" prefix: hexadecimal); false otherwise.
+    bool ReadBool(const std::string& section, const std::string& key);
+    void WriteBool(const std::string& section, const std::string& key, bool value);
+
+private:
+    std::unique_ptr<TCustomIniFile> store_;
+};
+
+// The program's configuration service; null until it is opened.
+TConfiger* AppConfiger();
+void SetAppConfiger(std::unique_ptr<TConfiger> configer);
+
+// A store kept in memory only; for tests and for runs that must not touch the
+// user's configuration. Sections and keys are joined with "." as in the file.
+class TMemIniFile : public TCustomIniFile {
+public:
+    TMemIniFile() : TCustomIniFile("") {}
+    std::string ReadValue(const std::string& section, const std::string& key,
+                          const std::string& defaultValue) override;
+    void WriteValue(const std::string& section, const std::string& key, const std::string& value) override;
+    void ListKeys(const std::string& section, TStringList& list) override;
+    void ListSections(TStringList& list) override;
+    void ListKeyValues(const std::string& section, TStringList& list) override;
+    void DeleteSection(const std::string& section) override;
+    void DeleteEntry(const std::string& section, const std::string& key) override;
+    void SaveFile() override {}
+
+private:
+    std::vector<std::pair<std::string, std::string>> entries_;  // "Section.Key" -> value, in order
+};
