@@ -37,6 +37,17 @@ private:
 TConfiger* AppConfiger();
 void SetAppConfiger(std::unique_ptr<TConfiger> configer);
 
+// Where the configuration file lives: beside the executable when that folder
+// is writable, otherwise $XDG_CONFIG_HOME/orvalis/orvalis.conf.xml.
+std::string ConfigFileName();
+// Opens the configuration file (creating it on first start) as AppConfiger.
+// A file that cannot be loaded gives false with the message in errorMessage,
+// and the file is left exactly as it was. Every front end calls this before
+// doing real work; on false it shows the message and exits with status 2.
+bool OpenAppConfiger(std::string& errorMessage);
+// Destroys AppConfiger, which writes the configuration file.
+void CloseAppConfiger();
+
 // A store kept in memory only; for tests and for runs that must not touch the
 // user's configuration. Sections and keys are joined with "." as in the file.
 class TMemIniFile : public TCustomIniFile {
