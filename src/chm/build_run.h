@@ -1,0 +1,40 @@
+#pragma once
+// One build run, shared by the wizard and the headless front end: the search
+// stage scans the chosen paths into the collection, the database stage turns
+// the collection into the compiled catalogue and puts it in place.
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TMP3Collection;
+
+// Raised for every entry the scan handles; setting cancel stops the scan.
+using TFoundEvent = std::function<void(const std::string& path, bool& cancel)>;
+// Page generation progress: stage 2..5 with the pages written so far, then (0, 0).
+using TStageEvent = std::function<void(int stage, int progress)>;
+// Compiler progress; returns whether to go on.
+using TCompileProgressEvent = std::function<bool(const std::string& status, int percent, const std::string& line)>;
+
+// Search stage: clears the collection, then scans each path in order (a folder
+// with all its subfolders, or a single file). Returns false when cancelled.
+bool RunSearchStage(TMP3Collection& collection, const std::vector<std::string>& paths, const TFoundEvent& onFound);
+
+struct TDatabaseRequest {
+    std::string OutputPath;      // the chosen database file name ("Session" / "DBFilename")
+    std::optional<int> PlaceTo;  // where it goes; unset: "Session" / "PlaceTo" from the configuration
+    TStageEvent OnStage;
+    TCompileProgressEvent OnCompileProgress;
+};
+
+struct TDatabaseResult {
+    bool Done = false;                       // the database is in place at DatabasePath
+    std::string DatabasePath;                // where it was placed (or would have been)
+    std::string Message;                     // why there is no database, when !Done
+    std::vector<std::string> CompilerLines;  // the compiler's last lines, for the failure report
+};
+
+// Database stage: does nothing (Done false, a message saying so) for an empty
+// collection; otherwise generates, compiles and places the database.
+// Errors of the run (missing data archive, unwritable page) propagate as exceptions.
+TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequest& request);
