@@ -1,9 +1,14 @@
 #include "services/configer.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/exe_dir.h"
 #include "services/language.h"
+#include "text/xml_config.h"
 
 namespace {
 
@@ -59,6 +64,68 @@ void TConfiger::WriteBool(const std::string& section, const std::string& key, bo
 TConfiger* AppConfiger() { return ConfigerSlot().get(); }
 
 void SetAppConfiger(std::unique_ptr<TConfiger> configer) { ConfigerSlot() = std::move(configer); }
+
+std::string ConfigFileName() {
+    std::string name = RemoveExtension(ExtractFileName(ExePath()));
+    if (name.empty()) name = "orvalis";
+    name += ".conf.xml";
+    const std::string& exeDir = ExeDir();
+    if (!exeDir.empty() && ::access(exeDir.c_str(), W_OK | X_OK) == 0) return JoinPath(exeDir, name);
+
+    // An installed program's folder is not ours to write: use the XDG place.
+    std::string base;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        std::string homeDir = home && *home ? home : "";
+        if (homeDir.empty())
+            if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) homeDir = pw->pw_dir;
+        base = JoinPath(homeDir.empty() ? "/tmp" : homeDir, ".config");
+    }
+    return JoinPath(JoinPath(base, "orvalis"), name);
+}
+
+bool OpenAppConfiger(std::string& errorMessage) {
+    if (AppConfiger()) return true;
+    const std::string fileName = ConfigFileName();
+    try {
+        ForceFolders("", fileName, true);
+        auto store = std::make_unique<TXMLConfig>(fileName, true);
+        SetAppConfiger(std::make_unique<TConfiger>(std::move(store)));
+    } catch (const Exception& e) {
+        // Nothing was written: a file that does not load stays as it is.
+        errorMessage = e.Message();
+        return false;
+    }
+    return true;
+}
+
+void CloseAppConfiger() { SetAppConfiger(nullptr); }
+
+void CopySection(TCustomIniFile& source, TCustomIniFile& target, const std::string& path,
+                 const std::string& prefix) {
+    if (auto* xml = dynamic_cast<TXMLConfig*>(&source))
+        TXMLConfig::CopySection(*xml, target, path, prefix);
+    else if (auto* mem = dynamic_cast<TMemIniFile*>(&source))
+        mem->CopySectionTo(target, path, prefix);
+}
+
+void TMemIniFile::CopySectionTo(TCustomIniFile& target, const std::string& path, const std::string& prefix) const {
+    if (path.empty()) return;
+    const std::string below = path + ".";
+    const std::string section = prefix.empty() ? path : prefix + "." + path;
+    for (const auto& [k, v] : entries_) {
+        if (k.size() <= below.size() || !SameText(std::string_view(k).substr(0, below.size()), below)) continue;
+        std::string rest = k.substr(below.size());
+        std::size_t dot = rest.rfind('.');
+        if (dot == std::string::npos)
+            target.WriteValue(section, rest, v);
+        else
+            target.WriteValue(section + "." + rest.substr(0, dot), rest.substr(dot + 1), v);
+    }
+}
 
 std::string TMemIniFile::ReadValue(const std::string& section, const std::string& key,
                                    const std::string& defaultValue) {

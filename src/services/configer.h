@@ -48,6 +48,12 @@ bool OpenAppConfiger(std::string& errorMessage);
 // Destroys AppConfiger, which writes the configuration file.
 void CloseAppConfiger();
 
+// Copies every value below the group path of source into target with
+// WriteValue, keeping the full dotted section (after prefix + "." when prefix
+// is not empty). Works for the XML configuration file and the in-memory store.
+void CopySection(TCustomIniFile& source, TCustomIniFile& target, const std::string& path,
+                 const std::string& prefix);
+
 // A store kept in memory only; for tests and for runs that must not touch the
 // user's configuration. Sections and keys are joined with "." as in the file.
 class TMemIniFile : public TCustomIniFile {
@@ -62,6 +68,8 @@ public:
     void DeleteSection(const std::string& section) override;
     void DeleteEntry(const std::string& section, const std::string& key) override;
     void SaveFile() override {}
+    // CopySection for this store.
+    void CopySectionTo(TCustomIniFile& target, const std::string& path, const std::string& prefix) const;
 
 private:
     std::vector<std::pair<std::string, std::string>> entries_;  // "Section.Key" -> value, in order

@@ -1,6 +1,7 @@
 #include "services/tree.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "services/exceptions.h"
 #include "services/language.h"
@@ -30,17 +31,17 @@ TTree* TTree::Remove(int index) {
 void TTree::Delete(int index) { delete Remove(index); }
 
 void TTree::Clear() {
-    // Destroying a child removes every occurrence of it from this list, so a
-    // child that was added twice is destroyed once.
-    while (!children_.empty()) {
-        TTree* last = children_.back();
-        if (last->parent_ != this) {
-            // Held without being owned through the parent link: take every
-            // occurrence out first so the destructor cannot miss one.
-            children_.erase(std::remove(children_.begin(), children_.end(), last), children_.end());
-            last->parent_ = nullptr;
-        }
-        delete last;
+    // Detach the whole list first so each destruction does not search it
+    // again; a child held twice is destroyed once.
+    std::vector<TTree*> children;
+    children.swap(children_);
+    std::unordered_set<TTree*> destroyed;
+    destroyed.reserve(children.size());
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        TTree* child = *it;
+        if (!destroyed.insert(child).second) continue;
+        child->parent_ = nullptr;
+        delete child;
     }
 }
 
