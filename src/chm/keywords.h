@@ -1,0 +1,70 @@
+#pragma once
+// Index keywords of contents entries: where each keyword came from, which
+// origins the index lists, and how keywords are taken from a page's HTML.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class TChmTree;
+class TChmTreeItem;
+
+// Origin of a keyword. The order is part of the stored project format: level 3
+// comes before level 2.
+enum TKeywordKind : std::uint8_t {
+    kkUnknown = 0,
+    kkRemoved = 1,
+    kkUser = 2,    // set by the program
+    kkKeyTag = 3,  // meta keywords tag
+    kkB = 4,       // bold or strong
+    kkI = 5,       // italic or emphasised
+    kkU = 6,       // underlined
+    kkH1 = 7,
+    kkH3 = 8,
+    kkH2 = 9,
+    kkH4 = 10,
+    kkH5 = 11,
+    kkH6 = 12,
+    kkH7 = 13,
+};
+constexpr int KeywordKindCount = 14;
+
+// A set of kinds: bit n for kind n; kinds above 15 are never members.
+using TKeywordKindSet = std::uint16_t;
+
+constexpr TKeywordKindSet KindBit(int kind) {
+    return kind >= 0 && kind <= 15 ? static_cast<TKeywordKindSet>(1u << kind) : TKeywordKindSet{0};
+}
+constexpr bool HasKind(TKeywordKindSet set, int kind) { return (set & KindBit(kind)) != 0; }
+
+// Letter of a kind in the project store: "?", "-", "+", "K", "B", "I", "U", "1", "3", "2", ...
+char KeywordKindLetter(TKeywordKind kind);
+// Kind of a heading level 1..7 (kkUnknown for any other level).
+TKeywordKind HeadingKind(int level);
+
+// The keyword options of section "Options".
+struct TKeywordOptions {
+    int MaxLength = 32;
+    int MinLength = 4;
+    TKeywordKindSet Kinds = KindBit(kkUser);  // always holds kkUser
+    bool IgnoreCase = false;
+};
+// Reads "Options" / "Preferences.Keywords.*" through AppConfiger(); defaults
+// for whatever is missing (all defaults when there is no configuration).
+TKeywordOptions ReadKeywordOptions();
+// Applies the options to a tree: length limits, listed kinds and the keyword
+// index's letter-case folding. Run it before any keyword is added.
+void LoadKeywordOptions(TChmTree& tree);
+
+// Registers a keyword set by the program ("," becomes a blank); an existing
+// keyword of the entry becomes a program-set one. No length limit applies.
+void AddUserKeyword(TChmTreeItem& entry, std::string_view text);
+// Splits an HTML fragment at commas into keywords of one kind and registers
+// those that are new for the entry.
+void AddKeywords(TChmTreeItem& entry, std::string_view text, TKeywordKind kind, bool checkLength);
+// Rebuilds the entry's keywords from a page: its program-set keywords (now
+// within the length limits) and those of the page's meta keywords, bold,
+// strong, italic, emphasised, underlined and heading elements.
+void ExtractKeywords(TChmTreeItem& entry, std::string_view pageText);
+// 0-based position of a keyword in the entry's KeywordList (letter case
+// ignored), -1 when absent.
+int KeywordIndexOf(const TChmTreeItem& entry, std::string_view keyword);
