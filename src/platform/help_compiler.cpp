@@ -1,0 +1,279 @@
+#include "platform/help_compiler.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "services/language.h"
+#include "services/shared_functions.h"
+
+extern char** environ;
+
+namespace {
+
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    ~FileDescriptor() { Close(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int& Get() { return fd_; }
+    void Close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// A child that is still running when we leave (a callback threw) is killed
+// and reaped, so no zombie or orphaned compiler is left behind.
+class ChildProcess {
+public:
+    ~ChildProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            Wait();
+        }
+    }
+    pid_t& Pid() { return pid_; }
+    int Wait() {
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        return status;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+class FileRemover {
+public:
+    explicit FileRemover(std::string name) : name_(std::move(name)) {}
+    ~FileRemover() { ::unlink(name_.c_str()); }
+    FileRemover(const FileRemover&) = delete;
+    FileRemover& operator=(const FileRemover&) = delete;
+
+private:
+    std::string name_;
+};
+
+class SpawnActions {
+public:
+    SpawnActions() { ::posix_spawn_file_actions_init(&actions_); }
+    ~SpawnActions() { ::posix_spawn_file_actions_destroy(&actions_); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+    posix_spawn_file_actions_t* Get() { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+};
+
+class SpawnAttributes {
+public:
+    SpawnAttributes() { ::posix_spawnattr_init(&attr_); }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attr_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    posix_spawnattr_t* Get() { return &attr_; }
+
+private:
+    posix_spawnattr_t attr_;
+};
+
+std::string SectionName(const std::string& trimmedLine) {
+    if (trimmedLine.size() < 2 || trimmedLine.front() != '[') return {};
+    std::size_t close = trimmedLine.find(']');
+    if (close == std::string::npos) return {};
+    return Trim(std::string_view(trimmedLine).substr(1, close - 1));
+}
+
+// The project as chmcmd needs it: every "[OPTIONS]" section names the output
+// file, and any "Compiled file" of the project's own is dropped, because the
+// result must land beside the project under its base name. Collects the
+// entries of "[Files]" on the way.
+std::string ProjectForChmcmd(const std::string& text, const std::string& chmName, TStringList& files) {
+    const std::string outputLine = "Compiled file=" + chmName;
+    std::string result;
+    std::string section;
+    bool hasOptions = false;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        start = end + 1;
+
+        std::string trimmed = Trim(line);
+        std::string header = SectionName(trimmed);
+        if (!header.empty()) {
+            section = UpperCase(header);
+            result += line + "\r\n";
+            if (section == "OPTIONS") {
+                hasOptions = true;
+                result += outputLine + "\r\n";
+            }
+            continue;
+        }
+        if (section == "OPTIONS") {
+            std::size_t eq = trimmed.find('=');
+            if (eq != std::string::npos && SameText(Trim(trimmed.substr(0, eq)), "Compiled file")) continue;
+        } else if (section == "FILES" && !trimmed.empty() && trimmed[0] != ';') {
+            files.push_back(trimmed);
+        }
+        result += line + "\r\n";
+    }
+    if (!hasOptions) result = "[OPTIONS]\r\n" + outputLine + "\r\n\r\n" + result;
+    return result;
+}
+
+// Messages carry file names and numbers; they must read right even before a
+// language table exists (Translate substitutes only through the table).
+std::string Say(std::string_view text, std::initializer_list<std::string_view> params = {}) {
+    std::string joined = Params(params);
+    std::string result = Translate(text, joined);
+    if (!AppLanguage()) SubstituteParams(result, joined);
+    return result;
+}
+
+void Report(const THelpMessageCallback& onMessage, const std::string& text) {
+    if (onMessage) onMessage(text);
+}
+
+void DeliverLines(std::string& pending, const THelpMessageCallback& onMessage, bool flushAll) {
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = pending.find('\n', start);
+        if (end == std::string::npos) break;
+        std::string line = pending.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        start = end + 1;
+        Report(onMessage, line);
+    }
+    pending.erase(0, start);
+    if (flushAll && !pending.empty()) {
+        std::string line;
+        line.swap(pending);
+        if (line.back() == '\r') line.pop_back();
+        Report(onMessage, line);
+    }
+}
+
+}  // namespace
+
+bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallback& onMessage,
+                        const THelpFileCallback& onFile) {
+    const std::string program = kHelpCompilerProgram;
+    const std::string folder = ExtractFileDir(projectFile);
+    const std::string baseName = RemoveExtension(ExtractFileName(projectFile));
+    const std::string chmName = baseName + ".chm";
+    const std::string chmFile = JoinPath(folder.empty() ? "." : folder, chmName);
+
+    if (!FileExists(projectFile)) {
+        Report(onMessage, Say("The help project \"$1\" cannot be read.", {projectFile}));
+        return false;
+    }
+    TStringList files;
+    const std::string project = ProjectForChmcmd(LoadTextFile(projectFile), chmName, files);
+    for (const auto& file : files)
+        if (onFile && !onFile(file)) {
+            Report(onMessage, Say("Compilation stopped."));
+            return false;
+        }
+
+    // A file left from an earlier run of the same name must not pass for the result.
+    ::unlink(chmFile.c_str());
+
+    const std::string copyName = "." + baseName + ".chmcmd.hhp";
+    const std::string copyFile = JoinPath(folder.empty() ? "." : folder, copyName);
+    try {
+        SaveTextFile(project, copyFile);
+    } catch (const Exception& e) {
+        ::unlink(copyFile.c_str());
+        Report(onMessage, e.Message());
+        return false;
+    }
+    FileRemover removeCopy(copyFile);
+
+    FileDescriptor readEnd, writeEnd;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        Report(onMessage, Say("The help compiler \"$1\" could not be started: $2", {program, std::strerror(errno)}));
+        return false;
+    }
+    readEnd.Get() = fds[0];
+    writeEnd.Get() = fds[1];
+
+    SpawnActions actions;
+    ::posix_spawn_file_actions_addopen(actions.Get(), 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(actions.Get(), writeEnd.Get(), 1);
+    ::posix_spawn_file_actions_adddup2(actions.Get(), writeEnd.Get(), 2);
+    // chmcmd writes "Compiled file" relative to its working folder.
+    ::posix_spawn_file_actions_addchdir_np(actions.Get(), folder.empty() ? "." : folder.c_str());
+
+    SpawnAttributes attributes;
+    sigset_t noSignals, defaults;
+    sigemptyset(&noSignals);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    ::posix_spawnattr_setsigmask(attributes.Get(), &noSignals);
+    ::posix_spawnattr_setsigdefault(attributes.Get(), &defaults);
+    ::posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::string arg0 = program, arg1 = "--no-html-scan", arg2 = copyName;
+    char* argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
+
+    ChildProcess child;
+    int rc = ::posix_spawnp(&child.Pid(), program.c_str(), actions.Get(), attributes.Get(), argv, environ);
+    writeEnd.Close();
+    if (rc != 0) {
+        child.Pid() = -1;
+        if (rc == ENOENT)
+            Report(onMessage, Say("The help compiler \"$1\" was not found. Install it (Debian package "
+                                  "fp-utils) and try again.",
+                                  {program}));
+        else
+            Report(onMessage, Say("The help compiler \"$1\" could not be started: $2", {program, std::strerror(rc)}));
+        return false;
+    }
+
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(readEnd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        pending.append(buffer, static_cast<std::size_t>(n));
+        DeliverLines(pending, onMessage, false);
+    }
+    DeliverLines(pending, onMessage, true);
+    readEnd.Close();
+
+    int status = child.Wait();
+    if (WIFSIGNALED(status)) {
+        Report(onMessage,
+               Say("The help compiler \"$1\" was stopped by signal $2.", {program, std::to_string(WTERMSIG(status))}));
+        return false;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        Report(onMessage, Say("The help compiler \"$1\" failed with exit status $2.",
+                              {program, std::to_string(WEXITSTATUS(status))}));
+        return false;
+    }
+    if (!FileExists(chmFile)) {
+        Report(onMessage, Say("The help compiler \"$1\" did not write \"$2\".", {program, chmFile}));
+        return false;
+    }
+    return true;
+}
