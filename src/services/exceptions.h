@@ -26,3 +26,6 @@ private:
 
 // A file system or operating system call failed.
 ORVALIS_DECLARE_ERROR(EOSError, Exception);
+
+// A position outside a list: "List index out of bounds (%d)".
+ORVALIS_DECLARE_ERROR(EListError, Exception);
