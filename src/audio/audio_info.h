@@ -1,0 +1,118 @@
+#pragma once
+// The audio information record: eight texts and up to seven numbers that
+// describe one audio file, and the reader that fills them from the file.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "services/exceptions.h"
+#include "services/shared_functions.h"
+
+// Raised by ReadFile (through its format readers) when a file cannot be read;
+// the collection leaves such a file out. Files that cannot be opened raise
+// EOSError; every error derives from Exception.
+ORVALIS_DECLARE_ERROR(EAudioError, Exception);
+// A read needed past the end of the file.
+ORVALIS_DECLARE_ERROR(EReadError, EAudioError);
+// A tag value that must be a number is not one.
+ORVALIS_DECLARE_ERROR(EConvertError, EAudioError);
+
+// Text field numbers.
+enum TAudioText : int {
+    atArtist = 0,
+    atTitle = 1,
+    atAlbum = 2,
+    atYear = 3,
+    atComment = 4,
+    atTrack = 5,
+    atGenre = 6,
+    atFileName = 7,
+};
+constexpr int kAudioTextCount = 8;
+
+// Numeric field numbers. Every audio record has the first five; MPEG records
+// also have version and layer.
+enum TAudioNumber : int {
+    anPlayingTime = 0,  // whole seconds
+    anSampleRate = 1,   // Hz
+    anBitRate = 2,      // kbit/s
+    anChannelCode = 3,  // see TChannelCode
+    anFileSize = 4,     // bytes, low 32 bits
+    anMpegVersion = 5,  // 1 MPEG-1, 2 MPEG-2, 3 MPEG-2.5, 0 none
+    anMpegLayer = 6,    // 1, 2, 3, 0 none
+};
+constexpr int kAudioNumberCount = 5;
+constexpr int kMpegNumberCount = 7;
+
+enum TChannelCode : int {
+    ccUnknown = 0,
+    ccStereo = 1,
+    ccJointStereo = 2,
+    ccDualChannel = 3,
+    ccMono = 4,
+};
+
+// Channel code of a channel count: 1 mono, 2 stereo, anything else unknown.
+int ChannelCodeOf(int channels);
+
+// Nearest integer, halves to the even neighbour; NaN gives 0 and values
+// outside the 32-bit range are clamped.
+std::int32_t RoundHalfEven(double value);
+
+class TAudioInfo {
+public:
+    TAudioInfo();
+    virtual ~TAudioInfo() = default;
+
+    // Text field i (0 to 7); empty for any other i.
+    const std::string& GetText(int i) const;
+    // Stores the part of value before its first CR (the whole value without one).
+    void SetText(int i, std::string_view value);
+    // GetText(i) as a whole decimal number (leading blanks and a sign allowed),
+    // 0 when it is not one.
+    int GetTextAsNumber(int i) const;
+    // Numeric field i; 0 when i is not below NumberCount().
+    std::int32_t GetNumber(int i) const;
+    int NumberCount() const { return static_cast<int>(Numbers.size()); }
+
+    TStringList Texts;                  // always 8 entries
+    std::vector<std::int32_t> Numbers;  // none, 5 or 7 entries
+
+protected:
+    // 8 empty texts, text 7 := path, no numbers.
+    void ResetFor(const std::string& path);
+};
+
+class TMP3Info : public TAudioInfo {};
+
+class TBufferedFile;
+
+class TMP3Informer : public TMP3Info {
+protected:
+    // Fills the record from an MPEG audio file: ID3v2 first, ID3v1 for what is
+    // still empty, the file-name templates for a file without tags, then the
+    // stream numbers. Never raises for an existing file.
+    void ReadMpegFile(const std::string& path);
+    // Artist and title from the first matching file-name template; marks
+    // "Session" / "EmptyTags" in the configuration.
+    void ApplyFileNameTemplates(const std::string& path);
+};
+
+class TAudioInformer : public TMP3Informer {
+public:
+    // True for the extensions ".MP3", ".WMA", ".OGG", ".FLAC", ".M4A" in any case.
+    static bool IsAudioFile(std::string_view name);
+    // Fills the record from the file, picking the reader by extension. Raises
+    // an Exception (EOSError, EAudioError, ...) when a WMA, OGG, FLAC or M4A
+    // file cannot be read; MPEG files never raise once they exist.
+    void ReadFile(const std::string& path);
+};
+
+// The file-name templates: three lines each (regular expression, artist group,
+// title group). Loaded on first use from "fnametemplates.txt" beside the
+// executable unless set before; shared and read-only afterwards.
+const TStringList& FileNameTemplates();
+void SetFileNameTemplates(TStringList lines);
+// Replaces the list with the lines of the given file (empty when missing).
+void LoadFileNameTemplates(const std::string& fileName);

@@ -1,0 +1,244 @@
+#include "audio/mpeg.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "audio/audio_info.h"
+#include "audio/buffered_file.h"
+#include "services/shared_functions.h"
+
+namespace {
+
+// kbit/s by bit-rate index 1 to 14.
+const std::int32_t kBitRates[5][14] = {
+    {32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},  // MPEG-1 Layer I
+    {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},     // MPEG-1 Layer II
+    {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},      // MPEG-1 Layer III
+    {32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},     // MPEG-2/2.5 Layer I
+    {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},          // MPEG-2/2.5 Layers II, III
+};
+
+const std::int32_t kSampleRates[3][3] = {
+    {44100, 48000, 32000},  // MPEG-1
+    {22050, 24000, 16000},  // MPEG-2
+    {11025, 12000, 8000},   // MPEG-2.5
+};
+
+}  // namespace
+
+int TMpegFrameHdr::SamplesPerFrame() const {
+    if (Layer == 1) return 384;
+    if (Layer == 2) return 1152;
+    if (Layer == 3) return Version == 1 ? 1152 : 576;
+    return 0;
+}
+
+bool TMpegFrameHdr::Parse(const std::uint8_t* bytes, std::int64_t available) {
+    if (available < 4) return false;
+    std::memcpy(Bytes.data(), bytes, 4);
+    const std::uint8_t b1 = Bytes[1];
+    switch ((b1 >> 3) & 3) {
+        case 3: Version = 1; break;
+        case 2: Version = 2; break;
+        case 0: Version = 3; break;
+        default: Version = 0; break;
+    }
+    Layer = (4 - ((b1 >> 1) & 3)) & 3;
+
+    const int bitRateIndex = BitRateIndex();
+    if (Version == 0 || Layer == 0) {
+        BitRate = -1;
+    } else if (bitRateIndex == 0) {
+        BitRate = 0;  // free format
+    } else if (bitRateIndex == 15) {
+        BitRate = -1;
+    } else {
+        int row = Version == 1 ? Layer - 1 : (Layer == 1 ? 3 : 4);
+        BitRate = kBitRates[row][bitRateIndex - 1];
+    }
+
+    const int sampleRateIndex = SampleRateIndex();
+    SampleRate = (Version == 0 || sampleRateIndex == 3) ? -1 : kSampleRates[Version - 1][sampleRateIndex];
+
+    const std::int64_t bps = std::int64_t(BitRate) * 1000;
+    if (SampleRate <= 0 || bps <= 0) {
+        FrameLength = 4;
+    } else if (Layer == 1) {
+        FrameLength = static_cast<std::int32_t>(48 * bps / SampleRate + 4 * Padding());
+    } else if (Layer == 2 || Version == 1) {
+        FrameLength = static_cast<std::int32_t>(144 * bps / SampleRate + Padding());
+    } else {
+        FrameLength = static_cast<std::int32_t>(72 * bps / SampleRate + Padding());
+    }
+
+    Valid = Bytes[0] == 0xFF && (b1 & 0xE0) == 0xE0 && Version != 0 && Layer != 0 && BitRate != -1 &&
+            SampleRate != -1;
+    // MPEG-1 Layer II allows some bit rates only in mono and others only in
+    // the two-channel modes; the lower sampling frequencies have no such rule.
+    if (Valid && Layer == 2 && Version == 1) {
+        const bool mono = ChannelMode() == 3;
+        switch (BitRate) {
+            case 32: case 48: case 56: case 80: Valid = mono; break;
+            case 224: case 256: case 320: case 384: Valid = !mono; break;
+            default: break;
+        }
+    }
+    return Valid;
+}
+
+int TMpegFrameHdr::Find(const std::uint8_t* buffer, int count, int from) {
+    for (int i = std::max(from, 0); i <= count - 4; ++i) {
+        if (buffer[i] == 0xFF && (buffer[i + 1] & 0xE0) == 0xE0 && Parse(buffer + i, count - i)) return i;
+    }
+    return -1;
+}
+
+void TAudInfo::Reset() {
+    Header = TMpegFrameHdr();
+    FirstFrame = -1;
+    VBR = false;
+    XingFound = false;
+    XingFlags = XingFrames = XingBytes = XingQuality = 0;
+    XingTOC.fill(0);
+    Duration = -1;
+    BitRate = 0;
+    FrameCount = -1;
+    AudioBytes = -1;
+    ID3v1.Exists = false;
+    ID3v2.Clear();
+}
+
+void TAudInfo::ReadFromFile(const std::string& path) {
+    Reset();
+    if (Trim(path).empty()) return;
+    TBufferedFile file(path);
+    ReadFrom(file);
+}
+
+void TAudInfo::ReadFrom(TBufferedFile& file) {
+    TBinaryReader reader(file);
+    Analyse(reader, file.Size());
+}
+
+void TAudInfo::Analyse(TBinaryReader& stream, std::uint64_t countIn) {
+    Reset();
+    TBufferedFile& file = stream.File();
+    const std::uint64_t start = stream.Position();
+    const std::int64_t count = static_cast<std::int64_t>(std::min(countIn, stream.Remaining()));
+    if (count < 1) return;
+
+    std::int64_t tagSize = 0;
+    if (count >= 11) {
+        ID3v2.ReadFromStream(stream, static_cast<std::uint64_t>(count));
+        tagSize = ID3v2.TotalSize();
+    }
+
+    // A header only counts when another valid header follows it one frame
+    // length later; every candidate is tried, not just the first of a window.
+    auto nextIsValid = [&](std::int64_t q) {
+        if (q + 4 >= count) return false;
+        std::uint8_t b[4];
+        if (file.ReadAt(start + static_cast<std::uint64_t>(q), b, 4) < 4) return false;
+        TMpegFrameHdr next;
+        return next.Parse(b, 4);
+    };
+
+    std::uint8_t window[128];
+    std::int64_t pos = tagSize;
+    int carry = 0;
+    bool confirmed = false;
+    TMpegFrameHdr firstCandidate;
+    std::int64_t firstCandidateAt = -1;
+    while (pos - tagSize < MaxScan && pos < count) {
+        std::int64_t n = 128 - carry;
+        if (pos + n >= count) n = count - pos;
+        std::size_t got = file.ReadAt(start + static_cast<std::uint64_t>(pos), window + carry, static_cast<std::size_t>(n));
+        if (static_cast<std::int64_t>(got) < n) break;  // the file shrank under us
+        const int filled = carry + static_cast<int>(n);
+        TMpegFrameHdr candidate;
+        for (int i = candidate.Find(window, filled); i >= 0; i = candidate.Find(window, filled, i + 1)) {
+            const std::int64_t at = pos + i - carry;
+            if (firstCandidateAt < 0) {
+                firstCandidate = candidate;
+                firstCandidateAt = at;
+            }
+            if (nextIsValid(at + candidate.FrameLength)) {
+                Header = candidate;
+                FirstFrame = at;
+                confirmed = true;
+                break;
+            }
+        }
+        if (confirmed) break;
+        pos += n;
+        if (filled >= 4) {
+            std::memmove(window, window + filled - 4, 4);
+            carry = 4;
+        }
+    }
+    if (!confirmed && firstCandidateAt >= 0) {
+        // A stream of a single frame has no follower to confirm it.
+        Header = firstCandidate;
+        FirstFrame = firstCandidateAt;
+    }
+
+    if (Header.Valid) {
+        const bool mono = Header.ChannelMode() == 3;
+        const std::int64_t side = Header.Version == 1 ? (mono ? 21 : 36) : (mono ? 13 : 21);
+        if (FirstFrame + side + 120 < count) {
+            std::uint8_t x[120];
+            if (file.ReadAt(start + static_cast<std::uint64_t>(FirstFrame + side), x, 120) == 120 &&
+                (std::memcmp(x, "Xing", 4) == 0 || std::memcmp(x, "Info", 4) == 0)) {
+                // Encoders write the same block as "Info" in constant-bit-rate
+                // files, often in a first frame of a higher bit rate than the
+                // rest; its frame count is the reliable measure there too.
+                VBR = x[0] == 'X';
+                XingFound = true;
+                XingFlags = GetU32BE(x + 4);
+                std::size_t p = 8;
+                if (XingFlags & 1) {
+                    XingFrames = GetU32BE(x + p);
+                    p += 4;
+                }
+                if (XingFlags & 2) {
+                    XingBytes = GetU32BE(x + p);
+                    p += 4;
+                }
+                if (XingFlags & 4) {
+                    std::memcpy(XingTOC.data(), x + p, 100);
+                    p += 100;
+                }
+                if (XingFlags & 8) XingQuality = GetU32BE(x + p);
+                if (Header.SampleRate > 0)
+                    Duration = RoundHalfEven(double(Header.SamplesPerFrame()) / Header.SampleRate * XingFrames * 1000);
+                FrameCount = XingFrames;
+                if (XingBytes != 0) {
+                    if (Duration != 0) BitRate = RoundHalfEven(double(XingBytes) * 8 * 1000 / Duration);
+                    const std::int64_t available = count - FirstFrame;
+                    if (available < std::int64_t(XingBytes)) {
+                        const double share = double(available) / XingBytes;
+                        Duration = RoundHalfEven(share * Duration);
+                        FrameCount = RoundHalfEven(share * static_cast<double>(FrameCount));
+                    } else {
+                        AudioBytes = XingBytes;
+                    }
+                }
+            }
+        }
+    }
+
+    const std::int64_t tail = Header.Valid ? FirstFrame + Header.FrameLength : 0;
+    if (tail < count) {
+        stream.Seek(start + static_cast<std::uint64_t>(tail));
+        ID3v1.ReadFromStream(stream, static_cast<std::uint64_t>(count - tail));
+    }
+
+    if (AudioBytes < 0) AudioBytes = count - FirstFrame - (ID3v1.Exists ? 128 : 0);
+
+    if (Header.Valid && !XingFound) {
+        FrameCount = Header.FrameLength > 0 ? AudioBytes / Header.FrameLength : 0;
+        const std::int64_t bps = std::int64_t(Header.BitRate) * 1000;
+        BitRate = static_cast<std::int32_t>(bps);
+        Duration = bps <= 0 ? 0 : RoundHalfEven(double(AudioBytes) * 8 / double(bps) * 1000);
+    }
+}

@@ -1,0 +1,61 @@
+#pragma once
+// MPEG audio stream properties: the frame header and the analyser that finds
+// the first frame and works out playing time and bit rate.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "audio/id3.h"
+
+class TBinaryReader;
+class TBufferedFile;
+
+struct TMpegFrameHdr {
+    std::array<std::uint8_t, 4> Bytes{};
+    bool Valid = false;
+    std::int32_t Version = 0;  // 1 MPEG-1, 2 MPEG-2, 3 MPEG-2.5, 0 reserved
+    std::int32_t Layer = 0;    // 1, 2, 3, 0 reserved
+    std::int32_t BitRate = 0;     // kbit/s, -1 when not available, 0 free format
+    std::int32_t SampleRate = 0;  // Hz, -1 when not available
+    std::int32_t FrameLength = 0;  // bytes, padding included
+
+    int ChannelMode() const { return Bytes[3] >> 6; }  // 0 stereo, 1 joint, 2 dual, 3 mono
+    int Padding() const { return (Bytes[2] >> 1) & 1; }
+    int BitRateIndex() const { return Bytes[2] >> 4; }
+    int SampleRateIndex() const { return (Bytes[2] >> 2) & 3; }
+    int SamplesPerFrame() const;
+
+    // Decodes 4 bytes; false when fewer are available or the header is not valid.
+    bool Parse(const std::uint8_t* bytes, std::int64_t available);
+    // Smallest position from `from` on where a valid header with its sync
+    // bytes starts; -1 when there is none.
+    int Find(const std::uint8_t* buffer, int count, int from = 0);
+};
+
+class TAudInfo {
+public:
+    // Analyses the whole file; raises EOSError when it cannot be opened. A
+    // blank path only resets the values.
+    void ReadFromFile(const std::string& path);
+    void ReadFrom(TBufferedFile& file);
+    // Analyses count bytes from the reader's position (at most what is left).
+    void Analyse(TBinaryReader& stream, std::uint64_t count);
+
+    TMpegFrameHdr Header;
+    std::int64_t FirstFrame = -1;  // from the start of the analysed range
+    bool VBR = false;        // a "Xing" header was found
+    bool XingFound = false;  // a "Xing" or "Info" header was found
+    std::uint32_t XingFlags = 0, XingFrames = 0, XingBytes = 0, XingQuality = 0;
+    std::array<std::uint8_t, 100> XingTOC{};
+    std::int32_t Duration = -1;  // milliseconds, -1 unknown
+    std::int32_t BitRate = 0;    // bit/s, 0 unknown
+    std::int64_t FrameCount = -1;
+    std::int64_t AudioBytes = -1;
+    std::int32_t MaxScan = 10240;  // bytes after the ID3v2 tag searched for the first frame
+
+    TID3v1Tag ID3v1;
+    TID3v2Tag ID3v2;
+
+private:
+    void Reset();
+};

@@ -1,0 +1,85 @@
+// Runs the built program: `orvalis info` on the sample collection.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "samples.h"
+#include "test_util.h"
+
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+};
+
+RunResult RunOrvalis(const std::string& arguments) {
+    const char* exe = std::getenv("ORVALIS_EXE");
+    std::string command = "'" + std::string(exe ? exe : ORVALIS_BINARY_DIR "/orvalis") + "' " + arguments + " 2>/dev/null";
+    RunResult r;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+    int raw = ::pclose(pipe);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return r;
+}
+
+std::string Json(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+const std::string kMusic = std::string(ORVALIS_SOURCE_DIR) + "/examples/music";
+
+}  // namespace
+
+TEST(InfoCommand, JsonOfTheSampleCollection) {
+    RunResult r = RunOrvalis("info --json '" + kMusic + "'/*");
+    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(r.out.front(), '[');
+    EXPECT_EQ(r.out.find("\"error\""), std::string::npos);
+    for (const SampleFile& s : kSamples) {
+        const std::string path = kMusic + "/" + s.name;
+        std::string expected = "{\"file\": " + Json(path) + ", \"texts\": [";
+        for (const char* t : s.texts) expected += Json(t) + ", ";
+        expected += Json(path) + "], \"numbers\": [" + std::to_string(s.seconds) + ", ";
+        if (s.sampleRate) expected += std::to_string(s.sampleRate) + ", ";
+        EXPECT_NE(r.out.find(expected), std::string::npos) << "missing: " << expected << "\nin:\n" << r.out;
+    }
+}
+
+TEST(InfoCommand, ErrorsAndPlainOutput) {
+    TempDir dir;
+    std::string bad = dir.Write("broken.flac", "");
+    dir.Write("notes.txt", "hello");
+    RunResult r = RunOrvalis("info --json '" + dir / "missing.mp3" + "' '" + dir / "notes.txt" + "' '" + bad + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("{\"file\": " + Json(dir / "missing.mp3") + ", \"texts\": [\"\", \"\", \"\", \"\", \"\", \"\", "
+                         "\"\", " + Json(dir / "missing.mp3") + "], \"numbers\": [], \"error\": \"Cannot open file "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"error\": \"Not an audio file"), std::string::npos) << r.out;
+    // An empty FLAC file reads as no FLAC: kept, with zeros.
+    EXPECT_NE(r.out.find(Json(bad) + "], \"numbers\": [0, 0, 0, 0, 0]}"), std::string::npos) << r.out;
+
+    RunResult plain = RunOrvalis("info '" + kMusic + "/Aurora Quartet - Morning Light.mp3'");
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_NE(plain.out.find("  Artist:       Aurora Quartet\n"), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find("  Playing time: 0:04\n"), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find("  Sample rate:  22050 Hz\n"), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find("  Bit rate:     32 kbit/s\n"), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find("  Channels:     mono\n"), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find("  MPEG version: MPEG-2\n"), std::string::npos) << plain.out;
+
+    EXPECT_EQ(RunOrvalis("info").status, 2);
+    EXPECT_EQ(RunOrvalis("info --bogus x.mp3").status, 2);
+}
