@@ -1,0 +1,85 @@
+#pragma once
+// The audio files of one build run, in the order the folder scan met them.
+// A record's position is its id for the rest of the run, so records are only
+// ever appended, and removed all at once by Clear.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio/audio_info.h"
+
+class TMP3Collection;
+
+// Raised by the scan with the collection, a path and the shared cancel flag;
+// setting cancel to true stops the scan.
+using TScanEvent = std::function<void(TMP3Collection& sender, const std::string& path, bool& cancel)>;
+
+class TMP3Collection {
+public:
+    // Starts empty, with capacity 0.
+    TMP3Collection() = default;
+    ~TMP3Collection();
+    TMP3Collection(const TMP3Collection&) = delete;
+    TMP3Collection& operator=(const TMP3Collection&) = delete;
+
+    // Frees the records, last first; Count and capacity become 0.
+    void Clear();
+
+    // Scans one folder tree depth-first (or a single file) and appends the
+    // audio files found. An empty folder scans every mounted local and network
+    // file system. onFolder is raised when the scan of a folder or of a path
+    // given directly begins; onProgress after each listed entry, including
+    // "." and "..", and once for a path that names a file. Either may be empty.
+    // Symbolic links to folders are not entered, so link loops cannot hang the
+    // scan; devices, sockets and fifos are not listed; kernel file systems
+    // such as /proc and /sys are listed but not entered.
+    void Scan(const std::string& folder, const TScanEvent& onFolder, const TScanEvent& onProgress);
+
+    int Count() const { return count_; }
+    // Raises EListError outside 0 .. Count() - 1.
+    TAudioInformer& Items(int index) const;
+    // Allocated slots; grows by 1000 when an addition finds it used up.
+    int Capacity() const { return static_cast<int>(items_.size()); }
+
+    // Carried settings: kept for the configuration, read by nothing else.
+    std::int32_t ArtistBound() const { return artistBound_; }
+    void SetArtistBound(std::int32_t value) { artistBound_ = value; }
+    std::int32_t TitleBound() const { return titleBound_; }
+    void SetTitleBound(std::int32_t value) { titleBound_ = value; }
+    std::uint8_t Combine() const { return combine_; }
+    // Keeps the low 8 bits.
+    void SetCombine(long long value) { combine_ = static_cast<std::uint8_t>(value & 0xFF); }
+
+    // Reads the file into a new record at position Count. A file whose
+    // reading raises is left out silently; true when it was added.
+    bool AddFile(const std::string& path);
+
+    // The mount points that an empty folder scans, in /proc/self/mounts order:
+    // local disk and network file systems, without pseudo, removable or
+    // read-only media file systems.
+    static std::vector<std::string> ScanRoots();
+
+private:
+    void ScanFolder(std::string path);
+
+    std::vector<std::unique_ptr<TAudioInformer>> items_;  // size is the capacity
+    std::int32_t count_ = 0;
+    std::int32_t artistBound_ = 0;
+    std::int32_t titleBound_ = 0;
+    std::uint8_t combine_ = 3;
+
+    // State of the running scan.
+    bool cancel_ = false;
+    const TScanEvent* onFolder_ = nullptr;
+    const TScanEvent* onProgress_ = nullptr;
+    // Set while scanning all file systems: folders on other devices are left
+    // to their own root.
+    std::optional<dev_t> rootDevice_;
+    // Mounted kernel file systems (/proc, /sys, ...): listed, never entered.
+    std::vector<dev_t> pseudoDevices_;
+};
