@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs dependencies, builds, and runs the program's main job.
+# Installs dependencies, builds, and makes a catalogue of the sample music.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 cmake -S . -B build -G Ninja
 cmake --build build
 build/orvalis --version
+mkdir -p build/demo
+database=$(build/orvalis build --force --out build/demo/orvalis-demo.chm examples/music)
+echo "Catalogue of examples/music: $database"

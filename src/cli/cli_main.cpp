@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/build_command.h"
+#include "cli/info_command.h"
+
 namespace {
 
 constexpr const char* kVersion = "1.0.2";
@@ -11,11 +14,13 @@ const char* kUsage =
     "Usage:\n"
     "  orvalis                 start the wizard (needs a display)\n"
     "  orvalis --help          show this help\n"
-    "  orvalis --version       show the version\n";
+    "  orvalis --version       show the version\n"
+    "  orvalis info [--json] FILE...\n"
+    "                          show the tags and stream values read from audio files\n";
 
 }  // namespace
 
-void PrintUsage(bool toStderr) { (toStderr ? std::cerr : std::cout) << kUsage; }
+void PrintUsage(bool toStderr) { (toStderr ? std::cerr : std::cout) << kUsage << kBuildUsage; }
 
 bool IsCliInvocation(const std::vector<std::string>& args) { return args.size() > 1; }
 
@@ -28,6 +33,12 @@ int RunCli(const std::vector<std::string>& args) {
     if (command == "--version") {
         std::cout << "orvalis " << kVersion << "\n";
         return 0;
+    }
+    if (command == "build") {
+        return RunBuildCommand(std::vector<std::string>(args.begin() + 2, args.end()), ProcessConsole());
+    }
+    if (command == "info") {
+        return RunInfoCommand(std::vector<std::string>(args.begin() + 2, args.end()), std::cout, std::cerr);
     }
     std::cerr << "orvalis: unknown argument \"" << command << "\"\n";
     PrintUsage(true);

@@ -1,0 +1,435 @@
+#include "chm/chm_preparer.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "audio/audio_info.h"
+#include "chm/zip_reader.h"
+#include "platform/exe_dir.h"
+#include "services/configer.h"
+#include "test_util.h"
+
+namespace {
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+const char* const kTemplate =
+    "<html><title>$Title</title><body>\r\n"
+    "<!--GroupBegin--><tr class=\"$Color\"><td>$Main</td><td>$Title</td></tr>\r\n<!--GroupEnd-->"
+    "<!--Item.Begin--><tr class=\"$Color\"><td>$Title</td><td><a href=\"$ArtFilename\">$Artist</a></td>"
+    "<td>$Time</td><td>$Bitrate</td><td>$Samplerate</td><td title=\"$DiskName\">$Disk</td><td>$File</td></tr>\r\n"
+    "<!--Item.End--></body></html>";
+
+std::unique_ptr<TAudioInformer> Record(const std::string& artist, const std::string& title, const std::string& album,
+                                       const std::string& year, const std::string& genre,
+                                       const std::string& file = "/music/a.mp3") {
+    auto r = std::make_unique<TAudioInformer>();
+    r->SetText(atArtist, artist);
+    r->SetText(atTitle, title);
+    r->SetText(atAlbum, album);
+    r->SetText(atYear, year);
+    r->SetText(atGenre, genre);
+    r->SetText(atFileName, file);
+    r->Numbers = {185, 44100, 192, ccJointStereo, 1000};
+    return r;
+}
+
+std::string Page(const std::string& prefix, const std::string& name) { return GroupPageName(prefix, name); }
+
+TStringList Entries(const std::string& folder) {
+    TStringList names;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool IsPureAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+int CountOf(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
+}
+
+// A program folder with its own `data` archive, a private working folder and
+// an in-memory configuration.
+class PreparerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetExeDirForTesting(exeDir_.Path());
+        WriteArchive(kTemplate);
+        SetAppConfiger(std::make_unique<TConfiger>(std::make_unique<TMemIniFile>()));
+    }
+    void TearDown() override { SetAppConfiger(nullptr); }
+
+    void WriteArchive(const std::string& templateText, bool withTemplate = true) {
+        const std::string archive = exeDir_ / "data";
+        ::unlink(archive.c_str());
+        if (withTemplate) ZipBuffer(archive, "template.html", templateText);
+        ZipBuffer(archive, "Need/main.html", "<html><title>Main</title></html>");
+        ZipBuffer(archive, "Need/style.css", "body {}");
+        ZipBuffer(archive, "Need/sub/extra.css", "p {}");
+    }
+
+    std::string Working() const { return runtime_ / "orvalis"; }
+    std::string Read(const std::string& page) const { return LoadTextFile(JoinPath(Working(), page)); }
+
+    std::vector<const TAudioInfo*> Files() const {
+        std::vector<const TAudioInfo*> files;
+        for (const auto& r : records_) files.push_back(r.get());
+        return files;
+    }
+    void Add(std::unique_ptr<TAudioInformer> r) { records_.push_back(std::move(r)); }
+
+    TempDir exeDir_;
+    TempDir runtime_;
+    ScopedEnv runtimeEnv_{"XDG_RUNTIME_DIR", runtime_.Path()};
+    std::vector<std::unique_ptr<TAudioInformer>> records_;
+};
+
+}  // namespace
+
+TEST(PageTemplateTest, CutsAtMarkersIncludingMissingOrSwappedOnes) {
+    TPageTemplates t = CutPageTemplate(kTemplate);
+    EXPECT_EQ(t.Group, "<tr class=\"$Color\"><td>$Main</td><td>$Title</td></tr>\r\n");
+    EXPECT_EQ(t.Item.rfind("<tr class=\"$Color\"><td>$Title</td>", 0), 0u);
+    EXPECT_EQ(t.Page, "<html><title>$Title</title><body>\r\n$Item</body></html>");
+
+    // Without group markers the head is lost too, so pages begin with their rows.
+    t = CutPageTemplate("HEAD<!--Item.Begin-->ROW<!--Item.End-->TAIL");
+    EXPECT_EQ(t.Item, "ROW");
+    EXPECT_EQ(t.Group, "");
+    EXPECT_EQ(t.Page, "$ItemTAIL");
+
+    // Item block after the group block: everything from the first begin marker
+    // to the last end marker is cut out.
+    t = CutPageTemplate("H<!--GroupBegin-->G<!--GroupEnd-->MID<!--Item.Begin-->I<!--Item.End-->T");
+    EXPECT_EQ(t.Group, "G");
+    EXPECT_EQ(t.Item, "I");
+    EXPECT_EQ(t.Page, "H$ItemT");
+
+    // No markers at all: empty rows, and the page keeps what follows the
+    // first fifteen characters.
+    t = CutPageTemplate("0123456789ABCDEFGHIJ");
+    EXPECT_EQ(t.Item, "");
+    EXPECT_EQ(t.Group, "");
+    EXPECT_EQ(t.Page, "$ItemEFGHIJ");
+    EXPECT_EQ(CutPageTemplate("").Page, "$Item");
+}
+
+TEST(PageTemplateTest, PlaceholdersFollowTheirOrderAndValuesAreNotRescanned) {
+    const TPlaceholders values = {{"$DiskName", "Hard disk (/)"}, {"$Disk", "HDD"}, {"$Title", "$Time and $COLOR"},
+                                  {"$Time", "3:05"}, {"$Color", "odd"}};
+    EXPECT_EQ(FillPlaceholders("$DiskName|$Disk|$diskname|$TITLE|$Time|$color|$Other|$", values),
+              "Hard disk (/)|HDD|Hard disk (/)|$Time and $COLOR|3:05|odd|$Other|$");
+    EXPECT_EQ(FillPlaceholders("", values), "");
+    EXPECT_EQ(FillPlaceholders("no placeholders", {}), "no placeholders");
+}
+
+TEST(PageTemplateTest, YearsGroupByTheirLeadingNumber) {
+    EXPECT_EQ(LeadingYear("1999"), 1999);
+    EXPECT_EQ(LeadingYear("1999-05-01"), 1999);
+    EXPECT_EQ(LeadingYear(" 2001"), 2001);
+    EXPECT_EQ(LeadingYear(""), 0);
+    EXPECT_EQ(LeadingYear("unknown"), 0);
+    EXPECT_EQ(LeadingYear("-"), 0);
+    EXPECT_EQ(LeadingYear("99999999999"), 0);
+}
+
+TEST(PageTemplateTest, DiskNameIsTheLongestMountPointHoldingTheFile) {
+    TMountTable mounts({"/", "/mnt/music/", "/mnt/music/archive", "/mnt/mus"});
+    EXPECT_EQ(mounts.MountPointOf("/mnt/music/archive/a.mp3"), "/mnt/music/archive");
+    EXPECT_EQ(mounts.MountPointOf("/mnt/music/b.mp3"), "/mnt/music");
+    EXPECT_EQ(mounts.MountPointOf("/mnt/musicx/b.mp3"), "/");
+    EXPECT_EQ(mounts.MountPointOf("relative.mp3"), "");
+    EXPECT_EQ(TMountTable(std::vector<std::string>{}).MountPointOf("/a.mp3"), "");
+}
+
+TEST(PlacementTest, DestinationFollowsThePlace) {
+    TempDir home;
+    ScopedEnv homeEnv("HOME", home.Path());
+    ScopedEnv configEnv("XDG_CONFIG_HOME", home / "config");
+    ScopedEnv dataEnv("XDG_DATA_HOME", home / "share");
+    EXPECT_EQ(DatabaseDestination("/out/x.chm", 0), "/out/x.chm");
+    EXPECT_EQ(DatabaseDestination("/out/x.chm", 1), home / "Desktop/Orvalis.chm");
+    EXPECT_EQ(DatabaseDestination("/out/x.chm", 2), home / "Documents/Orvalis.chm");
+    EXPECT_EQ(DatabaseDestination("/out/x.chm", 3), home / "share/orvalis/quicklaunch/Orvalis.chm");
+    EXPECT_EQ(DatabaseDestination("/out/x.chm", 9), "/out/x.chm");
+
+    SetAppConfiger(std::make_unique<TConfiger>(std::make_unique<TMemIniFile>()));
+    EXPECT_EQ(ConfiguredPlaceTo(), 1);
+    AppConfiger()->WriteString("Session", "PlaceTo", "two");
+    EXPECT_EQ(ConfiguredPlaceTo(), 1);
+    AppConfiger()->WriteString("Session", "PlaceTo", "0");
+    EXPECT_EQ(ConfiguredPlaceTo(), 0);
+    AppConfiger()->WriteString("Session", "PlaceTo", "3");
+    EXPECT_EQ(ConfiguredPlaceTo(), 3);
+    SetAppConfiger(nullptr);
+}
+
+TEST(PlacementTest, CopyIsAtomicAndCreatesTheFolder) {
+    TempDir dir;
+    const std::string source = dir.Write("compiled.chm", "new database");
+    const std::string target = dir / "deep/er/Orvalis.chm";
+    std::string error;
+    ASSERT_TRUE(CopyFileAtomic(source, target, error)) << error;
+    EXPECT_EQ(LoadTextFile(target), "new database");
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << "a catalogue gets the mode of any new document";
+
+    // A failed copy leaves the old file and no temporary behind.
+    SaveTextFile("old database", target);
+    EXPECT_FALSE(CopyFileAtomic(dir / "missing.chm", target, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(LoadTextFile(target), "old database");
+
+    ForceFolders("", dir / "folder/x", true);
+    EXPECT_FALSE(CopyFileAtomic(source, dir / "folder", error));
+    EXPECT_TRUE(DirectoryExists(dir / "folder"));
+    EXPECT_EQ(Entries(dir.Path()), (TStringList{"compiled.chm", "deep", "folder"}));
+    EXPECT_EQ(Entries(dir / "deep/er"), (TStringList{"Orvalis.chm"}));
+}
+
+TEST_F(PreparerTest, MissingArchiveOrTemplateStopsInTheConstructor) {
+    ::unlink((exeDir_ / "data").c_str());
+    try {
+        TChmPreparer preparer;
+        FAIL() << "no error raised";
+    } catch (const EZipError& e) {
+        EXPECT_EQ(e.Message(), "File \"" + (exeDir_ / "data") + "\" not found!");
+    }
+    WriteArchive("", false);
+    try {
+        TChmPreparer preparer;
+        FAIL() << "no error raised";
+    } catch (const EListError& e) {
+        EXPECT_EQ(e.Message(), "List index out of bounds (-1)");
+    }
+}
+
+TEST_F(PreparerTest, NonAsciiTemplateTextBecomesCharacterReferences) {
+    WriteArchive("<h1>Caf\xC3\xA9 $Title</h1><!--GroupBegin-->\xE2\x98\x85$Main<!--GroupEnd-->"
+                 "<!--Item.Begin-->$Title<!--Item.End-->");
+    TChmPreparer preparer;
+    EXPECT_EQ(preparer.PageTemplate, "<h1>Caf&#233; $Title</h1>$Item");
+    EXPECT_EQ(preparer.GroupTemplate, "&#9733;$Main");
+}
+
+TEST_F(PreparerTest, EmptyOutputPathDoesNothing) {
+    Add(Record("A", "T", "", "", ""));
+    TChmPreparer preparer;
+    int events = 0;
+    preparer.OnStage = [&](int, int) { ++events; };
+    preparer.Run(Files());
+    EXPECT_EQ(events, 0);
+    EXPECT_FALSE(preparer.Placed());
+    EXPECT_FALSE(FileExists(JoinPath(Working(), "main.html")));
+    EXPECT_FALSE(FileExists(JoinPath(Working(), "artists.htm")));
+}
+
+TEST_F(PreparerTest, FourGroupingsInOrderWithStagesAndContents) {
+    Add(Record("Nova", "One", "Sky", "1999", "Pop", "/m/1.mp3"));
+    Add(Record("NOVA", "Two", "Sky", "1999-05-01", "Pop", "/m/2.mp3"));
+    Add(Record("Nova", "Three", "", "", "", "/m/3.mp3"));
+    Add(Record("Abba", "Four", "Nova", "abc", "Pop", "/m/4.mp3"));
+    TChmPreparer preparer;
+    std::vector<std::pair<int, int>> stages;
+    preparer.OnStage = [&](int stage, int progress) { stages.emplace_back(stage, progress); };
+    preparer.GeneratePages(Files());
+
+    // Artists: ABBA < NOVA < Nova by byte order; Albums: "" (Unknown) < Nova < Sky;
+    // Years: 0 (empty and "abc") < 1999 (both forms); Genres: "" < Pop.
+    const std::vector<std::pair<int, int>> expected = {{2, 1}, {2, 2}, {2, 3}, {3, 1}, {3, 2}, {3, 3},
+                                                       {4, 1}, {4, 2}, {5, 1}, {5, 2}, {0, 0}};
+    EXPECT_EQ(stages, expected);
+
+    const TChmTreeItem& root = *preparer.Compiler->Tree->Root;
+    ASSERT_EQ(root.Count(), 4);
+    const char* captions[] = {"Artists", "Albums", "Years", "Genres"};
+    const char* pages[] = {"artists.htm", "albums.htm", "years.htm", "genres.htm"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(root.Item(i)->Caption, captions[i]);
+        EXPECT_EQ(ExtractFileName(root.Item(i)->FileInfo->FileName), pages[i]);
+        EXPECT_EQ(root.Item(i)->ImageIndex, 0);
+        EXPECT_TRUE(FileExists(JoinPath(Working(), pages[i])));
+    }
+    const TChmTreeItem& artists = *root.Item(0);
+    ASSERT_EQ(artists.Count(), 3);
+    EXPECT_EQ(artists.Item(0)->Caption, "Abba");
+    EXPECT_EQ(artists.Item(1)->Caption, "NOVA");
+    EXPECT_EQ(artists.Item(2)->Caption, "Nova");
+    EXPECT_EQ(ExtractFileName(artists.Item(2)->FileInfo->FileName), Page("art", "Nova"));
+    EXPECT_NE(Page("art", "Nova"), Page("art", "NOVA"));
+    EXPECT_EQ(root.Item(1)->Item(0)->Caption, "Unknown");
+    const TChmTreeItem& years = *root.Item(2);
+    ASSERT_EQ(years.Count(), 2);
+    EXPECT_EQ(years.Item(0)->Caption, "0");
+    EXPECT_EQ(years.Item(1)->Caption, "1999");
+    EXPECT_EQ(CountOf(Read(Page("year", "1999")), "<tr class="), 2);
+    EXPECT_EQ(CountOf(Read(Page("year", "0")), "<tr class="), 2);
+
+    // The same name in two groupings gives two pages.
+    EXPECT_NE(Page("art", "Nova"), Page("alb", "Nova"));
+    EXPECT_TRUE(FileExists(JoinPath(Working(), Page("alb", "Nova"))));
+
+    // Index page rows alternate from "odd" and count the files.
+    const std::string index = Read("artists.htm");
+    EXPECT_LT(index.find("<tr class=\"odd\"><td><a href=\"" + Page("art", "Abba") + "\">Abba</a></td><td>Total: 1 files"),
+              index.find("<tr class=\"even\"><td><a href=\"" + Page("art", "NOVA") + "\">NOVA</a>"));
+    EXPECT_NE(index.find("<title>Artists</title>"), std::string::npos);
+    const std::string nova = Read(Page("art", "Nova"));
+    EXPECT_NE(nova.find("<title>Artist: Nova</title>"), std::string::npos);
+    EXPECT_LT(nova.find("<tr class=\"odd\"><td>One</td>"), nova.find("<tr class=\"even\"><td>Three</td>"));
+    EXPECT_NE(nova.find("<td>3:05</td><td>192Kbit</td><td>44100Hz Joint Stereo</td><td title=\"Hard disk (/)\">HDD</td>"
+                        "<td>/m/1.mp3</td>"),
+              std::string::npos);
+
+    // Shared files: flat copies are listed and linked from the artists index
+    // page; nested ones also keep their path.
+    ASSERT_EQ(preparer.NeedFiles.size(), 3u);
+    EXPECT_EQ(preparer.NeedFiles[0], JoinPath(Working(), "main.html"));
+    EXPECT_TRUE(FileExists(JoinPath(Working(), "extra.css")));
+    EXPECT_TRUE(FileExists(JoinPath(Working(), "Need/sub/extra.css")));
+    ASSERT_EQ(artists.FileInfo->AddedLinks.size(), 3u);
+    EXPECT_EQ(artists.FileInfo->AddedLinks[1]->FileName, JoinPath(Working(), "style.css"));
+    EXPECT_NE(preparer.Compiler->Ini->ProjectSections("").find("Default topic=main.html"), std::string::npos);
+}
+
+TEST_F(PreparerTest, OnlyArtistPagesGetKeywords) {
+    Add(Record("Nova", "One", "Sky", "1999", "Pop"));
+    Add(Record("Nova", "Two", "", "1999", "Pop"));
+    TChmPreparer preparer;
+    preparer.GeneratePages(Files());
+    const TChmTreeItem& root = *preparer.Compiler->Tree->Root;
+    EXPECT_EQ(root.Item(0)->Item(0)->KeywordList, ",Nova,One,Sky,Two,");
+    for (int g = 1; g < 4; ++g)
+        for (int i = 0; i < root.Item(g)->Count(); ++i) EXPECT_EQ(root.Item(g)->Item(i)->KeywordList, ",");
+}
+
+TEST_F(PreparerTest, UnknownGroupListsFilesWithoutAValue) {
+    Add(Record("", "Lost", "", "", "", "/m/lost.mp3"));
+    Add(Record("Nova", "One", "Sky", "1999", "Pop"));
+    TChmPreparer preparer;
+    preparer.GeneratePages(Files());
+    const std::string unknownArtist = Page("art", "Unknown");
+    EXPECT_EQ(preparer.Compiler->Tree->Root->Item(0)->Item(0)->Caption, "Unknown");
+    const std::string page = Read(unknownArtist);
+    EXPECT_NE(page.find("<td>Lost</td>"), std::string::npos);
+    EXPECT_NE(page.find("<title>Artist: Unknown</title>"), std::string::npos);
+    // Rows of the file without an artist link to that page, on every grouping.
+    EXPECT_NE(Read(Page("alb", "Unknown")).find("href=\"" + unknownArtist + "\""), std::string::npos);
+    EXPECT_NE(Read("artists.htm").find("Total: 1 files"), std::string::npos);
+
+    // An artist really called "Unknown" keeps its own page.
+    records_.clear();
+    Add(Record("", "Lost", "", "", ""));
+    Add(Record("Unknown", "Found", "", "", ""));
+    TChmPreparer second;
+    second.GeneratePages(Files());
+    const TChmTreeItem& artists = *second.Compiler->Tree->Root->Item(0);
+    ASSERT_EQ(artists.Count(), 2);
+    EXPECT_NE(artists.Item(0)->FileInfo->FileName, artists.Item(1)->FileInfo->FileName);
+    EXPECT_NE(Read(Page("art", "")).find("<td>Lost</td>"), std::string::npos);
+    EXPECT_NE(Read(Page("art", "Unknown")).find("<td>Found</td>"), std::string::npos);
+    EXPECT_NE(Read(Page("alb", "Unknown")).find("href=\"" + Page("art", "") + "\">"), std::string::npos);
+}
+
+TEST_F(PreparerTest, ValuesAreEscapedAndPagesArePureAscii) {
+    Add(Record("Salt & Pepper <Live>", "$Time \"<script>\"", "Caf\xC3\xA9", "2001", "\xE5\x9D\x82",
+               "/m/<a>&b.mp3"));
+    TChmPreparer preparer;
+    preparer.GeneratePages(Files());
+    const std::string page = Read(Page("art", "Salt & Pepper <Live>"));
+    EXPECT_NE(page.find("<title>Artist: Salt &amp; Pepper &lt;Live&gt;</title>"), std::string::npos);
+    EXPECT_NE(page.find("<td>$Time &quot;&lt;script&gt;&quot;</td>"), std::string::npos);
+    EXPECT_NE(page.find("<td>/m/&lt;a&gt;&amp;b.mp3</td>"), std::string::npos);
+    EXPECT_EQ(page.find("<script>"), std::string::npos);
+    EXPECT_NE(Read("albums.htm").find(">Caf&#233;</a>"), std::string::npos);
+    EXPECT_NE(Read(Page("gen", "\xE5\x9D\x82")).find("Genre: &#22338;"), std::string::npos);
+    for (const char* name : {"artists.htm", "albums.htm", "years.htm", "genres.htm"}) EXPECT_TRUE(IsPureAscii(Read(name)));
+    EXPECT_TRUE(IsPureAscii(page));
+    // The contents keep the real name; the sitemap writer escapes it.
+    EXPECT_EQ(preparer.Compiler->Tree->Root->Item(1)->Item(0)->Caption, "Caf\xC3\xA9");
+}
+
+TEST_F(PreparerTest, ChannelTextsAndDurations) {
+    auto r = Record("A", "T", "", "", "");
+    r->Numbers = {3600, 48000, 320, 0x80 | ccMono, 0};
+    Add(std::move(r));
+    r = Record("A", "U", "", "", "");
+    r->Numbers = {0, 8000, 8, 0, 0};
+    Add(std::move(r));
+    r = Record("A", "V", "", "", "");
+    r->Numbers = {61, 8000, 8, 9, 0};
+    Add(std::move(r));
+    TChmPreparer preparer;
+    preparer.GeneratePages(Files());
+    const std::string page = Read(Page("art", "A"));
+    EXPECT_NE(page.find("<td>1:00:00</td><td>320Kbit</td><td>48000Hz Mono</td>"), std::string::npos);
+    EXPECT_NE(page.find("<td>0:00</td><td>8Kbit</td><td>8000Hz </td>"), std::string::npos);
+    EXPECT_NE(page.find("<td>1:01</td><td>8Kbit</td><td>8000Hz </td>"), std::string::npos);
+}
+
+TEST_F(PreparerTest, FailedCompileLeavesTheExistingDatabase) {
+    Add(Record("A", "T", "", "", ""));
+    TempDir out;
+    const std::string target = out.Write("music.chm", "the good old database");
+    TempDir noPrograms;
+    ScopedEnv path("PATH", noPrograms.Path());
+    TChmPreparer preparer;
+    preparer.OutputPath = target;
+    preparer.PlaceTo = 0;
+    preparer.Run(Files());
+    EXPECT_FALSE(preparer.Placed());
+    EXPECT_FALSE(preparer.FailureReason().empty());
+    EXPECT_FALSE(preparer.CompilerMessages().empty());
+    EXPECT_EQ(LoadTextFile(target), "the good old database");
+}
+
+TEST_F(PreparerTest, RunPlacesTheDatabaseInTheChosenPlace) {
+    TempDir home;
+    ScopedEnv homeEnv("HOME", home.Path());
+    ScopedEnv configEnv("XDG_CONFIG_HOME", home / "config");
+    Add(Record("A", "T", "", "", ""));
+    TChmPreparer preparer;
+    preparer.OutputPath = home / "elsewhere/x.chm";
+    AppConfiger()->WriteString("Session", "PlaceTo", "2");
+    int compileCalls = 0;
+    preparer.OnCompileProgress = [&](const std::string&, int, const std::string&) { return ++compileCalls > 0; };
+    preparer.Run(Files());
+    ASSERT_TRUE(preparer.Placed()) << preparer.FailureReason();
+    EXPECT_EQ(preparer.OutputPath, home / "Documents/Orvalis.chm");
+    EXPECT_TRUE(FileExists(preparer.OutputPath));
+    EXPECT_FALSE(FileExists(home / "elsewhere/x.chm"));
+    EXPECT_GT(compileCalls, 0);
+    EXPECT_EQ(LoadTextFile(preparer.OutputPath).substr(0, 4), "ITSF");
+}

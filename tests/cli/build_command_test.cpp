@@ -1,0 +1,352 @@
+// Runs the built program's `build` command on the sample collection and reads
+// the compiled catalogue back with chmlib.
+#include <chm_lib.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "cli/build_command.h"
+#include "test_util.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kDataFiles[] = {"data", "steps.txt", "fnametemplates.txt", "default.lng"};
+
+std::string BuiltExe() {
+    const char* exe = std::getenv("ORVALIS_EXE");
+    return exe && *exe ? exe : std::string(ORVALIS_BINARY_DIR) + "/orvalis";
+}
+
+std::string Examples() { return std::string(ORVALIS_SOURCE_DIR) + "/examples/music"; }
+
+std::string PageOf(const std::string& prefix, const std::string& name) {
+    return "/" + prefix + "-" + HexEncode(Md5Digest(name)) + ".htm";
+}
+
+bool IsPureAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+struct TRunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// The objects of a compiled help file, by path.
+std::map<std::string, std::string> ReadChm(const std::string& fileName) {
+    std::map<std::string, std::string> objects;
+    chmFile* chm = chm_open(fileName.c_str());
+    if (!chm) return objects;
+    chm_enumerate(
+        chm, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES,
+        [](chmFile* file, chmUnitInfo* info, void* context) -> int {
+            std::string data(static_cast<std::size_t>(info->length), '\0');
+            if (info->length > 0 && chm_retrieve_object(file, info, reinterpret_cast<unsigned char*>(data.data()), 0,
+                                                        static_cast<LONGINT64>(info->length)) != static_cast<LONGINT64>(info->length))
+                data.clear();
+            (*static_cast<std::map<std::string, std::string>*>(context))[info->path] = data;
+            return CHM_ENUMERATOR_CONTINUE;
+        },
+        &objects);
+    chmUnitInfo info{};
+    // Special objects such as the binary keyword index are not enumerated as
+    // normal files; note their presence.
+    if (chm_resolve_object(chm, "/$WWKeywordLinks/BTree", &info) == CHM_RESOLVE_SUCCESS) objects["/$WWKeywordLinks/BTree"];
+    chm_close(chm);
+    return objects;
+}
+
+// A private copy of the program with its data files, so its configuration
+// and error history stay inside the test's folder, and a private home.
+class BuildCommandTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        root_ = std::make_unique<TempDir>();
+        MakeProgramFolder(*root_ / "bin", true);
+    }
+    static void TearDownTestSuite() { root_.reset(); }
+
+    static void MakeProgramFolder(const std::string& folder, bool withData) {
+        fs::create_directories(folder);
+        const fs::path built = BuiltExe();
+        fs::copy_file(built, fs::path(folder) / "orvalis", fs::copy_options::overwrite_existing);
+        for (const char* name : kDataFiles) {
+            if (!withData && std::string(name) == "data") continue;
+            fs::copy_file(built.parent_path() / name, fs::path(folder) / name, fs::copy_options::overwrite_existing);
+        }
+    }
+
+    void SetUp() override {
+        ::mkdir((home_ / "run").c_str(), 0700);
+        env_ = {"HOME=" + home_.Path(), "XDG_RUNTIME_DIR=" + (home_ / "run"), "XDG_CONFIG_HOME=" + (home_ / "config"),
+                "XDG_DATA_HOME=" + (home_ / "share"), "LC_ALL=C.UTF-8"};
+        const char* path = std::getenv("PATH");
+        env_.push_back(std::string("PATH=") + (path ? path : "/usr/bin:/bin"));
+    }
+    void TearDown() override { ::unlink((*root_ / "bin/orvalis.conf.xml").c_str()); }
+
+    // Runs the program with the words after its name. stdin is /dev/null, or a
+    // terminal that receives answer when one is given.
+    TRunResult Run(const std::vector<std::string>& args, const std::string& exe = {},
+                   const std::optional<std::string>& answer = std::nullopt) {
+        const std::string program = exe.empty() ? *root_ / "bin/orvalis" : exe;
+        const std::string outFile = home_ / "stdout.txt";
+        const std::string errFile = home_ / "stderr.txt";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        int master = -1;
+        if (answer) {
+            master = ::posix_openpt(O_RDWR | O_NOCTTY);
+            EXPECT_GE(master, 0);
+            ::grantpt(master);
+            ::unlockpt(master);
+            posix_spawn_file_actions_addopen(&actions, 0, ::ptsname(master), O_RDWR, 0);
+            const std::string typed = *answer + "\n";
+            EXPECT_EQ(::write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        }
+        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+        std::vector<std::string> words = {program, "build"};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& e : env_) envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        TRunResult result;
+        pid_t pid = 0;
+        if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        if (master >= 0) ::close(master);
+        result.out = LoadTextFile(outFile);
+        result.err = LoadTextFile(errFile);
+        return result;
+    }
+
+    void SetEnv(const std::string& name, const std::string& value) {
+        for (std::string& e : env_)
+            if (e.rfind(name + "=", 0) == 0) e = name + "=" + value;
+    }
+
+    static std::unique_ptr<TempDir> root_;
+    TempDir home_;
+    std::vector<std::string> env_;
+};
+
+std::unique_ptr<TempDir> BuildCommandTest::root_;
+
+}  // namespace
+
+TEST(BuildArgsTest, OptionsAndPaths) {
+    TBuildOptions o;
+    std::string problem;
+    ASSERT_TRUE(ParseBuildArgs({"--out", "/x/music", "--open", "/a/b/", "--force", "--", "--odd"}, o, problem)) << problem;
+    EXPECT_EQ(o.Out, "/x/music.chm");
+    EXPECT_FALSE(o.Place.has_value());
+    EXPECT_TRUE(o.Open);
+    EXPECT_TRUE(o.Force);
+    ASSERT_EQ(o.Paths.size(), 2u);
+    EXPECT_EQ(o.Paths[0], "/a/b");
+    EXPECT_EQ(o.Paths[1], (fs::current_path() / "--odd").string());
+
+    ASSERT_TRUE(ParseBuildArgs({"--place=quicklaunch", "/m"}, o, problem));
+    EXPECT_EQ(o.Place, 3);
+    ASSERT_TRUE(ParseBuildArgs({"--out=/x/Music.CHM", "--place", "custom", "/m"}, o, problem));
+    EXPECT_EQ(o.Out, "/x/Music.CHM");
+    EXPECT_EQ(o.Place, 0);
+
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{}, {"--out"}, {"--out", "", "/m"}, {"--place", "attic", "/m"},
+                                               {"--out", "/x.chm", "--place", "desktop", "/m"}, {"--fast", "/m"},
+                                               {""}})
+        EXPECT_FALSE(ParseBuildArgs(bad, o, problem)) << (bad.empty() ? "" : bad[0]);
+}
+
+TEST(BuildArgsTest, ChmExtensionIsAppendedLikeTheOutputPage) {
+    EXPECT_EQ(WithChmExtension("/out/music.CHM"), "/out/music.CHM");
+    EXPECT_EQ(WithChmExtension("/out/music.htm"), "/out/music.htm.chm");
+    EXPECT_EQ(WithChmExtension("/out/music"), "/out/music.chm");
+    EXPECT_EQ(WithChmExtension("/out.d/music"), "/out.d/music.chm");
+}
+
+TEST_F(BuildCommandTest, BuildsTheSampleCatalogue) {
+    const std::string target = home_ / "out/demo.chm";
+    const TRunResult r = Run({"--out", home_ / "out/demo", Examples()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, target + "\n");
+    EXPECT_NE(r.err.find("Found 14 audio files."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Sorting: 100%"), std::string::npos);
+    EXPECT_NE(r.err.find("Compiling: "), std::string::npos);
+
+    auto chm = ReadChm(target);
+    ASSERT_FALSE(chm.empty()) << "not a readable compiled help file";
+    for (const char* name : {"/artists.htm", "/albums.htm", "/years.htm", "/genres.htm", "/main.html", "/style.css",
+                             "/logo.png", "/temp.hhc", "/temp.hhk", "/$WWKeywordLinks/BTree"})
+        EXPECT_TRUE(chm.count(name)) << name;
+
+    std::map<std::string, int> pages;
+    for (const auto& [path, text] : chm) {
+        if (ExtractFileExt(path) != ".htm") continue;
+        EXPECT_TRUE(IsPureAscii(text)) << path;
+        const std::size_t dash = path.find('-');
+        if (dash != std::string::npos) ++pages[path.substr(1, dash - 1)];
+    }
+    EXPECT_EQ(pages["art"], 12);
+    EXPECT_EQ(pages["alb"], 12);
+    EXPECT_EQ(pages["year"], 12);
+    EXPECT_EQ(pages["gen"], 11);
+
+    const std::string aurora = chm[PageOf("art", "Aurora Quartet")];
+    for (const char* title : {"Evening Tide", "Midnight Blue", "Morning Light"})
+        EXPECT_NE(aurora.find(title), std::string::npos) << title;
+    EXPECT_NE(chm[PageOf("art", "Salt & Pepper <Live>")].find("Rock &amp; Roll &lt;Demo&gt;"), std::string::npos);
+    EXPECT_NE(chm[PageOf("art", "\xE5\x9D\x82\xE6\x9C\xAC \xE9\x81\xA5")].find("&#22338;&#26412; &#36965;"),
+              std::string::npos);
+    EXPECT_NE(chm[PageOf("year", "2012")].find("Sm&#248;rrebr&#248;d"), std::string::npos);
+    EXPECT_NE(chm[PageOf("alb", "Unknown")].find("Lost Song"), std::string::npos);
+    EXPECT_NE(chm["/artists.htm"].find("href=\"" + PageOf("art", "Nordlys").substr(1) + "\">Nordlys</a>"),
+              std::string::npos);
+
+    const std::string contents = chm["/temp.hhc"];
+    std::size_t at = 0;
+    for (const char* caption : {"Artists", "Albums", "Years", "Genres"}) {
+        const std::size_t next = contents.find("value=\"" + std::string(caption) + "\"", at);
+        ASSERT_NE(next, std::string::npos) << caption;
+        at = next;
+    }
+    for (const char* caption : {"value=\"Salt &amp; Pepper &lt;Live&gt;\"", "value=\"K&#333;ji Tanaka\"",
+                                "value=\"Greatest &quot;Hits&quot;\"", "value=\"Unknown\"", "value=\"2012\""})
+        EXPECT_NE(contents.find(caption), std::string::npos) << caption;
+
+    const std::string index = chm["/temp.hhk"];
+    for (const char* keyword : {"value=\"Aurora Quartet\"", "value=\"Evening Tide\"", "value=\"First Light\"",
+                                "value=\"&#22799;&#12398;&#28023;\"", "value=\"Greatest &quot;Hits&quot;\""})
+        EXPECT_NE(index.find(keyword), std::string::npos) << keyword;
+    EXPECT_TRUE(IsPureAscii(contents));
+    EXPECT_TRUE(IsPureAscii(index));
+
+    // The choice on the command line is not stored as the session's.
+    EXPECT_EQ(LoadTextFile(*root_ / "bin/orvalis.conf.xml").find("PlaceTo"), std::string::npos);
+}
+
+TEST_F(BuildCommandTest, ExistingDatabaseNeedsForceOrAYes) {
+    const std::string target = home_ / "music.chm";
+    SaveTextFile("the old database", target);
+    TRunResult r = Run({"--out", target, Examples()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(LoadTextFile(target), "the old database");
+
+    r = Run({"--out", target, Examples()}, {}, "n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("File \"" + target + "\" already exists.Do you want to overwrite it ?"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(LoadTextFile(target), "the old database");
+
+    r = Run({"--out", target, Examples()}, {}, "y");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(LoadTextFile(target).substr(0, 4), "ITSF");
+
+    SaveTextFile("the old database", target);
+    r = Run({"--force", "--out", target, Examples()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, target + "\n");
+    EXPECT_EQ(LoadTextFile(target).substr(0, 4), "ITSF");
+}
+
+TEST_F(BuildCommandTest, NoAudioFilesMeansNoDatabase) {
+    const std::string empty = home_ / "nothing";
+    ForceFolders("", empty + "/sub/x.txt", true);
+    SaveTextFile("not music", empty + "/sub/x.txt");
+    const TRunResult r = Run({"--out", home_ / "none.chm", empty});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Found 0 audio files."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("No audio files were found."), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(FileExists(home_ / "none.chm"));
+}
+
+TEST_F(BuildCommandTest, UsageAndConfigurationErrorsExitWithTwo) {
+    ForceFolders("", home_ / "folder.chm/x", true);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {}, {"--place", "attic", Examples()}, {"--bogus", Examples()}, {home_ / "does-not-exist"},
+             {"--out", home_ / "x.chm", "--place", "desktop", Examples()}, {"--out", home_ / "folder.chm", Examples()}}) {
+        const TRunResult r = Run(args);
+        EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]) << "\n" << r.err;
+        EXPECT_FALSE(r.err.empty());
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(FileExists(home_ / "x.chm"));
+
+    SaveTextFile("<?xml version=\"1.0\"?><CONFIG><Session", *root_ / "bin/orvalis.conf.xml");
+    const TRunResult r = Run({"--out", home_ / "x.chm", Examples()});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_FALSE(FileExists(home_ / "x.chm"));
+    // The broken file is left for the user to repair.
+    EXPECT_EQ(LoadTextFile(*root_ / "bin/orvalis.conf.xml"), "<?xml version=\"1.0\"?><CONFIG><Session");
+}
+
+TEST_F(BuildCommandTest, PlacesByOptionOrConfiguration) {
+    TRunResult r = Run({"--place", "documents", Examples()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, (home_ / "Documents/Orvalis.chm") + "\n");
+    EXPECT_TRUE(FileExists(home_ / "Documents/Orvalis.chm"));
+
+    // Nothing chosen and nothing configured: the desktop.
+    r = Run({Examples()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, (home_ / "Desktop/Orvalis.chm") + "\n");
+
+    r = Run({"--place", "quicklaunch", Examples()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, (home_ / "share/orvalis/quicklaunch/Orvalis.chm") + "\n");
+}
+
+TEST_F(BuildCommandTest, FailedCompilationKeepsTheOldDatabase) {
+    const std::string target = home_ / "music.chm";
+    SaveTextFile("the old database", target);
+    TempDir noPrograms;
+    SetEnv("PATH", noPrograms.Path());
+    const TRunResult r = Run({"--force", "--out", target, Examples()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no database was made"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("chmcmd"), std::string::npos) << "the compiler's messages are shown\n" << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(LoadTextFile(target), "the old database");
+}
+
+TEST_F(BuildCommandTest, MissingArchiveIsReportedToTheErrorHistory) {
+    const std::string bin = home_ / "bare";
+    MakeProgramFolder(bin, false);
+    const TRunResult r = Run({"--out", home_ / "x.chm", Examples()}, bin + "/orvalis");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("File \"" + bin + "/data\" not found!"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("error.history"), std::string::npos) << r.err;
+    EXPECT_TRUE(FileExists(bin + "/error.history"));
+    EXPECT_FALSE(FileExists(home_ / "x.chm"));
+}
