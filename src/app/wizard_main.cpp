@@ -2,9 +2,60 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <memory>
+
+#include "app/about_form.h"
+#include "app/app_shell.h"
+#include "app/build_runner.h"
+#include "app/error_boundary.h"
+#include "app/main_form.h"
+#include "app/prog_dispatcher.h"
+#include "app/qt_message_box.h"
+#include "report/gui/exception_dialog.h"
+#include "services/configer.h"
 
 int RunWizard(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QMessageBox::information(nullptr, "Brennick Orvalis", "The wizard is not available in this build yet.");
-    return 1;
+    // Errors that escape an event handler end in the error report dialog.
+    TErrorReportingApplication app(argc, argv);
+    QGuiApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+    // The shell decides when the program ends, not the last window closing.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+
+    // The configuration comes first: a file that cannot be loaded is shown
+    // and ends the program before anything else runs or is written.
+    std::string configError;
+    if (!OpenAppConfiger(configError)) {
+        QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle), QString::fromStdString(configError));
+        return 2;
+    }
+    InstallQtMessageBoxPresenter();
+    SetUnhandledErrorHandler([](std::exception_ptr error) { AppErrorHook(error); });
+
+    int status = 0;
+    {
+        auto about = std::make_unique<TAboutForm>();
+        StartSplash(about.get());
+
+        auto mainForm = std::make_unique<TMainForm>(SharedBuildRunner());
+        TProgDispatcher dispatcher(mainForm.get());
+        bool started = false;
+        Guarded([&] {
+            dispatcher.Start();
+            started = true;
+        });
+        if (started) {
+            TShellHandlers handlers;
+            handlers.OnFinish = [&dispatcher] { dispatcher.Finish(); };
+            handlers.OnCloseQuery = [&dispatcher](QObject* sender, bool& canClose) {
+                dispatcher.CloseQuery(sender, canClose);
+            };
+            TAppShell shell(mainForm.get(), std::move(handlers));
+            shell.Run();
+        } else {
+            status = 1;  // the wizard could not be set up; the error was shown
+        }
+        mainForm.reset();
+    }
+    CloseAppConfiger();
+    return status;
 }

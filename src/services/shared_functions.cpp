@@ -120,7 +120,7 @@ std::string ExtractSection(std::string_view text, std::string_view marker, int n
         if (at == std::string::npos) return {};
         if (i == n) return work.substr(start, at - start);
         start = at + marker.size();
-        searchFrom = at + 1;
+        searchFrom = start;  // a marker never overlaps the one before it
     }
     return {};
 }

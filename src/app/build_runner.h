@@ -1,0 +1,17 @@
+#pragma once
+// The two stages of a build run as the wizard calls them. The wizard takes
+// them as functions so it can be driven with stand-ins in tests; the program
+// passes the shared build run that the headless front end uses as well.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "chm/build_run.h"
+
+struct TBuildRunner {
+    std::function<bool(TMP3Collection&, const std::vector<std::string>&, const TFoundEvent&)> Search;
+    std::function<TDatabaseResult(TMP3Collection&, const TDatabaseRequest&)> Database;
+};
+
+// RunSearchStage and RunDatabaseStage of the shared build run.
+TBuildRunner SharedBuildRunner();

@@ -1,0 +1,330 @@
+#include "app/main_form.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QUrl>
+#include <algorithm>
+
+#include "app/about_form.h"
+#include "app/error_boundary.h"
+#include "app/folder_page.h"
+#include "app/output_page.h"
+#include "app/pictures.h"
+#include "app/progress_frame.h"
+#include "app/translate_form.h"
+#include "app/widget_placement.h"
+#include "collection/collection.h"
+#include "platform/exe_dir.h"
+#include "services/configer.h"
+#include "services/language.h"
+#include "services/message_box.h"
+#include "services/shared_functions.h"
+
+namespace {
+
+constexpr const char* kStepMarker = "-------";
+constexpr int kProgressPageIndex = 2;
+// How many of the compiler's last lines a failure message shows.
+constexpr std::size_t kReportedCompilerLines = 12;
+
+TConfiger& Config() {
+    TConfiger* c = AppConfiger();
+    if (!c) throw Exception("No configuration is open");
+    return *c;
+}
+
+// A placement stored on a screen that is gone would leave the window where
+// nobody can reach it; bring such a window back onto the primary screen.
+void KeepOnScreen(QWidget& window) {
+    const QRect frame(window.pos(), window.size());
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen->availableGeometry().intersects(frame)) return;
+    if (QScreen* primary = QGuiApplication::primaryScreen()) {
+        const QRect area = primary->availableGeometry();
+        window.move(area.x() + std::max(0, (area.width() - frame.width()) / 2),
+                    area.y() + std::max(0, (area.height() - frame.height()) / 2));
+    }
+}
+
+void OpenWithDesktop(const std::string& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+void SetUpButton(QPushButton& button, const char* name, const char* caption) {
+    button.setObjectName(QString::fromLatin1(name));
+    button.setText(QString::fromLatin1(caption));
+    button.setFixedSize(75, 25);
+}
+
+}  // namespace
+
+TMainForm::TMainForm(TBuildRunner buildRunner, QWidget* parent)
+    : QWidget(parent), buildRunner_(std::move(buildRunner)) {
+    setObjectName("MainForm");
+    OpenDocument = &OpenWithDesktop;
+
+    formLayout_.setContentsMargins(0, 0, 0, 0);
+    formLayout_.addWidget(&mainPanel_);
+    mainPanel_.setObjectName("MainPanel");
+    mainPanel_.setMinimumWidth(530);
+    mainLayout_.setContentsMargins(0, 0, 0, 0);
+    mainLayout_.setSpacing(0);
+
+    // Top band, white: the step text, and the banner at the right.
+    topPanel_.setObjectName("TopPanel");
+    topPanel_.setFixedHeight(97);
+    topPanel_.setAutoFillBackground(true);
+    QPalette white = topPanel_.palette();
+    white.setColor(QPalette::Window, Qt::white);
+    topPanel_.setPalette(white);
+    topLayout_.setContentsMargins(4, 1, 0, 1);
+    topLayout_.setSpacing(2);
+    steptextMemo_.setObjectName("SteptextMemo");
+    steptextMemo_.setReadOnly(true);
+    steptextMemo_.setFocusPolicy(Qt::NoFocus);
+    steptextMemo_.setFixedHeight(89);
+    steptextMemo_.setMinimumWidth(200);
+    steptextMemo_.setTextInteractionFlags(Qt::NoTextInteraction);
+    QFont memoFont(QStringLiteral("Verdana"));
+    memoFont.setPixelSize(11);
+    memoFont.setBold(true);
+    steptextMemo_.setFont(memoFont);
+    QPalette tip = steptextMemo_.palette();
+    tip.setColor(QPalette::Base, tip.color(QPalette::ToolTipBase));
+    tip.setColor(QPalette::Text, tip.color(QPalette::ToolTipText));
+    steptextMemo_.setPalette(tip);
+    image1_.setObjectName("Image1");
+    image1_.setFixedSize(150, 95);
+    image1_.setPixmap(BannerPicture());
+    topLayout_.addWidget(&steptextMemo_, 1, Qt::AlignVCenter);
+    topLayout_.addWidget(&image1_, 0, Qt::AlignTop | Qt::AlignRight);
+    mainLayout_.addWidget(&topPanel_);
+
+    topLine_.setFrameShape(QFrame::HLine);
+    topLine_.setFrameShadow(QFrame::Sunken);
+    mainLayout_.addWidget(&topLine_);
+
+    // The pages fill the room between the bands.
+    workPanel_.setObjectName("WorkPanel");
+    workLayout_.setContentsMargins(0, 0, 0, 0);
+    workLayout_.addWidget(&panProperties_);
+    panProperties_.setObjectName("panProperties");
+    panProperties_.setFrameShape(QFrame::NoFrame);
+    pagesLayout_.setContentsMargins(0, 0, 0, 0);
+    mainLayout_.addWidget(&workPanel_, 1);
+
+    bottomLine_.setFrameShape(QFrame::HLine);
+    bottomLine_.setFrameShadow(QFrame::Sunken);
+    mainLayout_.addWidget(&bottomLine_);
+
+    // Bottom band: Back and Next side by side, Exit apart, all at the right.
+    bottomPanel_.setObjectName("BottomPanel");
+    bottomPanel_.setFixedHeight(49);
+    SetUpButton(backButton_, "BackButton", "< &Back");
+    SetUpButton(nextButton_, "NextButton", "&Next >");
+    SetUpButton(cancelButton_, "CancelButton", "&Exit");
+    backButton_.setEnabled(false);
+    bottomLayout_.setContentsMargins(0, 12, 10, 12);
+    bottomLayout_.setSpacing(0);
+    bottomLayout_.addStretch(1);
+    bottomLayout_.addWidget(&backButton_, 0, Qt::AlignTop);
+    bottomLayout_.addSpacing(5);
+    bottomLayout_.addWidget(&nextButton_, 0, Qt::AlignTop);
+    bottomLayout_.addSpacing(41);
+    bottomLayout_.addWidget(&cancelButton_, 0, Qt::AlignTop);
+    mainLayout_.addWidget(&bottomPanel_);
+
+    connect(&backButton_, &QPushButton::clicked, this, [this] { Guarded([this] { BackButtonClick(); }); });
+    connect(&nextButton_, &QPushButton::clicked, this, [this] { Guarded([this] { NextButtonClick(); }); });
+    connect(&cancelButton_, &QPushButton::clicked, this, [this] { Guarded([this] { CancelButtonClick(); }); });
+
+    resize(538, 370);
+    move(262, 170);
+}
+
+TMainForm::~TMainForm() {
+    // The pages go before the panel that holds them.
+    FolderPage = nullptr;
+    OutputPage = nullptr;
+    ProgressPage = nullptr;
+    Pages.clear();
+}
+
+void TMainForm::InitWizard() {
+    StepTexts = LoadTextFile(JoinPath(ExeDir(), "steps.txt"));
+    TranslateForm(this);
+    setWindowTitle(QGuiApplication::applicationDisplayName());
+    RestorePlacement(this, "MainForm");
+    KeepOnScreen(*this);
+
+    TConfiger& cfg = Config();
+    Collection = std::make_unique<TMP3Collection>();
+    Collection->SetArtistBound(StrToIntDef(cfg.ReadString("Session", "ArtistBound"), 90));
+    Collection->SetTitleBound(StrToIntDef(cfg.ReadString("Session", "TitleBound"), 85));
+    Collection->SetCombine(StrToIntDef(cfg.ReadString("Session", "Combine"), 3));
+
+    auto folders = std::make_unique<TCheckboxDriveTree>(&panProperties_);
+    auto output = std::make_unique<TTuner>(&panProperties_);
+    auto progress = std::make_unique<TProgressFrame>(&panProperties_);
+    progress->Collection = Collection.get();
+    FolderPage = folders.get();
+    Pages.push_back(std::move(folders));
+    Pages.push_back(std::move(output));
+    Pages.push_back(std::move(progress));
+    for (auto& page : Pages) {
+        pagesLayout_.addWidget(page.get());
+        page->hide();
+    }
+
+    FolderPage->SetPathsText(cfg.ReadString("Last", "TreeSelection"));
+    FolderPage->SetPaths();
+
+    OutputPage = static_cast<TTuner*>(Pages[1].get());
+    ProgressPage = static_cast<TProgressFrame*>(Pages[2].get());
+    PageIndex = 0;
+    UpdatePage();
+    Pages[0]->show();
+
+    FinishSplash();
+    show();
+}
+
+void TMainForm::ShowPage(int index) {
+    if (index >= 0 && index < static_cast<int>(Pages.size())) Pages[static_cast<std::size_t>(index)]->show();
+}
+
+void TMainForm::UpdatePage() {
+    std::string text = Trim(ExtractSection(StepTexts, kStepMarker, PageIndex + 1));
+    ReplaceAll(text, "\r\n", "\n", true);
+    steptextMemo_.setPlainText(QString::fromStdString(text));
+    nextButton_.setText(PageIndex == 1 ? QStringLiteral("Start") : QStringLiteral("Next >"));
+
+    if (PageIndex == kProgressPageIndex && ProgressPage) {
+        ProgressPage->Cancelled = false;
+        nextButton_.setText(QStringLiteral("Cancel"));
+        backButton_.setEnabled(false);
+        ProgressPage->SetStep(1);
+        RunSearchStage();
+        if (!ProgressPage->Cancelled) {
+            ProgressPage->SetStep(2);
+            RunDatabaseStage();
+        }
+        // A cancel during the database stage finds the wizard on page 0 already.
+        if (ProgressPage->Cancelled && PageIndex == kProgressPageIndex) BackButtonClick();
+    }
+
+    nextButton_.setEnabled(PageIndex != static_cast<int>(Pages.size()) - 1);
+    backButton_.setEnabled(PageIndex != 0);
+}
+
+void TMainForm::NextButtonClick() {
+    if (nextButton_.text() == QStringLiteral("Cancel")) {
+        if (ProgressPage) ProgressPage->Cancelled = true;
+        return;
+    }
+    if (PageIndex + 1 >= static_cast<int>(Pages.size())) return;
+    Pages[static_cast<std::size_t>(PageIndex)]->hide();
+    ++PageIndex;
+    ShowPage(PageIndex);
+    backButton_.setEnabled(true);
+    UpdatePage();
+}
+
+void TMainForm::BackButtonClick() {
+    if (PageIndex <= 0 || PageIndex >= static_cast<int>(Pages.size())) return;
+    Pages[static_cast<std::size_t>(PageIndex)]->hide();
+    --PageIndex;
+    ShowPage(PageIndex);
+    nextButton_.setEnabled(true);
+    UpdatePage();
+}
+
+void TMainForm::CancelButtonClick() { close(); }
+
+std::string TMainForm::OverwriteQuestion(const std::string& fileName) {
+    return Translate("File") + " \"" + fileName + "\" " + Translate("already exists") + "." +
+           Translate("Do you want to overwrite it ?");
+}
+
+void TMainForm::RunSearchStage() {
+    Collection->Clear();
+    const std::string dbFileName = Config().ReadString("Session", "DBFilename");
+    if (FileExists(dbFileName) &&
+        ShowMessageBox(OverwriteQuestion(dbFileName), mtConfirmation, mbYes | mbNo) != mrYes)
+        return;
+    FolderPage->GetResolvedPaths();
+    // Qt paints every widget through a backing store, so the progress page's
+    // frequent updates are double-buffered without anything to switch on.
+    TProgressFrame* progress = ProgressPage;
+    buildRunner_.Search(*Collection, FolderPage->Paths,
+                        [progress](const std::string& path, bool& cancel) { progress->ShowFound(path, cancel); });
+}
+
+std::string TMainForm::NoDatabaseMessage(const TDatabaseResult& result) {
+    std::string text = result.Message.empty() ? Translate("The database was not created.") : result.Message;
+    const auto& lines = result.CompilerLines;
+    if (!lines.empty()) {
+        text += "\n\n" + Translate("The compiler's last messages:") + "\n";
+        const std::size_t first = lines.size() > kReportedCompilerLines ? lines.size() - kReportedCompilerLines : 0;
+        for (std::size_t i = first; i < lines.size(); ++i) text += "\n" + lines[i];
+    }
+    return text;
+}
+
+void TMainForm::RunDatabaseStage() {
+    if (Collection->Count() <= 0) return;
+
+    OutputPage->StoreSettings();
+    TDatabaseRequest request;
+    request.OutputPath = Config().ReadString("Session", "DBFilename");
+    OutputPage->StoreSettings();
+
+    LastStage = 0;
+    ProgressPage->SetStageCount(5);
+    request.OnStage = [this](int stage, int progress) { StageChanged(stage, progress); };
+    TProgressFrame* progress = ProgressPage;
+    request.OnCompileProgress = [progress](const std::string& status, int percent, const std::string& line) {
+        return progress->ShowCompileProgress(status, percent, line);
+    };
+
+    const TDatabaseResult result = buildRunner_.Database(*Collection, request);
+    if (!result.Done) {
+        // Nothing was placed: say why, and stay on the progress page.
+        ShowMessageBox(NoDatabaseMessage(result), mtError, mbOK);
+        return;
+    }
+    if (OutputPage->OpenAfterCompil()->isChecked() && OpenDocument) OpenDocument(result.DatabasePath);
+
+    if (PageIndex >= 0 && PageIndex < static_cast<int>(Pages.size()))
+        Pages[static_cast<std::size_t>(PageIndex)]->hide();
+    PageIndex = 0;
+    ShowPage(0);
+    UpdatePage();
+}
+
+void TMainForm::StageChanged(int stage, int progress) {
+    if (stage != LastStage) ProgressPage->SetStageScale(100);
+    if (stage == 0) {
+        ProgressPage->SetStageProgress(LastStage + 2, 100);
+        ProgressPage->SetStep(3);
+    }
+    LastStage = stage;
+    if (stage != 0) ProgressPage->SetStageProgress(stage, progress);
+}
+
+void TMainForm::SaveSession() {
+    TConfiger& cfg = Config();
+    if (OutputPage) OutputPage->StoreSettings();
+    if (FolderPage) {
+        FolderPage->GetResolvedPaths();
+        cfg.WriteString("Last", "TreeSelection", FolderPage->PathsText());
+    }
+    if (Collection) {
+        cfg.WriteString("Session", "ArtistBound", std::to_string(Collection->ArtistBound()));
+        cfg.WriteString("Session", "TitleBound", std::to_string(Collection->TitleBound()));
+        cfg.WriteString("Session", "Combine", std::to_string(static_cast<int>(Collection->Combine())));
+    }
+    if (ProgressPage) ProgressPage->Collection = nullptr;
+    Collection.reset();
+}
