@@ -9,3 +9,4 @@ build/orvalis --version
 mkdir -p build/demo
 database=$(build/orvalis build --force --out build/demo/orvalis-demo.chm examples/music)
 echo "Catalogue of examples/music: $database"
+echo "Start the wizard with: build/orvalis   (needs a display)"

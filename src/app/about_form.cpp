@@ -30,7 +30,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     setObjectName("AboutForm");
     // A fixed border and no border icons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setWindowTitle(QGuiApplication::applicationDisplayName());
+    setWindowTitle(QCoreApplication::applicationName());
     setFixedSize(kClientWidth, kClientHeight);
 
     picture_.setObjectName("Picture");

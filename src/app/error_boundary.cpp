@@ -38,5 +38,5 @@ void HandleUnhandledError(std::exception_ptr error) {
             // The report itself failed: fall back to the plain box below.
         }
     }
-    QMessageBox::critical(QApplication::activeWindow(), QGuiApplication::applicationDisplayName(), MessageOf(error));
+    QMessageBox::critical(QApplication::activeWindow(), QCoreApplication::applicationName(), MessageOf(error));
 }

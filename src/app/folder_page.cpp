@@ -21,7 +21,8 @@ namespace {
 const char* const kLayoutSection = "SizeAndPos";
 const char* const kLayoutKey = "CheckboxDriveTree.SysList.Columns";
 const int kTreeWidth = 241;
-const int kDefaultWidths[TFolderListModel::ColumnCount] = {240, 80, 130, 140};
+// Name narrow enough that Size still shows in the list at the design size.
+const int kDefaultWidths[TFolderListModel::ColumnCount] = {150, 70, 100, 120};
 
 Qt::CheckState ToQt(TCheckState state) {
     switch (state) {

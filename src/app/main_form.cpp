@@ -154,7 +154,7 @@ TMainForm::~TMainForm() {
 void TMainForm::InitWizard() {
     StepTexts = LoadTextFile(JoinPath(ExeDir(), "steps.txt"));
     TranslateForm(this);
-    setWindowTitle(QGuiApplication::applicationDisplayName());
+    setWindowTitle(QCoreApplication::applicationName());
     RestorePlacement(this, "MainForm");
     KeepOnScreen(*this);
 

@@ -17,7 +17,9 @@
 int RunWizard(int argc, char** argv) {
     // Errors that escape an event handler end in the error report dialog.
     TErrorReportingApplication app(argc, argv);
-    QGuiApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+    // The title goes into window captions as it stands; a display name would make
+    // Qt append it to every other caption once more.
+    QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
     // The shell decides when the program ends, not the last window closing.
     QGuiApplication::setQuitOnLastWindowClosed(false);
 

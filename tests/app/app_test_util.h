@@ -14,7 +14,7 @@ inline QApplication& TestApp() {
     // Never destroyed: at exit Qt's own globals are gone before a static
     // application object would be, and destroying it then crashes.
     static QApplication* app = std::make_unique<QApplication>(argc, argv).release();
-    QGuiApplication::setApplicationDisplayName("Brennick Orvalis");
+    QCoreApplication::setApplicationName("Brennick Orvalis");
     return *app;
 }
 

@@ -247,7 +247,7 @@ TEST(ColumnLayout, KeptInTheConfigurationBetweenRuns) {
         header->hideSection(TFolderListModel::ModifiedColumn);
         page.SysList().sortByColumn(TFolderListModel::SizeColumn, Qt::DescendingOrder);
     }
-    EXPECT_EQ(AppConfiger()->ReadString("SizeAndPos", "CheckboxDriveTree.SysList.Columns"), "2:130,0:333,1:80,3:0,;1:1");
+    EXPECT_EQ(AppConfiger()->ReadString("SizeAndPos", "CheckboxDriveTree.SysList.Columns"), "2:100,0:333,1:70,3:0,;1:1");
     {
         TCheckboxDriveTree page;
         QHeaderView* header = page.SysList().header();

@@ -29,7 +29,7 @@ QApplication& App() {
     static char name[] = "test_reportgui";
     static char* argv[] = {name, nullptr};
     static TErrorReportingApplication app(argc, argv);
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Brennick Orvalis"));
+    QCoreApplication::setApplicationName(QStringLiteral("Brennick Orvalis"));
     return app;
 }
 
@@ -165,6 +165,9 @@ TEST_F(DialogTest, ControlsLayoutAndMessage) {
 
     EXPECT_EQ(text->toPlainText(), "The disk is full.");
     EXPECT_EQ(dialog.MessageText(), "The disk is full.");
+    // The icon sits whole inside the window, left of the message.
+    EXPECT_GE(icon->geometry().left(), 0);
+    EXPECT_LE(icon->geometry().right(), text->geometry().left());
     EXPECT_TRUE(send->isDefault());
     EXPECT_EQ(send->text(), "Bug report");
     EXPECT_EQ(ok->text(), "OK");

@@ -34,7 +34,7 @@ QString ShownText(const std::string& crlfText) {
 }
 
 QString ApplicationTitle() {
-    QString title = QGuiApplication::applicationDisplayName();
+    QString title = QCoreApplication::applicationName();
     return title.isEmpty() ? QStringLiteral("Brennick Orvalis") : title;
 }
 
@@ -125,7 +125,9 @@ TExceptionDialog::TExceptionDialog(const TErrorInfo& error, TStringList activeCo
     detailsMemo_->hide();
 
     // The standard error icon left of the message.
-    const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+    // 32 pixels: the layout leaves exactly that much (plus 15) left of the
+    // message; a style's larger message-box icon would be cut off at the edge.
+    const int iconSize = 32;
     errorIcon_ = new QLabel(this);
     errorIcon_->setObjectName(QStringLiteral("ErrorIcon"));
     errorIcon_->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxCritical, nullptr, this).pixmap(iconSize));
