@@ -358,6 +358,13 @@ void AppendEntry(std::string& out, const TChmTreeItem& entry) {
     }
 }
 
+void AppendIndexItem(std::string& out, std::string_view name, const TChmTreeItem& entry) {
+    out += "<LI> <OBJECT type=\"text/sitemap\">\r\n";
+    out += "<param name=\"Name\" value=\"" + HtmlEscape(name) + "\">\r\n";
+    out += "<param name=\"Local\" value=\"" + HtmlEscape(entry.Address()) + "\">\r\n";
+    out += "</OBJECT>\r\n";
+}
+
 }  // namespace
 
 std::string TChmTree::ContentsText() const {
@@ -371,29 +378,37 @@ std::string TChmTree::ContentsText() const {
     return out;
 }
 
+// Every index item is one Name followed by one Local. Viewers differ on an
+// item with several Name params (some show the last one instead of the
+// keyword, and the help compiler turns the extra names into links to no
+// page), so a keyword of several pages opens the first one itself and lists
+// each page below it under the page's caption.
 std::string TChmTree::IndexText() const {
     std::string out = "<HTML><HEAD></HEAD><BODY><UL>\r\n&Properties;";
     if (Keywords) {
-        std::string urls;
+        std::vector<const TChmTreeItem*> listed;
         Keywords->ForEachKey([&](std::string_view key, const TLetterTree& node) {
-            urls.clear();
+            listed.clear();
             const TID* first = node.IDs;
             const TID* id = first;
             do {
                 const TChmTreeItem* entry = TChmTreeItem::FromKeywordId(id->Value);
                 const int at = KeywordIndexOf(*entry, key);
                 if (at >= 0 && at < static_cast<int>(entry->KeywordKindList.size()) &&
-                    HasKind(entry->EnabledKinds, entry->KeywordKindList[static_cast<std::size_t>(at)])) {
-                    urls += "<param name=\"Name\" value=\"" + HtmlEscape(entry->Caption) + "\">\r\n";
-                    urls += "<param name=\"Local\" value=\"" + HtmlEscape(entry->Address()) + "\">\r\n";
-                }
+                    HasKind(entry->EnabledKinds, entry->KeywordKindList[static_cast<std::size_t>(at)]))
+                    listed.push_back(entry);
                 id = id->NextID;
             } while (id != first);
-            if (urls.empty()) return;
-            out += "<LI> <OBJECT type=\"text/sitemap\">\r\n";
-            out += "<param name=\"Name\" value=\"" + HtmlEscape(Trim(key)) + "\">\r\n";
-            out += urls;
-            out += "</OBJECT>\r\n";
+            if (listed.empty()) return;
+            AppendIndexItem(out, Trim(key), *listed.front());
+            if (listed.size() == 1) return;
+            out += "<UL>\r\n";
+            for (const TChmTreeItem* entry : listed) {
+                // A nameless item would be merged into its neighbour by some viewers.
+                const std::string caption = Trim(entry->Caption);
+                AppendIndexItem(out, caption.empty() ? entry->Address() : entry->Caption, *entry);
+            }
+            out += "</UL>\r\n";
         });
     }
     out += "</UL></BODY></HTML>\r\n";

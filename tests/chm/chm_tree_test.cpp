@@ -162,40 +162,57 @@ TEST(IndexFile, ExactTextListsEnabledKindsOnly) {
     p.files.CheckExistence = false;
     TChmTreeItem* a = p.tree.Root->AddFileEntry(p.dir / "art-a.htm", false);
     TChmTreeItem* b = p.tree.Root->AddFileEntry(p.dir / "art-b.htm", false);
+    TChmTreeItem* c = p.tree.Root->AddFileEntry(p.dir / "art-c.htm", false);
     a->Caption = "Rock & Roll";
     b->Caption = "Caf\xC3\xA9";
     b->Anchor = "x";
+    c->Caption = " ";
     AddUserKeyword(*a, "Nova");
     AddUserKeyword(*b, "nova");
+    AddUserKeyword(*c, "NOVA");
     AddUserKeyword(*a, " Spaced ");
     AddUserKeyword(*a, "Harbor \"Live\"");
     AddKeywords(*b, "<b>Bold Only</b>", kkB, false);  // kkB is not enabled
 
+    // One page: the keyword and its page. Several: the keyword opens the
+    // first page, and each page follows one level down under its caption (a
+    // blank caption gives way to the page's address).
     EXPECT_EQ(p.tree.IndexText(),
               "<HTML><HEAD></HEAD><BODY><UL>\r\n"
               "&Properties;"
               "<LI> <OBJECT type=\"text/sitemap\">\r\n"
               "<param name=\"Name\" value=\"SPACED\">\r\n"
-              "<param name=\"Name\" value=\"Rock &amp; Roll\">\r\n"
               "<param name=\"Local\" value=\"art-a.htm\">\r\n"
               "</OBJECT>\r\n"
               "<LI> <OBJECT type=\"text/sitemap\">\r\n"
               "<param name=\"Name\" value=\"HARBOR &quot;LIVE&quot;\">\r\n"
-              "<param name=\"Name\" value=\"Rock &amp; Roll\">\r\n"
               "<param name=\"Local\" value=\"art-a.htm\">\r\n"
               "</OBJECT>\r\n"
               "<LI> <OBJECT type=\"text/sitemap\">\r\n"
               "<param name=\"Name\" value=\"NOVA\">\r\n"
+              "<param name=\"Local\" value=\"art-a.htm\">\r\n"
+              "</OBJECT>\r\n"
+              "<UL>\r\n"
+              "<LI> <OBJECT type=\"text/sitemap\">\r\n"
               "<param name=\"Name\" value=\"Rock &amp; Roll\">\r\n"
               "<param name=\"Local\" value=\"art-a.htm\">\r\n"
+              "</OBJECT>\r\n"
+              "<LI> <OBJECT type=\"text/sitemap\">\r\n"
               "<param name=\"Name\" value=\"Caf&#233;\">\r\n"
               "<param name=\"Local\" value=\"art-b.htm#x\">\r\n"
               "</OBJECT>\r\n"
+              "<LI> <OBJECT type=\"text/sitemap\">\r\n"
+              "<param name=\"Name\" value=\"art-c.htm\">\r\n"
+              "<param name=\"Local\" value=\"art-c.htm\">\r\n"
+              "</OBJECT>\r\n"
+              "</UL>\r\n"
               "</UL></BODY></HTML>\r\n");
 
     // Once kkB is enabled for the entry, its bold keyword is listed too.
     b->EnabledKinds |= KindBit(kkB);
-    EXPECT_NE(p.tree.IndexText().find("value=\"BOLD ONLY\""), std::string::npos);
+    EXPECT_NE(p.tree.IndexText().find("<param name=\"Name\" value=\"BOLD ONLY\">\r\n"
+                                      "<param name=\"Local\" value=\"art-b.htm#x\">\r\n"),
+              std::string::npos);
 }
 
 TEST(ChmTree, DestroyingEntriesWithdrawsKeywordsAndUses) {

@@ -31,7 +31,7 @@ protected:
         return *Tree().Root->AddFileEntry(name, false);
     }
     bool Listed(const std::string& key) {
-        return Tree().IndexText().find("<param name=\"Name\" value=\"" + key + "\">\r\n<param name=\"Name\"") !=
+        return Tree().IndexText().find("<param name=\"Name\" value=\"" + key + "\">\r\n<param name=\"Local\"") !=
                std::string::npos;
     }
 

@@ -246,6 +246,15 @@ TEST_F(BuildCommandTest, BuildsTheSampleCatalogue) {
     for (const char* keyword : {"value=\"Aurora Quartet\"", "value=\"Evening Tide\"", "value=\"First Light\"",
                                 "value=\"&#22799;&#12398;&#28023;\"", "value=\"Greatest &quot;Hits&quot;\""})
         EXPECT_NE(index.find(keyword), std::string::npos) << keyword;
+    // Each index item names one page: viewers show the last name of an item,
+    // and the compiler links extra names to no page.
+    const std::string itemStart = "<OBJECT type=\"text/sitemap\">\r\n";
+    for (std::size_t name = index.find("<param name=\"Name\""); name != std::string::npos;
+         name = index.find("<param name=\"Name\"", name + 1))
+        EXPECT_EQ(index.rfind(itemStart, name) + itemStart.size(), name) << index.substr(name, 80);
+    EXPECT_NE(index.find("<param name=\"Name\" value=\"Arktis\">\r\n<param name=\"Local\" value=\"" +
+                         PageOf("art", "Nordlys").substr(1) + "\">"),
+              std::string::npos);
     EXPECT_TRUE(IsPureAscii(contents));
     EXPECT_TRUE(IsPureAscii(index));
 
