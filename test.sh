@@ -11,6 +11,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   BUILD_DIR=build-asan
   CMAKE_ARGS+=(-DORVALIS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
   export ASAN_OPTIONS=detect_leaks=1
+  export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
   export UBSAN_OPTIONS=print_stacktrace=1
 fi
 
