@@ -1,7 +1,9 @@
 // Adds a million keys shaped like catalogue values to a string index and lists
-// them. Run: build/bench/bench_string_index [count]
+// them; then groups a million records, and indexes page paths like the file
+// set does. Run: build/bench/bench_string_index [count]
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +92,7 @@ int main(int argc, char** argv) {
         std::size_t distinct = 0;
         for (char c : all) distinct += c == '\n';
         std::printf("  %zu distinct keys, %.1f MB listed\n", distinct, all.size() / 1e6);
+        std::printf("  key structure %.1f MB (ids not counted)\n", index.StructureBytes() / 1e6);
 
         TTimer lookup;
         long long found = 0;
@@ -117,6 +120,31 @@ int main(int argc, char** argv) {
         }
         list.Report("AllKeys + Select + SelectedIDs");
         if (selected != static_cast<std::size_t>(count)) std::printf("  WRONG: %zu ids selected\n", selected);
+    }
+
+    {
+        // The file set's shape: page files named by 32 hex digits in one
+        // working folder, letter case folded.
+        const int pages = std::max(1, count / 16);
+        std::uniform_int_distribution<int> hex(0, 15);
+        std::vector<std::string> paths;
+        for (int i = 0; i < pages; ++i) {
+            std::string p = "/run/user/1000/orvalis/";
+            for (int d = 0; d < 32; ++d) p += "0123456789abcdef"[hex(rng)];
+            paths.push_back(p + ".html");
+        }
+        TCustomStrFinder index;
+        TTimer add;
+        for (int i = 0; i < pages; ++i) index.Add(paths[static_cast<std::size_t>(i)], i);
+        std::printf("%d page paths of %zu bytes\n", pages, paths[0].size());
+        add.Report("Add");
+        TTimer lookup;
+        long long found = 0;
+        for (int i = 0; i < pages; ++i) found += index.Lookup(paths[static_cast<std::size_t>(i)]) == i;
+        lookup.Report("Lookup of every path");
+        if (found != pages) std::printf("  WRONG: %lld found\n", found);
+        std::printf("  key structure %.0f bytes per path (ids not counted)\n",
+                    static_cast<double>(index.StructureBytes()) / pages);
     }
     return 0;
 }

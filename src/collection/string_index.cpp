@@ -8,10 +8,6 @@
 
 namespace {
 
-inline unsigned char MapChar(unsigned char c, bool ignoreCase) {
-    return ignoreCase && c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
-
 // Distance from the middle of the byte range: characters near 128 rise
 // towards the root of a level.
 inline int Distance(unsigned char c) { return c >= 128 ? c - 128 : 128 - c; }
@@ -31,19 +27,6 @@ inline TLetterTree* SearchLevel(const TWordsTree& level, unsigned char c, TLette
             return node;
     }
     return nullptr;
-}
-
-// The walked characters of a key: its own characters (the empty key counts as
-// the single character 0), then the terminating 0.
-template <class Step>
-inline bool WalkKey(std::string_view key, bool ignoreCase, Step&& step) {
-    if (key.empty()) {
-        if (!step(static_cast<unsigned char>(0))) return false;
-    } else {
-        for (char ch : key)
-            if (!step(MapChar(static_cast<unsigned char>(ch), ignoreCase))) return false;
-    }
-    return step(static_cast<unsigned char>(0));
 }
 
 }  // namespace
@@ -68,13 +51,10 @@ void FreePoolChunk(void* chunk) { std::free(chunk); }
 
 TCustomStrFinder::TCustomStrFinder() = default;
 
-TCustomStrFinder::~TCustomStrFinder() { ClearSelection(); }
+TCustomStrFinder::~TCustomStrFinder() = default;
 
-TLetterTree* TCustomStrFinder::NewNode(unsigned char c) {
-    TLetterTree* node = nodes_.New();
-    node->Ch = c;
-    return node;
-}
+// ---------------------------------------------------------------------------
+// Id rings and the selection
 
 TID* TCustomStrFinder::NewId(TStrId value) {
     TID* id = freeIds_;
@@ -92,17 +72,63 @@ void TCustomStrFinder::FreeId(TID* id) {
     freeIds_ = id;
 }
 
+int TCustomStrFinder::RingSize(const TID* ring) {
+    if (!ring) return 0;
+    int n = 0;
+    const TID* id = ring;
+    do {
+        ++n;
+        id = id->NextID;
+    } while (id != ring);
+    return n;
+}
+
+std::pair<TID*, TID*> TCustomStrFinder::RemoveFromRing(TID* first, TStrId value) {
+    // Rebuild the ring from the entries that stay, in their order.
+    TID* keptFirst = nullptr;
+    TID* keptLast = nullptr;
+    TID* id = first;
+    do {
+        TID* next = id->NextID;
+        if (id->Value == value) {
+            FreeId(id);
+        } else {
+            if (keptLast)
+                keptLast->NextID = id;
+            else
+                keptFirst = id;
+            keptLast = id;
+        }
+        id = next;
+    } while (id != first);
+    if (keptLast) keptLast->NextID = keptFirst;
+    return {keptFirst, keptLast};
+}
+
+void TCustomStrFinder::RingChanged(const TID* oldFirst, TID* newFirst) {
+    if (!selection_.IDs || selection_.IDs != oldFirst) return;
+    // The selection never reaches past the ring it points at.
+    if (!newFirst) {
+        ClearSelection();
+        return;
+    }
+    selection_.IDs = newFirst;
+    selectedCount_ = std::min(selectedCount_, RingSize(newFirst));
+}
+
 void TCustomStrFinder::ClearSelection() {
-    selection_ = nullptr;
-    selectionEntry_ = TIDsList{};
-    selectedNode_ = nullptr;
+    selection_ = TIDsList{};
     selectedCount_ = 0;
 }
 
-TLetterTree* TCustomStrFinder::InsertChar(TWordsTree& level, unsigned char c) {
+// ---------------------------------------------------------------------------
+// The node-per-character form
+
+TLetterTree* TCustomStrFinder::InsertChar(TWordsTree& level, unsigned char c) const {
     TLetterTree* p = nullptr;
     if (TLetterTree* found = SearchLevel(level, c, p)) return found;
-    TLetterTree* n = NewNode(c);
+    TLetterTree* n = nodes_.New();
+    n->Ch = c;
     if (!p) {
         level.RootNode = n;
         return n;
@@ -131,98 +157,149 @@ TLetterTree* TCustomStrFinder::InsertChar(TWordsTree& level, unsigned char c) {
     return n;
 }
 
-TLetterTree* TCustomStrFinder::Find(std::string_view key) const {
+TLetterTree* TCustomStrFinder::FindNode(std::string_view key) const {
+    const TKeyWalk walk(key, IgnoreCase);
     const TWordsTree* level = &root_;
     TLetterTree* node = nullptr;
-    bool found = WalkKey(key, IgnoreCase, [&](unsigned char c) {
-        if (!level) return false;
+    for (std::size_t i = 0; i < walk.size(); ++i) {
         TLetterTree* last = nullptr;
-        node = SearchLevel(*level, c, last);
-        if (!node) return false;
+        node = SearchLevel(*level, walk[i], last);
+        if (!node) return nullptr;
         level = &node->Next;
-        return true;
-    });
-    return found ? node : nullptr;
-}
-
-TLetterTree* TCustomStrFinder::FindOrInsert(std::string_view key) {
-    TWordsTree* level = &root_;
-    TLetterTree* node = nullptr;
-    WalkKey(key, IgnoreCase, [&](unsigned char c) {
-        node = InsertChar(*level, c);
-        level = &node->Next;
-        return true;
-    });
+    }
     return node;
 }
 
-int TCustomStrFinder::RingSize(const TID* ring) {
-    if (!ring) return 0;
-    int n = 0;
-    const TID* id = ring;
-    do {
-        ++n;
-        id = id->NextID;
-    } while (id != ring);
-    return n;
+TLetterTree* TCustomStrFinder::FindOrInsertNode(std::string_view key) {
+    const TKeyWalk walk(key, IgnoreCase);
+    TWordsTree* level = &root_;
+    TLetterTree* node = nullptr;
+    for (std::size_t i = 0; i < walk.size(); ++i) {
+        node = InsertChar(*level, walk[i]);
+        level = &node->Next;
+    }
+    return node;
+}
+
+void TCustomStrFinder::ExpandNodes() const {
+    if (expanded_) return;
+    try {
+        compact_.Expand(
+            root_,
+            [](void* self, TWordsTree& level, unsigned char c) {
+                return static_cast<const TCustomStrFinder*>(self)->InsertChar(level, c);
+            },
+            const_cast<TCustomStrFinder*>(this));
+    } catch (...) {
+        // Stay compact; the nodes built so far are dropped with the pool.
+        root_ = TWordsTree{};
+        throw;
+    }
+    expanded_ = true;
+    compact_.Clear();
+}
+
+const TWordsTree* TCustomStrFinder::Root() const {
+    ExpandNodes();
+    return root_.RootNode ? &root_ : nullptr;
+}
+
+std::size_t TCustomStrFinder::StructureBytes() const { return compact_.ReservedBytes() + nodes_.ReservedBytes(); }
+
+// ---------------------------------------------------------------------------
+// Operations
+
+TID* TCustomStrFinder::FirstOf(std::string_view key) const {
+    if (expanded_) {
+        const TLetterTree* node = FindNode(key);
+        return node ? node->IDs : nullptr;
+    }
+    const TCompactTrie::TRingSlot slot = compact_.Find(TKeyWalk(key, IgnoreCase));
+    if (slot == TCompactTrie::kNoSlot) return nullptr;
+    TID* last = compact_.Last(slot);
+    return last ? last->NextID : nullptr;
 }
 
 void TCustomStrFinder::Add(std::string_view key, TStrId value) {
-    TLetterTree* node = FindOrInsert(key);
+    if (!expanded_) {
+        // The compact form keeps a ring by its last entry: appending leaves
+        // the first entry where it is.
+        const TCompactTrie::TRingSlot slot = compact_.Insert(TKeyWalk(key, IgnoreCase));
+        TID* last = compact_.Last(slot);
+        TID* n = NewId(value);
+        if (last) {
+            n->NextID = last->NextID;
+            last->NextID = n;
+        }
+        compact_.SetLast(slot, n);
+        return;
+    }
+    TLetterTree* node = FindOrInsertNode(key);
     TID* head = node->IDs;
     if (!head) {
         node->IDs = NewId(value);
-    } else {
-        // Appending in constant time to a ring that is entered at its first
-        // entry: put the new entry right after the first, swap the two values
-        // and enter the ring at the new entry. The old first entry, now holding
-        // the new value, is then the last one.
-        TID* n = NewId(head->Value);
-        n->NextID = head->NextID;
-        head->NextID = n;
-        head->Value = value;
-        node->IDs = n;
+        return;
     }
-    if (selectedNode_ == node) selectionEntry_.IDs = node->IDs;
+    // Appending in constant time to a ring that is entered at its first
+    // entry: put the new entry right after the first, swap the two values
+    // and enter the ring at the new entry. The old first entry, now holding
+    // the new value, is then the last one.
+    TID* n = NewId(head->Value);
+    n->NextID = head->NextID;
+    head->NextID = n;
+    head->Value = value;
+    node->IDs = n;
+    if (selection_.IDs == head) selection_.IDs = n;
 }
 
 bool TCustomStrFinder::AddUnique(std::string_view key, TStrId value) {
-    if (const TLetterTree* node = Find(key); node && node->IDs) {
-        const TID* id = node->IDs;
-        do {
-            if (id->Value == value) return false;
-            id = id->NextID;
-        } while (id != node->IDs);
+    auto holds = [value](const TID* first) {
+        if (const TID* id = first) {
+            do {
+                if (id->Value == value) return true;
+                id = id->NextID;
+            } while (id != first);
+        }
+        return false;
+    };
+    if (expanded_) {
+        if (holds(FirstOf(key))) return false;
+        Add(key, value);
+        return true;
     }
-    Add(key, value);
+    // One walk: a key that is absent gets its id anyway.
+    const TCompactTrie::TRingSlot slot = compact_.Insert(TKeyWalk(key, IgnoreCase));
+    TID* last = compact_.Last(slot);
+    if (last && holds(last->NextID)) return false;
+    TID* n = NewId(value);
+    if (last) {
+        n->NextID = last->NextID;
+        last->NextID = n;
+    }
+    compact_.SetLast(slot, n);
     return true;
 }
 
 TStrId TCustomStrFinder::Lookup(std::string_view key) const {
-    const TLetterTree* node = Find(key);
-    return node && node->IDs ? node->IDs->Value : TStrId{-1};
+    const TID* first = FirstOf(key);
+    return first ? first->Value : TStrId{-1};
 }
 
 int TCustomStrFinder::Select(std::string_view key) {
     ClearSelection();
-    const TLetterTree* node = Find(key);
-    if (node && node->IDs) {
-        selectionEntry_.IDs = node->IDs;
-        selectionEntry_.NextList = &selectionEntry_;
-        selection_ = &selectionEntry_;
-        selectedNode_ = node;
-        selectedCount_ = RingSize(node->IDs);
+    if (TID* first = FirstOf(key)) {
+        selection_.IDs = first;
+        selection_.NextList = &selection_;
+        selectedCount_ = RingSize(first);
     }
     return selectedCount_;
 }
 
 std::vector<TStrId> TCustomStrFinder::SelectedIDs() const {
     std::vector<TStrId> result;
-    if (!selection_ || !selectedNode_ || !selectedNode_->IDs) return result;
-    // The selected ring is read as it is now; ids removed since the selection
-    // are simply absent rather than read from freed entries.
+    const TID* first = selection_.IDs;
+    if (!first) return result;
     result.reserve(static_cast<std::size_t>(selectedCount_));
-    const TID* first = selectedNode_->IDs;
     const TID* id = first;
     do {
         result.push_back(id->Value);
@@ -232,34 +309,22 @@ std::vector<TStrId> TCustomStrFinder::SelectedIDs() const {
 }
 
 void TCustomStrFinder::Remove(std::string_view key, TStrId value) {
-    TLetterTree* node = Find(key);
-    if (!node || !node->IDs) return;
-    // Rebuild the ring from the entries that stay, in their order.
-    TID* first = node->IDs;
-    TID* keptFirst = nullptr;
-    TID* keptLast = nullptr;
-    TID* id = first;
-    do {
-        TID* next = id->NextID;
-        if (id->Value == value) {
-            FreeId(id);
-        } else {
-            if (keptLast)
-                keptLast->NextID = id;
-            else
-                keptFirst = id;
-            keptLast = id;
-        }
-        id = next;
-    } while (id != first);
-    if (keptLast) keptLast->NextID = keptFirst;
-    node->IDs = keptFirst;
-    if (selectedNode_ == node) {
-        // The selection never reaches past the ring it points at.
-        selectionEntry_.IDs = keptFirst;
-        selectedCount_ = std::min(selectedCount_, RingSize(keptFirst));
-        if (!keptFirst) ClearSelection();
+    if (expanded_) {
+        TLetterTree* node = FindNode(key);
+        if (!node || !node->IDs) return;
+        TID* oldFirst = node->IDs;
+        node->IDs = RemoveFromRing(oldFirst, value).first;
+        RingChanged(oldFirst, node->IDs);
+        return;
     }
+    const TCompactTrie::TRingSlot slot = compact_.Find(TKeyWalk(key, IgnoreCase));
+    if (slot == TCompactTrie::kNoSlot) return;
+    TID* last = compact_.Last(slot);
+    if (!last) return;
+    TID* oldFirst = last->NextID;
+    const auto [keptFirst, keptLast] = RemoveFromRing(oldFirst, value);
+    compact_.SetLast(slot, keptLast);
+    RingChanged(oldFirst, keptFirst);
 }
 
 std::string TCustomStrFinder::AllKeys(std::string_view separator) const {
@@ -269,4 +334,52 @@ std::string TCustomStrFinder::AllKeys(std::string_view separator) const {
         result.append(separator);
     });
     return result;
+}
+
+void TCustomStrFinder::VisitKeys(TKeyVisit visit, void* context) const {
+    if (!expanded_) {
+        struct TForward {
+            TKeyVisit visit;
+            void* context;
+        } forward{visit, context};
+        compact_.ForEach(
+            [](void* f, std::string_view key, TID* last) {
+                TLetterTree node;  // stands in for the key's character-0 node
+                node.IDs = last->NextID;
+                auto* to = static_cast<TForward*>(f);
+                to->visit(to->context, key, node);
+            },
+            &forward);
+        return;
+    }
+    // Explicit stack instead of recursion: levels can be as deep as the
+    // longest key.
+    struct Frame {
+        const TLetterTree* node;
+        std::size_t prefixLength;
+        int step;  // 0: go lower, 1: this node and its next level, 2: go higher
+    };
+    std::string key;
+    std::vector<Frame> stack;
+    if (root_.RootNode) stack.push_back({root_.RootNode, 0, 0});
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        const TLetterTree* n = f.node;
+        if (f.step == 0) {
+            f.step = 1;
+            if (n->Lower) stack.push_back({n->Lower, f.prefixLength, 0});
+        } else if (f.step == 1) {
+            f.step = 2;
+            key.resize(f.prefixLength);
+            if (n->Ch != 0) key.push_back(static_cast<char>(n->Ch));
+            const std::size_t len = key.size();
+            if (n->IDs) visit(context, key, *n);
+            if (n->Next.RootNode) stack.push_back({n->Next.RootNode, len, 0});
+        } else {
+            const std::size_t len = f.prefixLength;
+            const TLetterTree* higher = n->Higher;
+            stack.pop_back();
+            if (higher) stack.push_back({higher, len, 0});
+        }
+    }
 }

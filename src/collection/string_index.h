@@ -1,15 +1,19 @@
 #pragma once
-// Exact-value index from text keys to lists of ids, kept as a character trie
-// whose levels are small binary search trees. Keys are listed in ascending
-// byte order; ids come back in the order they were added.
+// Exact-value index from text keys to lists of ids: a character trie whose
+// levels are small binary search trees, kept in a compact form until someone
+// walks the nodes. Keys are listed in ascending byte order; ids come back in
+// the order they were added.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <type_traits>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
+
+#include "collection/compact_trie.h"
 
 // An id: a record position or a reference to one of the caller's objects
 // (pointer sized, so a reference fits).
@@ -63,11 +67,13 @@ public:
             capacity_ = capacity_ == 0 ? kFirstChunk : std::min(capacity_ * 2, kLastChunk);
             T* chunk = static_cast<T*>(AllocatePoolChunk(capacity_ * sizeof(T)));
             chunks_.emplace_back(chunk);
+            reserved_ += capacity_ * sizeof(T);
             std::uninitialized_value_construct_n(chunk, capacity_);
             used_ = 0;
         }
         return chunks_.back().get() + used_++;
     }
+    std::size_t ReservedBytes() const { return reserved_; }
 
 private:
     struct TFree {
@@ -78,6 +84,7 @@ private:
     std::vector<std::unique_ptr<T, TFree>> chunks_;
     std::size_t capacity_ = 0;  // of the last chunk
     std::size_t used_ = 0;      // of the last chunk
+    std::size_t reserved_ = 0;  // of all chunks
 };
 
 class TCustomStrFinder {
@@ -107,69 +114,69 @@ public:
     // Every key that holds an id, each followed by separator, in ascending
     // byte order: a key before its extensions, the empty key first.
     std::string AllKeys(std::string_view separator) const;
-    // Top level, for callers that walk the trie themselves (null while empty).
-    const TWordsTree* Root() const { return root_.RootNode ? &root_ : nullptr; }
+
+    // Top level of the node-per-character trie, for callers that walk it
+    // themselves (null while empty). The index normally keeps its keys in a
+    // compact form; the first call builds the nodes, and from then on the
+    // index works on them directly, so nodes once handed out stay valid and
+    // show later changes. That costs memory and speed: it is meant for
+    // inspection, not for the program's own work.
+    const TWordsTree* Root() const;
 
     // Walks every key holding an id in AllKeys order, with the key as stored
-    // (folded when IgnoreCase is on) and the node that carries its ring.
+    // (folded when IgnoreCase is on) and a node whose IDs is the key's ring.
+    // The node may be a stand-in that lives only for the call.
     template <class Visit>
-    void ForEachKey(Visit&& visit) const;
+    void ForEachKey(Visit&& visit) const {
+        VisitKeys(
+            [](void* context, std::string_view key, const TLetterTree& node) {
+                (*static_cast<std::remove_reference_t<Visit>*>(context))(key, node);
+            },
+            const_cast<void*>(static_cast<const void*>(&visit)));
+    }
 
     // Number of ids in a ring (0 for null).
     static int RingSize(const TID* ring);
 
+    // Bytes held by the key structure (not counting the id entries); for
+    // measurements.
+    std::size_t StructureBytes() const;
+
 private:
-    TLetterTree* Find(std::string_view key) const;
-    TLetterTree* FindOrInsert(std::string_view key);
-    TLetterTree* InsertChar(TWordsTree& level, unsigned char c);
-    TLetterTree* NewNode(unsigned char c);
+    using TKeyVisit = void (*)(void* context, std::string_view key, const TLetterTree& node);
+    void VisitKeys(TKeyVisit visit, void* context) const;
+
+    // Switches to the node-per-character form.
+    void ExpandNodes() const;
+    TLetterTree* FindNode(std::string_view key) const;
+    TLetterTree* FindOrInsertNode(std::string_view key);
+    TLetterTree* InsertChar(TWordsTree& level, unsigned char c) const;
+
+    // First entry of the key's ring, null when the key holds no id.
+    TID* FirstOf(std::string_view key) const;
     TID* NewId(TStrId value);
     void FreeId(TID* id);
+    // Takes the entries holding value out of the ring starting at first;
+    // answers the first and last entries that stay (null when none).
+    std::pair<TID*, TID*> RemoveFromRing(TID* first, TStrId value);
+    // Keeps the selection on a ring whose first entry changed.
+    void RingChanged(const TID* oldFirst, TID* newFirst);
     void ClearSelection();
 
-    TWordsTree root_;
-    int selectedCount_ = 0;
-    TIDsList* selection_ = nullptr;  // ring of at most one entry (selectionEntry_)
+    // The compact form, in use until Root() is first asked for.
+    mutable TCompactTrie compact_;
+    mutable bool expanded_ = false;
+    // The node-per-character form, after that.
+    mutable TWordsTree root_;
+    mutable TChunkPool<TLetterTree> nodes_;
 
-    // Nodes and id entries live in pools owned by the index, so a million
-    // keys cost no million separate allocations; freed ids are reused.
-    TChunkPool<TLetterTree> nodes_;
+    int selectedCount_ = 0;
+    // The selection ring: at most one entry, whose IDs is the first entry
+    // of the selected key's ring.
+    TIDsList selection_;
+
+    // Id entries live in a pool owned by the index, so a million keys cost
+    // no million separate allocations; freed ids are reused.
     TChunkPool<TID> ids_;
     TID* freeIds_ = nullptr;
-    TIDsList selectionEntry_;                     // the selection ring's only entry
-    const TLetterTree* selectedNode_ = nullptr;  // node whose ring is selected
 };
-
-template <class Visit>
-void TCustomStrFinder::ForEachKey(Visit&& visit) const {
-    // Explicit stack instead of recursion: levels can be as deep as the
-    // longest key.
-    struct Frame {
-        const TLetterTree* node;
-        std::size_t prefixLength;
-        int step;  // 0: go lower, 1: this node and its next level, 2: go higher
-    };
-    std::string key;
-    std::vector<Frame> stack;
-    if (root_.RootNode) stack.push_back({root_.RootNode, 0, 0});
-    while (!stack.empty()) {
-        Frame& f = stack.back();
-        const TLetterTree* n = f.node;
-        if (f.step == 0) {
-            f.step = 1;
-            if (n->Lower) stack.push_back({n->Lower, f.prefixLength, 0});
-        } else if (f.step == 1) {
-            f.step = 2;
-            key.resize(f.prefixLength);
-            if (n->Ch != 0) key.push_back(static_cast<char>(n->Ch));
-            const std::size_t len = key.size();
-            if (n->IDs) visit(std::string_view(key), *n);
-            if (n->Next.RootNode) stack.push_back({n->Next.RootNode, len, 0});
-        } else {
-            const std::size_t len = f.prefixLength;
-            const TLetterTree* higher = n->Higher;
-            stack.pop_back();
-            if (higher) stack.push_back({higher, len, 0});
-        }
-    }
-}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 
@@ -197,4 +198,217 @@ TEST(StringIndex, EmptyIndex) {
     EXPECT_EQ(index.AllKeys("\r\n"), "");
     EXPECT_EQ(index.Lookup(""), -1);
     EXPECT_EQ(index.Select(""), 0);
+}
+
+// ---------------------------------------------------------------------------
+// The compact working form against the node-per-character form (which an
+// index switches to once its nodes are asked for) and against a plain model.
+
+namespace {
+
+// Keys as the index lists them (folded when case is ignored), each with its
+// ids in the order added; std::string orders as unsigned bytes, a prefix first.
+struct TModel {
+    bool ignoreCase = false;
+    std::map<std::string, std::vector<TStrId>> rings;
+    std::string selected;  // key of the selection
+    int selectedCount = 0;
+
+    std::string Fold(std::string key) const {
+        if (ignoreCase)
+            for (char& c : key)
+                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        return key;
+    }
+    std::vector<TStrId> Ring(const std::string& key) const {
+        auto it = rings.find(Fold(key));
+        return it == rings.end() ? std::vector<TStrId>() : it->second;
+    }
+    void Add(const std::string& key, TStrId id) { rings[Fold(key)].push_back(id); }
+    void Remove(const std::string& key, TStrId id) {
+        auto it = rings.find(Fold(key));
+        if (it == rings.end()) return;
+        std::erase(it->second, id);
+        if (selectedCount > 0 && selected == it->first) {
+            selectedCount = std::min(selectedCount, static_cast<int>(it->second.size()));
+        }
+    }
+    int Select(const std::string& key) {
+        selected = Fold(key);
+        selectedCount = static_cast<int>(Ring(key).size());
+        return selectedCount;
+    }
+    std::vector<TStrId> SelectedIDs() const {
+        if (selectedCount == 0) return {};
+        auto ring = rings.at(selected);
+        ring.resize(static_cast<std::size_t>(selectedCount));
+        return ring;
+    }
+    std::string AllKeys() const {
+        std::string all;
+        for (const auto& [key, ids] : rings)
+            if (!ids.empty()) all += key + '|';
+        return all;
+    }
+};
+
+// Every key with the ids of its ring as ForEachKey hands them out.
+std::string Listing(const TCustomStrFinder& index) {
+    std::string out;
+    index.ForEachKey([&](std::string_view key, const TLetterTree& node) {
+        out.append(key);
+        const TID* id = node.IDs;
+        do {
+            out += ' ' + std::to_string(id->Value);
+            id = id->NextID;
+        } while (id != node.IDs);
+        out += '\n';
+    });
+    return out;
+}
+
+// Two node-per-character tries are the same: shapes, characters, rings.
+void ExpectSameLevels(const TLetterTree* a, const TLetterTree* b, const std::string& path) {
+    ASSERT_EQ(a == nullptr, b == nullptr) << "at " << path;
+    if (!a) return;
+    ASSERT_EQ(a->Ch, b->Ch) << "at " << path;
+    ASSERT_EQ(a->Parent == nullptr, b->Parent == nullptr) << "at " << path;
+    if (a->Parent) { ASSERT_EQ(a->Parent->Ch, b->Parent->Ch) << "at " << path; }
+    ASSERT_EQ(TCustomStrFinder::RingSize(a->IDs), TCustomStrFinder::RingSize(b->IDs)) << "at " << path;
+    for (const TID *x = a->IDs, *y = b->IDs; x; x = x->NextID, y = y->NextID) {
+        ASSERT_EQ(x->Value, y->Value) << "at " << path;
+        if (x->NextID == a->IDs) break;
+    }
+    ExpectSameLevels(a->Lower, b->Lower, path + "<");
+    ExpectSameLevels(a->Higher, b->Higher, path + ">");
+    ExpectSameLevels(a->Next.RootNode, b->Next.RootNode, path + static_cast<char>(a->Ch));
+}
+
+// Runs the same random operations on an index that stays compact, one that
+// is expanded from the start and one expanded half-way, and on the model
+// when the keys hold no character 0 (the model cannot list those).
+void RunDifferential(unsigned seed, bool ignoreCase, bool withZeros) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    const std::string alphabet = withZeros ? std::string("aAbB z\x80\xff\0", 10) : std::string("aAbB z\x80\xff", 8);
+    std::uniform_int_distribution<int> length(0, 7), letter(0, static_cast<int>(alphabet.size()) - 1);
+    std::uniform_int_distribution<int> op(0, 99), idPick(0, 9);
+    std::vector<std::string> keys;  // reused often, so rings grow and shrink
+    auto key = [&]() -> std::string {
+        if (!keys.empty() && op(rng) < 60) return keys[static_cast<std::size_t>(op(rng)) % keys.size()];
+        std::string k;
+        for (int n = length(rng); n > 0; --n) k += alphabet[static_cast<std::size_t>(letter(rng))];
+        keys.push_back(k);
+        return k;
+    };
+
+    TCustomStrFinder compact, nodes, later;
+    for (TCustomStrFinder* index : {&compact, &nodes, &later}) index->IgnoreCase = ignoreCase;
+    ASSERT_EQ(nodes.Root(), nullptr);  // expanded while still empty
+    TModel model;
+    model.ignoreCase = ignoreCase;
+
+    const int steps = 4000;
+    for (int step = 0; step < steps; ++step) {
+        if (step == steps / 2) {
+            ASSERT_NE(later.Root(), nullptr);
+        }
+        const std::string k = key();
+        const TStrId id = idPick(rng);
+        const int what = op(rng);
+        if (what < 45) {
+            for (TCustomStrFinder* index : {&compact, &nodes, &later}) index->Add(k, id);
+            model.Add(k, id);
+        } else if (what < 60) {
+            const bool added = compact.AddUnique(k, id);
+            ASSERT_EQ(nodes.AddUnique(k, id), added);
+            ASSERT_EQ(later.AddUnique(k, id), added);
+            const auto ring = model.Ring(k);
+            if (!withZeros) {
+                ASSERT_EQ(added, std::find(ring.begin(), ring.end(), id) == ring.end());
+            }
+            if (added) model.Add(k, id);
+        } else if (what < 75) {
+            for (TCustomStrFinder* index : {&compact, &nodes, &later}) index->Remove(k, id);
+            model.Remove(k, id);
+        } else if (what < 85) {
+            const int count = compact.Select(k);
+            ASSERT_EQ(nodes.Select(k), count);
+            ASSERT_EQ(later.Select(k), count);
+            if (!withZeros) {
+                ASSERT_EQ(model.Select(k), count);
+            }
+        } else {
+            const TStrId first = compact.Lookup(k);
+            ASSERT_EQ(nodes.Lookup(k), first);
+            ASSERT_EQ(later.Lookup(k), first);
+            const auto ring = model.Ring(k);
+            if (!withZeros) {
+                ASSERT_EQ(first, ring.empty() ? -1 : ring.front());
+            }
+        }
+        const auto selected = compact.SelectedIDs();
+        ASSERT_EQ(compact.SelectedCount(), static_cast<int>(selected.size()));
+        ASSERT_EQ(nodes.SelectedIDs(), selected);
+        ASSERT_EQ(later.SelectedIDs(), selected);
+        if (!withZeros) {
+            ASSERT_EQ(model.SelectedIDs(), selected);
+        }
+        if (step % 500 == 0 || step == steps - 1) {
+            const std::string listing = Listing(compact);
+            ASSERT_EQ(Listing(nodes), listing);
+            ASSERT_EQ(Listing(later), listing);
+            if (!withZeros) {
+                ASSERT_EQ(compact.AllKeys("|"), model.AllKeys());
+            }
+        }
+    }
+    // The nodes built from the compact form are the ones added one by one.
+    ASSERT_NE(compact.Root(), nullptr);
+    ExpectSameLevels(compact.Root()->RootNode, nodes.Root()->RootNode, "");
+    ExpectSameLevels(later.Root()->RootNode, nodes.Root()->RootNode, "");
+    CheckLevel(*compact.Root());
+}
+
+}  // namespace
+
+TEST(StringIndex, CompactFormAgreesWithNodesAndModel) {
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        RunDifferential(seed, false, false);
+        RunDifferential(seed + 100, true, false);
+        RunDifferential(seed + 200, seed % 2 == 0, true);  // keys with character 0 inside
+    }
+}
+
+TEST(StringIndex, KeysExtendingEachOtherSplitTheirTails) {
+    // Paths that share long stretches, like page files in one folder: each
+    // new key splits the unshared rest of an earlier one.
+    TCustomStrFinder index;
+    const std::vector<std::string> keys = {"/tmp/w/0a1b2c.htm", "/tmp/w/0a1b2c.html", "/tmp/w/0a1b", "/tmp/w/0a1b2d.htm",
+                                           "/tmp/w/",           "/tmp/w/0A1B2C.HTM",  "/tmp/v",      ""};
+    for (std::size_t i = 0; i < keys.size(); ++i) index.Add(keys[i], static_cast<TStrId>(i));
+    EXPECT_EQ(index.AllKeys(","), ",/TMP/V,/TMP/W/,/TMP/W/0A1B,/TMP/W/0A1B2C.HTM,/TMP/W/0A1B2C.HTML,/TMP/W/0A1B2D.HTM,");
+    EXPECT_EQ(index.Select("/tmp/w/0a1b2c.htm"), 2);  // folded: one key with ids 0 and 5
+    EXPECT_EQ(index.SelectedIDs(), Ids({0, 5}));
+    EXPECT_EQ(index.Lookup("/tmp/w/0a1b2c.ht"), -1);
+    EXPECT_EQ(index.Lookup("/tmp/w/0a1b2c.htmlx"), -1);
+    EXPECT_EQ(index.Lookup("/tmp/w"), -1);
+    EXPECT_EQ(index.Lookup(""), 7);
+}
+
+TEST(StringIndex, VeryLongKeysNeedNoDeepRecursion) {
+    // Levels are as deep as the longest key; nothing may recurse per level.
+    TCustomStrFinder index;
+    index.IgnoreCase = false;
+    const std::string a(300000, 'x');
+    const std::string b = a.substr(0, 200000) + "y";
+    index.Add(a, 1);
+    index.Add(b, 2);  // turns 200 000 shared characters into levels
+    index.Add(a + "z", 3);
+    EXPECT_EQ(index.Lookup(a), 1);
+    EXPECT_EQ(index.Lookup(b), 2);
+    EXPECT_EQ(index.AllKeys("|"), a + "|" + a + "z|" + b + "|");
+    ASSERT_NE(index.Root(), nullptr);  // expands the nodes
+    EXPECT_EQ(index.Lookup(a + "z"), 3);
+    EXPECT_EQ(index.AllKeys("|").size(), a.size() * 2 + 1 + b.size() + 3);
 }
