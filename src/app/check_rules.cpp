@@ -5,9 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <unordered_set>
-#include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -25,8 +24,6 @@ bool EntryLess(const TFileEntry& a, const TFileEntry& b) {
     if (a.isFolder != b.isFolder) return a.isFolder;
     return LessNoCase(a.name, b.name);
 }
-
-std::string ChildPath(const std::string& folder, const std::string& name) { return JoinPath(folder, name); }
 
 // The prefix every path below folder starts with.
 std::string BelowPrefix(const std::string& folder) { return folder == "/" ? folder : folder + "/"; }
@@ -117,7 +114,7 @@ TCheckState TCheckRules::StoredState(const std::string& path) const {
 }
 
 std::unique_ptr<TCheckNode> TCheckRules::MakeChild(TCheckNode* parent, TFileEntry entry) {
-    std::string path = ChildPath(parent->path_, entry.name);
+    std::string path = JoinPath(parent->path_, entry.name);
     auto child = std::make_unique<TCheckNode>(parent, std::move(path), std::move(entry));
     child->state_ = StoredState(child->path_);
     return child;

@@ -127,7 +127,7 @@ public:
     // cannot be found are skipped without a word.
     void SetPaths(const TStringList& paths);
     // The checked items that still exist, sorted with letter case ignored,
-    // without the entries lying directly below the previous kept entry.
+    // without those that lie below another kept item.
     TStringList ResolvedPaths() const;
 
     TCheckState StoredState(const std::string& path) const;

@@ -14,6 +14,8 @@
 #include "app/progress_frame.h"
 #include "app/translate_form.h"
 #include "app/widget_placement.h"
+#include "chm/chm_preparer.h"
+#include "cli/build_command.h"
 #include "collection/collection.h"
 #include "platform/exe_dir.h"
 #include "services/configer.h"
@@ -242,16 +244,12 @@ void TMainForm::BackButtonClick() {
 
 void TMainForm::CancelButtonClick() { close(); }
 
-std::string TMainForm::OverwriteQuestion(const std::string& fileName) {
-    return Translate("File") + " \"" + fileName + "\" " + Translate("already exists") + "." +
-           Translate("Do you want to overwrite it ?");
-}
-
 void TMainForm::RunSearchStage() {
     Collection->Clear();
-    const std::string dbFileName = Config().ReadString("Session", "DBFilename");
-    if (FileExists(dbFileName) &&
-        ShowMessageBox(OverwriteQuestion(dbFileName), mtConfirmation, mbYes | mbNo) != mrYes)
+    // Ask about the file the run will replace: with a standard place that is
+    // "Orvalis.chm" there, not the stored file name.
+    const std::string target = DatabaseDestination(Config().ReadString("Session", "DBFilename"), ConfiguredPlaceTo());
+    if (FileExists(target) && ShowMessageBox(OverwriteQuestion(target), mtConfirmation, mbYes | mbNo) != mrYes)
         return;
     FolderPage->GetResolvedPaths();
     // Qt paints every widget through a backing store, so the progress page's

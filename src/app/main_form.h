@@ -53,8 +53,6 @@ public:
     // Stores the session settings and frees the collection.
     void SaveSession();
 
-    // The overwrite question of a search stage.
-    static std::string OverwriteQuestion(const std::string& fileName);
     // What the user is told when a run ends without a database.
     static std::string NoDatabaseMessage(const TDatabaseResult& result);
 

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 
+#include "cli/build_command.h"
 #include "platform/special_folders.h"
 #include "services/configer.h"
 #include "services/shared_functions.h"
@@ -80,11 +81,6 @@ int TTuner::PlaceIndexFor(const std::string& stored, int itemCount) {
 int TTuner::PlaceValueFor(int selectedIndex, int itemCount) {
     if (selectedIndex < 0 || selectedIndex + 1 == itemCount) return 0;
     return selectedIndex + 1;
-}
-
-std::string TTuner::WithChmExtension(const std::string& fileName) {
-    if (UpperCase(ExtractFileExt(fileName)) == ".CHM") return fileName;
-    return fileName + ".chm";
 }
 
 void TTuner::UpdateState() {

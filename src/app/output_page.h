@@ -33,8 +33,6 @@ public:
     // What a "PlaceTo" value selects (-1: nothing) and what a selection stores.
     static int PlaceIndexFor(const std::string& stored, int itemCount);
     static int PlaceValueFor(int selectedIndex, int itemCount);
-    // The file name with ".chm" put on it unless its extension already is that.
-    static std::string WithChmExtension(const std::string& fileName);
 
     QComboBox* PlaceToComboBox() { return &placeTo_; }
     QLineEdit* FilenameEdit() { return &fileName_; }

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "audio/audio_info.h"
@@ -16,6 +15,7 @@
 #include "chm/keywords.h"
 #include "chm/zip_reader.h"
 #include "collection/collection.h"
+#include "collection/mount_table.h"
 #include "collection/string_index.h"
 #include "platform/exe_dir.h"
 #include "platform/special_folders.h"
@@ -46,32 +46,7 @@ long long PosOf(std::string_view marker, std::string_view text) {
 }
 
 bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view prefix) {
-    if (text.size() - at < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        unsigned char a = static_cast<unsigned char>(text[at + i]);
-        unsigned char b = static_cast<unsigned char>(prefix[i]);
-        if (a >= 'a' && a <= 'z') a = static_cast<unsigned char>(a - 32);
-        if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 32);
-        if (a != b) return false;
-    }
-    return true;
-}
-
-// Mount points in /proc/self/mounts write blanks and the like as "\ooo".
-std::string UnescapeMountField(const std::string& field) {
-    std::string out;
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            const std::string digits = field.substr(i + 1, 3);
-            if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '7'; })) {
-                out.push_back(static_cast<char>(std::stoi(digits, nullptr, 8)));
-                i += 3;
-                continue;
-            }
-        }
-        out.push_back(field[i]);
-    }
-    return out;
+    return text.size() - at >= prefix.size() && SameText(text.substr(at, prefix.size()), prefix);
 }
 
 const char* const kDefaultHelpLanguage = "0x409 English (United States)";
@@ -185,13 +160,7 @@ int LeadingYear(std::string_view text) {
 }
 
 TMountTable::TMountTable() {
-    std::ifstream in("/proc/self/mounts");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string device, point;
-        if (fields >> device >> point) points_.push_back(UnescapeMountField(point));
-    }
+    for (const TMountEntry& m : ReadMountTable()) points_.push_back(m.mountPoint);
     Normalize();
 }
 

@@ -228,13 +228,7 @@ TChmTreeItem::TChmTreeItem(TTree* parent, TChmTree* tree) : TTree(parent), Tree(
 TChmTreeItem::~TChmTreeItem() {
     if (Tree && Tree->Keywords) {
         const TStrId id = KeywordId();
-        std::size_t start = 1;
-        while (start < KeywordList.size()) {
-            std::size_t comma = KeywordList.find(',', start);
-            if (comma == std::string::npos) break;
-            Tree->Keywords->Remove(std::string_view(KeywordList).substr(start, comma - start), id);
-            start = comma + 1;
-        }
+        ForEachListedKeyword(KeywordList, [&](std::string_view keyword, int) { Tree->Keywords->Remove(keyword, id); });
     }
     if (FileInfo) {
         --FileInfo->RefCount;
@@ -253,9 +247,6 @@ TChmTreeItem* TChmTreeItem::AddFileEntry(const std::string& fileName, bool readF
     TChmTreeItem* child = nullptr;
     if (r) {
         child = TTree::Make<TChmTreeItem>(this, Tree);
-        child->EnabledKinds = Tree->KeywordKinds;
-        child->KeywordList = ",";
-        child->ImageIndex = 11;
         child->FileInfo = r;
         if (readFile) {
             child->Caption = child->ReadTitle(fileName);

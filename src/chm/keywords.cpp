@@ -63,20 +63,6 @@ int CharacterCount(std::string_view text) {
     return n;
 }
 
-// Calls visit(keyword, index) for every keyword of a KeywordList ("," then
-// each keyword followed by ",").
-template <class Visit>
-void ForEachListedKeyword(const std::string& list, Visit&& visit) {
-    std::size_t start = 1;
-    int index = 0;
-    while (start < list.size()) {
-        std::size_t comma = list.find(',', start);
-        if (comma == std::string::npos) break;
-        visit(std::string_view(list).substr(start, comma - start), index++);
-        start = comma + 1;
-    }
-}
-
 TCustomStrFinder& KeywordIndex(TChmTreeItem& entry) { return *entry.Tree->Keywords; }
 
 int ReadLength(TConfiger& config, const char* key, int fallback) {

@@ -65,6 +65,19 @@ void AddKeywords(TChmTreeItem& entry, std::string_view text, TKeywordKind kind, 
 // within the length limits) and those of the page's meta keywords, bold,
 // strong, italic, emphasised, underlined and heading elements.
 void ExtractKeywords(TChmTreeItem& entry, std::string_view pageText);
+// Calls visit(keyword, index) for every keyword of a KeywordList ("," then
+// each keyword followed by ",").
+template <class Visit>
+void ForEachListedKeyword(std::string_view list, Visit&& visit) {
+    std::size_t start = 1;
+    int index = 0;
+    while (start < list.size()) {
+        const std::size_t comma = list.find(',', start);
+        if (comma == std::string_view::npos) break;
+        visit(list.substr(start, comma - start), index++);
+        start = comma + 1;
+    }
+}
 // 0-based position of a keyword in the entry's KeywordList (letter case
 // ignored), -1 when absent.
 int KeywordIndexOf(const TChmTreeItem& entry, std::string_view keyword);

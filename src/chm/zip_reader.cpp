@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "audio/buffered_file.h"
 #include "services/shared_functions.h"
 
 namespace {
@@ -32,15 +33,6 @@ constexpr std::uint64_t kEndOfDirSearch = 256 + 1024 + 65536;
 // beyond that is damage, and refusing it early avoids a huge allocation.
 constexpr std::uint64_t kMaxDeflateRatio = 1032;
 
-std::uint16_t U16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t U32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint64_t U64(const unsigned char* p) {
-    return static_cast<std::uint64_t>(U32(p)) | (static_cast<std::uint64_t>(U32(p + 4)) << 32);
-}
-
 std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
 [[noreturn]] void Damaged(const std::string& fileName, const std::string& why) {
@@ -52,8 +44,8 @@ std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 void ApplyZip64Extra(TKAZipEntriesEntry& entry, const unsigned char* extra, std::size_t length) {
     std::size_t pos = 0;
     while (pos + 4 <= length) {
-        std::uint16_t id = U16(extra + pos);
-        std::size_t size = U16(extra + pos + 2);
+        std::uint16_t id = GetU16LE(extra + pos);
+        std::size_t size = GetU16LE(extra + pos + 2);
         pos += 4;
         if (size > length - pos) return;
         if (id == 0x0001) {
@@ -62,7 +54,7 @@ void ApplyZip64Extra(TKAZipEntriesEntry& entry, const unsigned char* extra, std:
             auto take = [&](std::uint64_t& value) {
                 if (value != 0xFFFFFFFFu) return;
                 if (left < 8) return;
-                value = U64(field);
+                value = GetU64LE(field);
                 field += 8;
                 left -= 8;
             };
@@ -320,7 +312,7 @@ void TKAZip::ReadDirectory() {
     std::uint64_t endPos = 0;
     bool found = false;
     for (std::uint64_t pos = lastStart + 1; pos-- > firstStart;) {
-        if (U32(base + (pos - firstStart)) == kEndOfDirSig) {
+        if (GetU32LE(base + (pos - firstStart)) == kEndOfDirSig) {
             endPos = pos;
             found = true;
             break;
@@ -329,25 +321,25 @@ void TKAZip::ReadDirectory() {
     if (!found) Damaged(fileName_, "it is not a zip archive or its directory is missing.");
 
     const unsigned char* eocd = base + (endPos - firstStart);
-    std::uint16_t thisDisk = U16(eocd + 4);
-    std::uint16_t dirDisk = U16(eocd + 6);
-    std::uint64_t total = U16(eocd + 10);
-    std::uint64_t dirSize = U32(eocd + 12);
-    std::uint64_t dirOffset = U32(eocd + 16);
+    std::uint16_t thisDisk = GetU16LE(eocd + 4);
+    std::uint16_t dirDisk = GetU16LE(eocd + 6);
+    std::uint64_t total = GetU16LE(eocd + 10);
+    std::uint64_t dirSize = GetU32LE(eocd + 12);
+    std::uint64_t dirOffset = GetU32LE(eocd + 16);
 
     if (total == 0xFFFF || dirSize == 0xFFFFFFFFu || dirOffset == 0xFFFFFFFFu) {
         // ZIP64: the locator just before the record names the larger record.
         unsigned char loc[kZip64LocatorSize];
         unsigned char rec[kZip64EndOfDirSize];
         if (endPos >= kZip64LocatorSize && ReadAt(endPos - kZip64LocatorSize, loc, sizeof loc) &&
-            U32(loc) == kZip64LocatorSig) {
-            if (!ReadAt(U64(loc + 8), rec, sizeof rec) || U32(rec) != kZip64EndOfDirSig)
+            GetU32LE(loc) == kZip64LocatorSig) {
+            if (!ReadAt(GetU64LE(loc + 8), rec, sizeof rec) || GetU32LE(rec) != kZip64EndOfDirSig)
                 Damaged(fileName_, "its ZIP64 directory record is damaged.");
-            thisDisk = static_cast<std::uint16_t>(U32(rec + 16));
-            dirDisk = static_cast<std::uint16_t>(U32(rec + 20));
-            total = U64(rec + 32);
-            dirSize = U64(rec + 40);
-            dirOffset = U64(rec + 48);
+            thisDisk = static_cast<std::uint16_t>(GetU32LE(rec + 16));
+            dirDisk = static_cast<std::uint16_t>(GetU32LE(rec + 20));
+            total = GetU64LE(rec + 32);
+            dirSize = GetU64LE(rec + 40);
+            dirOffset = GetU64LE(rec + 48);
         }
     }
     if (thisDisk != 0 || dirDisk != 0) Damaged(fileName_, "archives spanning several disks are not supported.");
@@ -359,22 +351,22 @@ void TKAZip::ReadDirectory() {
     std::string variable;
     for (std::uint64_t i = 0; i < total; ++i) {
         unsigned char h[kCentralHeaderSize];
-        if (!ReadAt(pos, h, sizeof h) || U32(h) != kCentralHeaderSig)
+        if (!ReadAt(pos, h, sizeof h) || GetU32LE(h) != kCentralHeaderSig)
             Damaged(fileName_, "directory record " + std::to_string(i + 1) + " is damaged.");
-        std::size_t nameLen = U16(h + 28), extraLen = U16(h + 30), commentLen = U16(h + 32);
+        std::size_t nameLen = GetU16LE(h + 28), extraLen = GetU16LE(h + 30), commentLen = GetU16LE(h + 32);
         variable.assign(nameLen + extraLen, '\0');
         if (!ReadAt(pos + kCentralHeaderSize, variable.data(), variable.size()))
             Damaged(fileName_, "directory record " + std::to_string(i + 1) + " runs past the end of the file.");
 
         TKAZipEntriesEntry e;
-        e.VersionMadeBy = U16(h + 4);
-        e.GeneralPurposeFlags = U16(h + 8);
-        e.CompressionMethod = U16(h + 10);
-        e.Crc32 = U32(h + 16);
-        e.CompressedSize = U32(h + 20);
-        e.UncompressedSize = U32(h + 24);
-        e.ExternalAttributes = U32(h + 38);
-        e.LocalHeaderOffset = U32(h + 42);
+        e.VersionMadeBy = GetU16LE(h + 4);
+        e.GeneralPurposeFlags = GetU16LE(h + 8);
+        e.CompressionMethod = GetU16LE(h + 10);
+        e.Crc32 = GetU32LE(h + 16);
+        e.CompressedSize = GetU32LE(h + 20);
+        e.UncompressedSize = GetU32LE(h + 24);
+        e.ExternalAttributes = GetU32LE(h + 38);
+        e.LocalHeaderOffset = GetU32LE(h + 42);
         e.FileName = variable.substr(0, nameLen);
         ApplyZip64Extra(e, reinterpret_cast<const unsigned char*>(variable.data()) + nameLen, extraLen);
         entries_.items_.push_back(std::move(e));
@@ -402,10 +394,10 @@ void TKAZip::CheckSupported(const TKAZipEntriesEntry& entry) const {
 bool TKAZip::ReadEntryData(const TKAZipEntriesEntry& entry, std::string& data) const {
     data.clear();
     unsigned char h[kLocalHeaderSize];
-    if (!ReadAt(entry.LocalHeaderOffset, h, sizeof h) || U32(h) != kLocalHeaderSig) return false;
+    if (!ReadAt(entry.LocalHeaderOffset, h, sizeof h) || GetU32LE(h) != kLocalHeaderSig) return false;
     // Sizes come from the central directory: entries written with a data
     // descriptor carry zeros in the local header.
-    std::uint64_t dataPos = entry.LocalHeaderOffset + kLocalHeaderSize + U16(h + 26) + U16(h + 28);
+    std::uint64_t dataPos = entry.LocalHeaderOffset + kLocalHeaderSize + GetU16LE(h + 26) + GetU16LE(h + 28);
     std::uint64_t packed = entry.CompressedSize;
     std::uint64_t size = entry.UncompressedSize;
     if (dataPos > fileSize_ || packed > fileSize_ - dataPos) return false;  // truncated archive

@@ -199,9 +199,7 @@ int Build(const TBuildOptions& options, const TBuildConsole& console, TProgressR
                 << Translate("\"$1\" already exists; use --force to overwrite it", Params({destination})) << "\n";
             return 1;
         }
-        const std::string question = Translate("File") + " \"" + destination + "\" " + Translate("already exists") +
-                                     "." + Translate("Do you want to overwrite it ?");
-        if (!AskYesNo(console, question)) {
+        if (!AskYesNo(console, OverwriteQuestion(destination))) {
             err << "orvalis build: " << Translate("the existing database was kept; no database was made") << "\n";
             return 1;
         }
@@ -269,6 +267,11 @@ int Build(const TBuildOptions& options, const TBuildConsole& console, TProgressR
 
 std::string WithChmExtension(const std::string& fileName) {
     return UpperCase(ExtractFileExt(fileName)) == ".CHM" ? fileName : fileName + ".chm";
+}
+
+std::string OverwriteQuestion(const std::string& fileName) {
+    return Translate("File") + " \"" + fileName + "\" " + Translate("already exists") + "." +
+           Translate("Do you want to overwrite it ?");
 }
 
 bool ParseBuildArgs(const std::vector<std::string>& args, TBuildOptions& options, std::string& problem) {

@@ -20,6 +20,10 @@ bool ParseBuildArgs(const std::vector<std::string>& args, TBuildOptions& options
 // ".chm" in any letter case.
 std::string WithChmExtension(const std::string& fileName);
 
+// The question asked before a run replaces an existing database; the wizard
+// asks it in the same words.
+std::string OverwriteQuestion(const std::string& fileName);
+
 // Usage lines of the command, for the program's help.
 extern const char* const kBuildUsage;
 

@@ -1,6 +1,5 @@
 #include "cli/cli_main.h"
 
-#include <cstdio>
 #include <iostream>
 
 #include "cli/build_command.h"
@@ -18,16 +17,16 @@ const char* kUsage =
     "  orvalis info [--json] FILE...\n"
     "                          show the tags and stream values read from audio files\n";
 
-}  // namespace
+void PrintUsage(std::ostream& out) { out << kUsage << kBuildUsage; }
 
-void PrintUsage(bool toStderr) { (toStderr ? std::cerr : std::cout) << kUsage << kBuildUsage; }
+}  // namespace
 
 bool IsCliInvocation(const std::vector<std::string>& args) { return args.size() > 1; }
 
 int RunCli(const std::vector<std::string>& args) {
     const std::string& command = args.at(1);
     if (command == "--help" || command == "-h") {
-        PrintUsage(false);
+        PrintUsage(std::cout);
         return 0;
     }
     if (command == "--version") {
@@ -41,6 +40,6 @@ int RunCli(const std::vector<std::string>& args) {
         return RunInfoCommand(std::vector<std::string>(args.begin() + 2, args.end()), std::cout, std::cerr);
     }
     std::cerr << "orvalis: unknown argument \"" << command << "\"\n";
-    PrintUsage(true);
+    PrintUsage(std::cerr);
     return 2;
 }

@@ -6,4 +6,3 @@
 int RunCli(const std::vector<std::string>& args);
 // True when args name something the headless front end handles.
 bool IsCliInvocation(const std::vector<std::string>& args);
-void PrintUsage(bool toStderr);

@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+
+#include "collection/mount_table.h"
 
 namespace {
 
@@ -50,22 +51,6 @@ std::string JoinEntry(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
-// Mount table fields escape blanks, tabs, newlines and backslashes as octal.
-std::string UnescapeMountField(const std::string& field) {
-    std::string out;
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() &&
-            std::all_of(field.begin() + static_cast<long>(i) + 1, field.begin() + static_cast<long>(i) + 4,
-                        [](char c) { return c >= '0' && c <= '7'; })) {
-            out += static_cast<char>(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) | (field[i + 3] - '0'));
-            i += 3;
-        } else {
-            out += field[i];
-        }
-    }
-    return out;
-}
-
 bool IsLocalDiskType(const std::string& type) {
     static const char* const kTypes[] = {"ext2",  "ext3",  "ext4",    "xfs",     "btrfs", "f2fs",  "jfs",
                                          "reiserfs", "zfs", "bcachefs", "nilfs2", "vfat",  "msdos", "exfat",
@@ -92,25 +77,6 @@ bool IsPseudoType(const std::string& type) {
                                          "fusectl", "mqueue",    "hugetlbfs", "autofs", "binfmt_misc", "efivarfs",
                                          "rpc_pipefs", "nsfs"};
     return std::find(std::begin(kTypes), std::end(kTypes), type) != std::end(kTypes);
-}
-
-struct MountEntry {
-    std::string device, mountPoint, type;
-};
-
-std::vector<MountEntry> ReadMounts() {
-    std::vector<MountEntry> mounts;
-    std::ifstream in("/proc/self/mounts");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        MountEntry m;
-        if (!(fields >> m.device >> m.mountPoint >> m.type)) continue;
-        m.device = UnescapeMountField(m.device);
-        m.mountPoint = UnescapeMountField(m.mountPoint);
-        mounts.push_back(std::move(m));
-    }
-    return mounts;
 }
 
 // A block device whose disk reports itself as removable (USB sticks, card
@@ -169,7 +135,7 @@ void TMP3Collection::Scan(const std::string& folder, const TScanEvent& onFolder,
     // Kernel and automounter file systems hold no music; entering them is
     // slow (/proc, /sys) or may wait on the network (autofs).
     pseudoDevices_.clear();
-    for (const MountEntry& m : ReadMounts()) {
+    for (const TMountEntry& m : ReadMountTable()) {
         struct stat st {};
         if (IsPseudoType(m.type) && ::lstat(m.mountPoint.c_str(), &st) == 0) pseudoDevices_.push_back(st.st_dev);
     }
@@ -241,7 +207,7 @@ void TMP3Collection::ScanFolder(std::string path) {
 std::vector<std::string> TMP3Collection::ScanRoots() {
     std::vector<std::string> roots;
     std::vector<dev_t> seen;
-    for (const MountEntry& m : ReadMounts()) {
+    for (const TMountEntry& m : ReadMountTable()) {
         bool network = IsNetworkType(m.type);
         if (!network && !IsLocalDiskType(m.type)) continue;
         if (!network && IsRemovableDevice(m.device)) continue;

@@ -220,18 +220,21 @@ TID* TCustomStrFinder::FirstOf(std::string_view key) const {
     return last ? last->NextID : nullptr;
 }
 
+void TCustomStrFinder::AppendToSlot(TCompactTrie::TRingSlot slot, TStrId value) {
+    // The compact form keeps a ring by its last entry: appending leaves the
+    // first entry where it is.
+    TID* last = compact_.Last(slot);
+    TID* n = NewId(value);
+    if (last) {
+        n->NextID = last->NextID;
+        last->NextID = n;
+    }
+    compact_.SetLast(slot, n);
+}
+
 void TCustomStrFinder::Add(std::string_view key, TStrId value) {
     if (!expanded_) {
-        // The compact form keeps a ring by its last entry: appending leaves
-        // the first entry where it is.
-        const TCompactTrie::TRingSlot slot = compact_.Insert(TKeyWalk(key, IgnoreCase));
-        TID* last = compact_.Last(slot);
-        TID* n = NewId(value);
-        if (last) {
-            n->NextID = last->NextID;
-            last->NextID = n;
-        }
-        compact_.SetLast(slot, n);
+        AppendToSlot(compact_.Insert(TKeyWalk(key, IgnoreCase)), value);
         return;
     }
     TLetterTree* node = FindOrInsertNode(key);
@@ -269,14 +272,9 @@ bool TCustomStrFinder::AddUnique(std::string_view key, TStrId value) {
     }
     // One walk: a key that is absent gets its id anyway.
     const TCompactTrie::TRingSlot slot = compact_.Insert(TKeyWalk(key, IgnoreCase));
-    TID* last = compact_.Last(slot);
+    const TID* last = compact_.Last(slot);
     if (last && holds(last->NextID)) return false;
-    TID* n = NewId(value);
-    if (last) {
-        n->NextID = last->NextID;
-        last->NextID = n;
-    }
-    compact_.SetLast(slot, n);
+    AppendToSlot(slot, value);
     return true;
 }
 

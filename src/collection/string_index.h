@@ -155,6 +155,8 @@ private:
     // First entry of the key's ring, null when the key holds no id.
     TID* FirstOf(std::string_view key) const;
     TID* NewId(TStrId value);
+    // Appends to the ring of a compact-form key.
+    void AppendToSlot(TCompactTrie::TRingSlot slot, TStrId value);
     void FreeId(TID* id);
     // Takes the entries holding value out of the ring starting at first;
     // answers the first and last entries that stay (null when none).

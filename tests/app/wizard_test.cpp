@@ -211,6 +211,23 @@ TEST_F(WizardTest, DecliningOverwriteScansNothingAndWaitsOnProgressPage) {
     EXPECT_EQ(NextCaption(*form), "Start");
 }
 
+TEST_F(WizardTest, OverwriteQuestionNamesTheFileAStandardPlaceWouldReplace) {
+    SaveTextFile("old", out / "music.chm");  // the stored name is not where the run writes
+    ForceFolders(home.Path(), "Documents", false);
+    SaveTextFile("previous catalogue", home / "Documents/Orvalis.chm");
+    Set("Session", "PlaceTo", "2");
+    answer = mrNo;
+    auto form = NewForm();
+    Tick(*form, {music.Path()});
+    form->NextButton()->click();
+    form->NextButton()->click();
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(questions[0], "File \"" + home / "Documents/Orvalis.chm" +
+                                "\" already exists.Do you want to overwrite it ?");
+    EXPECT_EQ(searches, 0);
+    EXPECT_EQ(LoadTextFile(home / "Documents/Orvalis.chm"), "previous catalogue");
+}
+
 TEST_F(WizardTest, CompletedRunPlacesDatabaseAndReturnsToFirstPage) {
     auto form = NewForm();
     Tick(*form, {music / "a", music / "b/c"});
