@@ -31,7 +31,8 @@ long MaxRssKb() {
     return usage.ru_maxrss;
 }
 
-// The sample MP3s split into tag, audio frames and ID3v1 tag.
+// A sample MP3 split into what precedes its first frame and its audio
+// frames; its ID3v1 tag is left out, as every made file gets its own.
 struct Sample {
     std::string tag, audio;
 };

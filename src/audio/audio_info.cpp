@@ -261,18 +261,12 @@ void TMP3Informer::ReadMpegFile(const std::string& path) {
 }
 
 bool TAudioInformer::IsAudioFile(std::string_view name) {
-    std::size_t slash = name.rfind('/');
-    std::size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return false;
-    std::string ext = UpperCase(name.substr(dot));
+    const std::string ext = UpperCase(ExtractFileExt(name));
     return ext == ".MP3" || ext == ".WMA" || ext == ".OGG" || ext == ".FLAC" || ext == ".M4A";
 }
 
 void TAudioInformer::ReadFile(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    std::size_t dot = path.rfind('.');
-    std::string ext;
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ext = UpperCase(path.substr(dot));
+    const std::string ext = UpperCase(ExtractFileExt(path));
 
     if (ext == ".MP3") {
         ReadMpegFile(path);

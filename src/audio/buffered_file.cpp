@@ -135,12 +135,6 @@ std::uint16_t TBinaryReader::U16BE() {
     return GetU16BE(b);
 }
 
-std::uint32_t TBinaryReader::U24BE() {
-    unsigned char b[3];
-    Read(b, 3);
-    return (std::uint32_t(b[0]) << 16) | (std::uint32_t(b[1]) << 8) | b[2];
-}
-
 std::uint32_t TBinaryReader::U32LE() {
     unsigned char b[4];
     Read(b, 4);

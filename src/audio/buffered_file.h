@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 class TBufferedFile {
 public:
@@ -77,7 +76,6 @@ public:
     std::uint8_t U8();
     std::uint16_t U16LE();
     std::uint16_t U16BE();
-    std::uint32_t U24BE();
     std::uint32_t U32LE();
     std::uint32_t U32BE();
     std::uint64_t U64LE();

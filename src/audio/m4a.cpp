@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <optional>
 
 #include "audio/audio_info.h"
@@ -285,7 +286,7 @@ void TM4AFile::ReadFrom(TBufferedFile& file) {
         static const char* const kItems[] = {"\xA9nam", "\xA9" "ART", "\xA9" "cmt", "\xA9" "alb", "\xA9" "day",
                                              "gnre", "trkn", "trck", "\xA9gen"};
         int kind = -1;
-        for (int k = 0; k < 9; ++k)
+        for (int k = 0; k < static_cast<int>(std::size(kItems)); ++k)
             if (item->Is(kItems[k])) kind = k;
         if (kind < 0) continue;
         std::optional<TAtom> data = FindChild(in, *item, "data");

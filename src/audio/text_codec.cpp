@@ -145,8 +145,10 @@ bool ParseWholeNumber(std::string_view text, long long& value) {
     for (; i < text.size(); ++i) {
         char c = text[i];
         if (c < '0' || c > '9') return false;
-        v = v * 10 + static_cast<unsigned>(c - '0');
-        if (v > 9223372036854775807ULL) return false;
+        const unsigned digit = static_cast<unsigned>(c - '0');
+        // Checked before multiplying: a wrapped value could look small again.
+        if (v > (9223372036854775807ULL - digit) / 10) return false;
+        v = v * 10 + digit;
     }
     value = negative ? -static_cast<long long>(v) : static_cast<long long>(v);
     return true;

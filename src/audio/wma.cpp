@@ -135,8 +135,10 @@ bool TWMAfile::ReadFrom(TBufferedFile& file) {
                         }
                     }
                 }
-                // An object too small to hold its own header ends the walk.
-                if (size < 24) break;
+                // An object too small to hold its own header ends the walk, and
+                // so does one running past the header: a 64-bit size could
+                // otherwise wrap round to an earlier object and loop.
+                if (size < 24 || size > headerEnd - p) break;
                 in.Seek(p + size);
             }
         }

@@ -1,14 +1,16 @@
 #include "cli/info_command.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <iostream>
 #include <optional>
+#include <ostream>
 
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
 #include "services/configer.h"
 #include "services/language.h"
+#include "services/shared_functions.h"
 
 namespace {
 
@@ -38,13 +40,6 @@ std::string MpegVersionText(int version) {
         case 3: return "MPEG-2.5";
         default: return "none";
     }
-}
-
-std::string PlayingTime(std::int32_t seconds) {
-    if (seconds < 0) seconds = 0;
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%d:%02d", seconds / 60, seconds % 60);
-    return buf;
 }
 
 TFileReport ReadOne(const std::string& path) {
@@ -83,7 +78,7 @@ void PrintPlain(const TFileReport& r, std::ostream& out) {
     }
     const TAudioInfo& a = r.record;
     if (a.NumberCount() >= kAudioNumberCount) {
-        out << "  Playing time: " << PlayingTime(a.GetNumber(anPlayingTime)) << "\n";
+        out << "  Playing time: " << FormatDuration(std::max(a.GetNumber(anPlayingTime), 0)) << "\n";
         out << "  Sample rate:  " << a.GetNumber(anSampleRate) << " Hz\n";
         out << "  Bit rate:     " << a.GetNumber(anBitRate) << " kbit/s\n";
         out << "  Channels:     " << ChannelText(a.GetNumber(anChannelCode)) << "\n";

@@ -58,6 +58,8 @@ TEST(AudioInfo, TextsAndNumbersByIndex) {
     EXPECT_EQ(r.GetTextAsNumber(atYear), -1999);
     r.SetText(atYear, "1999-05-01");
     EXPECT_EQ(r.GetTextAsNumber(atYear), 0);
+    r.SetText(atYear, "18446744073709551620");  // 2^64 + 4: out of range, not 4
+    EXPECT_EQ(r.GetTextAsNumber(atYear), 0);
     EXPECT_EQ(r.GetNumber(0), 0);
     EXPECT_EQ(r.GetNumber(255), 0);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "audio/audio_info.h"
 #include "audio/m4a.h"
 #include "audio/wma.h"
@@ -92,6 +94,15 @@ TEST(Wma, DurationTitleLimitAndCorruptHeaders) {
     std::string zeroSize = AsfFile({AsfObject(Guid(1, 2, 3, 4), ""), StreamObjects()});
     zeroSize.replace(30 + 16, 8, U64LE(0));
     ReadWma(zeroSize);
+
+    // A size that wraps round to an earlier object cannot send the walk in
+    // circles through a count of four billion objects.
+    std::string loop = AsfHeaderGuid() + U64LE(1000) + U32LE(0xFFFFFFFF) + U8(1) + U8(2) +
+                       AsfObject(Guid(1, 2, 3, 4), "") + Guid(5, 6, 7, 8) + U64LE(0 - 24ULL);
+    loop.resize(1000, '\0');
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReadWma(loop).Valid);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
 
     TempDir dir;
     TWMAfile cut;
