@@ -141,9 +141,8 @@ std::string ProjectForChmcmd(const std::string& text, const std::string& chmName
 // Messages carry file names and numbers; they must read right even before a
 // language table exists (Translate substitutes only through the table).
 std::string Say(std::string_view text, std::initializer_list<std::string_view> params = {}) {
-    std::string joined = Params(params);
-    std::string result = Translate(text, joined);
-    if (!AppLanguage()) SubstituteParams(result, joined);
+    std::string result = Translate(text);
+    SubstituteParams(result, Params(params));
     return result;
 }
 

@@ -1,6 +1,5 @@
 #include "report/report_mail.h"
 
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +24,12 @@ std::string SnapshotForMail(const std::string& archive) {
     std::string folder = JoinPath(GetTempFolder(), "orvalis-mail-XXXXXX");
     if (!::mkdtemp(folder.data())) throw EOSError("Cannot create a folder for the mail: " + std::string(std::strerror(errno)));
     std::string copy = JoinPath(folder, ExtractFileName(archive));
-    SaveTextFile(content, copy);
+    try {
+        SaveTextFile(content, copy);
+    } catch (...) {
+        DeleteTree(folder, false);
+        throw;
+    }
     return copy;
 }
 
@@ -35,9 +39,16 @@ void SendErrorHistory(TAFQuickMail& mail) {
     std::string archive = ErrorHistoryFileName();
     mail.ToEmail = {kBugReportAddress};
     mail.Subject = std::string("Bug report: ") + kProductVersionText;
-    mail.FileNames = {SnapshotForMail(archive)};
+    const std::string snapshot = SnapshotForMail(archive);
+    mail.FileNames = {snapshot};
     mail.TextToSend.clear();
-    mail.Send();
+    try {
+        mail.Send();
+    } catch (...) {
+        // No mail program took the copy; the archive itself stays for sending by hand.
+        DeleteTree(ExtractFileDir(snapshot), false);
+        throw;
+    }
     if (std::remove(archive.c_str()) != 0 && errno != ENOENT)
         throw EOSError("Cannot delete \"" + archive + "\": " + std::strerror(errno));
 }

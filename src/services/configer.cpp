@@ -1,12 +1,12 @@
 #include "services/configer.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 
 #include "platform/exe_dir.h"
+#include "platform/special_folders.h"
 #include "services/language.h"
 #include "text/xml_config.h"
 
@@ -51,10 +51,7 @@ void TConfiger::WriteString(const std::string& section, const std::string& key, 
 }
 
 bool TConfiger::ReadBool(const std::string& section, const std::string& key) {
-    long long v;
-    std::string text = ReadString(section, key);
-    if (text.empty() || text[0] == '$') return false;
-    return TryStrToInt(text, v) && v != 0;
+    return store_->ReadFlag(section, key, false);
 }
 
 void TConfiger::WriteBool(const std::string& section, const std::string& key, bool value) {
@@ -78,11 +75,8 @@ std::string ConfigFileName() {
     if (xdg && xdg[0] == '/') {
         base = xdg;
     } else {
-        const char* home = std::getenv("HOME");
-        std::string homeDir = home && *home ? home : "";
-        if (homeDir.empty())
-            if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) homeDir = pw->pw_dir;
-        base = JoinPath(homeDir.empty() ? "/tmp" : homeDir, ".config");
+        const std::string home = HomeFolder();
+        base = JoinPath(home.empty() ? "/tmp" : home, ".config");
     }
     return JoinPath(JoinPath(base, "orvalis"), name);
 }

@@ -2,12 +2,9 @@
 
 long long TCustomIniFile::ReadNumber(const std::string& section, const std::string& key, long long defaultValue) {
     std::string text = ReadValue(section, key, "");
+    // TryStrToInt also takes "$" for hexadecimal; stored numbers never use it.
+    if (!text.empty() && text[0] == '$') return defaultValue;
     long long value;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        if (TryStrToInt(text, value)) return value;
-        return defaultValue;
-    }
-    if (!text.empty() && (text[0] == '$')) return defaultValue;
     return TryStrToInt(text, value) ? value : defaultValue;
 }
 

@@ -1,6 +1,7 @@
 #include "services/language.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "services/shared_functions.h"
 
@@ -20,6 +21,8 @@ std::string ProfileValue(std::string_view raw) {
     return v;
 }
 
+std::string_view KeyOf(const std::string& line) { return std::string_view(line).substr(0, line.find('=')); }
+
 }  // namespace
 
 TLanguage::TLanguage(std::string fileName) : languageFile_(std::move(fileName)) {
@@ -27,6 +30,7 @@ TLanguage::TLanguage(std::string fileName) : languageFile_(std::move(fileName)) 
     // key=value per line, keys without regard to case, first occurrence wins.
     std::string text = LoadTextFile(languageFile_);
     std::vector<std::pair<std::string, std::string>> entries;
+    std::unordered_set<std::string> seenKeys;  // folded
     bool inMessages = false;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -46,21 +50,20 @@ TLanguage::TLanguage(std::string fileName) : languageFile_(std::move(fileName)) 
         if (eq == std::string::npos) continue;
         std::string key = Trim(line.substr(0, eq));
         if (key.empty()) continue;
-        bool seen = std::any_of(entries.begin(), entries.end(),
-                                [&](const auto& e) { return SameText(e.first, key); });
-        if (!seen) entries.emplace_back(key, ProfileValue(line.substr(eq + 1)));
+        if (seenKeys.insert(LowerCase(key)).second) entries.emplace_back(key, ProfileValue(line.substr(eq + 1)));
     }
+    // Sorted by the key alone, the order Lookup bisects in. Whole lines would
+    // put "AB0=..." before "AB=..." and hide the key AB from the bisection.
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return CompareText(a.first, b.first) < 0; });
+    messages_.reserve(entries.size());
     for (auto& [key, value] : entries) messages_.push_back(key + "=" + value);
-    std::stable_sort(messages_.begin(), messages_.end(),
-                     [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
 }
 
 std::string TLanguage::Lookup(std::string_view key) const {
-    // Sorted without regard to case, so bisect on the key part.
-    auto keyOf = [](const std::string& line) { return std::string_view(line).substr(0, line.find('=')); };
     auto it = std::lower_bound(messages_.begin(), messages_.end(), key,
-                               [&](const std::string& line, std::string_view k) { return CompareText(keyOf(line), k) < 0; });
-    for (; it != messages_.end() && SameText(keyOf(*it), key); ++it) return it->substr(it->find('=') + 1);
+                               [](const std::string& line, std::string_view k) { return CompareText(KeyOf(line), k) < 0; });
+    if (it != messages_.end() && SameText(KeyOf(*it), key)) return it->substr(it->find('=') + 1);
     return {};
 }
 

@@ -11,7 +11,7 @@ public:
     explicit TLanguage(std::string fileName);
 
     const std::string& LanguageFile() const { return languageFile_; }
-    // Lines "KEY=value", sorted with letter case ignored.
+    // Lines "KEY=value", sorted by key with letter case ignored.
     const std::vector<std::string>& Messages() const { return messages_; }
     // Value stored for key (letter case ignored), or empty text.
     std::string Lookup(std::string_view key) const;

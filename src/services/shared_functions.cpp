@@ -94,10 +94,12 @@ void SaveTextFileAtomic(std::string_view text, const std::string& fileName) {
         ::unlink(tmp.c_str());
         throw;
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        int saved = errno;
+    // Closed even when fsync fails, so no descriptor is left open.
+    int failure = ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && failure == 0) failure = errno;
+    if (failure != 0) {
         ::unlink(tmp.c_str());
-        errno = saved;
+        errno = failure;
         throw EOSError(ErrnoText("Cannot write", fileName));
     }
     if (::rename(tmp.c_str(), fileName.c_str()) != 0) {
@@ -226,16 +228,32 @@ std::string Md5Digest(std::string_view text) {
 
 void SubstituteParams(std::string& text, std::string_view params) {
     if (params.empty()) return;
+    TStringList lines;
     std::string rest(params), line, tail;
-    int k = 0;
     for (;;) {
         SplitFirst(rest, "\r\n", line, tail);
         rest = tail;
         if (line.empty() && rest.empty()) break;
-        ++k;
-        ReplaceAll(text, "$" + std::to_string(k), line, false);
+        lines.push_back(line);
         if (rest.empty()) break;
     }
+    // One pass over the text: a parameter value holding "$2" (a file name,
+    // say) is put in as it stands and never substituted again. Only the first
+    // digit after "$" counts, so "$10" reads as the first parameter and "0".
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '$' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9') {
+            const auto k = static_cast<std::size_t>(text[i + 1] - '1');
+            if (k < lines.size()) {
+                out += lines[k];
+                ++i;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    text = std::move(out);
 }
 
 std::string FormatDuration(std::int64_t seconds) {
@@ -526,8 +544,10 @@ bool TryStrToInt(std::string_view text, long long& value) {
         else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
         else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
         else return false;
+        // Checked before multiplying: a wrapped product could look small again.
+        constexpr unsigned long long kMax = 0x7FFFFFFFFFFFFFFFull;
+        if (v > (kMax - static_cast<unsigned>(d)) / static_cast<unsigned>(base)) return false;
         v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
-        if (v > 0x7FFFFFFFFFFFFFFFull) return false;
     }
     value = neg ? -static_cast<long long>(v) : static_cast<long long>(v);
     return true;

@@ -39,32 +39,19 @@ void TKeywordScanner::SetKeywords(const std::vector<std::string>& keywords) {
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return items[a] < items[b]; });
 
     auto root = std::make_unique<TKeyword>();
-    bool starts[256] = {};
     for (std::size_t index : order) {
         const std::string& word = items[index];
         if (word.empty()) continue;
         TKeyword* node = root.get();
         for (char ch : word) {
-            unsigned char c = static_cast<unsigned char>(ch);
-            TKeyword* child = node->Child(c);
+            TKeyword* child = node->Child(static_cast<unsigned char>(ch));
             if (!child) {
+                // std::string orders bytes as unsigned, the order Child bisects in.
                 auto made = std::make_unique<TKeyword>();
                 made->Parent = node;
                 child = made.get();
-                if (!node->Chars.empty() && static_cast<unsigned char>(node->Chars.back()) > c) {
-                    // Cannot happen with sorted insertion; keep the list sorted anyway.
-                    auto at = std::upper_bound(node->Chars.begin(), node->Chars.end(), ch,
-                                               [](char a, char b) {
-                                                   return static_cast<unsigned char>(a) <
-                                                          static_cast<unsigned char>(b);
-                                               });
-                    std::size_t pos = static_cast<std::size_t>(at - node->Chars.begin());
-                    node->Chars.insert(pos, 1, ch);
-                    node->Children.insert(node->Children.begin() + static_cast<std::ptrdiff_t>(pos), std::move(made));
-                } else {
-                    node->Chars.push_back(ch);
-                    node->Children.push_back(std::move(made));
-                }
+                node->Chars.push_back(ch);
+                node->Children.push_back(std::move(made));
             }
             node = child;
         }
@@ -72,7 +59,7 @@ void TKeywordScanner::SetKeywords(const std::vector<std::string>& keywords) {
         node->Id = static_cast<int>(index) + 1;
     }
     root_ = std::move(root);
-    std::copy(std::begin(starts), std::end(starts), std::begin(starts_));
+    std::fill(std::begin(starts_), std::end(starts_), false);
     for (char ch : root_->Chars) starts_[static_cast<unsigned char>(ch)] = true;
 }
 

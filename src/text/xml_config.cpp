@@ -121,20 +121,6 @@ std::vector<std::string_view> SplitPath(std::string_view path) {
     return parts;
 }
 
-// "$1" and "$2" put in at once, so a file name holding "$2" stays as it is.
-std::string FillPlaceholders(std::string_view text, const std::string& one, const std::string& two) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '$' && i + 1 < text.size() && (text[i + 1] == '1' || text[i + 1] == '2')) {
-            out += text[i + 1] == '1' ? one : two;
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 TSectData& SectOf(const TAnaTree* node) { return *static_cast<TSectData*>(node->Data); }
 TKeyData& KeyOf(const TAnaTree* node) { return *static_cast<TKeyData*>(node->Data); }
 
@@ -158,8 +144,10 @@ TXMLConfig::TXMLConfig(const std::string& fileName, bool writable)
     } catch (const EParseError& e) {
         int line = 0, column = 0;
         LineColumnOf(analyser_->Text(), e.Position(), column, false, line);
-        std::string message = FillPlaceholders(Translate("Error in config file \"$1\" at position $2"), fileName,
-                                               std::to_string(line) + ":" + std::to_string(column));
+        // Substituted here, not by Translate: Translate substitutes only
+        // through the language table, which is read after this file.
+        std::string message = Translate("Error in config file \"$1\" at position $2");
+        SubstituteParams(message, Params({fileName, std::to_string(line) + ":" + std::to_string(column)}));
         throw EParseError(message, e.Position());
     }
 
@@ -167,7 +155,7 @@ TXMLConfig::TXMLConfig(const std::string& fileName, bool writable)
     // Info is the value of the data node inside the info element.
     const TAnaTree* infoNode = document_->AnaChild(0);
     info_ = std::string(analyser_->NodeText(infoNode->Count() > 0 ? infoNode->AnaChild(0) : nullptr));
-    Decorate(document_, 0);
+    Decorate(document_);
 }
 
 TXMLConfig::~TXMLConfig() {
@@ -186,7 +174,7 @@ bool TXMLConfig::IsGroup(const TAnaTree* node) const {
     return node->Data && (node->ElementIndex == kGroupRule || node->ElementIndex == kConfigRule);
 }
 
-void TXMLConfig::Decorate(TAnaTree* node, int depth) {
+void TXMLConfig::Decorate(TAnaTree* node) {
     TSectData& sect = sections_.emplace_back();
     node->Data = &sect;
     if (node->Count() > 0 && node->AnaChild(0)->ElementIndex == kNameRule)
@@ -201,7 +189,7 @@ void TXMLConfig::Decorate(TAnaTree* node, int depth) {
             child->Data = &key;
             sect.Entries.try_emplace(Fold(key.Name), i);
         } else if (child->ElementIndex == kGroupRule) {
-            Decorate(child, depth + 1);
+            Decorate(child);
             sect.Entries.try_emplace(Fold(SectOf(child).Name), i);
         }
     }

@@ -69,7 +69,7 @@ public:
 
 private:
     TAnaTree* FindEntry(const std::string& path, bool create, bool wantKey);
-    void Decorate(TAnaTree* node, int depth);
+    void Decorate(TAnaTree* node);
     TAnaTree* AddEntry(TAnaTree* parent, const std::string& name, bool group);
     void ConvertToGroup(TAnaTree* key);
     std::string KeyValue(const TAnaTree* key) const;

@@ -222,6 +222,12 @@ TEST_F(HistoryTest, FailedSendKeepsTheHistory) {
     FakeMailProgram(4);
     EXPECT_THROW(SendErrorHistory(), EMailError);
     EXPECT_EQ(LoadTextFile(history_), archived);
+    // The private copy made for the failed mail is not left behind.
+    TStringList args;
+    SplitToList(LoadTextFile(dir_ / "args"), "\n", args);
+    ASSERT_EQ(args.size(), 5u);
+    EXPECT_EQ(ExtractFileName(args[3]), "error.history");
+    EXPECT_FALSE(DirectoryExists(ExtractFileDir(args[3])));
 
     ::unlink(history_.c_str());
     ::unlink((dir_ / "args").c_str());

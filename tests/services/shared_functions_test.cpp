@@ -45,6 +45,18 @@ TEST(TextFunctions, GetIntField) {
     EXPECT_EQ(GetIntField("x,1", ",", 1, 7), 7);
 }
 
+TEST(TextFunctions, NumbersTooLargeAreNoNumbers) {
+    long long v = 0;
+    EXPECT_TRUE(TryStrToInt("9223372036854775807", v));
+    EXPECT_EQ(v, 9223372036854775807LL);
+    EXPECT_TRUE(TryStrToInt("0x7FFFFFFFFFFFFFFF", v));
+    EXPECT_FALSE(TryStrToInt("9223372036854775808", v));
+    // These wrap around 2^64 to small values when the limit is checked late.
+    EXPECT_FALSE(TryStrToInt("18446744073709551620", v));
+    EXPECT_FALSE(TryStrToInt("0x10000000000000005", v));
+    EXPECT_EQ(StrToIntDef("18446744073709551620", 7), 7);
+}
+
 TEST(TextFunctions, ReplaceAllAndTrimChar) {
     std::string s = "Hello $NAME, $name!";
     ReplaceAll(s, "$name", "Ann", false);
@@ -90,6 +102,13 @@ TEST(TextFunctions, HexSubstituteDuration) {
     t = "$1";
     SubstituteParams(t, "");
     EXPECT_EQ(t, "$1");
+    // A value holding "$2" is put in as it stands.
+    t = "File \"$1\" at $2";
+    SubstituteParams(t, "/music/$2 tracks\r\n3:4");
+    EXPECT_EQ(t, "File \"/music/$2 tracks\" at 3:4");
+    t = "$10 $3";  // "$10" is the first parameter and "0"; a missing line leaves its mark
+    SubstituteParams(t, "a\r\nb");
+    EXPECT_EQ(t, "a0 $3");
     EXPECT_EQ(FormatDuration(5), "0:05");
     EXPECT_EQ(FormatDuration(65), "1:05");
     EXPECT_EQ(FormatDuration(3599), "59:59");

@@ -102,6 +102,15 @@ TEST_F(Language, ProfileRulesApply) {
     EXPECT_EQ(AppLanguage()->Lookup(LowerCase(KeyOf("Artist"))), "Interpret");
 }
 
+TEST_F(Language, KeyFoundBesideLongerKeyItPrefixes) {
+    // "AB0=" sorts before "AB=" as a whole line, which hid AB from the lookup.
+    TLanguage table(dir_.Write("p.lng", "[Messages]\r\nAB=short\r\nab0=longer\r\nAB-=dash\r\n"));
+    EXPECT_EQ(table.Lookup("ab"), "short");
+    EXPECT_EQ(table.Lookup("AB0"), "longer");
+    EXPECT_EQ(table.Lookup("AB-"), "dash");
+    EXPECT_EQ(table.Lookup("A"), "");
+}
+
 TEST_F(Language, EveryEntryIsLoadedAndLongValuesAreCut) {
     std::string text = "[Messages]\r\n";
     for (int i = 0; i < 600; ++i) text += KeyOf("text " + std::to_string(i)) + "=t" + std::to_string(i) + "\r\n";
