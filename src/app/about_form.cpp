@@ -83,7 +83,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
 
     TranslateForm(this);
     // Built from a translated word, so it is put together after the window translation.
-    versionLabel_.setText(QString::fromStdString(" " + Translate("Version") + " " + kVersionText + "  "));
+    versionLabel_.setText(QString::fromStdString(" " + Translate("Version") + " " + kProgramVersion + "  "));
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());

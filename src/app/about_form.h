@@ -5,11 +5,10 @@
 #include <QLabel>
 #include <QPushButton>
 
-inline constexpr const char* kApplicationTitle = "Brennick Orvalis";
-inline constexpr const char* kVersionText = "1.0.2";
+#include "services/product.h"
+
 inline constexpr const char* kMakerName = "Brennickware";
 inline constexpr const char* kMakerWebAddress = "https://orvalis.example";
-inline constexpr const char* kSupportAddress = "support@orvalis.example";
 
 class TAboutForm : public QDialog {
     Q_OBJECT

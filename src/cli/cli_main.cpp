@@ -3,11 +3,11 @@
 #include <iostream>
 
 #include "cli/build_command.h"
+#include "services/product.h"
 #include "cli/info_command.h"
 
 namespace {
 
-constexpr const char* kVersion = "1.0.2";
 
 const char* kUsage =
     "Usage:\n"
@@ -30,7 +30,7 @@ int RunCli(const std::vector<std::string>& args) {
         return 0;
     }
     if (command == "--version") {
-        std::cout << "orvalis " << kVersion << "\n";
+        std::cout << "orvalis " << kProgramVersion << "\n";
         return 0;
     }
     if (command == "build") {

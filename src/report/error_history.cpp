@@ -6,8 +6,9 @@
 #include "platform/exe_dir.h"
 #include "report/error_report.h"
 #include "services/configer.h"
+#include "services/product.h"
 
-const char* const kProductVersionText = "Brennick Orvalis  Ver.1.0.2";
+const std::string kProductVersionText = std::string(kApplicationTitle) + "  Ver." + kProgramVersion;
 
 namespace {
 

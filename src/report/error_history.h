@@ -7,7 +7,7 @@
 #include "services/shared_functions.h"
 
 // "Brennick Orvalis  Ver.1.0.2": heads every stored report and the bug mail.
-extern const char* const kProductVersionText;
+extern const std::string kProductVersionText;
 
 // Full path of the archive: "error.history" in the folder of the
 // configuration file, unless another file was set.

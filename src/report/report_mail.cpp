@@ -9,9 +9,8 @@
 #include "report/quick_mail.h"
 #include "services/language.h"
 
-const char* const kBugReportAddress = "support@orvalis.example";
 
-std::string SupportMailtoUrl() { return std::string("mailto:") + kBugReportAddress; }
+std::string SupportMailtoUrl() { return std::string("mailto:") + kSupportAddress; }
 
 namespace {
 
@@ -37,7 +36,7 @@ std::string SnapshotForMail(const std::string& archive) {
 
 void SendErrorHistory(TAFQuickMail& mail) {
     std::string archive = ErrorHistoryFileName();
-    mail.ToEmail = {kBugReportAddress};
+    mail.ToEmail = {kSupportAddress};
     mail.Subject = std::string("Bug report: ") + kProductVersionText;
     const std::string snapshot = SnapshotForMail(archive);
     mail.FileNames = {snapshot};
@@ -61,6 +60,6 @@ void SendErrorHistory() {
 std::string ManualSendingMessage() {
     // The file is not beside the program on this system, so say where it is.
     return Translate("Cannot send the message automatically") + ". \r\n" +
-           Translate("Please send the file \"error.history\" to the authors") + " (" + kBugReportAddress + ")" +
+           Translate("Please send the file \"error.history\" to the authors") + " (" + kSupportAddress + ")" +
            "\r\n" + ErrorHistoryFileName();
 }

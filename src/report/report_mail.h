@@ -2,10 +2,10 @@
 // Mailing the error history to the authors.
 #include <string>
 
+#include "services/product.h"  // kSupportAddress: where bug reports go
+
 class TAFQuickMail;
 
-// Where bug reports go.
-extern const char* const kBugReportAddress;
 
 // "mailto:" and the support address: a new mail in the user's mail program
 // when sending the archive did not work.
