@@ -1,0 +1,23 @@
+#pragma once
+// LZX compression of the content section of a compiled help file. The
+// section is cut into reset intervals that decode independently, so each
+// interval is compressed on its own (and may be compressed on any thread).
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+// Uncompressed bytes per LZX frame; every frame ends on a 16-bit boundary of
+// the stream and the reset table names where each one starts.
+inline constexpr std::size_t kLzxFrameSize = 0x8000;
+
+struct TLzxInterval {
+    std::vector<std::uint8_t> Bytes;           // the compressed stream of this interval
+    std::vector<std::uint64_t> FrameOffsets;   // start of each input frame within Bytes; the first is 0
+};
+
+// Compresses one reset interval starting from a fresh encoder state (empty
+// window, repeated offsets 1, 1, 1, zeroed tree lengths). Every frame of the
+// input but the last is kLzxFrameSize bytes long. windowBits is 15 to 21.
+// The result depends only on the input and windowBits.
+TLzxInterval CompressLzxInterval(std::span<const std::uint8_t> input, unsigned windowBits);
