@@ -23,9 +23,9 @@
 #include "chm/build_run.h"
 #include "chm/chm_preparer.h"
 #include "collection/collection.h"
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 #include "services/configer.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 namespace {
 
@@ -166,8 +166,7 @@ int BenchFull(int tracks) {
     std::printf("scan: %d tracks in %.3f s\n", collection.Count(), scan);
 
     TDatabaseRequest request;
-    request.OutputPath = JoinPath(out, "bench.chm");
-    request.PlaceTo = 0;
+    request.TargetPath = JoinPath(out, "bench.chm");
     double pagesDone = 0;
     request.OnStage = [&](int stage, int) {
         if (stage == 0) pagesDone = SecondsSince(start);

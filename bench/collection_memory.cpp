@@ -10,7 +10,7 @@
 #include <string>
 
 #include "collection/collection.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 namespace {
 

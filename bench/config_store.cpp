@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 #include "text/xml_config.h"
 
 namespace {

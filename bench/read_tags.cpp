@@ -20,8 +20,8 @@
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/mpeg.h"
-#include "platform/exe_dir.h"
-#include "services/shared_functions.h"
+#include "base/exe_dir.h"
+#include "base/shared_functions.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "collection/collection.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 int main(int argc, char** argv) {
     const int entries = argc > 1 ? std::atoi(argv[1]) : 100000;

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 // A fresh folder below /tmp, removed with everything in it at the end.
 class TempDir {

@@ -6,8 +6,8 @@
 #include <QScreen>
 
 #include "app/pictures.h"
-#include "app/translate_form.h"
-#include "services/language.h"
+#include "widgets/translate_form.h"
+#include "base/language.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "services/product.h"
+#include "base/product.h"
 
 inline constexpr const char* kMakerName = "Brennickware";
 inline constexpr const char* kMakerWebAddress = "https://orvalis.example";

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 enum class TCheckState { Unchecked, Checked, Mixed };
 

@@ -14,7 +14,7 @@
 #include <map>
 
 #include "services/configer.h"
-#include "services/language.h"
+#include "base/language.h"
 
 namespace {
 

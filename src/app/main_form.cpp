@@ -12,16 +12,15 @@
 #include "app/output_page.h"
 #include "app/pictures.h"
 #include "app/progress_frame.h"
-#include "app/translate_form.h"
+#include "widgets/translate_form.h"
 #include "app/widget_placement.h"
 #include "chm/chm_preparer.h"
-#include "cli/build_command.h"
 #include "collection/collection.h"
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 #include "services/configer.h"
-#include "services/language.h"
+#include "base/language.h"
 #include "services/message_box.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 namespace {
 
@@ -246,10 +245,18 @@ void TMainForm::CancelButtonClick() { close(); }
 
 void TMainForm::RunSearchStage() {
     Collection->Clear();
-    // Ask about the file the run will replace: with a standard place that is
-    // "Orvalis.chm" there, not the stored file name.
-    const std::string target = DatabaseDestination(Config().ReadString("Session", "DBFilename"), ConfiguredPlaceTo());
-    if (FileExists(target) && ShowMessageBox(OverwriteQuestion(target), mtConfirmation, mbYes | mbNo) != mrYes)
+    // Decided before the scan: a folder or an unwritable folder at the
+    // destination is refused before any work is done, and the question
+    // names the file the run will replace.
+    OutputPage->StoreSettings();
+    destination_ = OutputPage->Destination();
+    if (destination_.State == TDestinationState::Folder || destination_.State == TDestinationState::Unwritable) {
+        ShowMessageBox(destination_.Problem, mtError, mbOK);
+        ProgressPage->Cancelled = true;
+        return;
+    }
+    if (destination_.State == TDestinationState::ExistingFile &&
+        ShowMessageBox(OverwriteQuestion(destination_.Path), mtConfirmation, mbYes | mbNo) != mrYes)
         return;
     FolderPage->GetResolvedPaths();
     // Qt paints every widget through a backing store, so the progress page's
@@ -273,10 +280,8 @@ std::string TMainForm::NoDatabaseMessage(const TDatabaseResult& result) {
 void TMainForm::RunDatabaseStage() {
     if (Collection->Count() <= 0) return;
 
-    OutputPage->StoreSettings();
     TDatabaseRequest request;
-    request.OutputPath = Config().ReadString("Session", "DBFilename");
-    OutputPage->StoreSettings();
+    request.TargetPath = destination_.Path;
 
     LastStage = 0;
     ProgressPage->SetStageCount(5);

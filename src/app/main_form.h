@@ -67,6 +67,7 @@ private:
     void ShowPage(int index);
 
     TBuildRunner buildRunner_;
+    TDestination destination_;  // resolved when a run starts
 
     // Parents come before their children: members are destroyed in reverse.
     QVBoxLayout formLayout_{this};

@@ -2,10 +2,9 @@
 
 #include <QFileDialog>
 
-#include "cli/build_command.h"
 #include "platform/special_folders.h"
 #include "services/configer.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 namespace {
 
@@ -81,6 +80,11 @@ int TTuner::PlaceIndexFor(const std::string& stored, int itemCount) {
 int TTuner::PlaceValueFor(int selectedIndex, int itemCount) {
     if (selectedIndex < 0 || selectedIndex + 1 == itemCount) return 0;
     return selectedIndex + 1;
+}
+
+TDestination TTuner::Destination() const {
+    return ResolveDestination(WithChmExtension(fileName_.text().toStdString()),
+                              PlaceValueFor(placeTo_.currentIndex(), placeTo_.count()));
 }
 
 void TTuner::UpdateState() {

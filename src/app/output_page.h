@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+#include "chm/destination.h"
+
 class TTuner : public QWidget {
     Q_OBJECT
 public:
@@ -20,6 +22,8 @@ public:
 
     // Puts ".chm" on a file name without it and writes the three settings.
     void StoreSettings();
+    // The file the chosen place and name resolve to, checked as it stands now.
+    TDestination Destination() const;
     // The file name controls are for the custom place only.
     void UpdateState();
     // Save dialog for the file name; stores the settings whether or not a

@@ -7,7 +7,7 @@
 
 #include "app/pictures.h"
 #include "collection/collection.h"
-#include "services/language.h"
+#include "base/language.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "audio/ogg_vorbis.h"
 #include "audio/text_codec.h"
 #include "audio/wma.h"
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 #include "services/configer.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "services/exceptions.h"
-#include "services/shared_functions.h"
+#include "base/exceptions.h"
+#include "base/shared_functions.h"
 
 // Raised by ReadFile (through its format readers) when a file cannot be read;
 // the collection leaves such a file out. Files that cannot be opened raise

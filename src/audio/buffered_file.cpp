@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "audio/audio_info.h"
-#include "services/language.h"
+#include "base/language.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "chm/chm_preparer.h"
 #include "collection/collection.h"
-#include "services/language.h"
+#include "base/language.h"
 
 namespace {
 
@@ -34,8 +34,7 @@ TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequ
         return result;
     }
     TChmPreparer preparer;
-    preparer.OutputPath = request.OutputPath;
-    preparer.PlaceTo = request.PlaceTo;
+    preparer.OutputPath = request.TargetPath;
     preparer.OnStage = request.OnStage;
     preparer.OnCompileProgress = request.OnCompileProgress;
     preparer.Run(collection);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "chm/destination.h"
+
 class TMP3Collection;
 
 // Raised for every entry the scan handles; setting cancel stops the scan.
@@ -21,8 +23,7 @@ using TCompileProgressEvent = std::function<bool(const std::string& status, int 
 bool RunSearchStage(TMP3Collection& collection, const std::vector<std::string>& paths, const TFoundEvent& onFound);
 
 struct TDatabaseRequest {
-    std::string OutputPath;      // the chosen database file name ("Session" / "DBFilename")
-    std::optional<int> PlaceTo;  // where it goes; unset: "Session" / "PlaceTo" from the configuration
+    std::string TargetPath;  // the file the catalogue is placed as, from ResolveDestination
     TStageEvent OnStage;
     TCompileProgressEvent OnCompileProgress;
 };

@@ -8,8 +8,8 @@
 #include "chm/keywords.h"
 #include "platform/help_compiler.h"
 #include "services/configer.h"
-#include "services/language.h"
-#include "services/shared_functions.h"
+#include "base/language.h"
+#include "base/shared_functions.h"
 #include "text/xml_config.h"
 
 namespace {

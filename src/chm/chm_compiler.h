@@ -8,7 +8,7 @@
 #include "chm/build_run.h"
 #include "chm/chm_ini.h"
 #include "chm/chm_tree.h"
-#include "services/exceptions.h"
+#include "base/exceptions.h"
 
 // Stops a compilation from inside the compiler's message handling.
 ORVALIS_DECLARE_ERROR(ECompilationBreak, Exception);

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "services/custom_ini_file.h"
-#include "services/exceptions.h"
-#include "services/tree.h"
+#include "base/custom_ini_file.h"
+#include "base/exceptions.h"
+#include "base/tree.h"
 
 // Raised by every read of the settings (with an empty message).
 ORVALIS_DECLARE_ERROR(EMethodNotAllowed, Exception);

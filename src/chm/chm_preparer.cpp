@@ -11,43 +11,20 @@
 #include <sstream>
 
 #include "audio/audio_info.h"
+#include "base/atomic_file.h"
 #include "chm/html_escape.h"
 #include "chm/keywords.h"
+#include "chm/page_names.h"
 #include "chm/zip_reader.h"
 #include "collection/collection.h"
 #include "collection/mount_table.h"
 #include "collection/string_index.h"
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 #include "platform/special_folders.h"
 #include "services/configer.h"
-#include "services/language.h"
+#include "base/language.h"
 
 namespace {
-
-const char* const kItemBegin = "<!--Item.Begin-->";
-const char* const kItemEnd = "<!--Item.End-->";
-const char* const kGroupBegin = "<!--GroupBegin-->";
-const char* const kGroupEnd = "<!--GroupEnd-->";
-constexpr long long kBeginLength = 17;
-constexpr long long kEndLength = 15;
-
-// Part of text from the 1-based position start, count characters long.
-std::string CopyPart(std::string_view text, long long start, long long count) {
-    if (start < 1) start = 1;
-    const auto size = static_cast<long long>(text.size());
-    if (count <= 0 || start > size) return {};
-    return std::string(text.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count)));
-}
-
-// 1-based position of marker in text, 0 when absent.
-long long PosOf(std::string_view marker, std::string_view text) {
-    const std::size_t at = text.find(marker);
-    return at == std::string_view::npos ? 0 : static_cast<long long>(at) + 1;
-}
-
-bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view prefix) {
-    return text.size() - at >= prefix.size() && SameText(text.substr(at, prefix.size()), prefix);
-}
 
 const char* const kDefaultHelpLanguage = "0x409 English (United States)";
 
@@ -60,22 +37,6 @@ std::string ChannelText(std::int32_t code) {
 }
 
 std::string ArchiveFileName() { return JoinPath(ExeDir(), "data"); }
-
-std::string ErrnoText(int error) { return std::strerror(error); }
-
-// Writes all of data to fd; false on a write error.
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 struct TGrouping {
     const char* plural;
@@ -94,181 +55,6 @@ const TGrouping kGroupings[] = {
 };
 
 }  // namespace
-
-TPageTemplates CutPageTemplate(std::string_view text) {
-    const long long ib = PosOf(kItemBegin, text);
-    const long long ie = PosOf(kItemEnd, text);
-    const long long gb = PosOf(kGroupBegin, text);
-    const long long ge = PosOf(kGroupEnd, text);
-    TPageTemplates parts;
-    parts.Item = CopyPart(text, ib + kBeginLength, ie - ib - kBeginLength);
-    parts.Group = CopyPart(text, gb + kBeginLength, ge - gb - kBeginLength);
-    const std::string head = CopyPart(text, 1, std::min(ib, gb) - 1);
-    const std::string tail = CopyPart(text, std::max(ie, ge) + kEndLength, LLONG_MAX);
-    parts.Page = head + "$Item" + tail;
-    return parts;
-}
-
-std::string FillPlaceholders(std::string_view text, const TPlaceholders& values) {
-    std::string out;
-    out.reserve(text.size() + 256);
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const std::size_t dollar = text.find('$', i);
-        if (dollar == std::string_view::npos) {
-            out.append(text.substr(i));
-            break;
-        }
-        out.append(text.substr(i, dollar - i));
-        i = dollar + 1;
-        bool matched = false;
-        for (const auto& [name, value] : values) {
-            if (StartsWithNoCase(text, dollar, name)) {
-                out.append(value);
-                i = dollar + name.size();
-                matched = true;
-                break;
-            }
-        }
-        if (!matched) out.push_back('$');
-    }
-    return out;
-}
-
-std::string GroupPageName(std::string_view prefix, std::string_view name) {
-    std::string page(prefix);
-    page += '-';
-    page += HexEncode(Md5Digest(name));
-    page += ".htm";
-    return page;
-}
-
-int LeadingYear(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    long long value = 0;
-    bool digits = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        digits = true;
-        value = value * 10 + (text[i] - '0');
-        if (value > INT_MAX) return 0;
-    }
-    if (!digits) return 0;
-    return static_cast<int>(negative ? -value : value);
-}
-
-TMountTable::TMountTable() {
-    for (const TMountEntry& m : ReadMountTable()) points_.push_back(m.mountPoint);
-    Normalize();
-}
-
-TMountTable::TMountTable(std::vector<std::string> mountPoints) : points_(std::move(mountPoints)) { Normalize(); }
-
-void TMountTable::Normalize() {
-    for (std::string& p : points_)
-        while (p.size() > 1 && p.back() == '/') p.pop_back();
-    std::stable_sort(points_.begin(), points_.end(),
-                     [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-}
-
-std::string TMountTable::MountPointOf(std::string_view fileName) const {
-    for (const std::string& p : points_) {
-        if (p == "/") {
-            if (!fileName.empty() && fileName[0] == '/') return p;
-            continue;
-        }
-        if (fileName.size() > p.size() && fileName.compare(0, p.size(), p) == 0 && fileName[p.size()] == '/')
-            return p;
-    }
-    return {};
-}
-
-std::string DatabaseDestination(const std::string& outputPath, int placeTo) {
-    const std::string folder = PlaceFolder(placeTo);
-    // Without a home folder there is no such place; the chosen name stands.
-    if (folder.empty()) return outputPath;
-    return JoinPath(folder, kPlacedDatabaseName);
-}
-
-int ConfiguredPlaceTo() {
-    TConfiger* configer = AppConfiger();
-    if (!configer) return 1;
-    long long value = 0;
-    if (!TryStrToInt(configer->ReadString("Session", "PlaceTo"), value) || value < INT_MIN || value > INT_MAX)
-        return 1;
-    return static_cast<int>(value);
-}
-
-bool CopyFileAtomic(const std::string& source, const std::string& target, std::string& error) {
-    error.clear();
-    const std::string folder = ExtractFileDir(target);
-    const std::string name = ExtractFileName(target);
-    if (name.empty()) {
-        error = Translate("No file name was given.");
-        return false;
-    }
-    if (!folder.empty() && !DirectoryExists(folder) && !ForceFolders("", folder, false)) {
-        error = Translate("Cannot create the folder \"$1\": $2", Params({folder, ErrnoText(errno)}));
-        return false;
-    }
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        error = Translate("Cannot read \"$1\": $2", Params({source, ErrnoText(errno)}));
-        return false;
-    }
-    std::string temp = JoinPath(folder.empty() ? "." : folder, "." + name + ".XXXXXX");
-    const int out = ::mkstemp(temp.data());
-    if (out < 0) {
-        error = Translate("Cannot write in the folder \"$1\": $2", Params({folder, ErrnoText(errno)}));
-        ::close(in);
-        return false;
-    }
-    bool ok = true;
-    int failure = 0;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ok = false;
-            failure = errno;
-            break;
-        }
-        if (n == 0) break;
-        if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) {
-            ok = false;
-            failure = errno;
-            break;
-        }
-    }
-    // mkstemp makes the file private; a catalogue gets the usual mode.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (ok && ::fchmod(out, 0666 & ~mask) != 0) {
-        ok = false;
-        failure = errno;
-    }
-    if (ok && ::fsync(out) != 0) {
-        ok = false;
-        failure = errno;
-    }
-    if (::close(out) != 0 && ok) {
-        ok = false;
-        failure = errno;
-    }
-    ::close(in);
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        failure = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        error = Translate("Cannot write \"$1\": $2", Params({target, ErrnoText(failure)}));
-    }
-    return ok;
-}
 
 TChmPreparer::TChmPreparer() {
     LoadTemplate();
@@ -379,14 +165,14 @@ void TChmPreparer::CompileAndPlace() {
     std::string compiled;
     Compiler->Compile(compiled);
 
-    OutputPath = DatabaseDestination(OutputPath, PlaceTo ? *PlaceTo : ConfiguredPlaceTo());
     if (compiled.empty() || !FileExists(compiled)) {
         failureReason_ = Translate("The help compiler did not produce the database.");
         return;
     }
-    std::string error;
-    if (!CopyFileAtomic(compiled, OutputPath, error)) {
-        failureReason_ = error;
+    try {
+        CopyFileAtomic(compiled, OutputPath);
+    } catch (const EOSError& e) {
+        failureReason_ = e.what();
         return;
     }
     placed_ = true;

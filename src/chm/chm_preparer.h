@@ -10,62 +10,15 @@
 #include <utility>
 #include <vector>
 
+#include "base/shared_functions.h"
 #include "chm/build_run.h"
 #include "chm/chm_compiler.h"
-#include "services/shared_functions.h"
+#include "chm/disk_names.h"
+#include "chm/page_template.h"
 
 class TAudioInfo;
 class TCustomStrFinder;
 class TMP3Collection;
-
-// The pieces cut out of a page template.
-struct TPageTemplates {
-    std::string Page;   // head + "$Item" + tail
-    std::string Group;  // one row of an index page
-    std::string Item;   // one row of a group page
-};
-// Cuts the template at its item and group markers; missing markers leave
-// empty or shortened parts, never an error.
-TPageTemplates CutPageTemplate(std::string_view text);
-
-// Text with its "$Name" placeholders (letter case ignored) replaced in one
-// pass: where several placeholders match at one place, the earlier in the
-// list wins, and inserted values are never scanned again, so a title that
-// reads "$Time" stays as it is.
-using TPlaceholders = std::vector<std::pair<std::string_view, std::string_view>>;
-std::string FillPlaceholders(std::string_view text, const TPlaceholders& values);
-
-// Name of a group's page: prefix + "-" + the MD5 of the name in hex + ".htm".
-std::string GroupPageName(std::string_view prefix, std::string_view name);
-
-// The year a file is grouped under: the leading whole number of the year
-// text ("1999-05-01" gives 1999), 0 when it does not start with one.
-int LeadingYear(std::string_view text);
-
-// "Hard disk (...)" names the mount point that holds a file. Mount points
-// are taken from /proc/self/mounts once; the longest that contains the file
-// wins ("/" when nothing else does).
-class TMountTable {
-public:
-    TMountTable();  // reads /proc/self/mounts
-    explicit TMountTable(std::vector<std::string> mountPoints);
-    std::string MountPointOf(std::string_view fileName) const;
-
-private:
-    void Normalize();
-    std::vector<std::string> points_;  // longest first
-};
-
-// The file a database of the given place ends up in: for 1 to 3 the fixed
-// name in that folder, for any other value the chosen name itself.
-std::string DatabaseDestination(const std::string& outputPath, int placeTo);
-// "Session" / "PlaceTo" of the configuration; 1 when missing or not a number.
-int ConfiguredPlaceTo();
-
-// Copies source to target through a temporary file in the target's folder
-// and a rename, so target is either the old file or the complete new one.
-// The folder is created when missing. False with the reason on failure.
-bool CopyFileAtomic(const std::string& source, const std::string& target, std::string& error);
 
 class TChmPreparer {
 public:
@@ -84,10 +37,8 @@ public:
     TStringList NeedFiles;  // flat copies of the shared files, in archive order
     TCompileProgressEvent OnCompileProgress;
     TStageEvent OnStage;
-    // In: the chosen file name; out: where the database was placed.
+    // The file the catalogue is placed as, resolved before the run.
     std::string OutputPath;
-    // Where it goes; unset: "Session" / "PlaceTo" of the configuration.
-    std::optional<int> PlaceTo;
 
     // The outcome of Run: whether the database is in place at OutputPath,
     // and why not otherwise.

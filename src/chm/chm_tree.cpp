@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "chm/html_escape.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "chm/keywords.h"
 #include "collection/string_index.h"
-#include "services/tree.h"
+#include "base/tree.h"
 #include "text/pair_finder.h"
 
 class TFiles;

@@ -7,7 +7,7 @@
 
 #include "chm/chm_tree.h"
 #include "services/configer.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 #include "text/pair_finder.h"
 
 namespace {

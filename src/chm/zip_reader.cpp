@@ -11,7 +11,7 @@
 #include <ostream>
 
 #include "audio/buffered_file.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "services/exceptions.h"
+#include "base/exceptions.h"
 
 // The archive cannot be opened or read, or an entry cannot be processed.
 ORVALIS_DECLARE_ERROR(EZipError, Exception);

@@ -11,22 +11,18 @@
 #include <filesystem>
 #include <iostream>
 
+#include <CLI/CLI.hpp>
+
 #include "chm/build_run.h"
-#include "chm/chm_preparer.h"
 #include "collection/collection.h"
 #include "platform/special_folders.h"
 #include "report/error_report.h"
 #include "report/throw_trace.h"
 #include "services/configer.h"
-#include "services/language.h"
-#include "services/shared_functions.h"
+#include "base/language.h"
+#include "base/shared_functions.h"
 
 extern char** environ;
-
-const char* const kBuildUsage =
-    "  orvalis build [--out FILE] [--place desktop|documents|quicklaunch|custom] [--open] [--force] PATH...\n"
-    "                          make a catalogue of the music below PATH... without a window;\n"
-    "                          prints the path of the database\n";
 
 namespace {
 
@@ -37,25 +33,6 @@ std::string AbsolutePath(const std::string& path) {
     std::string result = std::filesystem::absolute(std::filesystem::path(path)).lexically_normal().string();
     while (result.size() > 1 && result.back() == '/') result.pop_back();
     return result;
-}
-
-bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& option, std::string& value,
-               std::string& problem) {
-    const std::string& word = args[i];
-    if (word.size() > option.size() && word.compare(0, option.size() + 1, option + "=") == 0) {
-        value = word.substr(option.size() + 1);
-        return true;
-    }
-    if (i + 1 >= args.size()) {
-        problem = Translate("$1 needs a value", Params({option}));
-        return false;
-    }
-    value = args[++i];
-    return true;
-}
-
-bool IsOption(const std::string& word, const std::string& option) {
-    return word == option || word.rfind(option + "=", 0) == 0;
 }
 
 // Number of characters a UTF-8 text takes on the terminal (one column each).
@@ -175,50 +152,49 @@ std::string ConfiguredOutputPath() {
     return name;
 }
 
-int Build(const TBuildOptions& options, const TBuildConsole& console, TProgressReporter& progress) {
+// The file the run will write, or the exit status when it must not run:
+// 2 for a destination that cannot take a file, 1 when an existing file is kept.
+std::optional<int> CheckDestination(const TBuildOptions& options, const TBuildConsole& console,
+                                    TDestination& destination) {
     std::ostream& err = *console.Err;
-    int placeTo;
-    std::string outputPath;
-    if (options.Out) {
-        placeTo = 0;
-        outputPath = *options.Out;
-    } else {
-        placeTo = options.Place ? *options.Place : ConfiguredPlaceTo();
-        outputPath = ConfiguredOutputPath();
-    }
-    const std::string destination = DatabaseDestination(outputPath, placeTo);
-    if (DirectoryExists(destination)) {
-        err << "orvalis build: " << Translate("\"$1\" is a folder; choose a file name with --out", Params({destination}))
-            << "\n";
+    destination = options.Out ? ResolveDestination(*options.Out, 0)
+                              : ResolveDestination(ConfiguredOutputPath(),
+                                                   options.Place ? *options.Place : ConfiguredPlaceTo());
+    if (destination.State == TDestinationState::Folder || destination.State == TDestinationState::Unwritable) {
+        err << "orvalis build: " << destination.Problem << "\n";
         return 2;
     }
-    struct stat st {};
-    if (::lstat(destination.c_str(), &st) == 0 && !options.Force) {
+    if (destination.State == TDestinationState::ExistingFile && !options.Force) {
         if (!console.InIsTerminal) {
             err << "orvalis build: "
-                << Translate("\"$1\" already exists; use --force to overwrite it", Params({destination})) << "\n";
+                << Translate("\"$1\" already exists; use --force to overwrite it", Params({destination.Path})) << "\n";
             return 1;
         }
-        if (!AskYesNo(console, OverwriteQuestion(destination))) {
+        if (!AskYesNo(console, OverwriteQuestion(destination.Path))) {
             err << "orvalis build: " << Translate("the existing database was kept; no database was made") << "\n";
             return 1;
         }
     }
+    return std::nullopt;
+}
 
-    TMP3Collection collection;
+void ScanMusic(TMP3Collection& collection, const TBuildOptions& options, TProgressReporter& progress) {
     RunSearchStage(collection, options.Paths, [&](const std::string& path, bool&) {
         const std::string text = Translate("Scanning: $1 audio files found", Params({std::to_string(collection.Count())}));
         progress.Occasional(text + " - " + path);
     });
     progress.Finish();
     progress.Line(Translate("Found $1 audio files.", Params({std::to_string(collection.Count())})));
+}
 
+// Pages and compilation, with their progress on stderr.
+TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& target, const TBuildConsole& console,
+                             TProgressReporter& progress) {
     int lastSorting = -1;
     int lastStage = -1;
     int lastCompile = -1;
     TDatabaseRequest request;
-    request.OutputPath = outputPath;
-    request.PlaceTo = placeTo;
+    request.TargetPath = target;
     request.OnStage = [&](int stage, int pages) {
         const int percent = SortingPercent(stage, pages);
         if (percent == lastSorting) return;
@@ -245,11 +221,15 @@ int Build(const TBuildOptions& options, const TBuildConsole& console, TProgressR
         lastCompile = percent;
         return true;
     };
-    const TDatabaseResult result = RunDatabaseStage(collection, request);
-    // The compiler reports its progress in few lines; say when it is complete.
+    TDatabaseResult result = RunDatabaseStage(collection, request);
+    // The compiler may report its progress in few lines; say when it is complete.
     if (result.Done && lastCompile < 100) progress.Line(Translate("Compiling: $1%", Params({"100"})));
     progress.Finish();
+    return result;
+}
 
+int ReportOutcome(const TDatabaseResult& result, const TBuildOptions& options, const TBuildConsole& console) {
+    std::ostream& err = *console.Err;
     if (!result.Done) {
         err << "orvalis build: " << Translate("no database was made") << ": " << result.Message << "\n";
         if (!result.CompilerLines.empty()) {
@@ -263,67 +243,71 @@ int Build(const TBuildOptions& options, const TBuildConsole& console, TProgressR
     return 0;
 }
 
+int Build(const TBuildOptions& options, const TBuildConsole& console, TProgressReporter& progress) {
+    TDestination destination;
+    if (const std::optional<int> refused = CheckDestination(options, console, destination)) return *refused;
+    TMP3Collection collection;
+    ScanMusic(collection, options, progress);
+    return ReportOutcome(MakeDatabase(collection, destination.Path, console, progress), options, console);
+}
+
 }  // namespace
 
-std::string WithChmExtension(const std::string& fileName) {
-    return UpperCase(ExtractFileExt(fileName)) == ".CHM" ? fileName : fileName + ".chm";
+void AddBuildOptions(CLI::App& command, TBuildOptions& options) {
+    command.add_option("--out", options.Out, "write the catalogue as FILE (\".chm\" is added when missing)")
+        ->type_name("FILE");
+    command
+        .add_option_function<std::string>(
+            "--place",
+            [&options](const std::string& value) {
+                static const std::pair<const char*, int> kPlaces[] = {
+                    {"custom", 0}, {"desktop", 1}, {"documents", 2}, {"quicklaunch", 3}};
+                for (const auto& [name, place] : kPlaces)
+                    if (value == name) options.Place = place;
+            },
+            "where the catalogue goes")
+        ->check(CLI::IsMember({"desktop", "documents", "quicklaunch", "custom"}))
+        ->type_name("PLACE");
+    command.add_flag("--open", options.Open, "open the catalogue when it is ready");
+    command.add_flag("--force", options.Force, "replace an existing catalogue without asking");
+    command.add_option("PATH", options.Paths, "folders or files to scan")->required();
 }
 
-std::string OverwriteQuestion(const std::string& fileName) {
-    return Translate("File") + " \"" + fileName + "\" " + Translate("already exists") + "." +
-           Translate("Do you want to overwrite it ?");
-}
-
-bool ParseBuildArgs(const std::vector<std::string>& args, TBuildOptions& options, std::string& problem) {
-    options = TBuildOptions();
+bool CompleteBuildOptions(TBuildOptions& options, std::string& problem) {
     problem.clear();
-    bool optionsDone = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        std::string value;
-        if (optionsDone || word.empty() || word[0] != '-' || word == "-") {
-            if (word.empty()) {
-                problem = Translate("an empty path was given");
-                return false;
-            }
-            options.Paths.push_back(AbsolutePath(word));
-        } else if (word == "--") {
-            optionsDone = true;
-        } else if (IsOption(word, "--out")) {
-            if (!TakeValue(args, i, "--out", value, problem)) return false;
-            if (value.empty()) {
-                problem = Translate("--out needs a file name");
-                return false;
-            }
-            options.Out = WithChmExtension(AbsolutePath(value));
-        } else if (IsOption(word, "--place")) {
-            if (!TakeValue(args, i, "--place", value, problem)) return false;
-            if (value == "desktop") options.Place = 1;
-            else if (value == "documents") options.Place = 2;
-            else if (value == "quicklaunch") options.Place = 3;
-            else if (value == "custom") options.Place = 0;
-            else {
-                problem = Translate("unknown place \"$1\" (desktop, documents, quicklaunch or custom)", Params({value}));
-                return false;
-            }
-        } else if (word == "--open") {
-            options.Open = true;
-        } else if (word == "--force") {
-            options.Force = true;
-        } else {
-            problem = Translate("unknown option \"$1\"", Params({word}));
+    for (std::string& path : options.Paths) {
+        if (path.empty()) {
+            problem = Translate("an empty path was given");
             return false;
         }
+        path = AbsolutePath(path);
+    }
+    if (options.Out) {
+        if (options.Out->empty()) {
+            problem = Translate("--out needs a file name");
+            return false;
+        }
+        options.Out = WithChmExtension(AbsolutePath(*options.Out));
     }
     if (options.Out && options.Place && *options.Place != 0) {
         problem = Translate("--out names a file of its own; it cannot be combined with --place other than custom");
         return false;
     }
-    if (options.Paths.empty()) {
-        problem = Translate("no folder to scan was given");
+    return true;
+}
+
+bool ParseBuildArgs(const std::vector<std::string>& args, TBuildOptions& options, std::string& problem) {
+    options = TBuildOptions();
+    CLI::App command("make a catalogue without a window", "build");
+    AddBuildOptions(command, options);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        command.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        problem = e.what();
         return false;
     }
-    return true;
+    return CompleteBuildOptions(options, problem);
 }
 
 TBuildConsole ProcessConsole() {
@@ -340,15 +324,28 @@ TBuildConsole ProcessConsole() {
 }
 
 int RunBuildCommand(const std::vector<std::string>& args, const TBuildConsole& console) {
-    std::ostream& err = *console.Err;
-    if (std::find(args.begin(), args.end(), "--help") != args.end()) {
-        *console.Out << "Usage:\n" << kBuildUsage;
-        return 0;
-    }
+    CLI::App command("make a catalogue of the music below PATH... without a window; prints the path of the catalogue",
+                     "orvalis build");
     TBuildOptions options;
+    AddBuildOptions(command, options);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        command.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        *console.Out << command.help();
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        *console.Err << "orvalis build: " << e.what() << "\n" << command.help();
+        return 2;
+    }
+    return RunBuildCommand(std::move(options), console);
+}
+
+int RunBuildCommand(TBuildOptions options, const TBuildConsole& console) {
+    std::ostream& err = *console.Err;
     std::string problem;
-    if (!ParseBuildArgs(args, options, problem)) {
-        err << "orvalis build: " << problem << "\nUsage:\n" << kBuildUsage;
+    if (!CompleteBuildOptions(options, problem)) {
+        err << "orvalis build: " << problem << "\n";
         return 2;
     }
     for (const std::string& path : options.Paths) {

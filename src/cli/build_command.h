@@ -5,6 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "chm/destination.h"
+
+namespace CLI {
+class App;
+}
+
 struct TBuildOptions {
     std::optional<std::string> Out;  // --out FILE
     std::optional<int> Place;        // --place, as a "PlaceTo" value (0 custom, 1..3)
@@ -13,19 +19,14 @@ struct TBuildOptions {
     std::vector<std::string> Paths;  // folders or files to scan, made absolute
 };
 
+// Declares the command's options and paths on command, filling options.
+void AddBuildOptions(CLI::App& command, TBuildOptions& options);
+// Checks and completes parsed options: paths and --out made absolute, ".chm"
+// appended to --out, --out combined only with --place custom. False with the
+// reason in problem.
+bool CompleteBuildOptions(TBuildOptions& options, std::string& problem);
 // Reads the words after "build". False with the reason in problem on bad usage.
 bool ParseBuildArgs(const std::vector<std::string>& args, TBuildOptions& options, std::string& problem);
-
-// The chosen file name with ".chm" appended unless its extension already is
-// ".chm" in any letter case.
-std::string WithChmExtension(const std::string& fileName);
-
-// The question asked before a run replaces an existing database; the wizard
-// asks it in the same words.
-std::string OverwriteQuestion(const std::string& fileName);
-
-// Usage lines of the command, for the program's help.
-extern const char* const kBuildUsage;
 
 // Interaction with the user; a terminal in the program, stand-ins in tests.
 struct TBuildConsole {
@@ -43,3 +44,5 @@ TBuildConsole ProcessConsole();
 // 0 the database is in place, 1 no database was made (or an unhandled error,
 // reported to the error history), 2 bad usage or configuration.
 int RunBuildCommand(const std::vector<std::string>& args, const TBuildConsole& console);
+// The same on options already parsed.
+int RunBuildCommand(TBuildOptions options, const TBuildConsole& console);

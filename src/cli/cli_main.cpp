@@ -2,44 +2,64 @@
 
 #include <iostream>
 
+#include <CLI/CLI.hpp>
+
+#include "base/product.h"
 #include "cli/build_command.h"
-#include "services/product.h"
 #include "cli/info_command.h"
 
 namespace {
 
+// One parser for the whole command line, so help, errors and the word
+// forms (--opt=value, --opt value) are the same for every command.
+struct TCommandLine {
+    CLI::App app{"Orvalis catalogues a music collection into a compiled help file.\n"
+                 "Without a command it starts the wizard (needs a display).",
+                 "orvalis"};
+    TBuildOptions build;
+    bool json = false;
+    std::vector<std::string> files;
+    CLI::App* buildCommand = nullptr;
+    CLI::App* infoCommand = nullptr;
 
-const char* kUsage =
-    "Usage:\n"
-    "  orvalis                 start the wizard (needs a display)\n"
-    "  orvalis --help          show this help\n"
-    "  orvalis --version       show the version\n"
-    "  orvalis info [--json] FILE...\n"
-    "                          show the tags and stream values read from audio files\n";
-
-void PrintUsage(std::ostream& out) { out << kUsage << kBuildUsage; }
+    TCommandLine() {
+        app.set_version_flag("--version", std::string("orvalis ") + kProgramVersion);
+        app.require_subcommand(0, 1);
+        buildCommand = app.add_subcommand(
+            "build", "make a catalogue of the music below PATH... without a window; prints its path");
+        AddBuildOptions(*buildCommand, build);
+        infoCommand = app.add_subcommand("info", "show the tags and stream values read from audio files");
+        infoCommand->add_flag("--json", json, "one JSON object per file");
+        infoCommand->add_option("FILE", files, "audio files")->required();
+    }
+};
 
 }  // namespace
 
 bool IsCliInvocation(const std::vector<std::string>& args) { return args.size() > 1; }
 
 int RunCli(const std::vector<std::string>& args) {
-    const std::string& command = args.at(1);
-    if (command == "--help" || command == "-h") {
-        PrintUsage(std::cout);
-        return 0;
+    TCommandLine line;
+    std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
+    try {
+        line.app.parse(reversed);
+    } catch (const CLI::Success& e) {
+        return line.app.exit(e, std::cout, std::cerr);
+    } catch (const CLI::ParseError& e) {
+        const CLI::App* failed = line.buildCommand->parsed() ? line.buildCommand
+                                 : line.infoCommand->parsed() ? line.infoCommand
+                                                              : &line.app;
+        std::cerr << "orvalis: " << e.what() << "\n" << failed->help();
+        return 2;
     }
-    if (command == "--version") {
-        std::cout << "orvalis " << kProgramVersion << "\n";
-        return 0;
+    if (line.buildCommand->parsed()) return RunBuildCommand(std::move(line.build), ProcessConsole());
+    if (line.infoCommand->parsed()) {
+        std::vector<std::string> words;
+        if (line.json) words.push_back("--json");
+        words.push_back("--");
+        words.insert(words.end(), line.files.begin(), line.files.end());
+        return RunInfoCommand(words, std::cout, std::cerr);
     }
-    if (command == "build") {
-        return RunBuildCommand(std::vector<std::string>(args.begin() + 2, args.end()), ProcessConsole());
-    }
-    if (command == "info") {
-        return RunInfoCommand(std::vector<std::string>(args.begin() + 2, args.end()), std::cout, std::cerr);
-    }
-    std::cerr << "orvalis: unknown argument \"" << command << "\"\n";
-    PrintUsage(std::cerr);
-    return 2;
+    std::cout << line.app.help();
+    return 0;
 }

@@ -9,8 +9,8 @@
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
 #include "services/configer.h"
-#include "services/language.h"
-#include "services/shared_functions.h"
+#include "base/language.h"
+#include "base/shared_functions.h"
 
 namespace {
 

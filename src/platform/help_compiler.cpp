@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "services/language.h"
-#include "services/shared_functions.h"
+#include "base/language.h"
+#include "base/shared_functions.h"
 
 extern char** environ;
 

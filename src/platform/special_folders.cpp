@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <mutex>
 #include <random>
 
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 #include "report/error_report.h"
 #include "services/configer.h"
-#include "services/product.h"
+#include "base/product.h"
 
 const std::string kProductVersionText = std::string(kApplicationTitle) + "  Ver." + kProgramVersion;
 

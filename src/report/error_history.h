@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 // "Brennick Orvalis  Ver.1.0.2": heads every stored report and the bug mail.
 extern const std::string kProductVersionText;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "report/throw_trace.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 // One error, described on the thread that caught it.
 struct TErrorInfo {

@@ -4,8 +4,8 @@
 // or sends the mail as the user's desktop is set up to do.
 #include <string>
 
-#include "services/exceptions.h"
-#include "services/shared_functions.h"
+#include "base/exceptions.h"
+#include "base/shared_functions.h"
 
 ORVALIS_DECLARE_ERROR(EMailError, Exception);
 

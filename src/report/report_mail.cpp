@@ -7,7 +7,7 @@
 
 #include "report/error_history.h"
 #include "report/quick_mail.h"
-#include "services/language.h"
+#include "base/language.h"
 
 
 std::string SupportMailtoUrl() { return std::string("mailto:") + kSupportAddress; }

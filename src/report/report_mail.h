@@ -2,7 +2,7 @@
 // Mailing the error history to the authors.
 #include <string>
 
-#include "services/product.h"  // kSupportAddress: where bug reports go
+#include "base/product.h"  // kSupportAddress: where bug reports go
 
 class TAFQuickMail;
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 // "System   : Linux <distribution>, Version: <major>.<minor>, Build: <hex>, \"<release>\""
 // from the kernel's uname fields and the text of os-release.

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 
 std::string Demangle(const char* mangled) {
     if (!mangled) return {};

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 struct TStackTrace {
     std::vector<void*> frames;  // return addresses, innermost first

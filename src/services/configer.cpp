@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 #include "platform/special_folders.h"
-#include "services/language.h"
+#include "base/language.h"
 #include "text/xml_config.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "services/custom_ini_file.h"
+#include "base/custom_ini_file.h"
 
 class TConfiger {
 public:

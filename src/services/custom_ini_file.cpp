@@ -1,4 +1,4 @@
-#include "services/custom_ini_file.h"
+#include "base/custom_ini_file.h"
 
 long long TCustomIniFile::ReadNumber(const std::string& section, const std::string& key, long long defaultValue) {
     std::string text = ReadValue(section, key, "");

@@ -1,6 +1,6 @@
 #include "services/message_box.h"
 
-#include "services/language.h"
+#include "base/language.h"
 
 namespace {
 

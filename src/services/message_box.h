@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "services/exceptions.h"
+#include "base/exceptions.h"
 
 // Kinds; any other value shows no icon.
 enum : int { mtWarning = 0, mtError = 1, mtInformation = 2, mtConfirmation = 3 };

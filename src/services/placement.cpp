@@ -1,7 +1,7 @@
 #include "services/placement.h"
 
 #include "services/configer.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "services/language.h"
-#include "services/shared_functions.h"
+#include "base/language.h"
+#include "base/shared_functions.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "services/exceptions.h"
-#include "services/tree.h"
+#include "base/exceptions.h"
+#include "base/tree.h"
 
 // A text that does not match; Position is the 1-based furthest failure.
 class EParseError : public Exception {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "services/language.h"
-#include "services/shared_functions.h"
+#include "base/language.h"
+#include "base/shared_functions.h"
 
 TKeyword* TKeyword::Child(unsigned char c) const {
     std::size_t lo = 0, hi = Chars.size();

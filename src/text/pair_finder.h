@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "services/exceptions.h"
+#include "base/exceptions.h"
 
 // A keyword list given to the scanner holds the same keyword twice.
 ORVALIS_DECLARE_ERROR(EKeywordScanner, Exception);

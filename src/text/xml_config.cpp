@@ -1,7 +1,8 @@
 #include "text/xml_config.h"
 
-#include "platform/exe_dir.h"
-#include "services/language.h"
+#include "base/atomic_file.h"
+#include "base/exe_dir.h"
+#include "base/language.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "services/custom_ini_file.h"
+#include "base/custom_ini_file.h"
 #include "text/analyser.h"
 
 // Decoration of the document node and of every group node.

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "services/configer.h"
-#include "services/language.h"
+#include "base/language.h"
 
 inline QApplication& TestApp() {
     static int argc = 1;

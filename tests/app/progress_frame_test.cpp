@@ -4,7 +4,7 @@
 #include "app/progress_frame.h"
 #include "app_test_util.h"
 #include "collection/collection.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 #include "test_util.h"
 
 namespace {

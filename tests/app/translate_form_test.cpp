@@ -7,9 +7,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/translate_form.h"
+#include "widgets/translate_form.h"
 #include "app_test_util.h"
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 #include "test_util.h"
 
 namespace {

@@ -16,8 +16,9 @@
 #include "app/progress_frame.h"
 #include "app_test_util.h"
 #include "collection/collection.h"
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 #include "services/message_box.h"
+#include "chm/destination.h"
 #include "test_util.h"
 
 namespace {
@@ -88,7 +89,7 @@ protected:
             return !cancelled;
         };
         r.Database = [this](TMP3Collection& c, const TDatabaseRequest& request) {
-            requests.push_back(request.OutputPath);
+            requests.push_back(request.TargetPath);
             databaseCount = c.Count();
             if (beforeDatabase) beforeDatabase();
             for (int stage = 2; stage <= 5; ++stage)
@@ -97,8 +98,8 @@ protected:
             request.OnCompileProgress("Compiling", 60, "");
             TDatabaseResult result = databaseResult;
             if (result.Done) {
-                SaveTextFile("catalogue", request.OutputPath);
-                result.DatabasePath = request.OutputPath;
+                SaveTextFile("catalogue", request.TargetPath);
+                result.DatabasePath = request.TargetPath;
             }
             return result;
         };
@@ -209,6 +210,26 @@ TEST_F(WizardTest, DecliningOverwriteScansNothingAndWaitsOnProgressPage) {
     form->BackButton()->click();
     EXPECT_EQ(form->PageIndex, 1);
     EXPECT_EQ(NextCaption(*form), "Start");
+}
+
+TEST_F(WizardTest, DestinationThatCannotTakeTheFileIsRefusedBeforeTheScan) {
+    ForceFolders("", out / "music.chm/inside", true);  // a folder where the file would go
+    const std::string plain = out.Write("plain", "x");
+    for (const std::string& chosen : {out / "music.chm", plain + "/sub/music.chm"}) {
+        questions.clear();
+        Set("Session", "DBFilename", chosen);
+        auto form = NewForm();
+        Tick(*form, {music.Path()});
+        form->NextButton()->click();
+        form->NextButton()->click();
+        ASSERT_EQ(questions.size(), 1u) << chosen;
+        // The same words as the command line's refusal.
+        EXPECT_EQ(questions[0], ResolveDestination(chosen, 0).Problem);
+        EXPECT_EQ(icons.back(), TMessageIcon::Error);
+        EXPECT_EQ(searches, 0);
+        EXPECT_TRUE(requests.empty());
+        EXPECT_EQ(form->PageIndex, 1) << "back on the output page to choose again";
+    }
 }
 
 TEST_F(WizardTest, OverwriteQuestionNamesTheFileAStandardPlaceWouldReplace) {

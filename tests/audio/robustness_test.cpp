@@ -137,7 +137,7 @@ TEST_P(Mutations, ReadersSurviveTenThousandMutations) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFormats, Mutations, ::testing::Values(".mp3", ".flac", ".ogg", ".wma", ".m4a"),
-                         [](const auto& info) { return std::string(info.param + 1); });
+                         [](const auto& test) { return std::string(test.param + 1); });
 
 TEST(Robustness, HostileStructuresEndQuickly) {
     TempDir dir;

@@ -1,4 +1,6 @@
 #include "chm/chm_preparer.h"
+#include "chm/destination.h"
+#include "chm/page_names.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -11,7 +13,7 @@
 
 #include "audio/audio_info.h"
 #include "chm/zip_reader.h"
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 #include "services/configer.h"
 #include "test_util.h"
 
@@ -55,17 +57,6 @@ std::unique_ptr<TAudioInformer> Record(const std::string& artist, const std::str
 }
 
 std::string Page(const std::string& prefix, const std::string& name) { return GroupPageName(prefix, name); }
-
-TStringList Entries(const std::string& folder) {
-    TStringList names;
-    if (DIR* d = ::opendir(folder.c_str())) {
-        while (dirent* e = ::readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-        ::closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 bool IsPureAscii(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -191,32 +182,6 @@ TEST(PlacementTest, DestinationFollowsThePlace) {
     AppConfiger()->WriteString("Session", "PlaceTo", "3");
     EXPECT_EQ(ConfiguredPlaceTo(), 3);
     SetAppConfiger(nullptr);
-}
-
-TEST(PlacementTest, CopyIsAtomicAndCreatesTheFolder) {
-    TempDir dir;
-    const std::string source = dir.Write("compiled.chm", "new database");
-    const std::string target = dir / "deep/er/Orvalis.chm";
-    std::string error;
-    ASSERT_TRUE(CopyFileAtomic(source, target, error)) << error;
-    EXPECT_EQ(LoadTextFile(target), "new database");
-    struct stat st {};
-    ASSERT_EQ(::stat(target.c_str(), &st), 0);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << "a catalogue gets the mode of any new document";
-
-    // A failed copy leaves the old file and no temporary behind.
-    SaveTextFile("old database", target);
-    EXPECT_FALSE(CopyFileAtomic(dir / "missing.chm", target, error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_EQ(LoadTextFile(target), "old database");
-
-    ForceFolders("", dir / "folder/x", true);
-    EXPECT_FALSE(CopyFileAtomic(source, dir / "folder", error));
-    EXPECT_TRUE(DirectoryExists(dir / "folder"));
-    EXPECT_EQ(Entries(dir.Path()), (TStringList{"compiled.chm", "deep", "folder"}));
-    EXPECT_EQ(Entries(dir / "deep/er"), (TStringList{"Orvalis.chm"}));
 }
 
 TEST_F(PreparerTest, MissingArchiveOrTemplateStopsInTheConstructor) {
@@ -407,7 +372,6 @@ TEST_F(PreparerTest, FailedCompileLeavesTheExistingDatabase) {
     ScopedEnv path("PATH", noPrograms.Path());
     TChmPreparer preparer;
     preparer.OutputPath = target;
-    preparer.PlaceTo = 0;
     preparer.Run(Files());
     EXPECT_FALSE(preparer.Placed());
     EXPECT_FALSE(preparer.FailureReason().empty());
@@ -421,8 +385,8 @@ TEST_F(PreparerTest, RunPlacesTheDatabaseInTheChosenPlace) {
     ScopedEnv configEnv("XDG_CONFIG_HOME", home / "config");
     Add(Record("A", "T", "", "", ""));
     TChmPreparer preparer;
-    preparer.OutputPath = home / "elsewhere/x.chm";
     AppConfiger()->WriteString("Session", "PlaceTo", "2");
+    preparer.OutputPath = ResolveDestination(home / "elsewhere/x.chm", ConfiguredPlaceTo()).Path;
     int compileCalls = 0;
     preparer.OnCompileProgress = [&](const std::string&, int, const std::string&) { return ++compileCalls > 0; };
     preparer.Run(Files());

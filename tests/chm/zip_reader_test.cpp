@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 #include "test_util.h"
 
 namespace {

@@ -320,6 +320,17 @@ TEST_F(BuildCommandTest, UsageAndConfigurationErrorsExitWithTwo) {
     EXPECT_EQ(LoadTextFile(*root_ / "bin/orvalis.conf.xml"), "<?xml version=\"1.0\"?><CONFIG><Session");
 }
 
+TEST_F(BuildCommandTest, UnwritableDestinationIsRefusedBeforeTheScan) {
+    const std::string plain = home_ / "plain";
+    SaveTextFile("x", plain);
+    const std::string target = plain + "/sub/x.chm";
+    const TRunResult r = Run({"--out", target, Examples()});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(ResolveDestination(target, 0).Problem), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Found"), std::string::npos) << "nothing was scanned\n" << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
 TEST_F(BuildCommandTest, PlacesByOptionOrConfiguration) {
     TRunResult r = Run({"--place", "documents", Examples()});
     ASSERT_EQ(r.status, 0) << r.err;

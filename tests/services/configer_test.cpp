@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 #include "services/configer.h"
-#include "services/language.h"
+#include "base/language.h"
 #include "test_util.h"
 
 namespace {

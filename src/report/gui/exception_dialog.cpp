@@ -13,7 +13,7 @@
 #include <QUrl>
 #include <cmath>
 
-#include "app/translate_form.h"
+#include "widgets/translate_form.h"
 #include "report/error_history.h"
 #include "report/report_mail.h"
 #include "report/system_info.h"

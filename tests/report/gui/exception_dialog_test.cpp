@@ -15,7 +15,7 @@
 #include <functional>
 #include <thread>
 
-#include "../report/zip_peek.h"
+#include "report/zip_peek.h"
 #include "report/error_history.h"
 #include "report/gui/exception_dialog.h"
 #include "test_util.h"

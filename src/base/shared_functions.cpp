@@ -1,4 +1,4 @@
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,8 +13,8 @@
 #include <fstream>
 #include <random>
 
-#include "text/fast_search.h"
-#include "text/md5.h"
+#include "base/fast_search.h"
+#include "base/md5.h"
 
 namespace {
 
@@ -78,36 +78,6 @@ void SaveTextFile(std::string_view text, const std::string& fileName) {
     if (fd < 0) throw EOSError(ErrnoText("Cannot create file", fileName));
     WriteAll(fd, text, fileName);
     if (::close(fd) != 0) throw EOSError(ErrnoText("Cannot write", fileName));
-}
-
-void SaveTextFileAtomic(std::string_view text, const std::string& fileName) {
-    std::string tmp = fileName + ".tmp-XXXXXX";
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0) throw EOSError(ErrnoText("Cannot create file", fileName));
-    struct stat st {};
-    mode_t mode = 0644;
-    if (::stat(fileName.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    ::fchmod(fd, mode);
-    try {
-        WriteAll(fd, text, fileName);
-    } catch (...) {
-        ::unlink(tmp.c_str());
-        throw;
-    }
-    // Closed even when fsync fails, so no descriptor is left open.
-    int failure = ::fsync(fd) == 0 ? 0 : errno;
-    if (::close(fd) != 0 && failure == 0) failure = errno;
-    if (failure != 0) {
-        ::unlink(tmp.c_str());
-        errno = failure;
-        throw EOSError(ErrnoText("Cannot write", fileName));
-    }
-    if (::rename(tmp.c_str(), fileName.c_str()) != 0) {
-        int saved = errno;
-        ::unlink(tmp.c_str());
-        errno = saved;
-        throw EOSError(ErrnoText("Cannot replace", fileName));
-    }
 }
 
 std::string ExtractSection(std::string_view text, std::string_view marker, int n) {

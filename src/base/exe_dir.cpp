@@ -1,4 +1,4 @@
-#include "platform/exe_dir.h"
+#include "base/exe_dir.h"
 
 #include <unistd.h>
 

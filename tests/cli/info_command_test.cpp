@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "samples.h"
+#include "audio/samples.h"
 #include "test_util.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "text/fast_search.h"
+#include "base/fast_search.h"
 
 #include <gtest/gtest.h>
 
-#include "services/shared_functions.h"
-#include "text/md5.h"
+#include "base/shared_functions.h"
+#include "base/md5.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "services/language.h"
-#include "services/shared_functions.h"
-#include "services/tree.h"
+#include "base/language.h"
+#include "base/shared_functions.h"
+#include "base/tree.h"
 #include "test_util.h"
 
 namespace {
@@ -76,8 +76,8 @@ std::string KeyOf(const std::string& text) { return HexEncode(Md5Digest(text)); 
 TEST_F(Language, WithoutTableTextsStayEnglish) {
     SetAppLanguage(nullptr);
     EXPECT_EQ(Translate("Found"), "Found");
-    // Without a table the parameters are not substituted.
-    EXPECT_EQ(Translate("File $1", "x"), "File $1");
+    // Without a table the parameters are still filled: a message never shows "$1".
+    EXPECT_EQ(Translate("File $1", "x"), "File x");
     SetAppLanguage(std::make_unique<TLanguage>(dir_ / "missing.lng"));
     EXPECT_TRUE(AppLanguage()->Messages().empty());
     EXPECT_EQ(Translate("Found"), "Found");

@@ -1,9 +1,9 @@
-#include "services/language.h"
+#include "base/language.h"
 
 #include <algorithm>
 #include <unordered_set>
 
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 namespace {
 
@@ -73,10 +73,11 @@ void SetAppLanguage(std::unique_ptr<TLanguage> language) { LanguageSlot() = std:
 
 std::string Translate(std::string_view text, std::string_view params) {
     std::string result(text);
-    TLanguage* table = AppLanguage();
-    if (!table) return result;
-    std::string translated = table->Lookup(HexEncode(Md5Digest(text)));
-    if (!translated.empty()) result = translated;
+    // Without a table the English text stands, still with its parameters filled.
+    if (TLanguage* table = AppLanguage()) {
+        std::string translated = table->Lookup(HexEncode(Md5Digest(text)));
+        if (!translated.empty()) result = translated;
+    }
     SubstituteParams(result, params);
     return result;
 }

@@ -1,4 +1,5 @@
-#include "services/shared_functions.h"
+#include "base/atomic_file.h"
+#include "base/shared_functions.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,10 +1,10 @@
-#include "services/tree.h"
+#include "base/tree.h"
 
 #include <algorithm>
 #include <unordered_set>
 
-#include "services/exceptions.h"
-#include "services/language.h"
+#include "base/exceptions.h"
+#include "base/language.h"
 
 TTree::TTree(TTree* parent) : parent_(parent) {
     if (parent_) parent_->children_.push_back(this);

@@ -1,4 +1,4 @@
-#include "text/md5.h"
+#include "base/md5.h"
 
 #include <algorithm>
 #include <cstring>

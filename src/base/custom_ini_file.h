@@ -2,7 +2,7 @@
 // The ini-style settings store interface: values by section and key, all text.
 #include <string>
 
-#include "services/shared_functions.h"
+#include "base/shared_functions.h"
 
 class TCustomIniFile {
 public:

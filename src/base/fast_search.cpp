@@ -1,8 +1,8 @@
-#include "text/fast_search.h"
+#include "base/fast_search.h"
 
 #include <cstring>
 
-#include "services/exceptions.h"
+#include "base/exceptions.h"
 
 const std::array<unsigned char, 256>& FoldTable() {
     static const std::array<unsigned char, 256> table = [] {

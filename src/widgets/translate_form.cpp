@@ -1,4 +1,4 @@
-#include "app/translate_form.h"
+#include "widgets/translate_form.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>
@@ -6,7 +6,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "services/language.h"
+#include "base/language.h"
 
 namespace {
 

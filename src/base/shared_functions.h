@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "services/exceptions.h"
+#include "base/exceptions.h"
 
 using TStringList = std::vector<std::string>;
 
@@ -14,9 +14,6 @@ using TStringList = std::vector<std::string>;
 std::string LoadTextFile(const std::string& fileName);
 // Creates or truncates the file and writes text; raises EOSError on failure.
 void SaveTextFile(std::string_view text, const std::string& fileName);
-// Writes to a temporary name in the same folder and renames it into place, so a
-// crash or a full disk never leaves a half-written file. Raises EOSError.
-void SaveTextFileAtomic(std::string_view text, const std::string& fileName);
 
 std::string ExtractSection(std::string_view text, std::string_view marker, int n);
 void SplitFirst(std::string_view text, std::string_view sep, std::string& head, std::string& tail);

@@ -1,0 +1,29 @@
+#include "chm/page_names.h"
+
+#include <climits>
+
+#include "base/shared_functions.h"
+
+std::string GroupPageName(std::string_view prefix, std::string_view name) {
+    std::string page(prefix);
+    page += '-';
+    page += HexEncode(Md5Digest(name));
+    page += ".htm";
+    return page;
+}
+
+int LeadingYear(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long value = 0;
+    bool digits = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        digits = true;
+        value = value * 10 + (text[i] - '0');
+        if (value > INT_MAX) return 0;
+    }
+    if (!digits) return 0;
+    return static_cast<int>(negative ? -value : value);
+}

@@ -1,0 +1,11 @@
+#pragma once
+// How groups become page names and year groups.
+#include <string>
+#include <string_view>
+
+// Name of a group's page: prefix + "-" + the MD5 of the name in hex + ".htm".
+std::string GroupPageName(std::string_view prefix, std::string_view name);
+
+// The year a file is grouped under: the leading whole number of the year
+// text ("1999-05-01" gives 1999), 0 when it does not start with one.
+int LeadingYear(std::string_view text);

@@ -1,0 +1,75 @@
+#include "chm/page_template.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "base/shared_functions.h"
+
+namespace {
+
+const char* const kItemBegin = "<!--Item.Begin-->";
+const char* const kItemEnd = "<!--Item.End-->";
+const char* const kGroupBegin = "<!--GroupBegin-->";
+const char* const kGroupEnd = "<!--GroupEnd-->";
+constexpr long long kBeginLength = 17;
+constexpr long long kEndLength = 15;
+
+// Part of text from the 1-based position start, count characters long.
+std::string CopyPart(std::string_view text, long long start, long long count) {
+    if (start < 1) start = 1;
+    const auto size = static_cast<long long>(text.size());
+    if (count <= 0 || start > size) return {};
+    return std::string(text.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count)));
+}
+
+// 1-based position of marker in text, 0 when absent.
+long long PosOf(std::string_view marker, std::string_view text) {
+    const std::size_t at = text.find(marker);
+    return at == std::string_view::npos ? 0 : static_cast<long long>(at) + 1;
+}
+
+bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view prefix) {
+    return text.size() - at >= prefix.size() && SameText(text.substr(at, prefix.size()), prefix);
+}
+
+}  // namespace
+
+TPageTemplates CutPageTemplate(std::string_view text) {
+    const long long ib = PosOf(kItemBegin, text);
+    const long long ie = PosOf(kItemEnd, text);
+    const long long gb = PosOf(kGroupBegin, text);
+    const long long ge = PosOf(kGroupEnd, text);
+    TPageTemplates parts;
+    parts.Item = CopyPart(text, ib + kBeginLength, ie - ib - kBeginLength);
+    parts.Group = CopyPart(text, gb + kBeginLength, ge - gb - kBeginLength);
+    const std::string head = CopyPart(text, 1, std::min(ib, gb) - 1);
+    const std::string tail = CopyPart(text, std::max(ie, ge) + kEndLength, LLONG_MAX);
+    parts.Page = head + "$Item" + tail;
+    return parts;
+}
+
+std::string FillPlaceholders(std::string_view text, const TPlaceholders& values) {
+    std::string out;
+    out.reserve(text.size() + 256);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t dollar = text.find('$', i);
+        if (dollar == std::string_view::npos) {
+            out.append(text.substr(i));
+            break;
+        }
+        out.append(text.substr(i, dollar - i));
+        i = dollar + 1;
+        bool matched = false;
+        for (const auto& [name, value] : values) {
+            if (StartsWithNoCase(text, dollar, name)) {
+                out.append(value);
+                i = dollar + name.size();
+                matched = true;
+                break;
+            }
+        }
+        if (!matched) out.push_back('$');
+    }
+    return out;
+}

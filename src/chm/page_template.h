@@ -1,0 +1,24 @@
+#pragma once
+// Page templates: a template cut into its page, group row and item row, and
+// the one-pass filling of "$Name" placeholders.
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// The pieces cut out of a page template.
+struct TPageTemplates {
+    std::string Page;   // head + "$Item" + tail
+    std::string Group;  // one row of an index page
+    std::string Item;   // one row of a group page
+};
+// Cuts the template at its item and group markers; missing markers leave
+// empty or shortened parts, never an error.
+TPageTemplates CutPageTemplate(std::string_view text);
+
+// Text with its "$Name" placeholders (letter case ignored) replaced in one
+// pass: where several placeholders match at one place, the earlier in the
+// list wins, and inserted values are never scanned again, so a title that
+// reads "$Time" stays as it is.
+using TPlaceholders = std::vector<std::pair<std::string_view, std::string_view>>;
+std::string FillPlaceholders(std::string_view text, const TPlaceholders& values);
