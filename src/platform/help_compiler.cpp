@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "base/language.h"
@@ -138,12 +139,8 @@ std::string ProjectForChmcmd(const std::string& text, const std::string& chmName
     return result;
 }
 
-// Messages carry file names and numbers; they must read right even before a
-// language table exists (Translate substitutes only through the table).
 std::string Say(std::string_view text, std::initializer_list<std::string_view> params = {}) {
-    std::string result = Translate(text);
-    SubstituteParams(result, Params(params));
-    return result;
+    return Translate(text, Params(params));
 }
 
 void Report(const THelpMessageCallback& onMessage, const std::string& text) {
@@ -169,49 +166,59 @@ void DeliverLines(std::string& pending, const THelpMessageCallback& onMessage, b
     }
 }
 
-}  // namespace
+// The hidden copy of the project that chmcmd compiles, removed with this object.
+struct TChmcmdProject {
+    std::string folder;    // where the project lives and chmcmd runs
+    std::string copyName;  // the copy's name inside folder
+    std::string chmFile;   // where the compiled file lands
+    std::unique_ptr<FileRemover> removeCopy;
+};
 
-bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallback& onMessage,
-                        const THelpFileCallback& onFile) {
-    const std::string program = kHelpCompilerProgram;
+// Writes the copy with "Compiled file=" and offers each "[Files]" entry to
+// onFile. False after a message when the project cannot be used.
+bool PrepareChmcmdProject(const std::string& projectFile, const THelpMessageCallback& onMessage,
+                          const THelpFileCallback& onFile, TChmcmdProject& prepared) {
     const std::string folder = ExtractFileDir(projectFile);
+    prepared.folder = folder.empty() ? "." : folder;
     const std::string baseName = RemoveExtension(ExtractFileName(projectFile));
-    const std::string chmName = baseName + ".chm";
-    const std::string chmFile = JoinPath(folder.empty() ? "." : folder, chmName);
-
+    prepared.chmFile = JoinPath(prepared.folder, baseName + ".chm");
     if (!FileExists(projectFile)) {
         Report(onMessage, Say("The help project \"$1\" cannot be read.", {projectFile}));
         return false;
     }
     TStringList files;
-    const std::string project = ProjectForChmcmd(LoadTextFile(projectFile), chmName, files);
+    const std::string project = ProjectForChmcmd(LoadTextFile(projectFile), baseName + ".chm", files);
     for (const auto& file : files)
         if (onFile && !onFile(file)) {
             Report(onMessage, Say("Compilation stopped."));
             return false;
         }
-
     // A file left from an earlier run of the same name must not pass for the result.
-    ::unlink(chmFile.c_str());
+    ::unlink(prepared.chmFile.c_str());
 
-    const std::string copyName = "." + baseName + ".chmcmd.hhp";
-    const std::string copyFile = JoinPath(folder.empty() ? "." : folder, copyName);
+    prepared.copyName = "." + baseName + ".chmcmd.hhp";
+    const std::string copyFile = JoinPath(prepared.folder, prepared.copyName);
+    prepared.removeCopy = std::make_unique<FileRemover>(copyFile);
     try {
         SaveTextFile(project, copyFile);
     } catch (const Exception& e) {
-        ::unlink(copyFile.c_str());
         Report(onMessage, e.Message());
         return false;
     }
-    FileRemover removeCopy(copyFile);
+    return true;
+}
 
-    FileDescriptor readEnd, writeEnd;
+// Starts chmcmd on the copy with its output on one pipe; false after a message.
+bool StartChmcmd(const TChmcmdProject& project, const THelpMessageCallback& onMessage, ChildProcess& child,
+                 FileDescriptor& output) {
+    const std::string program = kHelpCompilerProgram;
+    FileDescriptor writeEnd;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         Report(onMessage, Say("The help compiler \"$1\" could not be started: $2", {program, std::strerror(errno)}));
         return false;
     }
-    readEnd.Get() = fds[0];
+    output.Get() = fds[0];
     writeEnd.Get() = fds[1];
 
     SpawnActions actions;
@@ -219,7 +226,7 @@ bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallba
     ::posix_spawn_file_actions_adddup2(actions.Get(), writeEnd.Get(), 1);
     ::posix_spawn_file_actions_adddup2(actions.Get(), writeEnd.Get(), 2);
     // chmcmd writes "Compiled file" relative to its working folder.
-    ::posix_spawn_file_actions_addchdir_np(actions.Get(), folder.empty() ? "." : folder.c_str());
+    ::posix_spawn_file_actions_addchdir_np(actions.Get(), project.folder.c_str());
 
     SpawnAttributes attributes;
     sigset_t noSignals, defaults;
@@ -230,36 +237,38 @@ bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallba
     ::posix_spawnattr_setsigdefault(attributes.Get(), &defaults);
     ::posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    std::string arg0 = program, arg1 = "--no-html-scan", arg2 = copyName;
+    std::string arg0 = program, arg1 = "--no-html-scan", arg2 = project.copyName;
     char* argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
+    const int rc = ::posix_spawnp(&child.Pid(), program.c_str(), actions.Get(), attributes.Get(), argv, environ);
+    if (rc == 0) return true;
+    child.Pid() = -1;
+    if (rc == ENOENT)
+        Report(onMessage, Say("The help compiler \"$1\" was not found. Install it (Debian package "
+                              "fp-utils) and try again.",
+                              {program}));
+    else
+        Report(onMessage, Say("The help compiler \"$1\" could not be started: $2", {program, std::strerror(rc)}));
+    return false;
+}
 
-    ChildProcess child;
-    int rc = ::posix_spawnp(&child.Pid(), program.c_str(), actions.Get(), attributes.Get(), argv, environ);
-    writeEnd.Close();
-    if (rc != 0) {
-        child.Pid() = -1;
-        if (rc == ENOENT)
-            Report(onMessage, Say("The help compiler \"$1\" was not found. Install it (Debian package "
-                                  "fp-utils) and try again.",
-                                  {program}));
-        else
-            Report(onMessage, Say("The help compiler \"$1\" could not be started: $2", {program, std::strerror(rc)}));
-        return false;
-    }
-
+// Hands every line the child prints to onMessage until it closes its output.
+void ForwardChmcmdOutput(FileDescriptor& output, const THelpMessageCallback& onMessage) {
     std::string pending;
     char buffer[4096];
     for (;;) {
-        ssize_t n = ::read(readEnd.Get(), buffer, sizeof buffer);
+        const ssize_t n = ::read(output.Get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         pending.append(buffer, static_cast<std::size_t>(n));
         DeliverLines(pending, onMessage, false);
     }
     DeliverLines(pending, onMessage, true);
-    readEnd.Close();
+    output.Close();
+}
 
-    int status = child.Wait();
+// Success only for exit status 0 with the compiled file in place.
+bool ChmcmdSucceeded(int status, const TChmcmdProject& project, const THelpMessageCallback& onMessage) {
+    const std::string program = kHelpCompilerProgram;
     if (WIFSIGNALED(status)) {
         Report(onMessage,
                Say("The help compiler \"$1\" was stopped by signal $2.", {program, std::to_string(WTERMSIG(status))}));
@@ -270,9 +279,22 @@ bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallba
                               {program, std::to_string(WEXITSTATUS(status))}));
         return false;
     }
-    if (!FileExists(chmFile)) {
-        Report(onMessage, Say("The help compiler \"$1\" did not write \"$2\".", {program, chmFile}));
+    if (!FileExists(project.chmFile)) {
+        Report(onMessage, Say("The help compiler \"$1\" did not write \"$2\".", {program, project.chmFile}));
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallback& onMessage,
+                        const THelpFileCallback& onFile) {
+    TChmcmdProject project;
+    if (!PrepareChmcmdProject(projectFile, onMessage, onFile, project)) return false;
+    ChildProcess child;
+    FileDescriptor output;
+    if (!StartChmcmd(project, onMessage, child, output)) return false;
+    ForwardChmcmdOutput(output, onMessage);
+    return ChmcmdSucceeded(child.Wait(), project, onMessage);
 }
