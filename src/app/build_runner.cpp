@@ -2,6 +2,7 @@
 
 TBuildRunner SharedBuildRunner() {
     TBuildRunner runner;
+    runner.Check = [] { return ::CheckBeforeRun(); };
     runner.Search = [](TMP3Collection& collection, const std::vector<std::string>& paths, const TFoundEvent& onFound) {
         return ::RunSearchStage(collection, paths, onFound);
     };

@@ -9,9 +9,11 @@
 #include "chm/build_run.h"
 
 struct TBuildRunner {
+    // The checks before a run; empty text when it may start. Unset: no checks.
+    std::function<std::string()> Check;
     std::function<bool(TMP3Collection&, const std::vector<std::string>&, const TFoundEvent&)> Search;
     std::function<TDatabaseResult(TMP3Collection&, const TDatabaseRequest&)> Database;
 };
 
-// RunSearchStage and RunDatabaseStage of the shared build run.
+// CheckBeforeRun, RunSearchStage and RunDatabaseStage of the shared build run.
 TBuildRunner SharedBuildRunner();

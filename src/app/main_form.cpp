@@ -250,8 +250,12 @@ void TMainForm::RunSearchStage() {
     // names the file the run will replace.
     OutputPage->StoreSettings();
     destination_ = OutputPage->Destination();
-    if (destination_.State == TDestinationState::Folder || destination_.State == TDestinationState::Unwritable) {
-        ShowMessageBox(destination_.Problem, mtError, mbOK);
+    std::string problem = buildRunner_.Check ? buildRunner_.Check() : std::string();
+    if (problem.empty() &&
+        (destination_.State == TDestinationState::Folder || destination_.State == TDestinationState::Unwritable))
+        problem = destination_.Problem;
+    if (!problem.empty()) {
+        ShowMessageBox(problem, mtError, mbOK);
         ProgressPage->Cancelled = true;
         return;
     }

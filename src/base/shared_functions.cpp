@@ -15,6 +15,7 @@
 
 #include "base/fast_search.h"
 #include "base/md5.h"
+#include "base/run_folder.h"
 
 namespace {
 
@@ -283,6 +284,11 @@ std::string GetTempFolder() {
 }
 
 std::string GetAppTempFolder() {
+    const std::string run = ActiveRunFolder();
+    return run.empty() ? GetUserTempFolder() : run;
+}
+
+std::string GetUserTempFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     std::string folder = (runtime && *runtime && DirectoryExists(runtime))
                              ? JoinPath(runtime, "orvalis")

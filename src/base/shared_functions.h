@@ -38,9 +38,12 @@ std::string RemoveExtension(std::string_view fileName);
 
 // Folder for temporary files: $XDG_RUNTIME_DIR when set, otherwise "/tmp".
 std::string GetTempFolder();
-// Private per-user working folder, created with mode 0700:
-// $XDG_RUNTIME_DIR/orvalis, else /tmp/orvalis-<uid>. A folder that is a link
-// or belongs to another user is refused with EOSError, never used.
+// Private per-user folder, created with mode 0700: $XDG_RUNTIME_DIR/orvalis,
+// else /tmp/orvalis-<uid>. A folder that is a link or belongs to another user
+// is refused with EOSError, never used.
+std::string GetUserTempFolder();
+// The working folder: the folder of the run in progress (see TRunFolder),
+// otherwise the per-user folder.
 std::string GetAppTempFolder();
 // Deletes the folder's contents depth first (and the folder unless keepFolder).
 // Symbolic links are removed themselves, never followed. Failures are ignored.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/run_folder.h"
 #include "chm/chm_preparer.h"
 #include "collection/collection.h"
 #include "base/language.h"
@@ -12,6 +13,16 @@ namespace {
 constexpr std::size_t kCompilerLinesShown = 12;
 
 }  // namespace
+
+std::string CheckBeforeRun() {
+    try {
+        LoadArchivedTemplate();
+        TRunFolder probe;
+    } catch (const Exception& e) {
+        return e.Message();
+    }
+    return {};
+}
 
 bool RunSearchStage(TMP3Collection& collection, const std::vector<std::string>& paths, const TFoundEvent& onFound) {
     collection.Clear();
@@ -33,6 +44,8 @@ TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequ
         result.Message = Translate("No audio files were found.");
         return result;
     }
+    // Everything the run writes lives in its own folder, removed however the run ends.
+    TRunFolder folder;
     TChmPreparer preparer;
     preparer.OutputPath = request.TargetPath;
     preparer.OnStage = request.OnStage;

@@ -18,6 +18,11 @@ using TStageEvent = std::function<void(int stage, int progress)>;
 // Compiler progress; returns whether to go on.
 using TCompileProgressEvent = std::function<bool(const std::string& status, int percent, const std::string& line)>;
 
+// What can be checked before the scan: the data archive opens and holds the
+// page template, and a working folder can be made. Empty text when all is
+// well, otherwise one message naming the file and the cause.
+std::string CheckBeforeRun();
+
 // Search stage: clears the collection, then scans each path in order (a folder
 // with all its subfolders, or a single file). Returns false when cancelled.
 bool RunSearchStage(TMP3Collection& collection, const std::vector<std::string>& paths, const TFoundEvent& onFound);

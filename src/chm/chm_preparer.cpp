@@ -73,16 +73,31 @@ bool TChmPreparer::ForwardCompileProgress(const std::string& status, int percent
     return OnCompileProgress ? OnCompileProgress(status, percent, line) : false;
 }
 
+std::string LoadArchivedTemplate() {
+    const std::string archive = ArchiveFileName();
+    try {
+        TKAZip zip;
+        zip.Open(archive);
+        const int at = zip.IndexOf("template.html");
+        if (at < 0)
+            throw EDataArchiveError(
+                Translate("The data archive \"$1\" holds no page template (\"template.html\").", Params({archive})));
+        std::ostringstream text;
+        zip.ExtractToStream(zip.Entries().Items(at), text);
+        zip.Close();
+        return text.str();
+    } catch (const EDataArchiveError&) {
+        throw;
+    } catch (const Exception& e) {
+        throw EDataArchiveError(Translate("The data archive \"$1\" cannot be read: $2", Params({archive, e.Message()})));
+    }
+}
+
 void TChmPreparer::LoadTemplate() {
-    TKAZip zip;
-    zip.Open(ArchiveFileName());
-    const int at = zip.IndexOf("template.html");
-    std::ostringstream text;
-    zip.ExtractToStream(zip.Entries().Items(at), text);
-    zip.Close();
+    const std::string text = LoadArchivedTemplate();
     // Viewers read compiled pages in the code page of their language, so the
     // template's own letters go in as character references, like the values.
-    TPageTemplates parts = CutPageTemplate(NonAsciiToCharRefs(text.str()));
+    TPageTemplates parts = CutPageTemplate(NonAsciiToCharRefs(text));
     PageTemplate = std::move(parts.Page);
     GroupTemplate = std::move(parts.Group);
     ItemTemplate = std::move(parts.Item);

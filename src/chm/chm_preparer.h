@@ -16,6 +16,13 @@
 #include "chm/disk_names.h"
 #include "chm/page_template.h"
 
+// The data archive beside the program is missing, unreadable or incomplete.
+ORVALIS_DECLARE_ERROR(EDataArchiveError, Exception);
+
+// "template.html" of the data archive; raises EDataArchiveError naming the
+// archive and the cause.
+std::string LoadArchivedTemplate();
+
 class TAudioInfo;
 class TCustomStrFinder;
 class TMP3Collection;

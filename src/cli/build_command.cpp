@@ -244,6 +244,10 @@ int ReportOutcome(const TDatabaseResult& result, const TBuildOptions& options, c
 }
 
 int Build(const TBuildOptions& options, const TBuildConsole& console, TProgressReporter& progress) {
+    if (const std::string problem = CheckBeforeRun(); !problem.empty()) {
+        *console.Err << "orvalis build: " << problem << "\n";
+        return 2;
+    }
     TDestination destination;
     if (const std::optional<int> refused = CheckDestination(options, console, destination)) return *refused;
     TMP3Collection collection;

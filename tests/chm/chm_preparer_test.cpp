@@ -184,21 +184,22 @@ TEST(PlacementTest, DestinationFollowsThePlace) {
     SetAppConfiger(nullptr);
 }
 
-TEST_F(PreparerTest, MissingArchiveOrTemplateStopsInTheConstructor) {
-    ::unlink((exeDir_ / "data").c_str());
-    try {
-        TChmPreparer preparer;
-        FAIL() << "no error raised";
-    } catch (const EZipError& e) {
-        EXPECT_EQ(e.Message(), "File \"" + (exeDir_ / "data") + "\" not found!");
-    }
+TEST_F(PreparerTest, MissingCorruptOrIncompleteArchiveIsNamedInOneClearError) {
+    const std::string archive = exeDir_ / "data";
+    const auto messageOf = [] {
+        try {
+            TChmPreparer preparer;
+        } catch (const EDataArchiveError& e) {
+            return e.Message();
+        }
+        return std::string("no error raised");
+    };
+    ::unlink(archive.c_str());
+    EXPECT_EQ(messageOf(), "The data archive \"" + archive + "\" cannot be read: File \"" + archive + "\" not found!");
+    SaveTextFile("PK\x03\x04 not really a zip archive", archive);
+    EXPECT_EQ(messageOf().rfind("The data archive \"" + archive + "\" cannot be read: ", 0), 0u) << messageOf();
     WriteArchive("", false);
-    try {
-        TChmPreparer preparer;
-        FAIL() << "no error raised";
-    } catch (const EListError& e) {
-        EXPECT_EQ(e.Message(), "List index out of bounds (-1)");
-    }
+    EXPECT_EQ(messageOf(), "The data archive \"" + archive + "\" holds no page template (\"template.html\").");
 }
 
 TEST_F(PreparerTest, NonAsciiTemplateTextBecomesCharacterReferences) {

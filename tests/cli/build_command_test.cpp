@@ -360,13 +360,13 @@ TEST_F(BuildCommandTest, FailedCompilationKeepsTheOldDatabase) {
     EXPECT_EQ(LoadTextFile(target), "the old database");
 }
 
-TEST_F(BuildCommandTest, MissingArchiveIsReportedToTheErrorHistory) {
+TEST_F(BuildCommandTest, MissingArchiveIsRefusedBeforeTheScan) {
     const std::string bin = home_ / "bare";
     MakeProgramFolder(bin, false);
     const TRunResult r = Run({"--out", home_ / "x.chm", Examples()}, bin + "/orvalis");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("File \"" + bin + "/data\" not found!"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("error.history"), std::string::npos) << r.err;
-    EXPECT_TRUE(FileExists(bin + "/error.history"));
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("The data archive \"" + bin + "/data\" cannot be read"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Found"), std::string::npos) << "nothing was scanned\n" << r.err;
+    EXPECT_FALSE(FileExists(bin + "/error.history")) << "a missing file is no crash";
     EXPECT_FALSE(FileExists(home_ / "x.chm"));
 }
