@@ -245,7 +245,8 @@ void TChmWriter::Run() {
         totalBytes += static_cast<std::uint64_t>(st.st_size);
     }
 
-    const unsigned codePage = CodePageOfLanguage(project.LanguageId);
+    const unsigned codePage =
+        options_.TitleCodePage != 0 ? options_.TitleCodePage : CodePageOfLanguage(project.LanguageId);
     const auto encode = [codePage](std::string_view text) { return EncodeForCodePage(text, codePage); };
     const std::uint32_t timestamp =
         options_.Timestamp ? *options_.Timestamp : static_cast<std::uint32_t>(std::time(nullptr));

@@ -25,6 +25,10 @@ struct TChmWriteOptions {
     // Time stamp written into the file (seconds since 1970); the current
     // time when empty. Fix it to get byte-identical files.
     std::optional<std::uint32_t> Timestamp;
+    // Code page of the titles in #SYSTEM, #STRINGS and #WINDOWS; 0 means the
+    // ANSI code page of the project's language, which is what viewers decode
+    // them with. 65001 keeps UTF-8.
+    unsigned TitleCodePage = 0;
 };
 
 struct TChmWriteCallbacks {

@@ -128,3 +128,23 @@ TEST(ChmTables, SystemAndWindowsSayWhatTheProjectSays) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ChmTables, ChosenTitleCodePageOverridesTheLanguage) {
+    TScratch scratch;
+    TProject p;
+    p.Add("main.html", Page("&#1044;&#1086;&#1084; &#22338;"));
+    const std::string project = p.Write(scratch / "p");
+    TChmWriteOptions options;
+    options.TitleCodePage = 65001;
+    ASSERT_TRUE(Compile(project, scratch / "utf8.chm", options).Ok);
+    options.TitleCodePage = 1251;
+    ASSERT_TRUE(Compile(project, scratch / "cyrillic.chm", options).Ok);
+    TChmLib utf8(scratch / "utf8.chm");
+    TChmLib cyrillic(scratch / "cyrillic.chm");
+    EXPECT_EQ(TopicTitles(utf8).at("main.html"), "\xD0\x94\xD0\xBE\xD0\xBC \xE5\x9D\x82");
+    EXPECT_EQ(TopicTitles(cyrillic).at("main.html"), "\xC4\xEE\xEC ?");
+}
+
+}  // namespace
