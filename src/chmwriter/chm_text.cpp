@@ -209,7 +209,8 @@ std::string EncodeForCodePage(std::string_view utf8, unsigned codePage) {
     const char* name = IconvName(codePage);
     if (!name) throw std::runtime_error("code page " + std::to_string(codePage) + " is not supported");
     TIconv cd(name, "UTF-8");
-    if (!cd.Valid()) throw std::runtime_error("the system cannot convert text to code page " + std::to_string(codePage));
+    if (!cd.Valid())
+        throw std::runtime_error("the system cannot convert text to code page " + std::to_string(codePage));
     std::string out;
     char buffer[256];
     char* in = const_cast<char*>(utf8.data());

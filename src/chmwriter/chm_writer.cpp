@@ -160,6 +160,13 @@ TBytes Utf16(std::string_view ascii) {
     return bytes;
 }
 
+// The ControlData field after the window size. chmlib-based readers count
+// their reset interval as interval / (window / 2) * this field, so it must be
+// the window in 64 KiB units for them to restart where the stream does.
+std::uint32_t WindowsPerReset(const TChmWriteOptions& options) {
+    return static_cast<std::uint32_t>((1ull << options.WindowBits) >> 16);
+}
+
 class TChmWriter {
 public:
     TChmWriter(const std::string& projectFile, const std::string& outputFile, const TChmWriteOptions& options,
@@ -207,9 +214,12 @@ void TChmWriter::AddToSection0(const std::string& name, const TBytes& bytes) {
 
 void TChmWriter::Run() {
     if (options_.WindowBits < 15 || options_.WindowBits > 21)
-        throw std::runtime_error("The LZX window must be 2^15 to 2^21 bytes.");
+        throw std::runtime_error("The LZX window must be 2^16 to 2^21 bytes.");
     if (options_.ResetIntervalFrames == 0 || (options_.ResetIntervalFrames & (options_.ResetIntervalFrames - 1)) != 0)
         throw std::runtime_error("The reset interval must be a power of two of 32 KiB frames.");
+    if (WindowsPerReset(options_) == 0)
+        throw std::runtime_error(
+            "An LZX window below 64 KiB cannot be described so that chmlib-based viewers decode it.");
 
     Say("Reading the help project " + Quoted(projectFile_));
     const TBytes projectBytes = ReadWholeFile(projectFile_);
@@ -327,7 +337,7 @@ void TChmWriter::Run() {
         w.U32(2);  // sizes below count 32 KiB units
         w.U32(options_.ResetIntervalFrames);
         w.U32((1u << options_.WindowBits) >> 15);
-        w.U32(1);
+        w.U32(WindowsPerReset(options_));
         w.U32(0);
         AddToSection0(std::string(kStorage) + "ControlData", control);
     }

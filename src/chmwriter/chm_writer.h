@@ -18,8 +18,9 @@ struct TChmWriteOptions {
     // Compression workers; 0 means one per hardware thread. The result is
     // the same for every count.
     unsigned Threads = 0;
-    // LZX window as a power of two (15 to 21) and frames of 32 KiB per reset
-    // interval; 64 KiB each is what help compilers commonly write.
+    // LZX window as a power of two (16 to 21; chmlib cannot describe a 32 KiB
+    // window) and frames of 32 KiB per reset interval (a power of two); 64 KiB
+    // each is what help compilers commonly write.
     unsigned WindowBits = 16;
     unsigned ResetIntervalFrames = 2;
     // Time stamp written into the file (seconds since 1970); the current

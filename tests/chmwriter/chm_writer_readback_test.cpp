@@ -202,3 +202,40 @@ TEST_F(ChmWriterReadBack, ProgressRisesToOneAndEveryFileIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// Other windows and reset intervals than the usual 64 KiB each still decode.
+TEST(ChmWriterWindows, LargerWindowAndLongerIntervalReadBack) {
+    TScratch scratch;
+    TProject p;
+    p.Add("main.html", Page("Main", LongCatalogue(200000)));
+    p.Add("noise.bin", Noise(150000, 11));
+    const std::string project = p.Write(scratch / "p");
+    for (auto [bits, frames] : {std::pair{16u, 1u}, std::pair{16u, 4u}, std::pair{17u, 4u}, std::pair{18u, 8u}}) {
+        TChmWriteOptions options;
+        options.WindowBits = bits;
+        options.ResetIntervalFrames = frames;
+        const std::string output = scratch / ("w" + std::to_string(bits) + "-" + std::to_string(frames) + ".chm");
+        ASSERT_TRUE(Compile(project, output, options).Ok);
+        TChmLib chm(output);
+        TMsPack mspack;
+        mschmd_header* header = mspack.Open(output);
+        ASSERT_NE(header, nullptr);
+        for (const auto& [address, content] : p.Files) {
+            EXPECT_TRUE(chm.Read("/" + address) == content) << address << " chmlib, window 2^" << bits << ", " << frames;
+            for (mschmd_file* f = header->files; f; f = f->next) {
+                if (f->filename != "/" + address) continue;
+                EXPECT_TRUE(mspack.Extract(f, scratch / "x") == content)
+                    << address << " libmspack, window 2^" << bits << ", " << frames;
+            }
+        }
+    }
+    TChmWriteOptions tooSmall;
+    tooSmall.WindowBits = 15;
+    const TCompileResult r = Compile(project, scratch / "w15.chm", tooSmall);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_NE(r.Error.find("64 KiB"), std::string::npos) << r.Error;
+}
+
+}  // namespace
