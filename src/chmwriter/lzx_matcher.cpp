@@ -14,7 +14,7 @@ constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 constexpr int kLiteralBits = 6;
 constexpr int kRepeatCost[3] = {5, 7, 7};
 constexpr int kMatchCost = 9;
-constexpr int kLongLengthCost = 3;
+constexpr int kLongLengthCost = 6;
 
 struct TCandidate {
     std::uint32_t Length = 0;

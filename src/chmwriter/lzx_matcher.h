@@ -19,10 +19,10 @@ struct TLzxParse {
 };
 
 struct TLzxMatcherParams {
-    unsigned MaxChain = 24;     // chain entries walked per search
-    unsigned NiceLength = 48;   // a match this long ends the search
-    unsigned LazyLength = 24;   // a match this long is taken without looking one byte further
-    unsigned GoodLength = 12;   // the look-ahead walks a quarter of the chain past this length
+    unsigned MaxChain = 128;    // chain entries walked per search
+    unsigned NiceLength = 257;  // a match this long ends the search
+    unsigned LazyLength = 64;   // a match this long is taken without looking one byte further
+    unsigned GoodLength = 32;   // the look-ahead walks a quarter of the chain past this length
 };
 
 // No match crosses a frame boundary; matches reach back at most the window.
