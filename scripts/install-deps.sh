@@ -9,7 +9,7 @@ PACKAGES=(
   zlib1g-dev libpcre2-dev libzip-dev
   qt6-base-dev
   libchm-dev libchm-bin
-  libmspack-dev
+  libmspack-dev p7zip-full
   fp-utils
   xdg-utils
   python3

@@ -14,13 +14,22 @@ namespace {
 
 std::vector<std::uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
 
-void ExpectRoundTrip(const std::vector<std::uint8_t>& input, unsigned windowBits) {
-    const auto decoded = MspackRoundTrip(input, windowBits);
-    ASSERT_TRUE(decoded.has_value()) << "libmspack rejected " << input.size() << " bytes, window " << windowBits;
-    ASSERT_EQ(decoded->size(), input.size());
-    EXPECT_TRUE(*decoded == input) << "first difference at "
+void ExpectDecodes(const char* decoder, const std::optional<std::vector<std::uint8_t>>& decoded,
+                   const std::vector<std::uint8_t>& input, unsigned windowBits) {
+    ASSERT_TRUE(decoded.has_value()) << decoder << " rejected " << input.size() << " bytes, window " << windowBits;
+    ASSERT_EQ(decoded->size(), input.size()) << decoder;
+    EXPECT_TRUE(*decoded == input) << decoder << ": first difference at "
                                    << std::mismatch(decoded->begin(), decoded->end(), input.begin()).first -
                                           decoded->begin();
+}
+
+// Decodes with libmspack and, where installed, with 7-Zip.
+void ExpectRoundTrip(const std::vector<std::uint8_t>& input, unsigned windowBits) {
+    const TLzxInterval interval = CompressLzxInterval(input, windowBits);
+    const auto cab = MakeLzxCabinet(interval, input.size(), windowBits);
+    ExpectDecodes("libmspack", DecodeCabinetWithMspack(cab), input, windowBits);
+    if (Have7z())
+        ExpectDecodes("7-Zip", DecodeCabinetWith7z(cab), input, windowBits);
 }
 
 // Catalogue text with a random stretch in the middle, so one interval needs
@@ -71,6 +80,18 @@ std::size_t CompressedSize(const std::vector<std::uint8_t>& data, unsigned windo
 }
 
 } // namespace
+
+TEST(LzxCompressor, SevenZipRejectsMisplacedFrameOffsets) {
+    // Guards the oracle itself: the offsets are only checked if this fails.
+    if (!Have7z())
+        GTEST_SKIP() << "7z is not installed";
+    const auto data = MakeCatalogueHtml(3 * kLzxFrameSize, 81);
+    TLzxInterval interval = CompressLzxInterval(data, 16);
+    ASSERT_TRUE(DecodeCabinetWith7z(MakeLzxCabinet(interval, data.size(), 16)).has_value());
+    interval.FrameOffsets[1] += 2;
+    const auto decoded = DecodeCabinetWith7z(MakeLzxCabinet(interval, data.size(), 16));
+    EXPECT_TRUE(!decoded || *decoded != data);
+}
 
 TEST(LzxCompressor, FrameOffsetsStartEveryFrameOnAWordBoundary) {
     const auto data = Mixed(5 * kLzxFrameSize + 999, 3);
