@@ -28,3 +28,6 @@ struct TLzxMatcherParams {
 // No match crosses a frame boundary; matches reach back at most the window.
 TLzxParse ParseLzx(std::span<const std::uint8_t> input, unsigned windowBits,
                    const TLzxMatcherParams& params = {});
+// The same into an existing parse, reusing its storage.
+void ParseLzx(std::span<const std::uint8_t> input, unsigned windowBits, TLzxParse& out,
+              const TLzxMatcherParams& params = {});
