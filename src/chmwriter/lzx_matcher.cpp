@@ -75,11 +75,22 @@ private:
             while (cur.Length < Params.LazyLength && p + 1 < end) {
                 const unsigned chain = cur.Length >= Params.GoodLength ? Params.MaxChain / 4 + 1 : Params.MaxChain;
                 const TCandidate next = Find(p + 1, end, chain);
-                if (next.Gain <= cur.Gain)
+                if (next.Gain > cur.Gain) {
+                    tokens.push_back({0, In[p]});
+                    ++p;
+                    cur = next;
+                    continue;
+                }
+                // Two literals and a better match later often beat the match at hand.
+                if (p + 2 >= end || cur.Length < 3)
+                    break;
+                const TCandidate later = Find(p + 2, end, chain);
+                if (later.Gain <= cur.Gain)
                     break;
                 tokens.push_back({0, In[p]});
-                ++p;
-                cur = next;
+                tokens.push_back({0, In[p + 1]});
+                p += 2;
+                cur = later;
             }
             tokens.push_back({cur.Length, Emit(cur)});
             p += cur.Length;
