@@ -143,7 +143,9 @@ class TIntervalEncoder {
 public:
     TIntervalEncoder(std::span<const std::uint8_t> input, unsigned windowBits)
         : Input(input), MainSize(kLzxNumChars + 8 * LzxPositionSlots(windowBits)),
-          Parse(ParseLzx(input, windowBits)) {}
+          Parse(ReusedParse) {
+        ParseLzx(input, windowBits, Parse);
+    }
 
     TLzxInterval Run() {
         CollectFrameStats();
@@ -345,11 +347,14 @@ private:
 
     std::span<const std::uint8_t> Input;
     std::size_t MainSize;
-    TLzxParse Parse;
+    static thread_local TLzxParse ReusedParse;
+    TLzxParse& Parse;
     std::vector<TStats> FrameStats;
     std::vector<TBlock> Blocks;
     TLzxBitWriter Writer;
 };
+
+thread_local TLzxParse TIntervalEncoder::ReusedParse;
 
 } // namespace
 

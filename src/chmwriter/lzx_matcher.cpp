@@ -14,7 +14,7 @@ constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 constexpr int kLiteralBits = 6;
 constexpr int kRepeatCost[3] = {5, 7, 7};
 constexpr int kMatchCost = 9;
-constexpr int kLongLengthCost = 3;
+constexpr int kLongLengthCost = 6;
 
 struct TCandidate {
     std::uint32_t Length = 0;
@@ -40,24 +40,27 @@ std::uint64_t Load64(const std::uint8_t* p) {
 class TMatcher {
 public:
     TMatcher(std::span<const std::uint8_t> input, unsigned windowBits, const TLzxMatcherParams& params)
-        : In(input.data()), Size(input.size()), MaxDistance(LzxMaxDistance(windowBits)), Params(params) {
+        : In(input.data()), Size(input.size()), MaxDistance(LzxMaxDistance(windowBits)), Params(params),
+          Head(Scratch.Head), Prev(Scratch.Prev) {
         HashBits = 10;
         while (HashBits < 16 && (std::size_t{1} << HashBits) < Size)
             ++HashBits;
         Head.assign(std::size_t{1} << HashBits, kNone);
-        Prev.resize(Size);
+        // Only entries below the insertion point are ever read, so stale ones are harmless.
+        if (Prev.size() < Size)
+            Prev.resize(Size);
     }
 
-    TLzxParse Run() {
-        TLzxParse out;
-        out.Tokens.reserve(Size / 4 + 16);
+    void Run(TLzxParse& out) {
+        out.Tokens.clear();
+        out.FrameTokenEnd.clear();
+        out.FrameEndRepeats.clear();
         for (std::size_t frameStart = 0; frameStart < Size; frameStart += kLzxFrameSize) {
             const std::size_t frameEnd = std::min(Size, frameStart + kLzxFrameSize);
             ParseFrame(frameStart, frameEnd, out.Tokens);
             out.FrameTokenEnd.push_back(out.Tokens.size());
             out.FrameEndRepeats.push_back(Rep);
         }
-        return out;
     }
 
 private:
@@ -72,11 +75,22 @@ private:
             while (cur.Length < Params.LazyLength && p + 1 < end) {
                 const unsigned chain = cur.Length >= Params.GoodLength ? Params.MaxChain / 4 + 1 : Params.MaxChain;
                 const TCandidate next = Find(p + 1, end, chain);
-                if (next.Gain <= cur.Gain)
+                if (next.Gain > cur.Gain) {
+                    tokens.push_back({0, In[p]});
+                    ++p;
+                    cur = next;
+                    continue;
+                }
+                // Two literals and a better match later often beat the match at hand.
+                if (p + 2 >= end || cur.Length < 3)
+                    break;
+                const TCandidate later = Find(p + 2, end, chain);
+                if (later.Gain <= cur.Gain)
                     break;
                 tokens.push_back({0, In[p]});
-                ++p;
-                cur = next;
+                tokens.push_back({0, In[p + 1]});
+                p += 2;
+                cur = later;
             }
             tokens.push_back({cur.Length, Emit(cur)});
             p += cur.Length;
@@ -175,14 +189,30 @@ private:
     std::uint32_t MaxDistance;
     TLzxMatcherParams Params;
     unsigned HashBits;
-    std::vector<std::uint32_t> Head;
-    std::vector<std::uint32_t> Prev;
+    // Kept per thread: allocating and faulting in the tables for every
+    // interval cost more than filling them.
+    struct TScratch {
+        std::vector<std::uint32_t> Head;
+        std::vector<std::uint32_t> Prev;
+    };
+    static thread_local TScratch Scratch;
+    std::vector<std::uint32_t>& Head;
+    std::vector<std::uint32_t>& Prev;
     std::size_t Inserted = 0;
     std::array<std::uint32_t, 3> Rep{1, 1, 1};
 };
 
+thread_local TMatcher::TScratch TMatcher::Scratch;
+
 } // namespace
 
+void ParseLzx(std::span<const std::uint8_t> input, unsigned windowBits, TLzxParse& out,
+              const TLzxMatcherParams& params) {
+    TMatcher(input, windowBits, params).Run(out);
+}
+
 TLzxParse ParseLzx(std::span<const std::uint8_t> input, unsigned windowBits, const TLzxMatcherParams& params) {
-    return TMatcher(input, windowBits, params).Run();
+    TLzxParse out;
+    ParseLzx(input, windowBits, out, params);
+    return out;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // LZ77 parse of one reset interval for LZX: hash chains with a bounded walk,
-// one-step lazy evaluation and the three repeated offsets of the format.
+// lazy evaluation one and two bytes ahead, and the three repeated offsets
+// R0..R2 of the format. Candidates are ranked by rough fixed bit prices.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -19,12 +20,15 @@ struct TLzxParse {
 };
 
 struct TLzxMatcherParams {
-    unsigned MaxChain = 24;     // chain entries walked per search
-    unsigned NiceLength = 48;   // a match this long ends the search
-    unsigned LazyLength = 24;   // a match this long is taken without looking one byte further
-    unsigned GoodLength = 12;   // the look-ahead walks a quarter of the chain past this length
+    unsigned MaxChain = 128;    // chain entries walked per search
+    unsigned NiceLength = 257;  // a match this long ends the search
+    unsigned LazyLength = 64;   // a match this long is taken without looking further
+    unsigned GoodLength = 32;   // the look-ahead walks a quarter of the chain past this length
 };
 
 // No match crosses a frame boundary; matches reach back at most the window.
 TLzxParse ParseLzx(std::span<const std::uint8_t> input, unsigned windowBits,
                    const TLzxMatcherParams& params = {});
+// The same into an existing parse, reusing its storage.
+void ParseLzx(std::span<const std::uint8_t> input, unsigned windowBits, TLzxParse& out,
+              const TLzxMatcherParams& params = {});

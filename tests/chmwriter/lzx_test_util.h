@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -119,6 +120,24 @@ inline std::optional<std::vector<std::uint8_t>> DecodeCabinetWithMspack(std::spa
     }
     mspack_destroy_cab_decompressor(cabd);
     return result;
+}
+
+inline bool Have7z() {
+    static const bool found = std::system("7z i >/dev/null 2>&1") == 0;
+    return found;
+}
+
+// 7-Zip feeds its LZX decoder one CFDATA block at a time, so unlike libmspack
+// it rejects a stream whose frame offsets are wrong.
+inline std::optional<std::vector<std::uint8_t>> DecodeCabinetWith7z(std::span<const std::uint8_t> cab) {
+    TLzxTempDir dir;
+    const std::string cabPath = (dir.Path / "in.cab").string();
+    const std::string outPath = (dir.Path / "out.bin").string();
+    WriteBinaryFile(cabPath, cab);
+    const std::string command = "7z x -so '" + cabPath + "' > '" + outPath + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0)
+        return std::nullopt;
+    return ReadBinaryFile(outPath);
 }
 
 inline std::optional<std::vector<std::uint8_t>> MspackRoundTrip(std::span<const std::uint8_t> input,
