@@ -9,6 +9,7 @@ PACKAGES=(
   zlib1g-dev libpcre2-dev libzip-dev
   qt6-base-dev
   libchm-dev libchm-bin
+  libmspack-dev p7zip-full python3-chm
   fp-utils
   xdg-utils
   python3

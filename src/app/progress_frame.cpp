@@ -151,5 +151,5 @@ void TProgressFrame::ShowFound(const std::string& path, bool& cancel) {
 bool TProgressFrame::ShowCompileProgress(const std::string&, int percent, const std::string&) {
     compileBar_.setValue(Clamped(percent - 5));
     ProcessPendingEvents();
-    return true;
+    return !Cancelled;
 }

@@ -48,6 +48,7 @@ TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequ
     TRunFolder folder;
     TChmPreparer preparer;
     preparer.OutputPath = request.TargetPath;
+    preparer.Compiler->Engine = request.Engine;
     preparer.OnStage = request.OnStage;
     preparer.OnCompileProgress = request.OnCompileProgress;
     preparer.Run(collection);

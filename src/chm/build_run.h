@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chm/destination.h"
+#include "platform/help_compiler.h"
 
 class TMP3Collection;
 
@@ -29,6 +30,7 @@ bool RunSearchStage(TMP3Collection& collection, const std::vector<std::string>& 
 
 struct TDatabaseRequest {
     std::string TargetPath;  // the file the catalogue is placed as, from ResolveDestination
+    std::optional<THelpEngine> Engine;  // unset: the configured help compiler
     TStageEvent OnStage;
     TCompileProgressEvent OnCompileProgress;
 };

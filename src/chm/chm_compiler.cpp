@@ -109,7 +109,23 @@ void TChmCompiler::CompilerMessage(const std::string& message) {
     ++ProgressCount;
     // An empty project has nothing to count against.
     const int total = ProgressTotal > 0 ? ProgressTotal : 1;
-    OnCompileProgress(Translate("Compiling") + "...", static_cast<int>(ProgressCount * 100LL / total), line);
+    const int percent = progressByBytes_ ? bytePercent_ : static_cast<int>(ProgressCount * 100LL / total);
+    if (!OnCompileProgress(Translate("Compiling") + "...", percent, line)) stopRequested_ = true;
+}
+
+bool TChmCompiler::CompressionProgress(double fraction) {
+    const int percent = static_cast<int>(fraction * 100.0);
+    if (OnCompileProgress && percent != bytePercent_) {
+        bytePercent_ = percent;
+        if (!OnCompileProgress(Translate("Compiling") + "...", percent, "")) stopRequested_ = true;
+    }
+    return !stopRequested_;
+}
+
+THelpEngine ConfiguredHelpEngine() {
+    TConfiger* configer = AppConfiger();
+    const std::string name = configer ? LowerCase(Trim(configer->ReadString("Options", "HelpCompiler"))) : "";
+    return name == "chmcmd" ? THelpEngine::Chmcmd : THelpEngine::Native;
 }
 
 void TChmCompiler::Compile(std::string& chmFileName) {
@@ -161,13 +177,21 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     ProgressCount = 0;
     PhaseTitle("Compiling...");
 
+    const THelpEngine engine = Engine ? *Engine : ConfiguredHelpEngine();
+    stopRequested_ = false;
+    progressByBytes_ = engine == THelpEngine::Native;
+    bytePercent_ = 0;
     enum { kSucceeded = 1, kRaised = 2, kFailed = 3 } outcome;
     try {
-        outcome = CompileHelpProject(
-                      projectFile, [this](const std::string& line) { CompilerMessage(line); },
-                      [](const std::string&) { return true; })
-                      ? kSucceeded
-                      : kFailed;
+        const bool compiled = CompileHelpProject(
+            projectFile, engine,
+            [this, engine](const std::string& line) {
+                CompilerMessage(line);
+                // chmcmd knows no stop: the raise ends the child. Ours asks for progress.
+                if (stopRequested_ && engine == THelpEngine::Chmcmd) throw ECompilationBreak(Translate("Compilation stopped."));
+            },
+            [](const std::string&) { return true; }, [this](double fraction) { return CompressionProgress(fraction); });
+        outcome = compiled && !stopRequested_ ? kSucceeded : kFailed;
     } catch (const std::exception& e) {
         outcome = kRaised;
         std::string reason = Trim(e.what());

@@ -3,11 +3,13 @@
 // into a .chm file: writes the project, contents and index files and the
 // project store into the project root and runs the help compiler on them.
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "chm/build_run.h"
 #include "chm/chm_ini.h"
 #include "chm/chm_tree.h"
+#include "platform/help_compiler.h"
 #include "base/exceptions.h"
 
 // Stops a compilation from inside the compiler's message handling.
@@ -17,6 +19,10 @@ ORVALIS_DECLARE_ERROR(ECompilationBreak, Exception);
 // time of day: "temp" + the fraction of the day times 1000000, rounded
 // (12:00 gives "temp500000").
 std::string CompileBaseName(long long millisecondsOfDay);
+
+// The engine "Options" / "HelpCompiler" of the configuration names:
+// "chmcmd", otherwise our own.
+THelpEngine ConfiguredHelpEngine();
 
 class TChmCompiler : public TChmProjectHost {
 public:
@@ -41,9 +47,13 @@ public:
     std::unique_ptr<TChmTree> Tree;
     std::unique_ptr<TChmIni> Ini;
 
-    // Phase titles (empty status, percent 0) and every compiler message.
-    // The answer is not consulted: a compilation always runs to its end.
+    // Phase titles (empty status, percent 0), every compiler message and,
+    // with the native engine, the share of bytes compressed. A false answer
+    // stops the compilation: nothing is handed on.
     TCompileProgressEvent OnCompileProgress;
+    // The engine; unset: "Options" / "HelpCompiler" of the configuration
+    // ("chmcmd", otherwise our own).
+    std::optional<THelpEngine> Engine;
 
     // Starts an empty project: new file set, tree and settings (copied from
     // section "Options" of the configuration), keyword options applied.
@@ -70,7 +80,11 @@ public:
 private:
     void PhaseTitle(const std::string& title);
     void CompilerMessage(const std::string& line);
+    bool CompressionProgress(double fraction);
     void FreeProject();
 
     TStringList compileMessages_;
+    bool stopRequested_ = false;  // OnCompileProgress answered false
+    bool progressByBytes_ = false;  // the engine reports its share of bytes
+    int bytePercent_ = 0;
 };

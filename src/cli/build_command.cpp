@@ -188,13 +188,15 @@ void ScanMusic(TMP3Collection& collection, const TBuildOptions& options, TProgre
 }
 
 // Pages and compilation, with their progress on stderr.
-TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& target, const TBuildConsole& console,
+TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& target, const TBuildOptions& options,
+                             const TBuildConsole& console,
                              TProgressReporter& progress) {
     int lastSorting = -1;
     int lastStage = -1;
     int lastCompile = -1;
     TDatabaseRequest request;
     request.TargetPath = target;
+    request.Engine = options.Engine;
     request.OnStage = [&](int stage, int pages) {
         const int percent = SortingPercent(stage, pages);
         if (percent == lastSorting) return;
@@ -252,7 +254,7 @@ int Build(const TBuildOptions& options, const TBuildConsole& console, TProgressR
     if (const std::optional<int> refused = CheckDestination(options, console, destination)) return *refused;
     TMP3Collection collection;
     ScanMusic(collection, options, progress);
-    return ReportOutcome(MakeDatabase(collection, destination.Path, console, progress), options, console);
+    return ReportOutcome(MakeDatabase(collection, destination.Path, options, console, progress), options, console);
 }
 
 }  // namespace
@@ -274,6 +276,15 @@ void AddBuildOptions(CLI::App& command, TBuildOptions& options) {
         ->type_name("PLACE");
     command.add_flag("--open", options.Open, "open the catalogue when it is ready");
     command.add_flag("--force", options.Force, "replace an existing catalogue without asking");
+    command
+        .add_option_function<std::string>(
+            "--compiler",
+            [&options](const std::string& value) {
+                options.Engine = value == "chmcmd" ? THelpEngine::Chmcmd : THelpEngine::Native;
+            },
+            "the help compiler: our own (native, the default) or chmcmd")
+        ->check(CLI::IsMember({"native", "chmcmd"}))
+        ->type_name("ENGINE");
     command.add_option("PATH", options.Paths, "folders or files to scan")->required();
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "chm/destination.h"
+#include "platform/help_compiler.h"
 
 namespace CLI {
 class App;
@@ -16,6 +17,7 @@ struct TBuildOptions {
     std::optional<int> Place;        // --place, as a "PlaceTo" value (0 custom, 1..3)
     bool Open = false;               // --open
     bool Force = false;              // --force
+    std::optional<THelpEngine> Engine;  // --compiler native|chmcmd
     std::vector<std::string> Paths;  // folders or files to scan, made absolute
 };
 

@@ -13,6 +13,7 @@
 
 #include "base/language.h"
 #include "base/shared_functions.h"
+#include "chmwriter/chm_writer.h"
 
 extern char** environ;
 
@@ -297,4 +298,23 @@ bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallba
     if (!StartChmcmd(project, onMessage, child, output)) return false;
     ForwardChmcmdOutput(output, onMessage);
     return ChmcmdSucceeded(child.Wait(), project, onMessage);
+}
+
+bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, const THelpMessageCallback& onMessage,
+                        const THelpFileCallback& onFile, const THelpProgressCallback& onProgress) {
+    if (engine == THelpEngine::Chmcmd) return CompileHelpProject(projectFile, onMessage, onFile);
+    const std::string folder = ExtractFileDir(projectFile);
+    const std::string chmFile =
+        JoinPath(folder.empty() ? "." : folder, RemoveExtension(ExtractFileName(projectFile)) + ".chm");
+    // A file left from an earlier run of the same name must not pass for the result.
+    ::unlink(chmFile.c_str());
+    bool keepGoing = true;
+    TChmWriteCallbacks callbacks;
+    callbacks.OnMessage = [&](const std::string& line) { Report(onMessage, line); };
+    callbacks.OnProgress = [&](double fraction) {
+        if (onProgress && !onProgress(fraction)) keepGoing = false;
+    };
+    callbacks.KeepGoing = [&] { return keepGoing; };
+    callbacks.OnError = [&](const std::string& reason) { Report(onMessage, reason); };
+    return WriteChmFromProject(projectFile, chmFile, TChmWriteOptions(), callbacks);
 }

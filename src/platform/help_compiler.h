@@ -13,6 +13,13 @@ using THelpMessageCallback = std::function<void(const std::string& line)>;
 // false stops the compilation before the compiler starts.
 using THelpFileCallback = std::function<bool(const std::string& file)>;
 
+// Receives the share of the work done (0 to 1) while the in-process engine
+// compresses; false stops the compilation.
+using THelpProgressCallback = std::function<bool(double fraction)>;
+
+// Which engine compiles: our own writer in process, or chmcmd as a child.
+enum class THelpEngine { Native, Chmcmd };
+
 // Name of the compiler program, looked up on PATH.
 inline constexpr const char* kHelpCompilerProgram = "chmcmd";
 
@@ -25,3 +32,12 @@ inline constexpr const char* kHelpCompilerProgram = "chmcmd";
 // may be empty. No shell is involved.
 bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallback& onMessage,
                         const THelpFileCallback& onFile);
+
+// Compiles projectFile into B.chm in the same folder with the chosen engine.
+// The native engine reports one message line per phase and per file and its
+// progress by bytes compressed; a false answer of onProgress stops it, and
+// nothing is left at B.chm. chmcmd reports its own lines and no progress;
+// onFile is offered the project's files for chmcmd only.
+// True only when B.chm is complete.
+bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, const THelpMessageCallback& onMessage,
+                        const THelpFileCallback& onFile, const THelpProgressCallback& onProgress);

@@ -265,6 +265,7 @@ TEST_F(ChmCompilerTest, MissingCompilerGivesNoDatabaseAndNamesIt) {
     EnvOverride path("PATH", bin.Path());  // empty folder
     Page("main.html", "Main");
     auto compiler = NewCompiler();
+    compiler->Engine = THelpEngine::Chmcmd;
     compiler->Tree->Root->AddFile(JoinPath(work, "main.html"), false);
     std::vector<ProgressCall> calls;
     compiler->OnCompileProgress = [&](const std::string& s, int p, const std::string& l) {
@@ -291,6 +292,7 @@ TEST_F(ChmCompilerTest, ProgressPhasesAndPercentages) {
     Page("main.html", "Main page");
     Page("other.html", "Other page");
     auto compiler = NewCompiler();
+    compiler->Engine = THelpEngine::Chmcmd;
     compiler->Tree->Root->AddFile(JoinPath(work, "main.html"), false);
     compiler->Tree->Root->AddFile(JoinPath(work, "other.html"), false);
     std::vector<ProgressCall> calls;
@@ -326,6 +328,7 @@ TEST_F(ChmCompilerTest, FailedOrStoppedCompilationLeavesNothing) {
     EnvOverride path("PATH", bin.Path());
     Page("main.html", "Main");
     auto compiler = NewCompiler();
+    compiler->Engine = THelpEngine::Chmcmd;
     compiler->Tree->Root->AddFile(JoinPath(work, "main.html"), false);
 
     // The compiler writes a file but says it failed: no result, the file goes.
@@ -346,6 +349,33 @@ TEST_F(ChmCompilerTest, FailedOrStoppedCompilationLeavesNothing) {
     EXPECT_EQ(chm, "");
     EXPECT_FALSE(compiler->CompileFailed);
     EXPECT_EQ(compiler->CompileMessages().back(), "stopped");
+    EXPECT_EQ(FolderEntries(work), (TStringList{"main.html", "self.chmprj"}));
+}
+
+TEST_F(ChmCompilerTest, NativeEngineReportsBytesAndStopsWhenAsked) {
+    EnvOverride path("PATH", bin.Path());  // no chmcmd needed
+    Page("main.html", "Main");
+    auto compiler = NewCompiler();
+    ASSERT_FALSE(compiler->Engine.has_value());
+    EXPECT_EQ(ConfiguredHelpEngine(), THelpEngine::Native);
+    compiler->Tree->Root->AddFile(JoinPath(work, "main.html"), false);
+    std::vector<int> percents;
+    compiler->OnCompileProgress = [&](const std::string& status, int percent, const std::string&) {
+        if (!status.empty()) percents.push_back(percent);
+        return true;
+    };
+    std::string chm;
+    compiler->Compile(chm);
+    ASSERT_FALSE(chm.empty()) << compiler->CompileMessages().back();
+    EXPECT_EQ(LoadTextFile(chm).substr(0, 4), "ITSF");
+    ASSERT_FALSE(percents.empty());
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << "the bar never moves back";
+    EXPECT_EQ(percents.back(), 100);
+
+    // A false answer stops it: no result and nothing left behind.
+    compiler->OnCompileProgress = [](const std::string& status, int, const std::string&) { return status.empty(); };
+    compiler->Compile(chm);
+    EXPECT_EQ(chm, "");
     EXPECT_EQ(FolderEntries(work), (TStringList{"main.html", "self.chmprj"}));
 }
 

@@ -352,7 +352,7 @@ TEST_F(BuildCommandTest, FailedCompilationKeepsTheOldDatabase) {
     SaveTextFile("the old database", target);
     TempDir noPrograms;
     SetEnv("PATH", noPrograms.Path());
-    const TRunResult r = Run({"--force", "--out", target, Examples()});
+    const TRunResult r = Run({"--force", "--compiler=chmcmd", "--out", target, Examples()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("no database was made"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("chmcmd"), std::string::npos) << "the compiler's messages are shown\n" << r.err;

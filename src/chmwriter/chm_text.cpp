@@ -1,0 +1,238 @@
+#include "chmwriter/chm_text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+// HTML 4 names of the characters 160 to 255, in code order.
+const char* const kLatin1Entities[96] = {
+    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",    "copy",   "ordf",
+    "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn", "sup2",   "sup3",   "acute",  "micro",
+    "para",   "middot", "cedil",  "sup1",   "ordm",   "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave",
+    "Aacute", "Acirc",  "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",  "Euml",
+    "Igrave", "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde", "Ouml",
+    "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",  "szlig",  "agrave", "aacute",
+    "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil", "egrave", "eacute", "ecirc",  "euml",   "igrave",
+    "iacute", "icirc",  "iuml",   "eth",    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide",
+    "oslash", "ugrave", "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
+
+struct TNamedEntity {
+    const char* Name;
+    char32_t Code;
+};
+const TNamedEntity kOtherEntities[] = {
+    {"amp", '&'},        {"lt", '<'},         {"gt", '>'},         {"quot", '"'},       {"apos", '\''},
+    {"OElig", 0x152},    {"oelig", 0x153},    {"Scaron", 0x160},   {"scaron", 0x161},   {"Yuml", 0x178},
+    {"fnof", 0x192},     {"circ", 0x2C6},     {"tilde", 0x2DC},    {"ndash", 0x2013},   {"mdash", 0x2014},
+    {"lsquo", 0x2018},   {"rsquo", 0x2019},   {"sbquo", 0x201A},   {"ldquo", 0x201C},   {"rdquo", 0x201D},
+    {"bdquo", 0x201E},   {"dagger", 0x2020},  {"Dagger", 0x2021},  {"bull", 0x2022},    {"hellip", 0x2026},
+    {"permil", 0x2030},  {"lsaquo", 0x2039},  {"rsaquo", 0x203A},  {"euro", 0x20AC},    {"trade", 0x2122}};
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The character a reference between "&" and ";" stands for, or 0.
+char32_t ReferenceCode(std::string_view ref) {
+    if (ref.size() >= 2 && ref[0] == '#') {
+        std::uint32_t value = 0;
+        const bool hex = ref[1] == 'x' || ref[1] == 'X';
+        const std::string_view digits = ref.substr(hex ? 2 : 1);
+        if (digits.empty() || digits.size() > 8) return 0;
+        for (char c : digits) {
+            int d;
+            if (c >= '0' && c <= '9')
+                d = c - '0';
+            else if (hex && c >= 'a' && c <= 'f')
+                d = c - 'a' + 10;
+            else if (hex && c >= 'A' && c <= 'F')
+                d = c - 'A' + 10;
+            else
+                return 0;
+            value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
+        }
+        // No surrogates, nothing past Unicode, no NUL.
+        if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+        return value;
+    }
+    for (int i = 0; i < 96; ++i)
+        if (ref == kLatin1Entities[i]) return static_cast<char32_t>(160 + i);
+    for (const auto& e : kOtherEntities)
+        if (ref == e.Name) return e.Code;
+    return 0;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+std::size_t FindNoCase(std::string_view text, std::string_view what, std::size_t from) {
+    if (what.size() > text.size()) return std::string_view::npos;
+    for (std::size_t i = from; i + what.size() <= text.size(); ++i) {
+        std::size_t k = 0;
+        while (k < what.size() && LowerAscii(text[i + k]) == what[k]) ++k;
+        if (k == what.size()) return i;
+    }
+    return std::string_view::npos;
+}
+
+class TIconv {
+public:
+    TIconv(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
+    ~TIconv() {
+        if (Valid()) ::iconv_close(cd_);
+    }
+    TIconv(const TIconv&) = delete;
+    TIconv& operator=(const TIconv&) = delete;
+    bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t Get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+const char* IconvName(unsigned codePage) {
+    switch (codePage) {
+        case 874: return "CP874";
+        case 932: return "CP932";
+        case 936: return "CP936";
+        case 949: return "CP949";
+        case 950: return "CP950";
+        case 1250: return "CP1250";
+        case 1251: return "CP1251";
+        case 1252: return "CP1252";
+        case 1253: return "CP1253";
+        case 1254: return "CP1254";
+        case 1255: return "CP1255";
+        case 1256: return "CP1256";
+        case 1257: return "CP1257";
+        case 1258: return "CP1258";
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+std::string DecodeHtmlText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '&') {
+            const std::size_t semi = text.find(';', i + 1);
+            if (semi != std::string_view::npos && semi - i <= 12) {
+                if (char32_t code = ReferenceCode(text.substr(i + 1, semi - i - 1))) {
+                    AppendUtf8(out, code);
+                    i = semi;
+                    continue;
+                }
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+std::string ExtractHtmlTitle(std::string_view html) {
+    std::size_t open = 0;
+    for (;;) {
+        open = FindNoCase(html, "<title", open);
+        if (open == std::string_view::npos) return {};
+        const char after = open + 6 < html.size() ? html[open + 6] : '\0';
+        if (after == '>' || IsBlank(after)) break;
+        open += 6;  // some other element, such as <titlebar>
+    }
+    const std::size_t start = html.find('>', open);
+    if (start == std::string_view::npos) return {};
+    std::size_t end = FindNoCase(html, "</title", start + 1);
+    if (end == std::string_view::npos) end = html.size();
+    const std::string decoded = DecodeHtmlText(html.substr(start + 1, end - start - 1));
+    std::string title;
+    bool pendingBlank = false;
+    for (char c : decoded) {
+        if (IsBlank(c)) {
+            pendingBlank = !title.empty();
+            continue;
+        }
+        if (pendingBlank) title += ' ';
+        pendingBlank = false;
+        title += c;
+    }
+    return title;
+}
+
+unsigned CodePageOfLanguage(std::uint32_t languageId) {
+    const std::uint32_t primary = languageId & 0x3FF;
+    switch (primary) {
+        case 0x04: {  // Chinese: Taiwan, Hong Kong and Macao write traditional characters
+            const std::uint32_t sub = languageId >> 10;
+            return sub == 1 || sub == 3 || sub == 5 ? 950 : 936;
+        }
+        case 0x11: return 932;
+        case 0x12: return 949;
+        case 0x1E: return 874;
+        case 0x2A: return 1258;
+        case 0x02: case 0x19: case 0x22: case 0x23: case 0x2F: case 0x3F: case 0x40: case 0x44: case 0x50:
+            return 1251;
+        case 0x1A:  // Croatian, Serbian and Bosnian share a primary id; Cyrillic variants have their own sub ids
+            return languageId == 0x0C1A || languageId == 0x1C1A || languageId == 0x201A ? 1251 : 1250;
+        case 0x05: case 0x0E: case 0x15: case 0x18: case 0x1B: case 0x1C: case 0x24: return 1250;
+        case 0x08: return 1253;
+        case 0x1F: return 1254;
+        case 0x2C: return languageId == 0x082C ? 1251 : 1254;
+        case 0x0D: return 1255;
+        case 0x01: case 0x20: case 0x29: return 1256;
+        case 0x25: case 0x26: case 0x27: return 1257;
+        default: return 1252;
+    }
+}
+
+std::string EncodeForCodePage(std::string_view utf8, unsigned codePage) {
+    if (codePage == 65001) return std::string(utf8);
+    const char* name = IconvName(codePage);
+    if (!name) throw std::runtime_error("code page " + std::to_string(codePage) + " is not supported");
+    TIconv cd(name, "UTF-8");
+    if (!cd.Valid())
+        throw std::runtime_error("the system cannot convert text to code page " + std::to_string(codePage));
+    std::string out;
+    char buffer[256];
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    while (inLeft > 0) {
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t rc = ::iconv(cd.Get(), &in, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+        if (rc != static_cast<std::size_t>(-1)) continue;
+        if (errno == E2BIG) continue;
+        // A character the code page lacks, or broken UTF-8: skip that one
+        // character (all its continuation bytes) and mark the gap.
+        out += '?';
+        std::size_t skip = 1;
+        while (skip < inLeft && (static_cast<unsigned char>(in[skip]) & 0xC0) == 0x80) ++skip;
+        in += skip;
+        inLeft -= skip;
+    }
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    ::iconv(cd.Get(), nullptr, nullptr, &outPtr, &outLeft);
+    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+    return out;
+}

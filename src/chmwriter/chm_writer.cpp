@@ -1,0 +1,429 @@
+#include "chmwriter/chm_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "chmwriter/chm_bytes.h"
+#include "chmwriter/chm_directory.h"
+#include "chmwriter/chm_internal_files.h"
+#include "chmwriter/chm_lzx_section.h"
+#include "chmwriter/chm_project.h"
+#include "chmwriter/chm_text.h"
+
+namespace {
+
+class EChmStopped : public std::exception {};
+
+constexpr TGuid kItsfGuid1 = {0x7C01FD10, 0x7BAA, 0x11D0, {0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC}};
+constexpr TGuid kItsfGuid2 = {0x7C01FD11, 0x7BAA, 0x11D0, {0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC}};
+constexpr std::uint32_t kItsfHeaderSize = 0x60;
+constexpr std::uint32_t kHeaderSection0Size = 0x18;
+constexpr const char* kLzxGuidText = "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}";
+constexpr const char* kStorage = "::DataSpace/Storage/MSCompressed/";
+
+std::string ErrnoText() { return std::strerror(errno); }
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string FolderOf(const std::string& file) {
+    const std::size_t slash = file.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return s;
+}
+
+TBytes ReadWholeFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("Cannot read " + Quoted(path) + ": " + ErrnoText());
+    TBytes bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const std::string reason = ErrnoText();
+            ::close(fd);
+            throw std::runtime_error("Cannot read " + Quoted(path) + ": " + reason);
+        }
+        if (n == 0) break;
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// The new file under a temporary name beside the target, renamed over it
+// only when complete and removed otherwise.
+class TOutputFile {
+public:
+    explicit TOutputFile(const std::string& target) : target_(target) {
+        std::string pattern = JoinPath(FolderOf(target), ".chmwriter-XXXXXX");
+        fd_ = ::mkstemp(pattern.data());
+        if (fd_ < 0) throw std::runtime_error("Cannot create the help file " + Quoted(target) + ": " + ErrnoText());
+        temp_ = pattern;
+    }
+    ~TOutputFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!temp_.empty()) ::unlink(temp_.c_str());
+    }
+    TOutputFile(const TOutputFile&) = delete;
+    TOutputFile& operator=(const TOutputFile&) = delete;
+
+    void Write(std::span<const std::uint8_t> data) {
+        while (!data.empty()) {
+            const ssize_t n = ::write(fd_, data.data(), data.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) Fail();
+            data = data.subspan(static_cast<std::size_t>(n));
+        }
+    }
+    void Commit() {
+        // The usual mode for a new file, as the umask allows.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd_, 0666 & ~mask);
+        if (::fsync(fd_) != 0 && errno != EINVAL) Fail();
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) Fail();
+        if (::rename(temp_.c_str(), target_.c_str()) != 0)
+            throw std::runtime_error("Cannot write the help file " + Quoted(target_) + ": " + ErrnoText());
+        temp_.clear();
+    }
+
+private:
+    [[noreturn]] void Fail() {
+        throw std::runtime_error("Cannot write the help file " + Quoted(target_) + ": " + ErrnoText());
+    }
+
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+};
+
+bool IsPage(const std::string& address) {
+    const std::string lower = LowerAscii(address);
+    const auto endsWith = [&](std::string_view ext) {
+        return lower.size() > ext.size() && lower.compare(lower.size() - ext.size(), ext.size(), ext) == 0;
+    };
+    return endsWith(".htm") || endsWith(".html");
+}
+
+// The page addresses a sitemap names with <param name="Local" value="...">.
+std::set<std::string> SitemapAddresses(std::string_view sitemap) {
+    std::set<std::string> result;
+    const std::string lower = LowerAscii(std::string(sitemap));
+    std::size_t at = 0;
+    while ((at = lower.find("\"local\"", at)) != std::string::npos) {
+        at += 7;
+        const std::size_t value = lower.find("value=\"", at);
+        const std::size_t tagEnd = lower.find('>', at);
+        if (value == std::string::npos || (tagEnd != std::string::npos && value > tagEnd)) continue;
+        const std::size_t start = value + 7;
+        const std::size_t end = lower.find('"', start);
+        if (end == std::string::npos) break;
+        std::string address = DecodeHtmlText(sitemap.substr(start, end - start));
+        const std::size_t anchor = address.find('#');
+        if (anchor != std::string::npos) address.resize(anchor);
+        result.insert(LowerAscii(NormalizeAddress(address)));
+    }
+    return result;
+}
+
+TBytes Utf16(std::string_view ascii) {
+    TBytes bytes;
+    for (char c : ascii) {
+        bytes.push_back(static_cast<std::uint8_t>(c));
+        bytes.push_back(0);
+    }
+    return bytes;
+}
+
+// The ControlData field after the window size. chmlib-based readers count
+// their reset interval as interval / (window / 2) * this field, so it must be
+// the window in 64 KiB units for them to restart where the stream does.
+std::uint32_t WindowsPerReset(const TChmWriteOptions& options) {
+    return static_cast<std::uint32_t>((1ull << options.WindowBits) >> 16);
+}
+
+class TChmWriter {
+public:
+    TChmWriter(const std::string& projectFile, const std::string& outputFile, const TChmWriteOptions& options,
+               const TChmWriteCallbacks& callbacks)
+        : projectFile_(projectFile), outputFile_(outputFile), options_(options), callbacks_(callbacks) {}
+
+    void Run();
+
+private:
+    void Say(const std::string& line) const {
+        if (callbacks_.OnMessage) callbacks_.OnMessage(line);
+    }
+    void CheckGoing() const {
+        if (callbacks_.KeepGoing && !callbacks_.KeepGoing()) throw EChmStopped();
+    }
+    void Progress(double fraction) const {
+        if (callbacks_.OnProgress) callbacks_.OnProgress(fraction);
+    }
+    void AddToSection1(const std::string& name, const TBytes& bytes);
+    void AddToSection0(const std::string& name, const TBytes& bytes);
+
+    std::string projectFile_;
+    std::string outputFile_;
+    const TChmWriteOptions& options_;
+    const TChmWriteCallbacks& callbacks_;
+
+    std::unique_ptr<TLzxSectionCompressor> compressor_;
+    std::vector<TChmDirectoryEntry> entries_;
+    TBytes section0_;
+};
+
+void TChmWriter::AddToSection1(const std::string& name, const TBytes& bytes) {
+    if (bytes.empty()) {
+        entries_.push_back({name, 0, 0, 0});
+        return;
+    }
+    entries_.push_back({name, 1, compressor_->Length(), bytes.size()});
+    compressor_->Add(bytes);
+}
+
+void TChmWriter::AddToSection0(const std::string& name, const TBytes& bytes) {
+    entries_.push_back({name, 0, bytes.empty() ? 0 : section0_.size(), bytes.size()});
+    section0_.insert(section0_.end(), bytes.begin(), bytes.end());
+}
+
+void TChmWriter::Run() {
+    if (options_.WindowBits < 15 || options_.WindowBits > 21)
+        throw std::runtime_error("The LZX window must be 2^16 to 2^21 bytes.");
+    if (options_.ResetIntervalFrames == 0 || (options_.ResetIntervalFrames & (options_.ResetIntervalFrames - 1)) != 0)
+        throw std::runtime_error("The reset interval must be a power of two of 32 KiB frames.");
+    if (WindowsPerReset(options_) == 0)
+        throw std::runtime_error(
+            "An LZX window below 64 KiB cannot be described so that chmlib-based viewers decode it.");
+
+    Say("Reading the help project " + Quoted(projectFile_));
+    const TBytes projectBytes = ReadWholeFile(projectFile_);
+    const std::string folder = FolderOf(projectFile_);
+    TChmProject project =
+        ParseChmProject(std::string_view(reinterpret_cast<const char*>(projectBytes.data()), projectBytes.size()),
+                        folder);
+
+    // The sitemaps travel with the pages even when [Files] leaves them out.
+    std::vector<std::string> files = project.Files;
+    for (const std::string* sitemap : {&project.ContentsFile, &project.IndexFile}) {
+        if (sitemap->empty()) continue;
+        bool listed = false;
+        for (const auto& f : files) listed = listed || f == *sitemap;
+        if (!listed) files.push_back(*sitemap);
+    }
+
+    std::set<std::string> folded;
+    std::uint64_t totalBytes = 0;
+    for (const auto& address : files) {
+        if (!folded.insert(LowerAscii(address)).second)
+            throw std::runtime_error("Two files of the project differ only in letter case (" + Quoted(address) +
+                                     "); a help file cannot hold both.");
+        const std::string path = JoinPath(folder, address);
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            if (errno == ENOENT)
+                throw std::runtime_error("The file " + Quoted(address) + " named in the project does not exist (" +
+                                         path + ").");
+            throw std::runtime_error("Cannot read " + Quoted(path) + ": " + ErrnoText());
+        }
+        if (!S_ISREG(st.st_mode)) throw std::runtime_error("The project entry " + Quoted(address) + " is not a file.");
+        totalBytes += static_cast<std::uint64_t>(st.st_size);
+    }
+
+    const unsigned codePage =
+        options_.TitleCodePage != 0 ? options_.TitleCodePage : CodePageOfLanguage(project.LanguageId);
+    const auto encode = [codePage](std::string_view text) { return EncodeForCodePage(text, codePage); };
+    const std::uint32_t timestamp =
+        options_.Timestamp ? *options_.Timestamp : static_cast<std::uint32_t>(std::time(nullptr));
+    if (project.FullTextSearch) Say("Full-text search is not written into this help file; the option is ignored.");
+    if (project.BinaryIndex) Say("The index is kept as a sitemap; no binary index is written.");
+
+    unsigned threads = options_.Threads != 0 ? options_.Threads : std::thread::hardware_concurrency();
+    compressor_ = std::make_unique<TLzxSectionCompressor>(options_.WindowBits, options_.ResetIntervalFrames,
+                                                          std::max(1u, threads));
+    compressor_->OnProgress = [&](std::uint64_t done) {
+        CheckGoing();
+        Progress(totalBytes > 0 ? std::min(0.99, static_cast<double>(done) / static_cast<double>(totalBytes)) : 0.0);
+    };
+    Progress(0.0);
+
+    std::set<std::string> inContents;
+    std::vector<TChmTopic> topics;
+    for (const auto& address : files) {
+        CheckGoing();
+        Say("Adding " + address);
+        const TBytes bytes = ReadWholeFile(JoinPath(folder, address));
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (address == project.ContentsFile) inContents = SitemapAddresses(text);
+        if (IsPage(address)) topics.push_back({address, encode(ExtractHtmlTitle(text)), false});
+        AddToSection1("/" + address, bytes);
+    }
+    for (auto& topic : topics) topic.InContents = inContents.count(LowerAscii(topic.Address)) > 0;
+
+    Say("Writing the topic and settings tables");
+    TChmStrings strings;
+    const TChmTopicFiles topicFiles = BuildTopicFiles(topics, strings);
+    const TBytes windows = BuildWindowsFile(project.Windows, strings, encode);
+    const TBytes idxHdr = BuildIdxHdrFile(static_cast<std::uint32_t>(topics.size()));
+    TChmSystemInfo info;
+    info.Timestamp = timestamp;
+    info.Title = encode(project.Title);
+    info.DoubleByteCodePage = codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+    info.IdxHdr = idxHdr;
+    {
+        std::string stem = outputFile_.substr(outputFile_.rfind('/') + 1);
+        const std::size_t dot = stem.rfind('.');
+        if (dot != std::string::npos && dot > 0) stem.resize(dot);
+        info.CompiledName = LowerAscii(stem);
+    }
+    const TBytes system = BuildSystemFile(project, info);
+
+    AddToSection1("/#TOPICS", topicFiles.Topics);
+    AddToSection1("/#URLTBL", topicFiles.UrlTbl);
+    AddToSection1("/#URLSTR", topicFiles.UrlStr);
+    if (!windows.empty()) AddToSection1("/#WINDOWS", windows);
+    AddToSection1("/#IDXHDR", idxHdr);
+    AddToSection1("/#STRINGS", strings.Bytes());
+
+    Say("Compressing");
+    TLzxSectionResult lzx = compressor_->Finish();
+    compressor_.reset();
+    CheckGoing();
+
+    // Section 0: the description of section 1, #SYSTEM and #ITBITS, then the LZX stream.
+    {
+        TBytes nameList;
+        TByteWriter w(nameList);
+        w.U16(0);  // length in 16-bit words, set below
+        w.U16(2);
+        for (const char* name : {"Uncompressed", "MSCompressed"}) {
+            w.U16(static_cast<std::uint16_t>(std::strlen(name)));
+            w.Raw(Utf16(name));
+            w.U16(0);
+        }
+        w.PutU16At(0, static_cast<std::uint16_t>(nameList.size() / 2));
+        AddToSection0("::DataSpace/NameList", nameList);
+    }
+    {
+        TBytes control;
+        TByteWriter w(control);
+        w.U32(6);
+        w.Text("LZXC");
+        w.U32(2);  // sizes below count 32 KiB units
+        w.U32(options_.ResetIntervalFrames);
+        w.U32((1u << options_.WindowBits) >> 15);
+        w.U32(WindowsPerReset(options_));
+        w.U32(0);
+        AddToSection0(std::string(kStorage) + "ControlData", control);
+    }
+    {
+        TBytes span;
+        TByteWriter(span).U64(lzx.UncompressedLength);
+        AddToSection0(std::string(kStorage) + "SpanInfo", span);
+    }
+    AddToSection0(std::string(kStorage) + "Transform/List", Utf16(kLzxGuidText));
+    {
+        TBytes table;
+        TByteWriter w(table);
+        w.U32(2);
+        w.U32(static_cast<std::uint32_t>(lzx.FrameOffsets.size()));
+        w.U32(8);
+        w.U32(0x28);
+        w.U64(lzx.UncompressedLength);
+        w.U64(lzx.Content.size());
+        w.U64(kLzxFrameSize);
+        for (std::uint64_t offset : lzx.FrameOffsets) w.U64(offset);
+        AddToSection0(std::string(kStorage) + "Transform/" + kLzxGuidText + "/InstanceData/ResetTable", table);
+    }
+    AddToSection0("/#SYSTEM", system);
+    AddToSection0("/#ITBITS", {});
+    entries_.push_back({std::string(kStorage) + "Content", 0, section0_.size(), lzx.Content.size()});
+
+    const TChmDirectoryLayout directory = BuildChmDirectory(std::move(entries_), project.LanguageId);
+
+    const std::uint64_t directoryOffset = kItsfHeaderSize + kHeaderSection0Size;
+    const std::uint64_t section0Offset = directoryOffset + directory.Bytes.size();
+    const std::uint64_t fileSize = section0Offset + section0_.size() + lzx.Content.size();
+
+    TBytes header;
+    TByteWriter h(header);
+    h.Text("ITSF");
+    h.U32(3);
+    h.U32(kItsfHeaderSize);
+    h.U32(1);
+    h.U32BigEndian(timestamp);
+    h.U32(project.LanguageId);
+    h.Guid(kItsfGuid1);
+    h.Guid(kItsfGuid2);
+    h.U64(kItsfHeaderSize);
+    h.U64(kHeaderSection0Size);
+    h.U64(directoryOffset);
+    h.U64(directory.Bytes.size());
+    h.U64(section0Offset);
+    // Header section 0.
+    h.U32(0x01FE);
+    h.U32(0);
+    h.U64(fileSize);
+    h.U32(0);
+    h.U32(0);
+
+    Say("Writing " + Quoted(outputFile_));
+    TOutputFile out(outputFile_);
+    out.Write(header);
+    out.Write(directory.Bytes);
+    out.Write(section0_);
+    out.Write(lzx.Content);
+    CheckGoing();
+    out.Commit();
+    Progress(1.0);
+    Say("Compiled " + std::to_string(files.size()) + " files, " + std::to_string(topics.size()) + " topics, " +
+        std::to_string(lzx.UncompressedLength) + " bytes compressed to " + std::to_string(lzx.Content.size()) + ".");
+}
+
+}  // namespace
+
+bool WriteChmFromProject(const std::string& projectFile, const std::string& outputFile,
+                         const TChmWriteOptions& options, const TChmWriteCallbacks& callbacks) {
+    std::string reason;
+    try {
+        TChmWriter(projectFile, outputFile, options, callbacks).Run();
+        return true;
+    } catch (const EChmStopped&) {
+        reason = "Compilation stopped.";
+    } catch (const std::bad_alloc&) {
+        reason = "Not enough memory to compile the help file.";
+    } catch (const std::exception& e) {
+        reason = e.what();
+    }
+    try {
+        if (callbacks.OnError) callbacks.OnError(reason);
+    } catch (...) {
+        // The caller's handler failing must not turn a reported failure into a crash.
+    }
+    return false;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// Compiles a help project (.hhp with its sitemaps, pages and shared files,
+// all below the project's folder) into a compiled help file (.chm) in
+// process: pages and files LZX-compressed in section 1, the topic tables
+// and settings the viewers read, the directory they look names up in.
+//
+// Errors are reported as a message plus false: the function never throws
+// for a bad project, an unreadable file, a full disk or a stop; it calls
+// OnError once with the reason and answers false. The output file is then
+// left as it was before the call (a partial result is never kept; the new
+// file is written under a temporary name beside it and renamed at the end).
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+struct TChmWriteOptions {
+    // Compression workers; 0 means one per hardware thread. The result is
+    // the same for every count.
+    unsigned Threads = 0;
+    // LZX window as a power of two (16 to 21; chmlib cannot describe a 32 KiB
+    // window) and frames of 32 KiB per reset interval (a power of two); 64 KiB
+    // each is what help compilers commonly write.
+    unsigned WindowBits = 16;
+    unsigned ResetIntervalFrames = 2;
+    // Time stamp written into the file (seconds since 1970); the current
+    // time when empty. Fix it to get byte-identical files.
+    std::optional<std::uint32_t> Timestamp;
+    // Code page of the titles in #SYSTEM, #STRINGS and #WINDOWS; 0 means the
+    // ANSI code page of the project's language, which is what viewers decode
+    // them with. 65001 keeps UTF-8.
+    unsigned TitleCodePage = 0;
+};
+
+struct TChmWriteCallbacks {
+    // One line per phase and per file added.
+    std::function<void(const std::string& line)> OnMessage;
+    // Fraction 0..1 of the bytes compressed so far; ends with 1 on success.
+    std::function<void(double fraction)> OnProgress;
+    // Asked between files and compression steps; false stops the
+    // compilation (OnError then gets "Compilation stopped.").
+    std::function<bool()> KeepGoing;
+    // The reason, once, when the function answers false.
+    std::function<void(const std::string& reason)> OnError;
+};
+
+// projectFile: the .hhp; every file it names is relative to its folder.
+// outputFile: the .chm to write ("Compiled file" of the project is not
+// consulted; the caller decides where the result goes). Answers true only
+// when the complete file is in place.
+bool WriteChmFromProject(const std::string& projectFile, const std::string& outputFile,
+                         const TChmWriteOptions& options = {}, const TChmWriteCallbacks& callbacks = {});

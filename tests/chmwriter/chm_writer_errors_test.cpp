@@ -1,0 +1,115 @@
+// Failures and stops: a reason, false, and nothing half-written left behind.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "chm_writer_test_util.h"
+
+using namespace chmtest;
+
+namespace {
+
+// Files in folder that a failed compilation could have left.
+std::vector<std::string> Leftovers(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".chmwriter-") != std::string::npos || name.find(".chm") != std::string::npos)
+            names.push_back(name);
+    }
+    return names;
+}
+
+TProject SmallProject() {
+    TProject p;
+    p.Add("main.html", Page("Main"));
+    p.Add("second.htm", Page("Second"));
+    return p;
+}
+
+TEST(ChmWriterErrors, MissingPageIsNamedAndNothingIsWritten) {
+    TScratch scratch;
+    const std::string project = SmallProject().Write(scratch / "p");
+    fs::remove(scratch / "p/second.htm");
+    fs::create_directories(scratch / "out");
+    const TCompileResult r = Compile(project, scratch / "out/help.chm");
+    EXPECT_FALSE(r.Ok);
+    EXPECT_NE(r.Error.find("\"second.htm\""), std::string::npos) << r.Error;
+    EXPECT_NE(r.Error.find("does not exist"), std::string::npos) << r.Error;
+    EXPECT_TRUE(Leftovers(scratch / "out").empty());
+}
+
+TEST(ChmWriterErrors, UnreadableProjectAndFolderInPlaceOfAFile) {
+    TScratch scratch;
+    TCompileResult r = Compile(scratch / "none.hhp", scratch / "help.chm");
+    EXPECT_FALSE(r.Ok);
+    EXPECT_NE(r.Error.find("Cannot read"), std::string::npos) << r.Error;
+    EXPECT_NE(r.Error.find("No such file or directory"), std::string::npos) << r.Error;
+
+    TProject p = SmallProject();
+    const std::string project = p.Write(scratch / "p");
+    fs::remove(scratch / "p/second.htm");
+    fs::create_directories(scratch / "p/second.htm");
+    r = Compile(project, scratch / "help.chm");
+    EXPECT_FALSE(r.Ok);
+    EXPECT_NE(r.Error.find("is not a file"), std::string::npos) << r.Error;
+}
+
+TEST(ChmWriterErrors, NamesDifferingOnlyInCaseAreRefused) {
+    TScratch scratch;
+    TProject p = SmallProject();
+    p.Add("Second.htm", Page("Other"));
+    const TCompileResult r = Compile(p.Write(scratch / "p"), scratch / "help.chm");
+    EXPECT_FALSE(r.Ok);
+    EXPECT_NE(r.Error.find("letter case"), std::string::npos) << r.Error;
+}
+
+TEST(ChmWriterErrors, StopKeepsTheEarlierFileAndLeavesNoPartialOne) {
+    TScratch scratch;
+    TProject p = SmallProject();
+    std::mt19937 random(1);
+    std::string noise(400000, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    p.Add("noise.bin", noise);
+    const std::string project = p.Write(scratch / "p");
+    fs::create_directories(scratch / "out");
+    const std::string output = scratch / "out/help.chm";
+    WriteFile(output, "earlier file");
+
+    // Stops at every point the writer asks, from the first question to the last.
+    int questions = 0;
+    ASSERT_TRUE(Compile(project, scratch / "count.chm", {}, [&] { ++questions; return true; }).Ok);
+    ASSERT_GT(questions, 3);
+    for (int stopAt = 0; stopAt < questions; ++stopAt) {
+        int asked = 0;
+        const TCompileResult r = Compile(project, output, {}, [&] { return asked++ < stopAt; });
+        EXPECT_FALSE(r.Ok) << stopAt;
+        EXPECT_EQ(r.Error, "Compilation stopped.");
+        EXPECT_EQ(ReadFile(output), "earlier file");
+        EXPECT_EQ(Leftovers(scratch / "out"), std::vector<std::string>{"help.chm"});
+    }
+}
+
+TEST(ChmWriterErrors, FullDiskIsReportedAndTheTemporaryFileRemoved) {
+    TScratch scratch;
+    const std::string disk = scratch / "small";
+    fs::create_directories(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+    TProject p = SmallProject();
+    std::mt19937 random(2);
+    std::string noise(300000, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    p.Add("noise.bin", noise);
+    const TCompileResult r = Compile(p.Write(scratch / "p"), disk + "/help.chm");
+    const std::vector<std::string> left = Leftovers(disk);
+    ::umount(disk.c_str());
+    EXPECT_FALSE(r.Ok);
+    EXPECT_NE(r.Error.find("No space left on device"), std::string::npos) << r.Error;
+    EXPECT_TRUE(left.empty());
+}
+
+}  // namespace
