@@ -246,3 +246,16 @@ TEST(LzxCompressor, AllThreeRepeatedOffsetsAreUsedAndDecode) {
     EXPECT_TRUE(used[0] && used[1] && used[2]);
     ExpectRoundTrip(data, 16);
 }
+
+TEST(LzxCompressor, LargeWindowsReachFarBack) {
+    // Repeats 700 KB back: position slots past 36, each with 17 footer bits.
+    auto data = RandomBytes(300000, 91);
+    const auto filler = RandomBytes(400000, 92);
+    data.insert(data.end(), filler.begin(), filler.end());
+    data.insert(data.end(), data.begin(), data.begin() + 300000);
+    for (unsigned bits : {20u, 21u}) {
+        SCOPED_TRACE(bits);
+        EXPECT_LT(CompressedSize(data, bits), 720000u);
+        ExpectRoundTrip(data, bits);
+    }
+}
