@@ -2,7 +2,8 @@
 // window), against zlib deflate level 6 on the same independent 64 KiB
 // chunks. Prints medians of CPU-time throughput and the size ratios, then
 // one run each on data that is hard for a match finder.
-// Run: build/bench/bench_lzx [megabytes] [runs] [windowBits]
+// Build: cmake --build build --target bench_bench_lzx
+// Run: build/bench/bench_bench_lzx [megabytes] [runs] [windowBits]
 #include <time.h>
 #include <zlib.h>
 
