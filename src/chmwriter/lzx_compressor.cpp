@@ -363,5 +363,12 @@ TLzxInterval CompressLzxInterval(std::span<const std::uint8_t> input, unsigned w
         throw std::invalid_argument("LZX window bits must be 15 to 21");
     if (input.empty())
         return {};
+    // CHM readers decode whole frames, the last one included, and cut the
+    // result to the section length; so a short last frame is sent padded.
+    if (const std::size_t tail = input.size() % kLzxFrameSize) {
+        std::vector<std::uint8_t> padded(input.begin(), input.end());
+        padded.resize(input.size() + kLzxFrameSize - tail, 0);
+        return TIntervalEncoder(padded, windowBits).Run();
+    }
     return TIntervalEncoder(input, windowBits).Run();
 }

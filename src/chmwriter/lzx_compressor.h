@@ -24,8 +24,11 @@ struct TLzxInterval {
 // Compresses one reset interval starting from a fresh encoder state (empty
 // window, repeated offsets 1, 1, 1, zeroed tree lengths). The stream opens
 // with the call-translation bit cleared. Every frame of the input but the
-// last is kLzxFrameSize bytes long. windowBits is 15 to 21, anything else
-// throws std::invalid_argument. Empty input gives an empty interval.
+// last is kLzxFrameSize bytes long; a shorter last frame (the end of the
+// section) is encoded as a whole frame padded with zero bytes, as CHM readers
+// decode whole frames and cut at the section length. windowBits is 15 to 21,
+// anything else throws std::invalid_argument. Empty input gives an empty
+// interval.
 // The result depends only on the input and windowBits; calls on different
 // threads do not interfere.
 TLzxInterval CompressLzxInterval(std::span<const std::uint8_t> input, unsigned windowBits);

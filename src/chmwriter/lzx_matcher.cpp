@@ -16,6 +16,13 @@ constexpr int kRepeatCost[3] = {5, 7, 7};
 constexpr int kMatchCost = 9;
 constexpr int kLongLengthCost = 6;
 
+// Text from a tiny alphabet fills the chains with short matches; once a frame
+// has walked this many chain steps per byte, the walks get short. HTML stays
+// well below it.
+constexpr std::size_t kStepsPerByte = 6;
+constexpr std::size_t kStepSlack = 1024;
+constexpr unsigned kThrottledChain = 8;
+
 struct TCandidate {
     std::uint32_t Length = 0;
     std::uint32_t Distance = 0;
@@ -65,6 +72,8 @@ public:
 
 private:
     void ParseFrame(std::size_t p, std::size_t end, std::vector<TLzxToken>& tokens) {
+        FrameStart = p;
+        Steps = 0;
         while (p < end) {
             TCandidate cur = Find(p, end, Params.MaxChain);
             if (cur.Gain <= 0) {
@@ -164,7 +173,10 @@ private:
 
         const std::size_t minPos = p > MaxDistance ? p - MaxDistance : 0;
         std::uint32_t cand = Head[Hash(p)];
+        if (Steps > kStepsPerByte * (p - FrameStart + kStepSlack))
+            chain = std::min(chain, kThrottledChain);
         while (cand != kNone && cand >= minPos && chain-- > 0) {
+            ++Steps;
             const std::size_t bl = std::max<std::uint32_t>(best.Length, 2);
             if (In[cand + bl] == In[p + bl] && In[cand] == In[p] && In[cand + 1] == In[p + 1]) {
                 const auto distance = static_cast<std::uint32_t>(p - cand);
@@ -199,6 +211,8 @@ private:
     std::vector<std::uint32_t>& Head;
     std::vector<std::uint32_t>& Prev;
     std::size_t Inserted = 0;
+    std::size_t FrameStart = 0;
+    std::size_t Steps = 0;
     std::array<std::uint32_t, 3> Rep{1, 1, 1};
 };
 

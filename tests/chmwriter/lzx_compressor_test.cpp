@@ -133,8 +133,13 @@ TEST(LzxCompressor, IncompressibleFramesAreStored) {
     EXPECT_LE(one.Bytes.size(), kLzxFrameSize + 20);
     ExpectRoundTrip(frame, 16);
 
+    // The 5-byte tail goes out as a frame padded with zeros, which is cheap.
     const auto odd = RandomBytes(3 * kLzxFrameSize + 5, 22);
-    EXPECT_LE(CompressedSize(odd, 16), odd.size() + 3 * 20);
+    const TLzxInterval r = CompressLzxInterval(odd, 16);
+    ASSERT_EQ(r.FrameOffsets.size(), 4u);
+    for (std::size_t f = 0; f < 3; ++f)
+        EXPECT_LE(r.FrameOffsets[f + 1] - r.FrameOffsets[f], kLzxFrameSize + 20);
+    EXPECT_LE(r.Bytes.size() - r.FrameOffsets[3], 150u);
     ExpectRoundTrip(odd, 16);
 }
 
@@ -245,4 +250,17 @@ TEST(LzxCompressor, AllThreeRepeatedOffsetsAreUsedAndDecode) {
             used[t.Value] = true;
     EXPECT_TRUE(used[0] && used[1] && used[2]);
     ExpectRoundTrip(data, 16);
+}
+
+TEST(LzxCompressor, LargeWindowsReachFarBack) {
+    // Repeats 700 KB back: position slots past 36, each with 17 footer bits.
+    auto data = RandomBytes(300000, 91);
+    const auto filler = RandomBytes(400000, 92);
+    data.insert(data.end(), filler.begin(), filler.end());
+    data.insert(data.end(), data.begin(), data.begin() + 300000);
+    for (unsigned bits : {20u, 21u}) {
+        SCOPED_TRACE(bits);
+        EXPECT_LT(CompressedSize(data, bits), 720000u);
+        ExpectRoundTrip(data, bits);
+    }
 }

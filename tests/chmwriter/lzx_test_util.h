@@ -40,6 +40,8 @@ inline void PutLe(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {
 }
 
 // Cabinet with one folder of LZX type holding the interval and one file "data".
+// Every block claims a whole frame, the last one too, as CHM readers expect
+// it; the file covers the real input at the start of the folder.
 inline std::vector<std::uint8_t> MakeLzxCabinet(const TLzxInterval& interval, std::size_t inputSize,
                                                 unsigned windowBits) {
     const std::size_t frames = interval.FrameOffsets.size();
@@ -82,10 +84,9 @@ inline std::vector<std::uint8_t> MakeLzxCabinet(const TLzxInterval& interval, st
     for (std::size_t f = 0; f < frames; ++f) {
         const std::size_t from = interval.FrameOffsets[f];
         const std::size_t to = f + 1 < frames ? interval.FrameOffsets[f + 1] : interval.Bytes.size();
-        const std::size_t plain = std::min(kLzxFrameSize, inputSize - f * kLzxFrameSize);
         PutLe(cab, 0, 4);             // no checksum
         PutLe(cab, static_cast<std::uint32_t>(to - from), 2);
-        PutLe(cab, static_cast<std::uint32_t>(plain), 2);
+        PutLe(cab, static_cast<std::uint32_t>(kLzxFrameSize), 2);
         cab.insert(cab.end(), interval.Bytes.begin() + static_cast<std::ptrdiff_t>(from),
                    interval.Bytes.begin() + static_cast<std::ptrdiff_t>(to));
     }
