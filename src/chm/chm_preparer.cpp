@@ -51,12 +51,26 @@ bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view pr
 
 const char* const kDefaultHelpLanguage = "0x409 English (United States)";
 
-const char* const kChannelTexts[] = {"", "Stereo", "Joint Stereo", "Dual Channel", "Mono"};
+const char* const kChannelTexts[] = {"", Translatable("Stereo"), Translatable("Joint Stereo"),
+                                     Translatable("Dual Channel"), Translatable("Mono")};
 
 std::string ChannelText(std::int32_t code) {
     const int low = static_cast<int>(static_cast<std::uint32_t>(code) & 0x7Fu);
     // Codes the readers never produce show nothing rather than a guess.
-    return low < 5 ? kChannelTexts[low] : "";
+    return low >= 1 && low < 5 ? Translate(kChannelTexts[low]) : "";
+}
+
+// Page texts carry numbers and names; they must read right even without a
+// language table, where Translate leaves "$1" as it is.
+std::string PageText(std::string_view text, std::initializer_list<std::string_view> params) {
+    std::string result = Translate(text);
+    SubstituteParams(result, Params(params));
+    return result;
+}
+
+bool IsPageFile(const std::string& fileName) {
+    const std::string ext = UpperCase(ExtractFileExt(fileName));
+    return ext == ".HTML" || ext == ".HTM";
 }
 
 std::string ArchiveFileName() { return JoinPath(ExeDir(), "data"); }
@@ -87,10 +101,10 @@ struct TGrouping {
 };
 
 const TGrouping kGroupings[] = {
-    {"Artists", "Artist", "artists.htm", "art", 2, atArtist},
-    {"Albums", "Album", "albums.htm", "alb", 3, atAlbum},
-    {"Years", "Year", "years.htm", "year", 4, atYear},
-    {"Genres", "Genre", "genres.htm", "gen", 5, atGenre},
+    {Translatable("Artists"), Translatable("Artist"), "artists.htm", "art", 2, atArtist},
+    {Translatable("Albums"), Translatable("Album"), "albums.htm", "alb", 3, atAlbum},
+    {Translatable("Years"), Translatable("Year"), "years.htm", "year", 4, atYear},
+    {Translatable("Genres"), Translatable("Genre"), "genres.htm", "gen", 5, atGenre},
 };
 
 }  // namespace
@@ -133,6 +147,40 @@ std::string FillPlaceholders(std::string_view text, const TPlaceholders& values)
         if (!matched) out.push_back('$');
     }
     return out;
+}
+
+std::string TranslatePageText(std::string_view html) {
+    std::string out;
+    out.reserve(html.size());
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t open = html.find(kPageTextBegin, pos);
+        if (open == std::string_view::npos) break;
+        const std::size_t start = open + std::strlen(kPageTextBegin);
+        const std::size_t close = html.find(kPageTextEnd, start);
+        // An unclosed marker leaves the rest as it stands.
+        if (close == std::string_view::npos) break;
+        out.append(html.substr(pos, open - pos));
+        out += Translate(PageTextKey(html.substr(start, close - start)));
+        pos = close + std::strlen(kPageTextEnd);
+    }
+    out.append(html.substr(pos));
+    return out;
+}
+
+std::string PageTextKey(std::string_view text) {
+    std::string key;
+    bool blank = false;
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            blank = !key.empty();
+            continue;
+        }
+        if (blank) key += ' ';
+        blank = false;
+        key += c;
+    }
+    return key;
 }
 
 std::string GroupPageName(std::string_view prefix, std::string_view name) {
@@ -296,7 +344,7 @@ void TChmPreparer::LoadTemplate() {
     zip.Close();
     // Viewers read compiled pages in the code page of their language, so the
     // template's own letters go in as character references, like the values.
-    TPageTemplates parts = CutPageTemplate(NonAsciiToCharRefs(text.str()));
+    TPageTemplates parts = CutPageTemplate(NonAsciiToCharRefs(TranslatePageText(text.str())));
     PageTemplate = std::move(parts.Page);
     GroupTemplate = std::move(parts.Group);
     ItemTemplate = std::move(parts.Item);
@@ -316,6 +364,9 @@ void TChmPreparer::ExtractNeedFiles(const std::string& folder) {
     }
     zip.ExtractSelected(folder);
     zip.Close();
+    // The shared pages speak the user's language as the generated ones do.
+    for (const std::string& file : NeedFiles)
+        if (IsPageFile(file)) SaveTextFile(NonAsciiToCharRefs(TranslatePageText(LoadTextFile(file))), file);
 }
 
 void TChmPreparer::Run(TMP3Collection& collection) {
@@ -424,7 +475,7 @@ void TChmPreparer::WriteGrouping(const std::vector<const TAudioInfo*>& files, TC
 
         const std::string shownName = HtmlEscape(displayed);
         const std::string link = "<a href=\"" + page + "\">" + shownName + "</a>";
-        const std::string total = "Total: " + std::to_string(ids.size()) + " files";
+        const std::string total = HtmlEscape(PageText("Total: $1 files", {std::to_string(ids.size())}));
         rows += FillPlaceholders(GroupTemplate,
                                  {{"$Color", count % 2 == 0 ? "odd" : "even"}, {"$Main", link}, {"$Title", total}});
 
@@ -443,7 +494,7 @@ void TChmPreparer::WriteGrouping(const std::vector<const TAudioInfo*>& files, TC
                 if (!f.GetText(atAlbum).empty()) AddUserKeyword(*groupEntry, f.GetText(atAlbum));
             }
             const std::string& fileName = f.GetText(atFileName);
-            const std::string diskName = HtmlEscape("Hard disk (" + mounts_->MountPointOf(fileName) + ")");
+            const std::string diskName = HtmlEscape(PageText("Hard disk ($1)", {mounts_->MountPointOf(fileName)}));
             const std::string artFile = artist.empty() ? unknownArtistPage_ : GroupPageName("art", artist);
             const std::string bitrate = std::to_string(f.GetNumber(anBitRate)) + "Kbit";
             const std::string samplerate =

@@ -35,6 +35,13 @@ TPageTemplates CutPageTemplate(std::string_view text);
 using TPlaceholders = std::vector<std::pair<std::string_view, std::string_view>>;
 std::string FillPlaceholders(std::string_view text, const TPlaceholders& values);
 
+// Texts of the archive's pages between these markers go through Translate,
+// keyed by the text with its runs of blanks and line breaks made one space.
+inline constexpr const char* kPageTextBegin = "<!--T-->";
+inline constexpr const char* kPageTextEnd = "<!--/T-->";
+std::string TranslatePageText(std::string_view html);
+std::string PageTextKey(std::string_view text);
+
 // Name of a group's page: prefix + "-" + the MD5 of the name in hex + ".htm".
 std::string GroupPageName(std::string_view prefix, std::string_view name);
 
