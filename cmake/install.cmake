@@ -75,3 +75,14 @@ add_test(NAME InstalledProgram
     -DAPP_ID=${ORVALIS_APP_ID}
     -P ${CMAKE_SOURCE_DIR}/cmake/install_test.cmake)
 set_tests_properties(InstalledProgram PROPERTIES ENVIRONMENT "LC_ALL=C.UTF-8")
+
+# The desktop entry and the AppStream data as the desktop tools read them.
+find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
+if(DESKTOP_FILE_VALIDATE)
+  add_test(NAME DesktopEntryValid COMMAND ${DESKTOP_FILE_VALIDATE} ${ORVALIS_DIST}/${ORVALIS_APP_ID}.desktop)
+  set_tests_properties(DesktopEntryValid PROPERTIES FAIL_REGULAR_EXPRESSION "error|warning")
+endif()
+find_program(APPSTREAMCLI appstreamcli)
+if(APPSTREAMCLI)
+  add_test(NAME MetainfoValid COMMAND ${APPSTREAMCLI} validate --no-net ${ORVALIS_DIST}/${ORVALIS_APP_ID}.metainfo.xml)
+endif()

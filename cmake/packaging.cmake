@@ -1,5 +1,5 @@
-# The Debian package: cpack -G DEB in the build folder (configure with
-# -DCMAKE_INSTALL_PREFIX=/usr, as scripts/make-deb.sh does).
+# The Debian package: `cpack -G DEB` in the build folder (it installs below
+# /usr whatever CMAKE_INSTALL_PREFIX says).
 set(ORVALIS_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/orvalis)
 
 # Debian wants the copyright file as it is and the changelog compressed,
