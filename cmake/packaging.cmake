@@ -38,7 +38,7 @@ group and compiles everything into a single compiled HTML Help (.chm) file
 with a contents tree and a keyword index.
 
 A three-page wizard asks for the folders and the place of the catalogue;
-\"orvalis build\" does the same from the command line. The program speaks
+the command orvalis build does the same without a window. The program speaks
 English, German, French and Spanish.")
 # Permissions as Debian wants them, whatever the umask of the build.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
