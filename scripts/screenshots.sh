@@ -37,8 +37,6 @@ shot() { sleep 1; import -window root "$outdir/$1"; }
 # Without a window manager the wizard sits where it places itself: (262, 170), 538 x 370.
 next_button() { xdotool mousemove $((262 + 374)) $((170 + 345)) click 1; }
 "$program" & wizard=$!
-# The splash window first, while the wizard starts.
-sleep 0.7; import -window root "$outdir/splash.png"
 sleep 4
 shot wizard-1-folders.png
 next_button; shot wizard-2-output.png
