@@ -27,6 +27,12 @@ foreach(src ${ORVALIS_LANGUAGE_SOURCES})
 endforeach()
 add_custom_target(orvalis_languages ALL DEPENDS ${ORVALIS_LANGUAGE_OUTPUTS})
 add_dependencies(orvalis_data orvalis_languages)
+# The committed language files are what their tables in data/lang make.
+find_program(PYTHON3_PROGRAM python3)
+if(PYTHON3_PROGRAM)
+  add_test(NAME LanguageFilesUpToDate
+           COMMAND ${PYTHON3_PROGRAM} ${CMAKE_SOURCE_DIR}/scripts/update-translations.py --check)
+endif()
 
 # Marks the installed copy: its configuration goes to $XDG_CONFIG_HOME even
 # when its folder is writable (root, a private prefix). Never in the build folder.
