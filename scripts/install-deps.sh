@@ -13,6 +13,9 @@ PACKAGES=(
   fp-utils
   xdg-utils
   python3
+  qt6-translations-l10n
+  desktop-file-utils appstream
+  dpkg-dev file
 )
 
 missing=()

@@ -38,7 +38,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     picture_.setFixedSize(kPictureWidth, kClientHeight);
 
     productLabel_.setObjectName("ProductLabel");
-    productLabel_.setText(QStringLiteral(" Brennick Orvalis"));
+    productLabel_.setText(QStringLiteral(" ") + QString::fromLatin1(kApplicationTitle));
     QFont product = productLabel_.font();
     product.setPixelSize(22);
     product.setBold(true);

@@ -52,6 +52,8 @@ void OpenWithDesktop(const std::string& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
+QString Tr(const char* text) { return QString::fromStdString(Translate(text)); }
+
 void SetUpButton(QPushButton& button, const char* name, const char* caption) {
     button.setObjectName(QString::fromLatin1(name));
     button.setText(QString::fromLatin1(caption));
@@ -122,9 +124,9 @@ TMainForm::TMainForm(TBuildRunner buildRunner, QWidget* parent)
     // Bottom band: Back and Next side by side, Exit apart, all at the right.
     bottomPanel_.setObjectName("BottomPanel");
     bottomPanel_.setFixedHeight(49);
-    SetUpButton(backButton_, "BackButton", "< &Back");
-    SetUpButton(nextButton_, "NextButton", "&Next >");
-    SetUpButton(cancelButton_, "CancelButton", "&Exit");
+    SetUpButton(backButton_, "BackButton", Translatable("< &Back"));
+    SetUpButton(nextButton_, "NextButton", Translatable("&Next >"));
+    SetUpButton(cancelButton_, "CancelButton", Translatable("&Exit"));
     backButton_.setEnabled(false);
     bottomLayout_.setContentsMargins(0, 12, 10, 12);
     bottomLayout_.setSpacing(0);
@@ -174,6 +176,8 @@ void TMainForm::InitWizard() {
     Pages.push_back(std::move(output));
     Pages.push_back(std::move(progress));
     for (auto& page : Pages) {
+        // The pages are made after the window was translated.
+        TranslateForm(page.get());
         pagesLayout_.addWidget(page.get());
         page->hide();
     }
@@ -196,14 +200,14 @@ void TMainForm::ShowPage(int index) {
 }
 
 void TMainForm::UpdatePage() {
-    std::string text = Trim(ExtractSection(StepTexts, kStepMarker, PageIndex + 1));
+    std::string text = TranslateLines(Trim(ExtractSection(StepTexts, kStepMarker, PageIndex + 1)));
     ReplaceAll(text, "\r\n", "\n", true);
     steptextMemo_.setPlainText(QString::fromStdString(text));
-    nextButton_.setText(PageIndex == 1 ? QStringLiteral("Start") : QStringLiteral("Next >"));
+    nextButton_.setText(PageIndex == 1 ? Tr("Start") : Tr("Next >"));
 
     if (PageIndex == kProgressPageIndex && ProgressPage) {
         ProgressPage->Cancelled = false;
-        nextButton_.setText(QStringLiteral("Cancel"));
+        nextButton_.setText(Tr("Cancel"));
         backButton_.setEnabled(false);
         ProgressPage->SetStep(1);
         RunSearchStage();
@@ -220,7 +224,7 @@ void TMainForm::UpdatePage() {
 }
 
 void TMainForm::NextButtonClick() {
-    if (nextButton_.text() == QStringLiteral("Cancel")) {
+    if (nextButton_.text() == Tr("Cancel")) {
         if (ProgressPage) ProgressPage->Cancelled = true;
         return;
     }

@@ -4,6 +4,7 @@
 
 #include "platform/special_folders.h"
 #include "services/configer.h"
+#include "base/language.h"
 #include "base/shared_functions.h"
 
 namespace {
@@ -16,6 +17,8 @@ TConfiger& Config() {
     return *c;
 }
 
+QString Tr(const char* text) { return QString::fromStdString(Translate(text)); }
+
 }  // namespace
 
 TTuner::TTuner(QWidget* parent) : QWidget(parent) {
@@ -24,9 +27,9 @@ TTuner::TTuner(QWidget* parent) : QWidget(parent) {
     label2_.setObjectName("Label2");
     label2_.setText(QStringLiteral("Where to place database"));
     placeTo_.setObjectName("PlaceToComboBox");
-    placeTo_.addItems({QStringLiteral("Place to the desktop"), QStringLiteral("Place to the 'My documents'"),
-                       QStringLiteral("Place to the 'Quick launch'-toolbar"),
-                       QStringLiteral("Place to the custom location")});
+    // Items are data to window translation; they are translated here.
+    placeTo_.addItems({Tr("Place to the desktop"), Tr("Place to the 'My documents'"),
+                       Tr("Place to the 'Quick launch'-toolbar"), Tr("Place to the custom location")});
     placeTo_.setMinimumWidth(293);
     label1_.setObjectName("Label1");
     label1_.setText(QStringLiteral("Filename for database"));
@@ -114,7 +117,7 @@ bool RunChmSaveDialog(QWidget* owner, std::string& fileName) {
     QFileDialog dialog(owner);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("CHM files(*.chm)"));
+    dialog.setNameFilter(QString::fromStdString(Translate("CHM files(*.chm)")));
     dialog.setDefaultSuffix(QStringLiteral("chm"));
     // Start where the current name points, so the user sees what is chosen now.
     if (!fileName.empty()) dialog.selectFile(QString::fromStdString(fileName));

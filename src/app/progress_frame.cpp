@@ -54,7 +54,7 @@ TProgressFrame::TProgressFrame(QWidget* parent) : QWidget(parent) {
     layout_.setContentsMargins(0, 0, 0, 0);
     layout_.addWidget(&mainPanel_);
 
-    SetUpStepLabel(step1Label_, "Step1Label", "Step 1. Search mp3 files");
+    SetUpStepLabel(step1Label_, "Step1Label", Translatable("Step 1. Search mp3 files"));
 
     curImage_.setObjectName("CurImage");
     curImage_.setPixmap(PointerPicture());
@@ -64,7 +64,7 @@ TProgressFrame::TProgressFrame(QWidget* parent) : QWidget(parent) {
     searchLabel_.setProperty("anchors", "ltr");
 
     foundPanel_.setObjectName("FoundPanel");
-    foundPanel_.setText(QStringLiteral("   Found:0"));
+    foundPanel_.setText(QString::fromStdString("   " + Translate("Found") + ": 0"));
     foundPanel_.setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     foundPanel_.setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     foundPanel_.setAutoFillBackground(true);
@@ -75,9 +75,9 @@ TProgressFrame::TProgressFrame(QWidget* parent) : QWidget(parent) {
     foundPanel_.setPalette(pal);
     foundPanel_.setProperty("anchors", "ltr");
 
-    SetUpStepLabel(step2Label_, "Step2Label", "Step 2. Sorting out information");
+    SetUpStepLabel(step2Label_, "Step2Label", Translatable("Step 2. Sorting out information"));
     SetUpBar(sortOutBar_, "SortOutProgressBar");
-    SetUpStepLabel(step3Label_, "Step3Label", "Step 3. Compiling database");
+    SetUpStepLabel(step3Label_, "Step3Label", Translatable("Step 3. Compiling database"));
     SetUpBar(compileBar_, "CompileProgressBar");
 
     mainPanel_.installEventFilter(this);

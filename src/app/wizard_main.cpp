@@ -1,7 +1,11 @@
 #include "app/wizard_main.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <memory>
 
 #include "app/about_form.h"
@@ -13,6 +17,22 @@
 #include "app/qt_message_box.h"
 #include "report/gui/exception_dialog.h"
 #include "services/configer.h"
+#include "base/language.h"
+
+namespace {
+
+// Qt's own texts (message box buttons, the file dialog) follow the language
+// file: "de.lng" or "de_AT.lng" load Qt's "qtbase_de".
+void InstallQtTranslation(QTranslator& translator) {
+    const TLanguage* language = AppLanguage();
+    if (!language) return;
+    const QString name = QFileInfo(QString::fromStdString(language->LanguageFile())).completeBaseName();
+    if (name.isEmpty() || name == QStringLiteral("default")) return;
+    if (translator.load(QStringLiteral("qtbase_") + name, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&translator);
+}
+
+}  // namespace
 
 int RunWizard(int argc, char** argv) {
     // Errors that escape an event handler end in the error report dialog.
@@ -20,6 +40,9 @@ int RunWizard(int argc, char** argv) {
     // The title goes into window captions as it stands; a display name would make
     // Qt append it to every other caption once more.
     QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+    // Lets the desktop match the windows to the installed menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.orvalis.Orvalis"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.orvalis.Orvalis")));
     // The shell decides when the program ends, not the last window closing.
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
@@ -30,6 +53,8 @@ int RunWizard(int argc, char** argv) {
         QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle), QString::fromStdString(configError));
         return 2;
     }
+    QTranslator qtTranslation;
+    InstallQtTranslation(qtTranslation);
     InstallQtMessageBoxPresenter();
     SetUnhandledErrorHandler([](std::exception_ptr error) { AppErrorHook(error); });
 

@@ -31,14 +31,14 @@ TAtomicFile::TAtomicFile(std::string target) : target_(std::move(target)) {
     const std::string folder = ExtractFileDir(target_);
     temp_ = JoinPath(folder.empty() ? "." : folder, "." + name + ".XXXXXX");
     fd_ = ::mkstemp(temp_.data());
-    if (fd_ < 0) RaiseErrno("Cannot write in the folder \"$1\": $2", folder.empty() ? "." : folder, errno);
+    if (fd_ < 0) RaiseErrno(Translatable("Cannot write in the folder \"$1\": $2"), folder.empty() ? "." : folder, errno);
     struct stat st {};
     const mode_t mode = ::stat(target_.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode();
     // mkstemp makes the file private; the target keeps the usual mode.
     if (::fchmod(fd_, mode) != 0) {
         const int error = errno;
         Discard();
-        RaiseErrno("Cannot write \"$1\": $2", target_, error);
+        RaiseErrno(Translatable("Cannot write \"$1\": $2"), target_, error);
     }
 }
 
@@ -58,7 +58,7 @@ void TAtomicFile::Write(const void* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd_, p, size);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) RaiseErrno("Cannot write \"$1\": $2", target_, errno);
+        if (n < 0) RaiseErrno(Translatable("Cannot write \"$1\": $2"), target_, errno);
         p += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -70,7 +70,7 @@ void TAtomicFile::Commit() {
     if (::close(fd_) != 0 && failure == 0) failure = errno;
     fd_ = -1;
     if (failure == 0 && ::rename(temp_.c_str(), target_.c_str()) != 0) failure = errno;
-    if (failure != 0) RaiseErrno("Cannot write \"$1\": $2", target_, failure);
+    if (failure != 0) RaiseErrno(Translatable("Cannot write \"$1\": $2"), target_, failure);
     committed_ = true;
 }
 
@@ -83,16 +83,16 @@ void SaveTextFileAtomic(std::string_view text, const std::string& fileName) {
 void CopyFileAtomic(const std::string& source, const std::string& target) {
     const std::string folder = ExtractFileDir(target);
     if (!folder.empty() && !DirectoryExists(folder) && !ForceFolders("", folder, false))
-        RaiseErrno("Cannot create the folder \"$1\": $2", folder, errno);
+        RaiseErrno(Translatable("Cannot create the folder \"$1\": $2"), folder, errno);
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) RaiseErrno("Cannot read \"$1\": $2", source, errno);
+    if (in < 0) RaiseErrno(Translatable("Cannot read \"$1\": $2"), source, errno);
     try {
         TAtomicFile out(target);
         char buffer[1 << 16];
         for (;;) {
             const ssize_t n = ::read(in, buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) RaiseErrno("Cannot read \"$1\": $2", source, errno);
+            if (n < 0) RaiseErrno(Translatable("Cannot read \"$1\": $2"), source, errno);
             if (n == 0) break;
             out.Write(buffer, static_cast<std::size_t>(n));
         }

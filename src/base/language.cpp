@@ -1,6 +1,8 @@
 #include "base/language.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <unordered_set>
 
 #include "base/shared_functions.h"
@@ -91,4 +93,52 @@ std::string Params(std::initializer_list<std::string_view> values) {
         first = false;
     }
     return out;
+}
+
+std::string TranslateLines(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t eol = text.find('\n', pos);
+        const bool last = eol == std::string_view::npos;
+        if (last) eol = text.size();
+        std::string_view line = text.substr(pos, eol - pos);
+        std::string_view ending;
+        if (!line.empty() && line.back() == '\r') {
+            ending = line.substr(line.size() - 1);
+            line.remove_suffix(1);
+        }
+        out += Trim(line).empty() ? std::string(line) : Translate(line);
+        out += ending;
+        if (last) break;
+        out += '\n';
+        pos = eol + 1;
+    }
+    return out;
+}
+
+std::string MessagesLocale() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return value;
+    }
+    return {};
+}
+
+std::string LocaleLanguageFile(const std::string& folder, std::string_view locale) {
+    // "de_DE.UTF-8@euro": the codeset and the modifier do not choose the language.
+    std::string_view name = locale.substr(0, locale.find_first_of(".@"));
+    const bool wellFormed = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+    });
+    if (!wellFormed || name == "C" || name == "POSIX") return {};
+    std::vector<std::string> candidates{std::string(name)};
+    if (const std::size_t underscore = name.find('_'); underscore != std::string_view::npos)
+        candidates.emplace_back(name.substr(0, underscore));
+    for (const std::string& candidate : candidates) {
+        const std::string file = JoinPath(folder, candidate + ".lng");
+        if (FileExists(file)) return file;
+    }
+    return {};
 }

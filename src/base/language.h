@@ -30,3 +30,17 @@ void SetAppLanguage(std::unique_ptr<TLanguage> language);
 std::string Translate(std::string_view text, std::string_view params = {});
 // Joins parameters into the CR LF separated form Translate takes.
 std::string Params(std::initializer_list<std::string_view> values);
+
+// Each line of text translated on its own (line breaks kept, blank lines
+// left alone), so a text of several paragraphs needs one entry per paragraph.
+std::string TranslateLines(std::string_view text);
+// Marks a literal that reaches Translate later through a variable, so that
+// the tools that collect the texts to translate find it.
+constexpr const char* Translatable(const char* text) { return text; }
+
+// The locale that decides the language of messages: LC_ALL, then
+// LC_MESSAGES, then LANG, the first one that is set and not empty.
+std::string MessagesLocale();
+// The language file in folder for a locale such as "de_DE.UTF-8": "de_DE.lng",
+// else "de.lng". Empty for "C", "POSIX", a malformed name or a missing file.
+std::string LocaleLanguageFile(const std::string& folder, std::string_view locale);

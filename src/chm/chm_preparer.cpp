@@ -28,12 +28,22 @@ namespace {
 
 const char* const kDefaultHelpLanguage = "0x409 English (United States)";
 
-const char* const kChannelTexts[] = {"", "Stereo", "Joint Stereo", "Dual Channel", "Mono"};
+const char* const kChannelTexts[] = {"", Translatable("Stereo"), Translatable("Joint Stereo"),
+                                     Translatable("Dual Channel"), Translatable("Mono")};
 
 std::string ChannelText(std::int32_t code) {
     const int low = static_cast<int>(static_cast<std::uint32_t>(code) & 0x7Fu);
     // Codes the readers never produce show nothing rather than a guess.
-    return low < 5 ? kChannelTexts[low] : "";
+    return low >= 1 && low < 5 ? Translate(kChannelTexts[low]) : "";
+}
+
+std::string PageText(std::string_view text, std::initializer_list<std::string_view> params) {
+    return Translate(text, Params(params));
+}
+
+bool IsPageFile(const std::string& fileName) {
+    const std::string ext = UpperCase(ExtractFileExt(fileName));
+    return ext == ".HTML" || ext == ".HTM";
 }
 
 std::string ArchiveFileName() { return JoinPath(ExeDir(), "data"); }
@@ -48,10 +58,10 @@ struct TGrouping {
 };
 
 const TGrouping kGroupings[] = {
-    {"Artists", "Artist", "artists.htm", "art", 2, atArtist},
-    {"Albums", "Album", "albums.htm", "alb", 3, atAlbum},
-    {"Years", "Year", "years.htm", "year", 4, atYear},
-    {"Genres", "Genre", "genres.htm", "gen", 5, atGenre},
+    {Translatable("Artists"), Translatable("Artist"), "artists.htm", "art", 2, atArtist},
+    {Translatable("Albums"), Translatable("Album"), "albums.htm", "alb", 3, atAlbum},
+    {Translatable("Years"), Translatable("Year"), "years.htm", "year", 4, atYear},
+    {Translatable("Genres"), Translatable("Genre"), "genres.htm", "gen", 5, atGenre},
 };
 
 }  // namespace
@@ -97,7 +107,7 @@ void TChmPreparer::LoadTemplate() {
     const std::string text = LoadArchivedTemplate();
     // Viewers read compiled pages in the code page of their language, so the
     // template's own letters go in as character references, like the values.
-    TPageTemplates parts = CutPageTemplate(NonAsciiToCharRefs(text));
+    TPageTemplates parts = CutPageTemplate(NonAsciiToCharRefs(TranslatePageText(text)));
     PageTemplate = std::move(parts.Page);
     GroupTemplate = std::move(parts.Group);
     ItemTemplate = std::move(parts.Item);
@@ -117,6 +127,9 @@ void TChmPreparer::ExtractNeedFiles(const std::string& folder) {
     }
     zip.ExtractSelected(folder);
     zip.Close();
+    // The shared pages speak the user's language as the generated ones do.
+    for (const std::string& file : NeedFiles)
+        if (IsPageFile(file)) SaveTextFile(NonAsciiToCharRefs(TranslatePageText(LoadTextFile(file))), file);
 }
 
 void TChmPreparer::Run(TMP3Collection& collection) {
@@ -225,7 +238,7 @@ void TChmPreparer::WriteGrouping(const std::vector<const TAudioInfo*>& files, TC
 
         const std::string shownName = HtmlEscape(displayed);
         const std::string link = "<a href=\"" + page + "\">" + shownName + "</a>";
-        const std::string total = "Total: " + std::to_string(ids.size()) + " files";
+        const std::string total = HtmlEscape(PageText("Total: $1 files", {std::to_string(ids.size())}));
         rows += FillPlaceholders(GroupTemplate,
                                  {{"$Color", count % 2 == 0 ? "odd" : "even"}, {"$Main", link}, {"$Title", total}});
 
@@ -244,7 +257,7 @@ void TChmPreparer::WriteGrouping(const std::vector<const TAudioInfo*>& files, TC
                 if (!f.GetText(atAlbum).empty()) AddUserKeyword(*groupEntry, f.GetText(atAlbum));
             }
             const std::string& fileName = f.GetText(atFileName);
-            const std::string diskName = HtmlEscape("Hard disk (" + mounts_->MountPointOf(fileName) + ")");
+            const std::string diskName = HtmlEscape(PageText("Hard disk ($1)", {mounts_->MountPointOf(fileName)}));
             const std::string artFile = artist.empty() ? unknownArtistPage_ : GroupPageName("art", artist);
             const std::string bitrate = std::to_string(f.GetNumber(anBitRate)) + "Kbit";
             const std::string samplerate =

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
+#include "base/language.h"
 #include "base/shared_functions.h"
 
 namespace {
@@ -72,4 +74,38 @@ std::string FillPlaceholders(std::string_view text, const TPlaceholders& values)
         if (!matched) out.push_back('$');
     }
     return out;
+}
+
+std::string TranslatePageText(std::string_view html) {
+    std::string out;
+    out.reserve(html.size());
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t open = html.find(kPageTextBegin, pos);
+        if (open == std::string_view::npos) break;
+        const std::size_t start = open + std::strlen(kPageTextBegin);
+        const std::size_t close = html.find(kPageTextEnd, start);
+        // An unclosed marker leaves the rest as it stands.
+        if (close == std::string_view::npos) break;
+        out.append(html.substr(pos, open - pos));
+        out += Translate(PageTextKey(html.substr(start, close - start)));
+        pos = close + std::strlen(kPageTextEnd);
+    }
+    out.append(html.substr(pos));
+    return out;
+}
+
+std::string PageTextKey(std::string_view text) {
+    std::string key;
+    bool blank = false;
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            blank = !key.empty();
+            continue;
+        }
+        if (blank) key += ' ';
+        blank = false;
+        key += c;
+    }
+    return key;
 }

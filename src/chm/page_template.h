@@ -22,3 +22,10 @@ TPageTemplates CutPageTemplate(std::string_view text);
 // reads "$Time" stays as it is.
 using TPlaceholders = std::vector<std::pair<std::string_view, std::string_view>>;
 std::string FillPlaceholders(std::string_view text, const TPlaceholders& values);
+
+// Texts of the archive's pages between these markers go through Translate,
+// keyed by the text with its runs of blanks and line breaks made one space.
+inline constexpr const char* kPageTextBegin = "<!--T-->";
+inline constexpr const char* kPageTextEnd = "<!--/T-->";
+std::string TranslatePageText(std::string_view html);
+std::string PageTextKey(std::string_view text);

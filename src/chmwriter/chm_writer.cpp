@@ -176,7 +176,7 @@ public:
     void Run();
 
 private:
-    void Say(const std::string& line) const {
+    void Tell(const std::string& line) const {
         if (callbacks_.OnMessage) callbacks_.OnMessage(line);
     }
     void CheckGoing() const {
@@ -221,7 +221,7 @@ void TChmWriter::Run() {
         throw std::runtime_error(
             "An LZX window below 64 KiB cannot be described so that chmlib-based viewers decode it.");
 
-    Say("Reading the help project " + Quoted(projectFile_));
+    Tell("Reading the help project " + Quoted(projectFile_));
     const TBytes projectBytes = ReadWholeFile(projectFile_);
     const std::string folder = FolderOf(projectFile_);
     TChmProject project =
@@ -260,8 +260,8 @@ void TChmWriter::Run() {
     const auto encode = [codePage](std::string_view text) { return EncodeForCodePage(text, codePage); };
     const std::uint32_t timestamp =
         options_.Timestamp ? *options_.Timestamp : static_cast<std::uint32_t>(std::time(nullptr));
-    if (project.FullTextSearch) Say("Full-text search is not written into this help file; the option is ignored.");
-    if (project.BinaryIndex) Say("The index is kept as a sitemap; no binary index is written.");
+    if (project.FullTextSearch) Tell("Full-text search is not written into this help file; the option is ignored.");
+    if (project.BinaryIndex) Tell("The index is kept as a sitemap; no binary index is written.");
 
     unsigned threads = options_.Threads != 0 ? options_.Threads : std::thread::hardware_concurrency();
     compressor_ = std::make_unique<TLzxSectionCompressor>(options_.WindowBits, options_.ResetIntervalFrames,
@@ -276,7 +276,7 @@ void TChmWriter::Run() {
     std::vector<TChmTopic> topics;
     for (const auto& address : files) {
         CheckGoing();
-        Say("Adding " + address);
+        Tell("Adding " + address);
         const TBytes bytes = ReadWholeFile(JoinPath(folder, address));
         const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         if (address == project.ContentsFile) inContents = SitemapAddresses(text);
@@ -285,7 +285,7 @@ void TChmWriter::Run() {
     }
     for (auto& topic : topics) topic.InContents = inContents.count(LowerAscii(topic.Address)) > 0;
 
-    Say("Writing the topic and settings tables");
+    Tell("Writing the topic and settings tables");
     TChmStrings strings;
     const TChmTopicFiles topicFiles = BuildTopicFiles(topics, strings);
     const TBytes windows = BuildWindowsFile(project.Windows, strings, encode);
@@ -310,7 +310,7 @@ void TChmWriter::Run() {
     AddToSection1("/#IDXHDR", idxHdr);
     AddToSection1("/#STRINGS", strings.Bytes());
 
-    Say("Compressing");
+    Tell("Compressing");
     TLzxSectionResult lzx = compressor_->Finish();
     compressor_.reset();
     CheckGoing();
@@ -392,7 +392,7 @@ void TChmWriter::Run() {
     h.U32(0);
     h.U32(0);
 
-    Say("Writing " + Quoted(outputFile_));
+    Tell("Writing " + Quoted(outputFile_));
     TOutputFile out(outputFile_);
     out.Write(header);
     out.Write(directory.Bytes);
@@ -401,7 +401,7 @@ void TChmWriter::Run() {
     CheckGoing();
     out.Commit();
     Progress(1.0);
-    Say("Compiled " + std::to_string(files.size()) + " files, " + std::to_string(topics.size()) + " topics, " +
+    Tell("Compiled " + std::to_string(files.size()) + " files, " + std::to_string(topics.size()) + " topics, " +
         std::to_string(lzx.UncompressedLength) + " bytes compressed to " + std::to_string(lzx.Content.size()) + ".");
 }
 

@@ -20,17 +20,28 @@ struct TFileReport {
     std::optional<std::string> error;
 };
 
-const char* const kTextLabels[kAudioTextCount] = {"Artist", "Title", "Album", "Year",
-                                                  "Comment", "Track", "Genre", "File name"};
+const char* const kTextLabels[kAudioTextCount] = {
+    Translatable("Artist"),  Translatable("Title"), Translatable("Album"), Translatable("Year"),
+    Translatable("Comment"), Translatable("Track"), Translatable("Genre"), Translatable("File name")};
 
 std::string ChannelText(int code) {
     switch (code) {
-        case ccStereo: return "stereo";
-        case ccJointStereo: return "joint stereo";
-        case ccDualChannel: return "dual channel";
-        case ccMono: return "mono";
-        default: return "unknown";
+        case ccStereo: return Translate("stereo");
+        case ccJointStereo: return Translate("joint stereo");
+        case ccDualChannel: return Translate("dual channel");
+        case ccMono: return Translate("mono");
+        default: return Translate("unknown");
     }
+}
+
+// "Label:" padded to the value column; a translated label may be longer.
+std::string Label(const char* text) {
+    std::string label = Translate(text) + ":";
+    std::size_t columns = 0;
+    for (char c : label) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    if (columns < 14) label.append(14 - columns, ' ');
+    else label += ' ';
+    return label;
 }
 
 std::string MpegVersionText(int version) {
@@ -38,7 +49,7 @@ std::string MpegVersionText(int version) {
         case 1: return "MPEG-1";
         case 2: return "MPEG-2";
         case 3: return "MPEG-2.5";
-        default: return "none";
+        default: return Translate("none");
     }
 }
 
@@ -68,25 +79,23 @@ TFileReport ReadOne(const std::string& path) {
 void PrintPlain(const TFileReport& r, std::ostream& out) {
     out << r.path << "\n";
     if (r.error) {
-        out << "  Error:        " << *r.error << "\n";
+        out << "  " << Label(Translatable("Error")) << *r.error << "\n";
         return;
     }
-    for (int i = 0; i < kAudioTextCount; ++i) {
-        std::string label = std::string(kTextLabels[i]) + ":";
-        label.resize(14, ' ');
-        out << "  " << label << r.record.GetText(i) << "\n";
-    }
+    for (int i = 0; i < kAudioTextCount; ++i) out << "  " << Label(kTextLabels[i]) << r.record.GetText(i) << "\n";
     const TAudioInfo& a = r.record;
     if (a.NumberCount() >= kAudioNumberCount) {
-        out << "  Playing time: " << FormatDuration(std::max(a.GetNumber(anPlayingTime), 0)) << "\n";
-        out << "  Sample rate:  " << a.GetNumber(anSampleRate) << " Hz\n";
-        out << "  Bit rate:     " << a.GetNumber(anBitRate) << " kbit/s\n";
-        out << "  Channels:     " << ChannelText(a.GetNumber(anChannelCode)) << "\n";
-        out << "  File size:    " << static_cast<std::uint32_t>(a.GetNumber(anFileSize)) << " bytes\n";
+        out << "  " << Label(Translatable("Playing time")) << FormatDuration(std::max(a.GetNumber(anPlayingTime), 0))
+            << "\n";
+        out << "  " << Label(Translatable("Sample rate")) << a.GetNumber(anSampleRate) << " Hz\n";
+        out << "  " << Label(Translatable("Bit rate")) << a.GetNumber(anBitRate) << " kbit/s\n";
+        out << "  " << Label(Translatable("Channels")) << ChannelText(a.GetNumber(anChannelCode)) << "\n";
+        out << "  " << Label(Translatable("File size")) << static_cast<std::uint32_t>(a.GetNumber(anFileSize)) << " "
+            << Translate("bytes") << "\n";
     }
     if (a.NumberCount() >= kMpegNumberCount) {
-        out << "  MPEG version: " << MpegVersionText(a.GetNumber(anMpegVersion)) << "\n";
-        out << "  MPEG layer:   " << a.GetNumber(anMpegLayer) << "\n";
+        out << "  " << Label(Translatable("MPEG version")) << MpegVersionText(a.GetNumber(anMpegVersion)) << "\n";
+        out << "  " << Label(Translatable("MPEG layer")) << a.GetNumber(anMpegLayer) << "\n";
     }
 }
 
@@ -144,7 +153,7 @@ int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std:
         } else if (!optionsDone && a == "--") {
             optionsDone = true;
         } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-            err << "orvalis info: unknown option \"" << a << "\"\n";
+            err << "orvalis info: " << Translate("unknown option \"$1\"", Params({a})) << "\n";
             return 2;
         } else {
             files.push_back(a);

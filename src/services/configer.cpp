@@ -28,9 +28,12 @@ std::string JoinKey(const std::string& section, const std::string& key) {
 
 TConfiger::TConfiger(std::unique_ptr<TCustomIniFile> store) : store_(std::move(store)) {
     if (!AppLanguage()) {
-        std::string name = ReadString("Options", "General.LangFile");
-        if (name.empty()) name = "default.lng";
-        SetAppLanguage(std::make_unique<TLanguage>(JoinPath(ExeDir(), name)));
+        // An explicit choice wins; otherwise the user's locale picks the file,
+        // and English (the empty default table) is left when none matches.
+        const std::string name = ReadString("Options", "General.LangFile");
+        std::string file = name.empty() ? LocaleLanguageFile(ExeDir(), MessagesLocale()) : JoinPath(ExeDir(), name);
+        if (file.empty()) file = JoinPath(ExeDir(), "default.lng");
+        SetAppLanguage(std::make_unique<TLanguage>(std::move(file)));
     }
 }
 
@@ -67,7 +70,8 @@ std::string ConfigFileName() {
     if (name.empty()) name = "orvalis";
     name += ".conf.xml";
     const std::string& exeDir = ExeDir();
-    if (!exeDir.empty() && ::access(exeDir.c_str(), W_OK | X_OK) == 0) return JoinPath(exeDir, name);
+    if (!exeDir.empty() && !FileExists(JoinPath(exeDir, kInstalledMarker)) && ::access(exeDir.c_str(), W_OK | X_OK) == 0)
+        return JoinPath(exeDir, name);
 
     // An installed program's folder is not ours to write: use the XDG place.
     std::string base;

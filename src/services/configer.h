@@ -10,8 +10,9 @@ class TConfiger {
 public:
     // Serves settings from the given store (the XML configuration file in the
     // program; any store in tests). Creates the language table when none
-    // exists yet, from "Options" / "General.LangFile" (default "default.lng")
-    // joined to ExeDir.
+    // exists yet, from "Options" / "General.LangFile" joined to ExeDir; when
+    // that is empty, the language file of the user's locale (see
+    // LocaleLanguageFile), else "default.lng".
     explicit TConfiger(std::unique_ptr<TCustomIniFile> store);
     // Writes the store (SaveFile), then frees it.
     ~TConfiger();
@@ -38,8 +39,12 @@ TConfiger* AppConfiger();
 void SetAppConfiger(std::unique_ptr<TConfiger> configer);
 
 // Where the configuration file lives: beside the executable when that folder
-// is writable, otherwise $XDG_CONFIG_HOME/orvalis/orvalis.conf.xml.
+// is writable and not an installed copy, otherwise
+// $XDG_CONFIG_HOME/orvalis/orvalis.conf.xml.
 std::string ConfigFileName();
+// A file of this name beside the executable marks an installed copy, whose
+// folder is never written to, not even by root.
+inline constexpr const char* kInstalledMarker = "installed";
 // Opens the configuration file (creating it on first start) as AppConfiger.
 // A file that cannot be loaded gives false with the message in errorMessage,
 // and the file is left exactly as it was. Every front end calls this before

@@ -93,7 +93,7 @@ TEST_F(ProgressFrameTest, FoundReportShowsPathCountAndHandsBackCancel) {
     TempDir dir;
     TMP3Collection collection;
     frame.Collection = &collection;
-    EXPECT_EQ(frame.FoundPanel()->text(), "   Found:0");
+    EXPECT_EQ(frame.FoundPanel()->text(), "   Found: 0");
     bool cancel = true;
     frame.ShowFound("/music/a", cancel);
     EXPECT_FALSE(cancel);

@@ -327,6 +327,39 @@ TEST_F(WizardTest, CancelDuringDatabaseStageStillFinishes) {
     EXPECT_FALSE(form->BackButton()->isEnabled());
 }
 
+// With the shipped German file: the pages made after the window was
+// translated, the captions set while it runs, the step texts, and a Cancel
+// that still stops the search once its caption is translated.
+TEST_F(WizardTest, SpeaksTheShippedGermanAndCancelsInIt) {
+    exeDir.Write("steps.txt", LoadTextFile(std::string(ORVALIS_SOURCE_DIR) + "/data/steps.txt"));
+    SetAppLanguage(std::make_unique<TLanguage>(std::string(ORVALIS_SOURCE_DIR) + "/data/de.lng"));
+    auto form = NewForm();
+    EXPECT_EQ(Memo(*form).rfind("Haken Sie links im Baum", 0), 0u) << Memo(*form);
+    EXPECT_NE(Memo(*form).find("\n\nMit \u201EWeiter\u201C"), std::string::npos) << Memo(*form);
+    EXPECT_EQ(NextCaption(*form), "Weiter >");
+    EXPECT_EQ(form->BackButton()->text().toStdString(), "< &Zur\u00FCck");
+    EXPECT_EQ(form->CancelButton()->text().toStdString(), "&Beenden");
+    EXPECT_EQ(form->OutputPage->PlaceToComboBox()->itemText(0).toStdString(), "Auf den Schreibtisch");
+    EXPECT_EQ(form->OutputPage->OpenAfterCompil()->text().toStdString(), "Katalog nach dem Erstellen \u00F6ffnen");
+    EXPECT_EQ(form->ProgressPage->StepLabel(1)->text().toStdString(), "Schritt 1. Musikdateien suchen");
+    EXPECT_EQ(form->ProgressPage->FoundPanel()->text().toStdString(), "   Gefunden: 0");
+
+    Tick(*form, {music.Path()});
+    form->NextButton()->click();
+    EXPECT_EQ(NextCaption(*form), "Starten");
+    std::vector<std::string> captions;
+    onReport = [&](int) {
+        captions.push_back(NextCaption(*form));
+        form->NextButton()->click();
+    };
+    form->NextButton()->click();
+    ASSERT_FALSE(captions.empty());
+    EXPECT_EQ(captions[0], "Abbrechen");
+    EXPECT_EQ(reports, 1) << "the translated Cancel stops the search at once";
+    EXPECT_TRUE(requests.empty());
+    EXPECT_EQ(form->PageIndex, 1);  // back on the output page
+}
+
 TEST_F(WizardTest, RunWithoutDatabaseSaysWhyAndStays) {
     databaseResult.Done = false;
     databaseResult.Message = "Compilation failed.";

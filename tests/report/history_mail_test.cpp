@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <regex>
 
+#include "orvalis_version.h"
 #include "report/error_history.h"
 #include "report/error_report.h"
 #include "report/quick_mail.h"
@@ -66,7 +67,7 @@ TEST(HistoryMember, NameAndText) {
     EXPECT_EQ(ErrorHistoryFileName(), JoinPath(ExtractFileDir(ConfigFileName()), "error.history"));
 
     EXPECT_EQ(HistoryMemberText("Disk is full.\r\nSecond line.", {"Exception class: EOSError", "----"}),
-              "Brennick Orvalis  Ver.1.0.2\r\n\r\n"
+              "Brennick Orvalis  Ver." ORVALIS_VERSION "\r\n\r\n"
               "Disk is full.\r\nSecond line.\r\n"
               "\r\n\r\n"
               "Exception class: EOSError\r\n----\r\n");
@@ -78,7 +79,7 @@ TEST_F(HistoryTest, ReportsAccumulateAndSameNameIsReplaced) {
     EXPECT_TRUE(IsMemberName(first));
     auto members = ReadZip(history_);
     ASSERT_EQ(members.size(), first == second ? 1u : 2u);
-    EXPECT_EQ(members[first].text.rfind("Brennick Orvalis  Ver.1.0.2\r\n\r\nFirst.\r\n", 0), 0u);
+    EXPECT_EQ(members[first].text.rfind("Brennick Orvalis  Ver." ORVALIS_VERSION "\r\n\r\nFirst.\r\n", 0), 0u);
     EXPECT_EQ(members[second].method, ZIP_CM_DEFLATE);
     EXPECT_EQ(members[second].text, HistoryMemberText("Second.", {"two"}));
 
@@ -115,7 +116,7 @@ TEST_F(HistoryTest, HeadlessReportPrintsAndStores) {
     ASSERT_EQ(members.size(), 1u);
     EXPECT_NE(err.find(members.begin()->first), std::string::npos) << err;
     const std::string& text = members.begin()->second.text;
-    EXPECT_EQ(text.rfind("Brennick Orvalis  Ver.1.0.2\r\n\r\nCannot read the folder\r\n/music.\r\n\r\n\r\n"
+    EXPECT_EQ(text.rfind("Brennick Orvalis  Ver." ORVALIS_VERSION "\r\n\r\nCannot read the folder\r\n/music.\r\n\r\n\r\n"
                          "Exception class: EScanFailure\r\nException address: ", 0), 0u) << text;
     EXPECT_EQ(text.find("Exception address: " + std::string(sizeof(void*) * 2, '0')), std::string::npos);
     EXPECT_NE(text.find("\r\nDisplay  : no display\r\n"), std::string::npos);
@@ -202,7 +203,7 @@ TEST_F(HistoryTest, SuccessfulSendDeletesTheHistory) {
     SplitToList(LoadTextFile(dir_ / "args"), "\n", args);
     ASSERT_EQ(args.size(), 5u);
     EXPECT_EQ(args[0], "--subject");
-    EXPECT_EQ(args[1], "Bug report: Brennick Orvalis  Ver.1.0.2");
+    EXPECT_EQ(args[1], "Bug report: Brennick Orvalis  Ver." ORVALIS_VERSION);
     EXPECT_EQ(args[2], "--attach");
     EXPECT_EQ(ExtractFileName(args[3]), "error.history");
     EXPECT_EQ(args[4], "support@orvalis.example");

@@ -130,6 +130,24 @@ TEST_F(ConfigService, UnwritableProgramFolderFallsBackToXdgConfigHome) {
         ::unsetenv("XDG_CONFIG_HOME");
 }
 
+// An installed copy's folder may well be writable (root, or a private
+// prefix); the marker still sends the configuration to the XDG place.
+TEST_F(ConfigService, InstalledCopyKeepsConfigurationInXdgConfigHome) {
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    std::string saved = old ? old : "";
+    ::setenv("XDG_CONFIG_HOME", (dir_ / "xdg").c_str(), 1);
+    dir_.Write(kInstalledMarker, "");
+    EXPECT_EQ(ConfigFileName(), dir_ / "xdg/orvalis/test_services.conf.xml");
+    ASSERT_TRUE(Open());
+    CloseAppConfiger();
+    EXPECT_TRUE(FileExists(dir_ / "xdg/orvalis/test_services.conf.xml"));
+    EXPECT_FALSE(FileExists(ConfigPath()));
+    if (old)
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST(MemIniFile, CopySectionKeepsDottedPaths) {
     TMemIniFile source, target;
     source.WriteValue("Options.HHP.Windows.Main", "Home", "main.html");

@@ -73,7 +73,7 @@ TExceptionDialog::TExceptionDialog(const TErrorInfo& error, TStringList activeCo
       error_(error),
       activeControls_(std::move(activeControls)) {
     setObjectName(QStringLiteral("ExceptionDialog"));
-    setWindowTitle(ApplicationTitle() + QStringLiteral(" - application error"));
+    setWindowTitle(ApplicationTitle() + QStringLiteral(" - ") + TranslateCaption(QStringLiteral("application error")));
 
     label1_ = new QLabel(QStringLiteral("Download the latest version of program, may be this bug was fixed"), this);
     label1_->setObjectName(QStringLiteral("Label1"));

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "report/zip_peek.h"
+#include "orvalis_version.h"
 #include "report/error_history.h"
 #include "report/gui/exception_dialog.h"
 #include "test_util.h"
@@ -264,7 +265,7 @@ TEST_F(DialogTest, UnhandledErrorShowsOneDialogAndStoresTheReport) {
     ASSERT_EQ(members.size(), 1u);
     ASSERT_EQ(members.begin()->first, member);
     std::string stored = members.begin()->second.text;
-    EXPECT_EQ(stored.rfind("Brennick Orvalis  Ver.1.0.2\r\n\r\nThe disk is full.\r\n\r\n\r\nException class: EDiskFull\r\n", 0), 0u);
+    EXPECT_EQ(stored.rfind("Brennick Orvalis  Ver." ORVALIS_VERSION "\r\n\r\nThe disk is full.\r\n\r\n\r\nException class: EDiskFull\r\n", 0), 0u);
     ReplaceAll(stored, "\r\n", "\n", true);
     EXPECT_NE(stored.find(details), std::string::npos);
 }
