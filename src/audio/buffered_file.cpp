@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "audio/audio_info.h"
+#include "base/byte_order.h"
 #include "services/language.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
+#include "base/byte_order.h"
 #include "services/shared_functions.h"
 
 namespace {
@@ -40,11 +41,6 @@ const char* const kFrameIds2[sCount] = {"TT2", "TT1", "TP1", "TOA", "TAL", "TOT"
 
 // The value kept of a frame is at most this many bytes, encoding byte included.
 constexpr std::size_t kValueLimit = 500;
-
-std::uint32_t SyncSafe(const unsigned char* p) {
-    return (std::uint32_t(p[0] & 0x7F) << 21) | (std::uint32_t(p[1] & 0x7F) << 14) |
-           (std::uint32_t(p[2] & 0x7F) << 7) | std::uint32_t(p[3] & 0x7F);
-}
 
 // Removes the zero byte that unsynchronisation puts after every 0xFF.
 std::string Resync(std::string_view raw) {
@@ -235,7 +231,7 @@ bool TID3v2::ReadFrom(TBufferedFile& file) {
         unsigned char ext[4];
         if (body.Read(ext, 4) < 4) return true;
         if (VersionID == 3) body.Skip(GetU32BE(ext));
-        else body.Skip(std::max<std::uint32_t>(SyncSafe(ext), 4) - 4);
+        else body.Skip(std::max<std::uint32_t>(GetSyncSafe28(ext), 4) - 4);
     }
 
     std::array<std::string, sCount> values;
@@ -259,7 +255,7 @@ bool TID3v2::ReadFrom(TBufferedFile& file) {
             // Sync-safe; some writers put plain numbers here, which show
             // themselves by a byte with bit 7 set.
             bool plain = (fh[4] | fh[5] | fh[6] | fh[7]) & 0x80;
-            bodySize = plain ? GetU32BE(fh + 4) : SyncSafe(fh + 4);
+            bodySize = plain ? GetU32BE(fh + 4) : GetSyncSafe28(fh + 4);
             format = fh[9];
         }
         std::string_view id(reinterpret_cast<const char*>(fh), idLength);
@@ -365,7 +361,7 @@ void TID3v2Tag::ReadFromStream(TBinaryReader& stream, std::uint64_t count) {
     stream.Read(h, 10);
     if (std::memcmp(h, "ID3", 3) != 0 || h[3] == 0xFF || h[4] == 0xFF) return;
     if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return;
-    std::uint32_t size = SyncSafe(h + 6);
+    std::uint32_t size = GetSyncSafe28(h + 6);
     if (h[3] > 4 || size > count || size <= 9) return;
     // Only whether the body starts with a frame matters; a tag of nothing but
     // padding counts as absent.

@@ -5,6 +5,7 @@
 
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
+#include "base/byte_order.h"
 #include "services/shared_functions.h"
 
 namespace {
