@@ -9,6 +9,9 @@
 #include "services/exceptions.h"
 #include "services/shared_functions.h"
 
+struct TTagFields;
+struct TStreamProps;
+
 // Raised by ReadFile (through its format readers) when a file cannot be read;
 // the collection leaves such a file out. Files that cannot be opened raise
 // EOSError; every error derives from Exception.
@@ -76,6 +79,11 @@ public:
     std::int32_t GetNumber(int i) const;
     int NumberCount() const { return static_cast<int>(Numbers.size()); }
 
+    // Texts 0 to 6 from a reader's tags, the track number in decimal.
+    void SetTags(const TTagFields& tags);
+    // Only the texts 0 to 6 that are still empty; a track text "0" counts as empty.
+    void FillEmptyTags(const TTagFields& tags);
+
     TStringList Texts;                  // always 8 entries
     std::vector<std::int32_t> Numbers;  // none, 5 or 7 entries
 
@@ -94,6 +102,8 @@ protected:
     // still empty, the file-name templates for a file without tags, then the
     // stream numbers. Never raises for an existing file.
     void ReadMpegFile(const std::string& path);
+    // The tag steps of ReadMpegFile; false when the file turned out unreadable.
+    bool ReadMpegTags(TBufferedFile* file, const std::string& path);
     // Artist and title from the first matching file-name template; marks
     // "Session" / "EmptyTags" in the configuration.
     void ApplyFileNameTemplates(const std::string& path);
@@ -107,6 +117,12 @@ public:
     // an Exception (EOSError, EAudioError, ...) when a WMA, OGG, FLAC or M4A
     // file cannot be read; MPEG files never raise once they exist.
     void ReadFile(const std::string& path);
+
+private:
+    void ReadWmaFile(const std::string& path);
+    void ReadOggFile(const std::string& path);
+    void ReadFlacFile(const std::string& path);
+    void ReadM4aFile(const std::string& path);
 };
 
 // The file-name templates: three lines each (regular expression, artist group,

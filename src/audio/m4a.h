@@ -4,13 +4,19 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/stream_props.h"
+#include "audio/tag_fields.h"
+
 class TBufferedFile;
 
 // The genre list of the "gnre" item: 126 names numbered from 0.
 constexpr int kM4AGenreCount = 126;
 const char* M4AGenreName(int index);  // nullptr outside 0 to 125
 
-class TM4AFile {
+// The tags (TTagFields) are the item bytes as stored, UTF-8 in practice;
+// the stream values (TStreamProps) come from the movie header and the first
+// audio track.
+class TM4AFile : public TTagFields, public TStreamProps {
 public:
     // Nothing happens for a path of fewer than 2 characters. Raises EOSError
     // when the file cannot be opened and EReadError when a value the walk
@@ -21,13 +27,6 @@ public:
     bool HasTags() const { return hasTags_; }
     // Setting it either way empties the tags; the stream values stay.
     void SetHasTags(bool value);
-
-    std::int32_t Duration = 0;  // whole seconds, rounded
-    std::int32_t BitRate = 0;   // kbit/s
-    std::int32_t Channels = 0;
-    std::int32_t SampleRate = 0;  // Hz
-    std::string Title, Artist, Album, Comment, Year, Genre;  // UTF-8
-    std::uint16_t Track = 0;
 
 private:
     bool hasTags_ = false;

@@ -137,7 +137,7 @@ TEST(MpegStream, InfoHeaderOfConstantBitRateFilesIsUsed) {
 TEST(MpegStream, SearchLimitsAndFalseSyncs) {
     TAudInfo far = Analyse(TagOfSize(2000) + std::string(10300, '\0') + MpegFrames(10));
     EXPECT_FALSE(far.Header.Valid);
-    EXPECT_EQ(far.Duration, -1);
+    EXPECT_EQ(far.Duration, 0);
     EXPECT_EQ(far.BitRate, 0);
 
     // A sync pattern whose follower is no header is passed over, and the real
@@ -157,13 +157,13 @@ TEST(MpegStream, SearchLimitsAndFalseSyncs) {
 TEST(MpegStream, EmptyAndTinyInputs) {
     TAudInfo empty = Analyse("");
     EXPECT_EQ(empty.FirstFrame, -1);
-    EXPECT_EQ(empty.Duration, -1);
+    EXPECT_EQ(empty.Duration, 0);
     TAudInfo single = Analyse(MpegFrames(1));
     EXPECT_TRUE(single.Header.Valid);  // a lone frame has no follower to confirm it
     EXPECT_EQ(single.FirstFrame, 0);
     TAudInfo blank;
     blank.ReadFromFile("  ");
-    EXPECT_EQ(blank.Duration, -1);
+    EXPECT_EQ(blank.Duration, 0);
     TempDir dir;
     EXPECT_THROW(TAudInfo().ReadFromFile(dir / "missing.mp3"), EOSError);
 }

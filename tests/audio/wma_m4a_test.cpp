@@ -55,8 +55,8 @@ TEST(Wma, ReadsPropertiesAndTags) {
     ASSERT_TRUE(w.Valid);
     EXPECT_EQ(w.Channels, 2);
     EXPECT_EQ(w.SampleRate, 44100);
-    EXPECT_EQ(w.BitRate, 128);
-    EXPECT_DOUBLE_EQ(w.Duration, double(file.size()) * 8 / 128000);
+    EXPECT_EQ(w.BitRate, 128000);
+    EXPECT_EQ(w.Duration, MillisecondsOf(double(file.size()) * 8 / 128000));
     EXPECT_EQ(w.Title, "Title");
     EXPECT_EQ(w.Artist, "Author");
     EXPECT_EQ(w.Comment, "Description");
@@ -83,7 +83,7 @@ TEST(Wma, DurationTitleLimitAndCorruptHeaders) {
     std::string file = AsfFile({StreamObjects(), AsfContentDescription(longTitle, u"A", u"")}, 0);
     file += std::string(4000000 - file.size(), '\0');
     TWMAfile w = ReadWma(file);
-    EXPECT_DOUBLE_EQ(w.Duration, 250.0);
+    EXPECT_EQ(w.Duration, 250000);
     EXPECT_EQ(w.Title, std::string(250, 'x'));
 
     // An object count beyond the objects present ends at the header's end.
@@ -115,10 +115,10 @@ TEST(M4a, WalksTheAtomTreeWhereverThingsAre) {
     std::string mdat = Atom("mdat", std::string(5000, '\x21'));
     for (const std::string& file : {Ftyp("M4A ") + moov + mdat, Ftyp("M4A ") + Atom("free", "") + mdat + moov}) {
         TM4AFile m = ReadM4a(file);
-        EXPECT_EQ(m.Duration, 30);
+        EXPECT_EQ(m.Duration, 30000);
         EXPECT_EQ(m.Channels, 2);
         EXPECT_EQ(m.SampleRate, 44100);
-        EXPECT_EQ(m.BitRate, 128);
+        EXPECT_EQ(m.BitRate, 128000);
         EXPECT_TRUE(m.HasTags());
         EXPECT_EQ(m.Title, "Title");
         EXPECT_EQ(m.Artist, "Art\xC3\xA9");
@@ -135,7 +135,7 @@ TEST(M4a, WalksTheAtomTreeWhereverThingsAre) {
         TM4AFile m = ReadM4a(Ftyp(brand) + withEdts);
         EXPECT_EQ(m.SampleRate, 22050) << brand;
         EXPECT_EQ(m.Channels, 1) << brand;
-        EXPECT_EQ(m.BitRate, 64) << brand;
+        EXPECT_EQ(m.BitRate, 64000) << brand;
         EXPECT_FALSE(m.HasTags());
     }
     // The decoder configuration tells the real channel count.
@@ -153,7 +153,7 @@ TEST(M4a, AppleLosslessAndGenres) {
                                                           AudioTrak(SampleEntry("alac", 2, 0, cookie))));
     EXPECT_EQ(alac.Channels, 2);
     EXPECT_EQ(alac.SampleRate, 96000);
-    EXPECT_EQ(alac.BitRate, 900);
+    EXPECT_EQ(alac.BitRate, 900000);
 
     auto genreOf = [](const std::string& items) {
         return ReadM4a(Ftyp("M4A ") + Atom("moov", Mvhd(1, 1) + Udta(items))).Genre;
@@ -172,7 +172,7 @@ TEST(M4a, AppleLosslessAndGenres) {
 TEST(M4a, LongTextAndVersionOneHeader) {
     std::string items = DataItem("\xA9nam", 1, std::string(300, 'n')) + DataItem("\xA9" "ART", 1, "Next");
     TM4AFile m = ReadM4a(Ftyp("M4A ") + Atom("moov", Mvhd(44100, 13230000, 1) + Udta(items)));
-    EXPECT_EQ(m.Duration, 300);
+    EXPECT_EQ(m.Duration, 300000);
     EXPECT_EQ(m.Title, std::string(255, 'n'));
     EXPECT_EQ(m.Artist, "Next");
 }
@@ -187,7 +187,7 @@ TEST(M4a, TruncatedFileRaisesAndOddSizesEnd) {
     m.ReadFromFile("x");  // too short a name: nothing happens
     // An atom of size 0 runs to the end; one smaller than its header ends the walk.
     std::string zero = Ftyp("M4A ") + U32BE(0) + "moov" + Mvhd(10, 100);
-    EXPECT_EQ(ReadM4a(zero).Duration, 10);
+    EXPECT_EQ(ReadM4a(zero).Duration, 10000);
     std::string tiny = Ftyp("M4A ") + U32BE(4) + "moov" + Mvhd(10, 100);
     EXPECT_EQ(ReadM4a(tiny).Duration, 0);
 }
