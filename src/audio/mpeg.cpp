@@ -237,8 +237,12 @@ void TAudInfo::ReadXingHeader(const TRange& range) {
 
     if (Header.SampleRate > 0) Duration = MillisecondsOf(double(Header.SamplesPerFrame()) / Header.SampleRate * XingFrames);
     FrameCount = XingFrames;
+    // The byte count includes the block's own frame, which the frame count
+    // leaves out: an average from them comes out high. A constant bit rate is
+    // the one its frames state.
+    if (!VBR) BitRate = ConstantBitRate(range) * 1000;
     if (XingBytes == 0) return;
-    if (Duration != 0) BitRate = RoundHalfEven(double(XingBytes) * 8 * 1000 / double(Duration));
+    if (VBR && Duration != 0) BitRate = RoundHalfEven(double(XingBytes) * 8 * 1000 / double(Duration));
     const std::int64_t available = range.count - FirstFrame;
     if (available < std::int64_t(XingBytes)) {
         // A cut file: the part that is there.
@@ -248,6 +252,19 @@ void TAudInfo::ReadXingHeader(const TRange& range) {
     } else {
         AudioBytes = XingBytes;
     }
+}
+
+std::int32_t TAudInfo::ConstantBitRate(const TRange& range) const {
+    // The first frame may be written at a higher rate to hold the block; the
+    // frame after it has the stream's.
+    const std::int64_t next = FirstFrame + Header.FrameLength;
+    std::uint8_t b[kFrameHeaderSize];
+    TMpegFrameHdr h;
+    if (next + kFrameHeaderSize <= range.count &&
+        range.file.ReadAt(range.start + static_cast<std::uint64_t>(next), b, sizeof b) == sizeof b &&
+        h.Parse(b, sizeof b) && h.BitRate > 0)
+        return h.BitRate;
+    return std::max(Header.BitRate, 0);
 }
 
 void TAudInfo::ReadTrailingTag(TBinaryReader& stream, const TRange& range) {

@@ -35,7 +35,9 @@ struct TMpegFrameHdr {
 };
 
 // The stream values (TStreamProps) come from the first frame header and,
-// when the first frame carries one, the Xing/Info block.
+// when the first frame carries one, the Xing/Info block: playing time from
+// its frame count, bit rate from its byte count (Xing) or from the frames
+// (Info, constant bit rate).
 class TAudInfo : public TStreamProps {
 public:
     // Analyses the whole file; raises EOSError when it cannot be opened. A
@@ -69,6 +71,7 @@ private:
     void Reset();
     void FindFirstFrame(const TRange& range, std::int64_t from);
     void ReadXingHeader(const TRange& range);
+    std::int32_t ConstantBitRate(const TRange& range) const;  // kbit/s
     void ReadTrailingTag(TBinaryReader& stream, const TRange& range);
     void FromConstantBitRate();
 };

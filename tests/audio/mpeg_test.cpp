@@ -134,6 +134,23 @@ TEST(MpegStream, InfoHeaderOfConstantBitRateFilesIsUsed) {
     EXPECT_EQ(info.Duration, RoundHalfEven(1152.0 / 44100 * 100 * 1000));
 }
 
+TEST(MpegStream, InfoHeaderBitRateIsTheFramesRate) {
+    // As encoders write it: the byte count includes the Info frame, the frame
+    // count does not, so an average from the two comes out at 129 kbit/s.
+    TAudInfo info = Analyse(XingFrame(3, 100, 101 * 417, 1, 1, "Info") + MpegFrames(100));
+    EXPECT_TRUE(info.XingFound);
+    EXPECT_EQ(info.BitRate, 128000);
+    EXPECT_EQ(info.Duration, RoundHalfEven(1152.0 / 44100 * 100 * 1000));
+
+    // An Info frame of a higher rate than the stream: the stream's counts.
+    std::string first = XingFrame(3, 100, 100 * 417 + 626, 1, 1, "Info");
+    first.replace(0, 4, MpegHeader(1, 3, 11, 0, 1));
+    first.resize(626, '\0');
+    EXPECT_EQ(Analyse(first + MpegFrames(100)).BitRate, 128000);
+    // A lone Info frame: its own rate.
+    EXPECT_EQ(Analyse(first + std::string(200, '\0')).BitRate, 192000);
+}
+
 TEST(MpegStream, SearchLimitsAndFalseSyncs) {
     TAudInfo far = Analyse(TagOfSize(2000) + std::string(10300, '\0') + MpegFrames(10));
     EXPECT_FALSE(far.Header.Valid);
