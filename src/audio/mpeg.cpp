@@ -34,6 +34,13 @@ std::int64_t SideInfoSize(const TMpegFrameHdr& h) {
 constexpr std::size_t kXingBlockSize = 120;  // magic, flags, frames, bytes, table, quality
 constexpr std::uint32_t kXingHasFrames = 1, kXingHasBytes = 2, kXingHasToc = 4, kXingHasQuality = 8;
 constexpr std::size_t kXingTocSize = 100;
+// Fraunhofer encoders write a VBRI block instead, at a fixed place: 32 bytes
+// after the frame header. Version, delay and quality come first, then the
+// byte and frame counts.
+constexpr std::int64_t kVbriOffset = kFrameHeaderSize + 32;
+constexpr std::size_t kVbriBlockSize = 18;
+constexpr std::size_t kVbriBytes = 10;
+constexpr std::size_t kVbriFrames = 14;
 
 // The search for the first frame reads windows of this size, each starting
 // with the last bytes of the one before so no header is cut in two.
@@ -120,6 +127,8 @@ void TAudInfo::Reset() {
     XingFound = false;
     XingFlags = XingFrames = XingBytes = XingQuality = 0;
     XingTOC.fill(0);
+    VBRIFound = false;
+    VBRIFrames = VBRIBytes = 0;
     FrameCount = -1;
     AudioBytes = -1;
     ID3v1.Exists = false;
@@ -149,10 +158,13 @@ void TAudInfo::Analyse(TBinaryReader& stream, std::uint64_t count) {
         tagSize = ID3v2.TotalSize();
     }
     FindFirstFrame(range, tagSize);
-    if (Header.Valid) ReadXingHeader(range);
+    if (Header.Valid) {
+        if (ReadXingHeader(range)) FromFrameCount(range, XingFrames, XingBytes);
+        else if (ReadVbriHeader(range)) FromFrameCount(range, VBRIFrames, VBRIBytes);
+    }
     ReadTrailingTag(stream, range);
     if (AudioBytes < 0) AudioBytes = range.count - FirstFrame - (ID3v1.Exists ? kID3v1Size : 0);
-    if (Header.Valid && !XingFound) FromConstantBitRate();
+    if (Header.Valid && !XingFound && !VBRIFound) FromConstantBitRate();
     if (Header.Valid) {
         SampleRate = Header.SampleRate;
         Channels = Header.Mono() ? 1 : 2;
@@ -208,12 +220,12 @@ void TAudInfo::FindFirstFrame(const TRange& range, std::int64_t from) {
     }
 }
 
-void TAudInfo::ReadXingHeader(const TRange& range) {
+bool TAudInfo::ReadXingHeader(const TRange& range) {
     const std::int64_t at = FirstFrame + kFrameHeaderSize + SideInfoSize(Header);
-    if (at + static_cast<std::int64_t>(kXingBlockSize) >= range.count) return;
+    if (at + static_cast<std::int64_t>(kXingBlockSize) >= range.count) return false;
     std::uint8_t x[kXingBlockSize];
-    if (range.file.ReadAt(range.start + static_cast<std::uint64_t>(at), x, sizeof x) < sizeof x) return;
-    if (std::memcmp(x, "Xing", 4) != 0 && std::memcmp(x, "Info", 4) != 0) return;
+    if (range.file.ReadAt(range.start + static_cast<std::uint64_t>(at), x, sizeof x) < sizeof x) return false;
+    if (std::memcmp(x, "Xing", 4) != 0 && std::memcmp(x, "Info", 4) != 0) return false;
     // Encoders write the same block as "Info" in constant-bit-rate files,
     // often in a first frame of a higher bit rate than the rest; its frame
     // count is the reliable measure there too.
@@ -234,23 +246,39 @@ void TAudInfo::ReadXingHeader(const TRange& range) {
         p += kXingTocSize;
     }
     if (XingFlags & kXingHasQuality) XingQuality = GetU32BE(x + p);
+    return true;
+}
 
-    if (Header.SampleRate > 0) Duration = MillisecondsOf(double(Header.SamplesPerFrame()) / Header.SampleRate * XingFrames);
-    FrameCount = XingFrames;
+bool TAudInfo::ReadVbriHeader(const TRange& range) {
+    const std::int64_t at = FirstFrame + kVbriOffset;
+    if (at + static_cast<std::int64_t>(kVbriBlockSize) > range.count) return false;
+    std::uint8_t v[kVbriBlockSize];
+    if (range.file.ReadAt(range.start + static_cast<std::uint64_t>(at), v, sizeof v) < sizeof v) return false;
+    if (std::memcmp(v, "VBRI", 4) != 0) return false;
+    VBR = true;
+    VBRIFound = true;
+    VBRIBytes = GetU32BE(v + kVbriBytes);
+    VBRIFrames = GetU32BE(v + kVbriFrames);
+    return true;
+}
+
+void TAudInfo::FromFrameCount(const TRange& range, std::uint32_t frames, std::uint32_t bytes) {
+    if (Header.SampleRate > 0) Duration = MillisecondsOf(double(Header.SamplesPerFrame()) / Header.SampleRate * frames);
+    FrameCount = frames;
     // The byte count includes the block's own frame, which the frame count
     // leaves out: an average from them comes out high. A constant bit rate is
     // the one its frames state.
     if (!VBR) BitRate = ConstantBitRate(range) * 1000;
-    if (XingBytes == 0) return;
-    if (VBR && Duration != 0) BitRate = RoundHalfEven(double(XingBytes) * 8 * 1000 / double(Duration));
+    if (bytes == 0) return;
+    if (VBR && Duration != 0) BitRate = RoundHalfEven(double(bytes) * 8 * 1000 / double(Duration));
     const std::int64_t available = range.count - FirstFrame;
-    if (available < std::int64_t(XingBytes)) {
+    if (available < std::int64_t(bytes)) {
         // A cut file: the part that is there.
-        const double share = double(available) / XingBytes;
+        const double share = double(available) / bytes;
         Duration = RoundCount(share * double(Duration));
         FrameCount = RoundCount(share * static_cast<double>(FrameCount));
     } else {
-        AudioBytes = XingBytes;
+        AudioBytes = bytes;
     }
 }
 

@@ -35,9 +35,9 @@ struct TMpegFrameHdr {
 };
 
 // The stream values (TStreamProps) come from the first frame header and,
-// when the first frame carries one, the Xing/Info block: playing time from
-// its frame count, bit rate from its byte count (Xing) or from the frames
-// (Info, constant bit rate).
+// when the first frame carries one, the Xing/Info or VBRI block: playing
+// time from its frame count, bit rate from its byte count (Xing, VBRI) or
+// from the frames (Info, constant bit rate).
 class TAudInfo : public TStreamProps {
 public:
     // Analyses the whole file; raises EOSError when it cannot be opened. A
@@ -49,10 +49,12 @@ public:
 
     TMpegFrameHdr Header;
     std::int64_t FirstFrame = -1;  // from the start of the analysed range
-    bool VBR = false;        // a "Xing" header was found
+    bool VBR = false;        // a "Xing" or "VBRI" header was found
     bool XingFound = false;  // a "Xing" or "Info" header was found
     std::uint32_t XingFlags = 0, XingFrames = 0, XingBytes = 0, XingQuality = 0;
     std::array<std::uint8_t, 100> XingTOC{};
+    bool VBRIFound = false;  // a "VBRI" header was found, and no Xing header
+    std::uint32_t VBRIFrames = 0, VBRIBytes = 0;
     std::int64_t FrameCount = -1;
     std::int64_t AudioBytes = -1;
     std::int32_t MaxScan = 10240;  // bytes after the ID3v2 tag searched for the first frame
@@ -70,7 +72,10 @@ private:
 
     void Reset();
     void FindFirstFrame(const TRange& range, std::int64_t from);
-    void ReadXingHeader(const TRange& range);
+    bool ReadXingHeader(const TRange& range);
+    bool ReadVbriHeader(const TRange& range);
+    // Playing time and bit rate from a frame and a byte count.
+    void FromFrameCount(const TRange& range, std::uint32_t frames, std::uint32_t bytes);
     std::int32_t ConstantBitRate(const TRange& range) const;  // kbit/s
     void ReadTrailingTag(TBinaryReader& stream, const TRange& range);
     void FromConstantBitRate();

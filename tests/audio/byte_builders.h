@@ -93,6 +93,15 @@ inline std::string XingFrame(std::uint32_t flags, std::uint32_t frames, std::uin
     return frame;
 }
 
+// A first frame carrying a VBRI block 32 bytes after its header.
+inline std::string VbriFrame(std::uint32_t frames, std::uint32_t byteCount) {
+    std::string v = "VBRI" + U16BE(1) + U16BE(0) + U16BE(75) + U32BE(byteCount) + U32BE(frames) + U16BE(0) +
+                    U16BE(1) + U16BE(2) + U16BE(1);
+    std::string frame = MpegHeader(1, 3, 9, 0, 1) + Zeros(32) + v;
+    frame.resize(417, '\0');
+    return frame;
+}
+
 // ---- FLAC ----
 
 inline std::string FlacBlock(int type, std::string_view body, bool last) {

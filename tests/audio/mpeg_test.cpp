@@ -113,6 +113,21 @@ TEST(MpegStream, XingHeaderGivesDurationAndBitRate) {
     EXPECT_EQ(noBytes.BitRate, 0);
 }
 
+TEST(MpegStream, VbriHeaderGivesDurationAndBitRate) {
+    std::string rest = MpegFrames(1200).substr(0, 500000);
+    TAudInfo info = Analyse(VbriFrame(1000, 500000) + rest);
+    EXPECT_TRUE(info.VBR);
+    EXPECT_TRUE(info.VBRIFound);
+    EXPECT_FALSE(info.XingFound);
+    EXPECT_EQ(info.Duration, 26122);
+    EXPECT_EQ(info.BitRate, 153128);
+    EXPECT_EQ(info.AudioBytes, 500000);
+    // Cut after half its bytes: half the playing time.
+    TAudInfo cut = Analyse(VbriFrame(1000, 500000) + rest.substr(0, 250000 - 417));
+    EXPECT_EQ(cut.Duration, 13061);
+    EXPECT_EQ(cut.FrameCount, 500);
+}
+
 TEST(MpegStream, TruncatedXingFileIsScaled) {
     std::string first = XingFrame(3, 1000, 500000);
     std::string rest = MpegFrames(700).substr(0, 250000 - first.size());
