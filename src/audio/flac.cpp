@@ -91,6 +91,7 @@ bool TFlacFile::ReadFrom(TBufferedFile& file) {
 
     std::array<std::string, nCount> values;
     std::array<bool, nCount> found{};
+    bool streamInfoSeen = false;
     for (int blocks = 0; blocks < kMaxBlocks; ++blocks) {
         unsigned char header[kBlockHeaderSize];
         if (in.ReadSome(header, sizeof header) < sizeof header) break;
@@ -98,7 +99,13 @@ bool TFlacFile::ReadFrom(TBufferedFile& file) {
         const int type = header[0] & kBlockTypeMask;
         const std::uint32_t length = GetU24BE(header + 1);
         const std::uint64_t body = in.Position();
+        // A length past the end of the file means the walk has left the
+        // metadata (a block that understated its length put it inside the
+        // block's data), and so does a second STREAMINFO.
+        if (length > in.Size() - body) break;
         if (type == kStreamInfoBlock) {
+            if (streamInfoSeen) break;
+            streamInfoSeen = true;
             ReadStreamInfo(in);
         } else if (type == kVorbisCommentBlock) {
             HasComments = true;

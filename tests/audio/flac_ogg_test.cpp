@@ -69,6 +69,25 @@ TEST(Flac, NotFlacAndCorruptComments) {
     EXPECT_EQ(corrupt.Duration, 1000);
 }
 
+TEST(Flac, WalkEndsWhereBlocksStopMakingSense) {
+    const std::string streamInfo = FlacBlock(0, StreamInfo(44100, 2, 16, 441000), false);
+    // A picture block that declares no data while its data follows: the next
+    // header read lies inside the picture, where a STREAMINFO may appear.
+    std::string picture = FlacBlock(0, StreamInfo(300164, 1, 16, 0xFFFFFFFFFULL), false) + std::string(300, '\x7F');
+    TFlacFile f = ReadFlac("fLaC" + streamInfo + U8(6) + U24BE(0) + picture +
+                           FlacBlock(4, VorbisComments({"TITLE=Late"}), true) + std::string(100, '\x33'));
+    EXPECT_EQ(f.SampleRate, 44100);
+    EXPECT_EQ(f.Channels, 2);
+    EXPECT_EQ(f.Duration, 10000);
+
+    // A block longer than the rest of the file ends the metadata.
+    std::string tooLong = "fLaC" + streamInfo + U8(0x84) + U24BE(0xFFFFFF) + VorbisComments({"TITLE=Cut"});
+    TFlacFile cut = ReadFlac(tooLong);
+    EXPECT_EQ(cut.SampleRate, 44100);
+    EXPECT_FALSE(cut.HasComments);
+    EXPECT_EQ(cut.Title, "");
+}
+
 TEST(Ogg, IdentificationCommentsAndLastPage) {
     TOggVorbis o = ReadOgg(OggFile({"TITLE=Song", "artist=Band", "ALBUM=Record", "DATE=2012", "GENRE=Folk",
                                     "COMMENT=Fine", "TRACKNUMBER=3/12", "PERFORMER=Other"},
