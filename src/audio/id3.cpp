@@ -308,11 +308,29 @@ std::string DecodeComment(std::string_view value) {
     return DecodeID3Text(text);
 }
 
-// "(17)Rock" gives Rock: everything up to the last ")" is a reference.
+bool IsDecimal(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The genre list's name for a decimal number; empty outside the list.
+std::string GenreName(std::string_view number) {
+    if (!IsDecimal(number) || number.size() > 3) return {};
+    int n = 0;
+    for (char c : number) n = n * 10 + (c - '0');
+    const char* name = ID3GenreName(n);
+    return name ? name : "";
+}
+
+// TCON holds a name, a reference to the genre list ("(17)", or "17" as
+// version 4 writes it), or both ("(17)Rock", the name winning). Whatever
+// else stands before a ")" is dropped.
 std::string GenreOf(std::string text) {
-    std::size_t close = text.rfind(')');
-    if (close != std::string::npos) text.erase(0, close + 1);
-    return text;
+    if (IsDecimal(text)) return GenreName(text);
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos) return text;
+    if (close + 1 < text.size()) return text.substr(close + 1);
+    if (text.front() != '(') return {};
+    return GenreName(std::string_view(text).substr(1, text.find(')') - 1));
 }
 
 void AssignFields(const TFrameValues& frames, TTagFields& tags) {

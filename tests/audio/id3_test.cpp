@@ -62,11 +62,24 @@ TEST(ID3v2, FieldRulesAndFallbacks) {
     EXPECT_EQ(v2.Comment, "Nice");
 
     EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TRCK", Text(0, "A3")))).Track, 0);
-    EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TCON", Text(0, "(13)")))).Genre, "");
+    EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TCON", Text(0, "(13)")))).Genre, "Pop");
     EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TCON", Text(0, "Rock (Live)")))).Genre, "");
     EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TCON", Text(0, "Pop")))).Genre, "Pop");
     EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TYER", Text(0, "1999")) + Id3Frame(3, "TDRC", Text(0, "2004")))).Year,
               "1999");
+}
+
+TEST(ID3v2, GenreNumbersNameTheGenre) {
+    auto genre = [](int version, const std::string& value) {
+        return ReadTag(Id3Tag(version, Id3Frame(version, "TCON", Text(0, value)))).Genre;
+    };
+    EXPECT_EQ(genre(4, "35"), "House");
+    EXPECT_EQ(genre(3, "(35)"), "House");
+    EXPECT_EQ(genre(3, "(35)(17)"), "House");
+    EXPECT_EQ(genre(3, "(35)Trance Classics"), "Trance Classics");
+    EXPECT_EQ(genre(4, "148"), "");  // beyond the list
+    EXPECT_EQ(genre(3, "(999)"), "");
+    EXPECT_EQ(genre(4, "2Pac"), "2Pac");
 }
 
 TEST(ID3v2, CommentDescriptionEndsOnUnitBoundaryInUtf16) {
