@@ -67,6 +67,20 @@ struct THeaderValues {
     }
 };
 
+// Channel count, sample rate and byte rate that can belong to one audio
+// stream: up to 7.1 channels, rates from 8 to 192 kHz, and no more bytes than
+// uncompressed 32-bit samples would take (lossless streams come close).
+constexpr std::uint16_t kMaxChannels = 8;
+constexpr std::uint32_t kMinSampleRate = 8000;
+constexpr std::uint32_t kMaxSampleRate = 192000;
+constexpr std::uint64_t kMaxBytesPerSample = 4;
+
+bool StreamValuesFit(const THeaderValues& v) {
+    return v.channels >= 1 && v.channels <= kMaxChannels && v.sampleRate >= kMinSampleRate &&
+           v.sampleRate <= kMaxSampleRate && v.bytesPerSecond > 0 &&
+           v.bytesPerSecond <= std::uint64_t(v.sampleRate) * v.channels * kMaxBytesPerSample;
+}
+
 std::string ReadWideString(TBinaryReader& in, std::uint16_t bytes) {
     const std::size_t keep = std::min<std::size_t>(bytes, 2 * kMaxChars);
     std::string raw = in.ReadString(keep);
@@ -139,6 +153,18 @@ void WalkHeader(TBinaryReader& in, std::uint64_t fileSize, THeaderValues& values
     }
 }
 
+void AssignTags(const THeaderValues& values, TTagFields& tags) {
+    tags.Title = Trim(values.slots[sTitle]);
+    tags.Artist = Trim(values.slots[sArtist]);
+    tags.Album = Trim(values.slots[sAlbum]);
+    tags.Year = Trim(values.slots[sYear]);
+    tags.Genre = Trim(values.slots[sGenre]);
+    tags.Comment = Trim(values.slots[sComment]);
+    // "WM/TrackNumber" is what current writers use; the older "WM/Track" wins
+    // when both are there.
+    tags.Track = ParseTrackNumber(Trim(values.seen[sTrack] ? values.slots[sTrack] : values.slots[sTrackNumber]));
+}
+
 }  // namespace
 
 void TWMAfile::Reset() {
@@ -161,32 +187,23 @@ bool TWMAfile::ReadFromFile(const std::string& path) {
 bool TWMAfile::ReadFrom(TBufferedFile& file) {
     Reset();
     THeaderValues values;
+    bool walked = true;
     try {
         TBinaryReader in(file);
         WalkHeader(in, file.Size(), values);
     } catch (const Exception&) {
-        return false;
+        walked = false;  // what was read before the end still counts
     }
-
-    const bool passes = values.maxBitRate > 0 && values.maxBitRate < 320000 &&
-                        (values.channels == 1 || values.channels == 2) && values.sampleRate >= 8000 &&
-                        values.sampleRate <= 96000 && values.bytesPerSecond > 0 && values.bytesPerSecond < 40000;
-    if (!passes) return true;
-
-    Valid = true;
     FileSize = static_cast<std::int64_t>(file.Size());
-    Channels = values.channels;
-    SampleRate = static_cast<std::int32_t>(values.sampleRate);
-    Duration = MillisecondsOf(double(FileSize) * 8 / values.maxBitRate);
-    BitRate = static_cast<std::int32_t>(std::uint64_t(values.bytesPerSecond) * 8);
-    Title = Trim(values.slots[sTitle]);
-    Artist = Trim(values.slots[sArtist]);
-    Album = Trim(values.slots[sAlbum]);
-    Year = Trim(values.slots[sYear]);
-    Genre = Trim(values.slots[sGenre]);
-    Comment = Trim(values.slots[sComment]);
-    // "WM/TrackNumber" is what current writers use; the older "WM/Track" wins
-    // when both are there.
-    Track = ParseTrackNumber(Trim(values.seen[sTrack] ? values.slots[sTrack] : values.slots[sTrackNumber]));
-    return true;
+    AssignTags(values, *this);
+    if (StreamValuesFit(values)) {
+        Valid = true;
+        Channels = values.channels;
+        SampleRate = static_cast<std::int32_t>(values.sampleRate);
+        BitRate = static_cast<std::int32_t>(std::uint64_t(values.bytesPerSecond) * 8);
+        // Estimated: the maximum bit rate is the file's, not the stream's.
+        if (values.maxBitRate > 0) Duration = MillisecondsOf(double(FileSize) * 8 / values.maxBitRate);
+    }
+    return walked;
 }
+

@@ -14,9 +14,10 @@ class TBufferedFile;
 // maximum bit rate.
 class TWMAfile : public TTagFields, public TStreamProps {
 public:
-    // True when the header could be walked through (whether or not the file
-    // passed the checks); false when it could not be opened or read. The
-    // values are set only when Valid. Never raises.
+    // True when the header could be walked through; false when the file
+    // could not be opened or ended inside the header. The tags found are kept
+    // either way; the stream values are set only when they fit together
+    // (Valid). Never raises.
     bool ReadFromFile(const std::string& path);
     bool ReadFrom(TBufferedFile& file);
 

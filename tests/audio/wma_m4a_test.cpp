@@ -69,13 +69,46 @@ TEST(Wma, ReadsPropertiesAndTags) {
     EXPECT_EQ(numberOnly.Track, 9);
 }
 
-TEST(Wma, FailedChecksLeaveEverythingEmpty) {
-    TWMAfile fast = ReadWma(AsfFile({StreamObjects(384000), AsfContentDescription(u"T", u"A", u"")}));
-    EXPECT_FALSE(fast.Valid);
-    EXPECT_EQ(fast.Title, "");
-    TWMAfile surround = ReadWma(AsfFile({AsfFileProperties(128000), AsfStreamProperties(6, 44100, 16000)}));
-    EXPECT_FALSE(surround.Valid);
-    EXPECT_EQ(surround.SampleRate, 0);
+TEST(Wma, TagsAlwaysStreamValuesWhenTheyFitTogether) {
+    // Above the old limits of 320 kbit/s and 40 000 bytes/s, as WMA Pro and
+    // WMA Lossless files are.
+    std::string pro = AsfFile({AsfFileProperties(384000), AsfStreamProperties(6, 48000, 48000),
+                               AsfContentDescription(u"T", u"A", u"")});
+    TWMAfile fast = ReadWma(pro);
+    EXPECT_TRUE(fast.Valid);
+    EXPECT_EQ(fast.Title, "T");
+    EXPECT_EQ(fast.Channels, 6);
+    EXPECT_EQ(fast.SampleRate, 48000);
+    EXPECT_EQ(fast.BitRate, 384000);
+    EXPECT_EQ(fast.Duration, MillisecondsOf(double(pro.size()) * 8 / 384000));
+    TWMAfile lossless = ReadWma(AsfFile({AsfFileProperties(192426), AsfStreamProperties(2, 44100, 144000)}));
+    EXPECT_TRUE(lossless.Valid);
+    EXPECT_EQ(lossless.BitRate, 1152000);
+
+    // Values that cannot describe one stream: no stream values, tags kept.
+    for (const std::string& stream : {AsfStreamProperties(0, 44100, 16000), AsfStreamProperties(2, 1000, 16000),
+                                      AsfStreamProperties(2, 8000, 8000 * 2 * 4 + 1), AsfStreamProperties(2, 44100, 0)}) {
+        TWMAfile w = ReadWma(AsfFile({AsfFileProperties(128000), stream, AsfContentDescription(u"Kept", u"", u"")}));
+        EXPECT_FALSE(w.Valid);
+        EXPECT_EQ(w.SampleRate, 0);
+        EXPECT_EQ(w.Duration, 0);
+        EXPECT_EQ(w.Title, "Kept");
+    }
+    // Without a maximum bit rate the playing time is unknown, the rest stays.
+    TWMAfile noMax = ReadWma(AsfFile({AsfFileProperties(0), AsfStreamProperties(2, 44100, 16000)}));
+    EXPECT_TRUE(noMax.Valid);
+    EXPECT_EQ(noMax.Duration, 0);
+    EXPECT_EQ(noMax.SampleRate, 44100);
+}
+
+TEST(Wma, TrackNumberWithTotal) {
+    auto track = [](const std::string& value) {
+        return ReadWma(AsfFile({StreamObjects(), AsfExtended({{u"WM/TrackNumber", 0, value}})})).Track;
+    };
+    EXPECT_EQ(track(WideZ(u"6/15")), 6);
+    EXPECT_EQ(track(WideZ(u" 6 ")), 6);
+    EXPECT_EQ(track(WideZ(u"six")), 0);
+    EXPECT_EQ(track(WideZ(u"99999999999")), 0);
 }
 
 TEST(Wma, DurationTitleLimitAndCorruptHeaders) {
