@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
@@ -227,10 +228,12 @@ bool IsTextValue(std::string_view value) {
     return !value.empty() && static_cast<unsigned char>(value[0]) <= kLastTextEncoding;
 }
 
-// The kept frames' values, encoding byte first.
+// The kept frames' values, encoding byte first: the last of each kind, and
+// every comment.
 struct TFrameValues {
     std::array<std::string, sCount> raw;
     std::array<bool, sCount> present{};
+    std::vector<std::string> comments;
 
     std::string Decoded(int slot) const { return present[slot] ? DecodeID3Text(raw[slot]) : std::string(); }
     std::string WithFallback(int first, int second) const {
@@ -264,8 +267,12 @@ TFrameValues ReadFrames(TBufferedFile& file, const TTagHeader& tag) {
             TFrameValue read = ReadFrameValue(body, frame);
             consumed = read.consumed;
             if (IsTextValue(read.value)) {
-                values.raw[slot] = std::move(read.value);
-                values.present[slot] = true;
+                if (slot == sComment) {
+                    values.comments.push_back(std::move(read.value));
+                } else {
+                    values.raw[slot] = std::move(read.value);
+                    values.present[slot] = true;
+                }
             }
             if (read.endOfData) break;
         }
@@ -284,28 +291,53 @@ std::string FirstChars(const std::string& text, std::size_t count) {
     return text.substr(0, p);
 }
 
+struct TComment {
+    std::string description, text;  // decoded
+};
+
 // A comment frame: encoding, language, a description ended by a zero
 // character, then the text.
-std::string DecodeComment(std::string_view value) {
+TComment DecodeComment(std::string_view value) {
     if (value.empty()) return {};
-    char encoding = value[0];
-    std::string_view rest = value.substr(std::min<std::size_t>(1 + kLanguageSize, value.size()));
-    bool wide = encoding == 1 || encoding == 2;
-    std::size_t skip = 0;
+    const char encoding = value[0];
+    const std::string_view rest = value.substr(std::min<std::size_t>(1 + kLanguageSize, value.size()));
+    const bool wide = encoding == 1 || encoding == 2;
+    std::size_t end = 0, skip = 0;
     if (wide) {
         // The description ends with a zero code unit, on a unit boundary.
         for (std::size_t i = 0; i + 1 < rest.size(); i += 2)
             if (rest[i] == 0 && rest[i + 1] == 0) {
+                end = i;
                 skip = i + 2;
                 break;
             }
     } else {
-        std::size_t z = rest.find('\0');
-        if (z != std::string_view::npos) skip = z + 1;
+        const std::size_t z = rest.find('\0');
+        if (z != std::string_view::npos) {
+            end = z;
+            skip = z + 1;
+        }
     }
-    std::string text(1, encoding);
-    text.append(rest.substr(skip));
-    return DecodeID3Text(text);
+    const std::string mark(1, encoding);
+    return {DecodeID3Text(mark + std::string(rest.substr(0, end))), DecodeID3Text(mark + std::string(rest.substr(skip)))};
+}
+
+// iTunes keeps volume, gapless and CD database data in comments.
+bool IsHousekeepingComment(const std::string& description) {
+    const std::string d = LowerCase(description);
+    return d == "itunnorm" || d == "itunsmpb" || d == "itunpgap" || d.rfind("itunes_cddb_", 0) == 0;
+}
+
+// The last comment without a description, else the last one that is not
+// iTunes housekeeping.
+std::string ChooseComment(const std::vector<std::string>& comments) {
+    std::string plain, described;
+    for (const std::string& raw : comments) {
+        TComment c = DecodeComment(raw);
+        if (c.description.empty()) plain = std::move(c.text);
+        else if (!IsHousekeepingComment(c.description)) described = std::move(c.text);
+    }
+    return !plain.empty() ? plain : described;
 }
 
 bool IsDecimal(std::string_view text) {
@@ -341,7 +373,7 @@ void AssignFields(const TFrameValues& frames, TTagFields& tags) {
     if (tags.Year.empty()) tags.Year = FirstChars(frames.Decoded(sDate), 4);
     tags.Track = ParseTrackNumber(frames.Decoded(sTrack));
     tags.Genre = GenreOf(frames.Decoded(sGenre));
-    if (frames.present[sComment]) tags.Comment = DecodeComment(frames.raw[sComment]);
+    tags.Comment = ChooseComment(frames.comments);
 }
 
 // ---- ID3v1 layout: fixed fields in the last 128 bytes ----

@@ -90,6 +90,24 @@ TEST(ID3v2, CommentDescriptionEndsOnUnitBoundaryInUtf16) {
     EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "COMM", empty))).Comment, "Hi");
 }
 
+TEST(ID3v2, CommentWithoutDescriptionWinsOverITunesData) {
+    auto comm = [](const std::string& description, const std::string& text) {
+        return Id3Frame(3, "COMM", Text(0, "eng" + description) + '\0' + text);
+    };
+    const std::string norm = comm("iTunNORM", " 00000316 00000316 00002E9D");
+    const std::string cddb = comm("iTunes_CDDB_1", "9D09130B+174405+11+150");
+    EXPECT_EQ(ReadTag(Id3Tag(3, comm("", "Real one") + norm + cddb + comm("iTunSMPB", "x") + comm("ITUNPGAP", "0")))
+                  .Comment,
+              "Real one");
+    // Otherwise a described comment, never the housekeeping.
+    EXPECT_EQ(ReadTag(Id3Tag(3, norm + comm("Notes", "Described") + cddb)).Comment, "Described");
+    EXPECT_EQ(ReadTag(Id3Tag(3, norm + cddb)).Comment, "");
+    // UTF-16 descriptions are compared decoded.
+    std::string wide = Id3Frame(3, "COMM", Text(1, "eng\xFF\xFE" + Utf16(u"iTunNORM", false) + U16LE(0) + "\xFF\xFE" +
+                                                     Utf16(u"0000", false)));
+    EXPECT_EQ(ReadTag(Id3Tag(3, comm("", "Plain") + wide)).Comment, "Plain");
+}
+
 TEST(ID3v2, Version2UsesShortFrames) {
     std::string frames = Id3Frame2("TT2", Text(0, "Old")) + Id3Frame2("TP1", Text(0, "Band")) +
                          Id3Frame2("TAL", Text(0, "Album")) + Id3Frame2("TYE", Text(0, "1990")) +
