@@ -39,6 +39,19 @@ constexpr std::uint64_t kEntryV2SampleRate = 40;
 constexpr std::uint64_t kAlacCookieSize = 36;
 constexpr std::uint64_t kAlacChannels = 21;
 constexpr std::uint64_t kAlacAverageBitRate = 28;
+// "dfLa": version and flags, then FLAC metadata blocks, STREAMINFO first;
+// its sample rate and channel count start 10 bytes in.
+constexpr std::uint64_t kFlacBlockHeaderSize = 4;
+constexpr std::uint64_t kFlacRateOffset = 10;
+// Where the audio coding mode starts, in bits: "dac3" after sample rate code,
+// stream id and mode; "dec3" after data rate, substream count and the first
+// substream's rate code, stream id, reserved bit, flag and mode.
+constexpr std::uint64_t kDac3ModeBit = 10;
+constexpr std::uint64_t kDec3ModeBit = 28;
+// "btrt": buffer size, maximum and average bit rate.
+constexpr std::uint64_t kBtrtAverage = 8;
+// "hdlr": version and flags, a predefined field, then the handler type.
+constexpr std::uint64_t kHandlerType = 8;
 // "esds" descriptor tags.
 constexpr std::uint8_t kEsDescriptor = 0x03;
 constexpr std::uint8_t kDecoderConfigDescriptor = 0x04;
@@ -224,7 +237,29 @@ TEsdsValues ReadEsds(TBinaryReader& in, const TAtom& esds) {
     return values;
 }
 
-// The sample entry of the first track whose first entry is AAC or Apple Lossless.
+bool IsAudioEntryType(const TAtom& entry) {
+    static const char* const kTypes[] = {"mp4a", "alac", "ac-3", "ec-3", "ac-4", "fLaC", "Opus", ".mp3", "samr", "sawb",
+                                         "mha1", "mhm1", "dtsc", "dtsh", "dtsl", "dtse", "lpcm", "sowt", "twos", "ipcm",
+                                         "fpcm", "in24", "in32", "fl32", "fl64", "ulaw", "alaw", "raw "};
+    for (const char* t : kTypes)
+        if (entry.Is(t)) return true;
+    return false;
+}
+
+// A sound track says so in its handler; writers that leave the handler
+// empty are recognised by the sample entry.
+bool IsAudioTrack(TBinaryReader& in, const TAtom& trak, const TAtom& entry) {
+    if (std::optional<TAtom> hdlr = FindPath(in, trak, {"mdia", "hdlr"});
+        hdlr && hdlr->end - hdlr->body >= kHandlerType + 4) {
+        char type[4];
+        in.Seek(hdlr->body + kHandlerType);
+        in.Read(type, sizeof type);
+        if (std::memcmp(type, "soun", 4) == 0) return true;
+    }
+    return IsAudioEntryType(entry);
+}
+
+// The first sample entry of the first audio track.
 std::optional<TAtom> FindAudioSampleEntry(TBinaryReader& in, const TAtom& moov) {
     std::uint64_t trakPos = moov.body;
     for (int n = 0; n < kMaxChildren; ++n) {
@@ -234,9 +269,46 @@ std::optional<TAtom> FindAudioSampleEntry(TBinaryReader& in, const TAtom& moov) 
         std::optional<TAtom> stsd = FindPath(in, *trak, {"mdia", "minf", "stbl", "stsd"});
         if (!stsd) continue;
         std::optional<TAtom> entry = AtomAt(in, stsd->body + kSampleTableHeaderSize, stsd->end);
-        if (entry && (entry->Is("mp4a") || entry->Is("alac"))) return entry;
+        if (entry && IsAudioTrack(in, *trak, *entry)) return entry;
     }
     return std::nullopt;
+}
+
+// The FLAC STREAMINFO in "dfLa": the sample entry's 16-bit rate cannot hold
+// rates above 65 535 Hz.
+void ReadFlacConfig(TBinaryReader& in, const TAtom& dfla, TStreamProps& stream) {
+    const std::uint64_t at = dfla.body + kFullAtomFlagsSize + kFlacBlockHeaderSize + kFlacRateOffset;
+    if (at + 8 > dfla.end) return;
+    in.Seek(at);
+    const std::uint64_t v = in.U64BE();
+    if (const auto rate = static_cast<std::int32_t>(v >> 44); rate > 0) stream.SampleRate = rate;
+    stream.Channels = static_cast<std::int32_t>((v >> 41) & 7) + 1;
+}
+
+// Dolby streams: the sample entry's channel count is fixed at 2; the coding
+// mode and the LFE bit in "dac3" (after 10 bits) or, for the first
+// substream, "dec3" (after 28 bits) tell the real one.
+int DolbyChannels(std::uint32_t acmod, bool lfe) {
+    static const int kByMode[8] = {2, 1, 2, 3, 3, 4, 4, 5};
+    return kByMode[acmod & 7] + (lfe ? 1 : 0);
+}
+
+void ReadDolbyConfig(TBinaryReader& in, const TAtom& config, std::uint64_t modeBit, TStreamProps& stream) {
+    const std::uint64_t bytes = (modeBit + 4 + 7) / 8;  // through the LFE bit
+    if (config.end - config.body < bytes) return;
+    in.Seek(config.body);
+    std::uint64_t bits = 0;
+    for (std::uint64_t i = 0; i < bytes; ++i) bits = (bits << 8) | in.U8();
+    const std::uint64_t afterLfe = bytes * 8 - modeBit - 4;
+    stream.Channels = DolbyChannels(static_cast<std::uint32_t>(bits >> (afterLfe + 1)), (bits >> afterLfe) & 1);
+}
+
+// The average of a "btrt" atom, which any sample entry may carry; 0 when absent.
+std::uint32_t BitRateBoxAverage(TBinaryReader& in, std::uint64_t children, std::uint64_t end) {
+    std::optional<TAtom> btrt = FindChild(in, children, end, "btrt");
+    if (!btrt || btrt->end - btrt->body < kBtrtAverage + 4) return 0;
+    in.Seek(btrt->body + kBtrtAverage);
+    return in.U32BE();
 }
 
 // Channels, sample rate and bit rate from an audio sample entry; the media
@@ -273,8 +345,9 @@ void ReadSampleEntry(TBinaryReader& in, const TAtom& entry, double seconds, std:
             average = values.averageBitRate;
             if (values.channels > 0) stream.Channels = values.channels;
         }
-    } else if (std::optional<TAtom> cookie = FindChild(in, children, entry.end, "alac")) {
-        if (cookie->end - cookie->start >= kAlacCookieSize) {
+    } else if (entry.Is("alac")) {
+        std::optional<TAtom> cookie = FindChild(in, children, entry.end, "alac");
+        if (cookie && cookie->end - cookie->start >= kAlacCookieSize) {
             in.Seek(cookie->start + kAlacChannels);
             stream.Channels = in.U8();
             in.Seek(cookie->start + kAlacAverageBitRate);
@@ -282,7 +355,14 @@ void ReadSampleEntry(TBinaryReader& in, const TAtom& entry, double seconds, std:
             const std::uint32_t rate = in.U32BE();
             if (rate > 0) stream.SampleRate = static_cast<std::int32_t>(rate);
         }
+    } else if (entry.Is("ac-3") || entry.Is("ec-3")) {
+        const bool ac3 = entry.Is("ac-3");
+        if (std::optional<TAtom> config = FindChild(in, children, entry.end, ac3 ? "dac3" : "dec3"))
+            ReadDolbyConfig(in, *config, ac3 ? kDac3ModeBit : kDec3ModeBit, stream);
+    } else if (entry.Is("fLaC")) {
+        if (std::optional<TAtom> dfla = FindChild(in, children, entry.end, "dfLa")) ReadFlacConfig(in, *dfla, stream);
     }
+    if (average == 0) average = BitRateBoxAverage(in, children, entry.end);
     stream.BitRate = static_cast<std::int32_t>(std::min<std::uint32_t>(average, INT32_MAX));
     // Lossless and some encoders leave the average out.
     if (stream.BitRate == 0 && seconds > 0 && mediaBytes > 0) stream.BitRate = RoundHalfEven(double(mediaBytes) * 8 / seconds);
@@ -384,14 +464,16 @@ void TM4AFile::ReadFrom(TBufferedFile& file) {
     ClearStream();
 
     std::optional<TAtom> ftyp = AtomAt(in, 0, file.Size());
-    if (!ftyp || !ftyp->Is("ftyp") || !HasAcceptedBrand(in, *ftyp)) return;
+    if (!ftyp || !ftyp->Is("ftyp")) return;
     const TTopLevel top = ReadTopLevel(in, ftyp->end, file.Size());
     if (!top.moov) return;
+    // Any brand will do for a file that holds an audio track.
+    const std::optional<TAtom> entry = FindAudioSampleEntry(in, *top.moov);
+    if (!entry && !HasAcceptedBrand(in, *ftyp)) return;
 
     const double seconds = ReadMovieHeader(in, *top.moov);
     Duration = MillisecondsOf(seconds);
-    if (std::optional<TAtom> entry = FindAudioSampleEntry(in, *top.moov))
-        ReadSampleEntry(in, *entry, seconds, top.mediaBytes, *this);
+    if (entry) ReadSampleEntry(in, *entry, seconds, top.mediaBytes, *this);
 
     std::optional<TAtom> ilst = FindItemList(in, *top.moov);
     if (!ilst) return;

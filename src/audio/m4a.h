@@ -1,6 +1,7 @@
 #pragma once
 // M4A: the atom tree of an MPEG-4 audio file, searched for the movie header,
 // the first audio track's sample entry and the iTunes-style tag list.
+// Files of any brand are read when they hold an audio track.
 #include <cstdint>
 #include <string>
 

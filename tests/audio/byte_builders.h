@@ -239,6 +239,13 @@ inline std::string AudioTrak(std::string_view sampleEntry, std::string_view extr
     std::string mdia = Atom("mdia", Atom("mdhd", Zeros(24)) + Atom("hdlr", Zeros(25)) + minf);
     return Atom("trak", Atom("tkhd", Zeros(84)) + std::string(extraInTrak) + mdia);
 }
+// A track whose handler names its kind ("soun", "vide").
+inline std::string MediaTrak(std::string_view handler, std::string_view sampleEntry) {
+    std::string stsd = Atom("stsd", Zeros(4) + U32BE(1) + std::string(sampleEntry));
+    std::string minf = Atom("minf", Atom("dinf", Zeros(8)) + Atom("stbl", stsd));
+    std::string hdlr = Atom("hdlr", Zeros(8) + std::string(handler) + Zeros(13));
+    return Atom("trak", Atom("tkhd", Zeros(84)) + Atom("mdia", Atom("mdhd", Zeros(24)) + hdlr + minf));
+}
 inline std::string DataItem(std::string_view type, int dataType, std::string_view value) {
     return Atom(type, Atom("data", U32BE(unsigned(dataType)) + Zeros(4) + std::string(value)));
 }

@@ -174,9 +174,55 @@ TEST(M4a, WalksTheAtomTreeWhereverThingsAre) {
     // The decoder configuration tells the real channel count.
     std::string mono = Atom("moov", Mvhd(1000, 5000) + AudioTrak(SampleEntry("mp4a", 2, 44100, Esds(64000, 1))));
     EXPECT_EQ(ReadM4a(Ftyp("M4A ") + mono).Channels, 1);
-    TM4AFile video = ReadM4a(Ftyp("qt  ") + withEdts);
-    EXPECT_EQ(video.Duration, 0);
-    EXPECT_EQ(video.SampleRate, 0);
+    // Any brand, for a file with an audio track.
+    TM4AFile quickTime = ReadM4a(Ftyp("qt  ") + withEdts);
+    EXPECT_EQ(quickTime.Duration, 5000);
+    EXPECT_EQ(quickTime.SampleRate, 22050);
+}
+
+TEST(M4a, AnyAudioSampleEntryGivesChannelsAndRate) {
+    const std::string mdat = Atom("mdat", std::string(10000, '\x21'));
+    auto read = [&](const std::string& brand, const std::string& traks) {
+        return ReadM4a(Ftyp(brand) + mdat + Atom("moov", Mvhd(1000, 4000) + traks));
+    };
+    const std::string btrt = Atom("btrt", U32BE(0) + U32BE(448000) + U32BE(384000));
+    TM4AFile ac3 = read("isom", MediaTrak("soun", SampleEntry("ac-3", 2, 48000, Atom("dac3", "\x10\x11\x00") + btrt)));
+    EXPECT_EQ(ac3.Channels, 2);
+    EXPECT_EQ(ac3.SampleRate, 48000);
+    EXPECT_EQ(ac3.BitRate, 384000);
+
+    // Dolby entries say 2 channels whatever they hold; their configuration tells.
+    auto dolby = [&](const char* type, const char* config, const std::string& bits) {
+        return read("mp41", MediaTrak("soun", SampleEntry(type, 1, 48000, Atom(config, bits)))).Channels;
+    };
+    EXPECT_EQ(dolby("ac-3", "dac3", "\x50\x3D\x40"), 6);  // mode 7 (3/2) and LFE
+    EXPECT_EQ(dolby("ec-3", "dec3", std::string("\x06\x00\x20\x04\x00", 5)), 2);
+    EXPECT_EQ(dolby("ec-3", "dec3", std::string("\x06\x00\x20\x02\x00", 5)), 1);
+    EXPECT_EQ(dolby("ec-3", "dec3", "\x06"), 1);  // too short to say: the entry's count
+
+    // No bit rate stated: the media data over the playing time.
+    TM4AFile opus = read("iso6", MediaTrak("soun", SampleEntry("Opus", 1, 48000, Atom("dOps", Zeros(11)))));
+    EXPECT_EQ(opus.Channels, 1);
+    EXPECT_EQ(opus.SampleRate, 48000);
+    EXPECT_EQ(opus.BitRate, 20000);
+
+    // FLAC above 65 535 Hz: the rate comes from the STREAMINFO in "dfLa".
+    std::string dfla = Atom("dfLa", Zeros(4) + U8(0x80) + U24BE(34) + StreamInfo(96000, 6, 24, 96000));
+    TM4AFile flac = read("isom", MediaTrak("soun", SampleEntry("fLaC", 2, 0, dfla)));
+    EXPECT_EQ(flac.SampleRate, 96000);
+    EXPECT_EQ(flac.Channels, 6);
+
+    // The first audio track counts, after a video track; a handler that says
+    // sound is enough for an unknown entry type.
+    std::string video = MediaTrak("vide", SampleEntry("avc1", 0, 0, ""));
+    TM4AFile second = read("mp42", video + MediaTrak("soun", SampleEntry("ec-3", 2, 44100, "")));
+    EXPECT_EQ(second.SampleRate, 44100);
+    EXPECT_EQ(read("isom", MediaTrak("soun", SampleEntry("newc", 1, 32000, ""))).SampleRate, 32000);
+
+    // A brand not ours and no audio track: nothing is read.
+    TM4AFile film = read("qt  ", video);
+    EXPECT_EQ(film.Duration, 0);
+    EXPECT_EQ(film.SampleRate, 0);
 }
 
 TEST(M4a, AppleLosslessAndGenres) {
