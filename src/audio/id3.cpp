@@ -128,17 +128,22 @@ public:
         return done;
     }
 
-    void Skip(std::uint64_t n) {
+    // Returns how many bytes were skipped: fewer than n where the body ends.
+    std::uint64_t Skip(std::uint64_t n) {
         if (!unsync_) {
-            pos_ = (n > end_ - std::min(pos_, end_)) ? std::max(pos_, end_) : pos_ + n;
-            return;
+            const std::uint64_t left = end_ - std::min(pos_, end_);
+            const std::uint64_t skipped = std::min(n, left);
+            pos_ += skipped;
+            return skipped;
         }
         unsigned char sink[256];
-        while (n > 0 && pos_ < end_) {
-            std::size_t got = Read(sink, static_cast<std::size_t>(std::min<std::uint64_t>(n, sizeof sink)));
+        std::uint64_t skipped = 0;
+        while (skipped < n && pos_ < end_) {
+            std::size_t got = Read(sink, static_cast<std::size_t>(std::min<std::uint64_t>(n - skipped, sizeof sink)));
             if (got == 0) break;
-            n -= got;
+            skipped += got;
         }
+        return skipped;
     }
 
 private:
@@ -205,7 +210,6 @@ bool ReadFrameHeader(TTagBody& body, const TTagHeader& tag, TFrameHeader& frame)
 struct TFrameValue {
     std::string value;           // encoding byte first, at most kValueLimit bytes
     std::uint64_t consumed = 0;  // body bytes read
-    bool endOfData = false;      // the tag or the file ended inside the value
 };
 
 TFrameValue ReadFrameValue(TTagBody& body, const TFrameHeader& frame) {
@@ -217,7 +221,6 @@ TFrameValue ReadFrameValue(TTagBody& body, const TFrameHeader& frame) {
     raw.resize(got);
     TFrameValue result;
     result.consumed = got;
-    result.endOfData = got < want;
     result.value = raw.substr(std::min(frame.prefix, raw.size()));
     if (frame.unsync) result.value = Resync(result.value);
     if (result.value.size() > kValueLimit) result.value.resize(kValueLimit);
@@ -262,21 +265,20 @@ TFrameValues ReadFrames(TBufferedFile& file, const TTagHeader& tag) {
     TFrameHeader frame;
     while (body.RawPosition() < tagEnd && body.RawPosition() < fileSize && ReadFrameHeader(body, tag, frame)) {
         const int slot = SlotOf(frame.Id(), ids);
-        std::uint64_t consumed = 0;
-        if (slot >= 0 && frame.readable) {
-            TFrameValue read = ReadFrameValue(body, frame);
-            consumed = read.consumed;
-            if (IsTextValue(read.value)) {
-                if (slot == sComment) {
-                    values.comments.push_back(std::move(read.value));
-                } else {
-                    values.raw[slot] = std::move(read.value);
-                    values.present[slot] = true;
-                }
-            }
-            if (read.endOfData) break;
+        const bool keep = slot >= 0 && frame.readable;
+        TFrameValue read;
+        if (keep) read = ReadFrameValue(body, frame);
+        // A frame cut off by the end of the file (or of an unsynchronised
+        // tag) is incomplete and ends the walk; the frames before it count.
+        const std::uint64_t rest = frame.bodySize - read.consumed;
+        if (body.Skip(rest) < rest) break;
+        if (!keep || !IsTextValue(read.value)) continue;
+        if (slot == sComment) {
+            values.comments.push_back(std::move(read.value));
+        } else {
+            values.raw[slot] = std::move(read.value);
+            values.present[slot] = true;
         }
-        body.Skip(frame.bodySize - consumed);
     }
     return values;
 }
@@ -456,8 +458,10 @@ bool TID3v2::ReadFrom(TBufferedFile& file) {
     const TTagHeader tag = ParseTagHeader(h);
     Exists = true;
     VersionID = tag.version;
+    // A tag larger than the file (a cut download, a wrong size) keeps the
+    // frames that are there in full.
     Size = tag.TotalSize() > file.Size() ? 0 : static_cast<std::int32_t>(tag.TotalSize());
-    if (VersionID < 2 || VersionID > 4 || Size == 0) return true;
+    if (VersionID < 2 || VersionID > 4) return true;
     if (VersionID == 2 && (tag.flags & kTagCompressedV2)) return true;
     AssignFields(ReadFrames(file, tag), *this);
     return true;

@@ -129,13 +129,35 @@ TEST(ID3v2, UnknownVersionOrOversizedTagYieldsNoValues) {
     TID3v2 cut = ReadTag(tag.substr(0, 100), "");
     EXPECT_TRUE(cut.Exists);
     EXPECT_EQ(cut.Size, 0);
-    EXPECT_EQ(cut.Title, "");
+    EXPECT_EQ(cut.Title, "X");  // a complete frame of a cut tag
     TID3v2 none = ReadTag("no tag here");
     EXPECT_FALSE(none.Exists);
     TempDir dir;
     TID3v2 tiny;
     EXPECT_FALSE(tiny.ReadFromFile(dir.Write("tiny.mp3", "ID3")));
     EXPECT_FALSE(tiny.ReadFromFile(dir / "missing.mp3"));
+}
+
+TEST(ID3v2, CutTagKeepsItsCompleteFrames) {
+    for (int version : {2, 3, 4}) {
+        auto frame = [&](const char* id3, const char* id2, const std::string& text) {
+            return version == 2 ? Id3Frame2(id2, Text(0, text)) : Id3Frame(version, id3, Text(0, text));
+        };
+        std::string frames = frame("TIT2", "TT2", "Title") + frame("TPE1", "TP1", "Artist") +
+                             frame("TALB", "TAL", std::string(400, 'a'));
+        std::string tag = Id3Tag(version, frames, 20000);
+        // The file ends inside the album frame.
+        TID3v2 v2 = ReadTag(tag.substr(0, tag.size() - 20000 - 100), "");
+        EXPECT_EQ(v2.Title, "Title") << version;
+        EXPECT_EQ(v2.Artist, "Artist") << version;
+        EXPECT_EQ(v2.Album, "") << version;
+    }
+    // Unsynchronised as a whole (version 3): the same.
+    std::string frames = Id3Frame(3, "TIT2", Text(0, "T")) + Id3Frame(3, "TPE1", Text(0, std::string(300, 'x')));
+    std::string tag = Id3Tag(3, frames, 5000, 0x80);
+    TID3v2 unsynced = ReadTag(tag.substr(0, tag.size() - 5000 - 50), "");
+    EXPECT_EQ(unsynced.Title, "T");
+    EXPECT_EQ(unsynced.Artist, "");
 }
 
 TEST(ID3v2, LongValueIsCutTo499BytesAfterEncoding) {
