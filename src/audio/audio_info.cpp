@@ -173,14 +173,18 @@ std::int32_t TAudioInfo::GetNumber(int i) const {
     return i >= 0 && i < NumberCount() ? Numbers[static_cast<std::size_t>(i)] : 0;
 }
 
+void TAudioInfo::SetTagText(int i, std::string_view value) {
+    SetText(i, StripControlChars(value.substr(0, value.find('\r'))));
+}
+
 void TAudioInfo::SetTags(const TTagFields& tags) {
-    for (const TTextSlot& slot : kTextSlots) SetText(slot.number, tags.*slot.field);
+    for (const TTextSlot& slot : kTextSlots) SetTagText(slot.number, tags.*slot.field);
     SetText(atTrack, Decimal(tags.Track));
 }
 
 void TAudioInfo::FillEmptyTags(const TTagFields& tags) {
     for (const TTextSlot& slot : kTextSlots)
-        if (GetText(slot.number).empty()) SetText(slot.number, tags.*slot.field);
+        if (GetText(slot.number).empty()) SetTagText(slot.number, tags.*slot.field);
     if (GetText(atTrack) == "0") SetText(atTrack, Decimal(tags.Track));
 }
 
@@ -209,8 +213,8 @@ void TMP3Informer::ApplyFileNameTemplates(const std::string& path) {
             if (b == PCRE2_UNSET || e == PCRE2_UNSET || e < b) return {};
             return path.substr(b, e - b);
         };
-        SetText(atArtist, CleanTemplateText(group(t.artistGroup)));
-        SetText(atTitle, CleanTemplateText(group(t.titleGroup)));
+        SetTagText(atArtist, CleanTemplateText(group(t.artistGroup)));
+        SetTagText(atTitle, CleanTemplateText(group(t.titleGroup)));
         break;
     }
     MarkSetting("EmptyTags");
@@ -234,13 +238,6 @@ bool TMP3Informer::ReadMpegTags(TBufferedFile* file, const std::string& path) {
         if (v1.Exists) FillEmptyTags(v1);
     }
     if (!v2.Exists && !v1Found) ApplyFileNameTemplates(path);
-
-    // Tag values may carry zero bytes (several values in one frame); the
-    // path is left exactly as given.
-    for (int i = atArtist; i <= atGenre; ++i) {
-        std::string& t = Texts[static_cast<std::size_t>(i)];
-        std::erase_if(t, [](char c) { return c == '\0' || c == '\x01'; });
-    }
     return file != nullptr;
 }
 

@@ -79,6 +79,9 @@ public:
     std::int32_t GetNumber(int i) const;
     int NumberCount() const { return static_cast<int>(Numbers.size()); }
 
+    // A tag text: its first line without control characters (a tab becomes
+    // a blank), as tag values may carry zero bytes, escapes and the like.
+    void SetTagText(int i, std::string_view value);
     // Texts 0 to 6 from a reader's tags, the track number in decimal.
     void SetTags(const TTagFields& tags);
     // Only the texts 0 to 6 that are still empty; a track text "0" counts as empty.

@@ -161,6 +161,30 @@ TEST_F(AudioRecord, ZeroBytesAreRemovedFromTagTexts) {
     EXPECT_EQ(r.GetText(atFileName), path);
 }
 
+TEST_F(AudioRecord, ControlCharactersNeverReachTheTexts) {
+    const std::string raw = "Bad\tname\x1B[2J\x07\x7F";
+    const std::string clean = "Bad name[2J";
+    std::string mp3 = Id3Tag(3, Id3Frame(3, "TIT2", Text(raw)) + Id3Frame(3, "TPE1", Text("A\nB\rC"))) + MpegFrames(5);
+    std::string items = DataItem("\xA9nam", 1, raw);
+    std::string m4a = Ftyp("M4A ") + Atom("moov", Mvhd(1000, 1000) + Udta(items));
+    std::string wma = AsfFile({AsfFileProperties(128000), AsfStreamProperties(2, 44100, 16000),
+                               AsfExtended({{u"WM/Title", 0, WideZ(u"Bad\tname\x1B[2J\x07\x7F")}})});
+    for (const auto& [name, content] : {std::pair<std::string, std::string>{"c.mp3", mp3},
+                                        {"c.flac", FlacFile(44100, 2, 44100, {"TITLE=" + raw})},
+                                        {"c.ogg", OggFile({"TITLE=" + raw}, 44100)},
+                                        {"c.m4a", m4a}, {"c.wma", wma}}) {
+        TAudioInformer r = Read(dir.Write(name, content));
+        EXPECT_EQ(r.GetText(atTitle), clean) << name;
+        EXPECT_EQ(r.GetText(atFileName), dir / name);
+    }
+    // The first line of a value, then without controls.
+    EXPECT_EQ(Read(dir / "c.mp3").GetText(atArtist), "AB");
+    // Texts from the file-name templates as well.
+    TAudioInformer untagged = Read(dir.Write("Art\x01ist - Ti\ttle.mp3", MpegFrames(5)));
+    EXPECT_EQ(untagged.GetText(atTitle), "Ti tle");
+    EXPECT_EQ(untagged.GetText(atArtist), dir.Path() + "/Artist");
+}
+
 TEST_F(AudioRecord, OtherFormatsHaveFiveNumbers) {
     TAudioInformer ogg = Read(dir.Write("a.ogg", OggFile({"TITLE=T\r\nsecond"}, 441000)));
     EXPECT_EQ(ogg.GetText(atTitle), "T");
