@@ -112,6 +112,10 @@ std::int32_t FileSizeNumber(std::uint64_t size) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(size & 0xFFFFFFFFu));
 }
 
+// What a tag text becomes in the record: its first line, without control
+// characters.
+std::string TagText(std::string_view value) { return StripControlChars(value.substr(0, value.find('\r'))); }
+
 // Numbers 0 to 4 from a reader's stream values: seconds and kbit/s, rounded.
 std::vector<std::int32_t> StreamNumbers(const TStreamProps& stream, std::uint64_t fileSize) {
     return {RoundHalfEven(double(stream.Duration) / 1000), stream.SampleRate, RoundHalfEven(stream.BitRate / 1000.0),
@@ -173,25 +177,29 @@ std::int32_t TAudioInfo::GetNumber(int i) const {
     return i >= 0 && i < NumberCount() ? Numbers[static_cast<std::size_t>(i)] : 0;
 }
 
-void TAudioInfo::SetTagText(int i, std::string_view value) {
-    SetText(i, StripControlChars(value.substr(0, value.find('\r'))));
-}
+void TAudioInfo::SetTagText(int i, std::string_view value) { SetText(i, TagText(value)); }
 
 void TAudioInfo::SetTags(const TTagFields& tags) {
     for (const TTextSlot& slot : kTextSlots) SetTagText(slot.number, tags.*slot.field);
     SetText(atTrack, Decimal(tags.Track));
+    albumArtist_ = TagText(tags.AlbumArtist);
+    disc_ = tags.Disc > 0 ? Decimal(tags.Disc) : std::string();
 }
 
 void TAudioInfo::FillEmptyTags(const TTagFields& tags) {
     for (const TTextSlot& slot : kTextSlots)
         if (GetText(slot.number).empty()) SetTagText(slot.number, tags.*slot.field);
     if (GetText(atTrack) == "0") SetText(atTrack, Decimal(tags.Track));
+    if (albumArtist_.empty()) albumArtist_ = TagText(tags.AlbumArtist);
+    if (disc_.empty() && tags.Disc > 0) disc_ = Decimal(tags.Disc);
 }
 
 void TAudioInfo::ResetFor(const std::string& path) {
     Texts.assign(kAudioTextCount, std::string());
     Texts[atFileName] = path;
     Numbers.clear();
+    albumArtist_.clear();
+    disc_.clear();
 }
 
 void TMP3Informer::ApplyFileNameTemplates(const std::string& path) {

@@ -82,17 +82,27 @@ public:
     // A tag text: its first line without control characters (a tab becomes
     // a blank), as tag values may carry zero bytes, escapes and the like.
     void SetTagText(int i, std::string_view value);
-    // Texts 0 to 6 from a reader's tags, the track number in decimal.
+    // Texts 0 to 6 from a reader's tags, the track number in decimal, and
+    // the album artist and disc.
     void SetTags(const TTagFields& tags);
-    // Only the texts 0 to 6 that are still empty; a track text "0" counts as empty.
+    // Only the texts that are still empty; a track text "0" counts as empty.
     void FillEmptyTags(const TTagFields& tags);
+
+    // Beside the eight numbered texts: the album artist, and the disc number
+    // in decimal (empty when the tags give none).
+    const std::string& AlbumArtist() const { return albumArtist_; }
+    const std::string& Disc() const { return disc_; }
 
     TStringList Texts;                  // always 8 entries
     std::vector<std::int32_t> Numbers;  // none, 5 or 7 entries
 
 protected:
-    // 8 empty texts, text 7 := path, no numbers.
+    // 8 empty texts, text 7 := path, no numbers, no album artist or disc.
     void ResetFor(const std::string& path);
+
+private:
+    std::string albumArtist_;
+    std::string disc_;
 };
 
 class TMP3Info : public TAudioInfo {};

@@ -25,8 +25,12 @@ constexpr int kVorbisCommentBlock = 4;
 // channels - 1 (3), bits per sample - 1 (5) and total samples (36) in 64 bits.
 constexpr std::uint64_t kStreamInfoLimitsSize = 10;
 
-enum Name { nTitle, nArtist, nAlbum, nDate, nGenre, nComment, nTrack, nTrackNumber, nCount };
-const char* const kNames[nCount] = {"TITLE", "ARTIST", "ALBUM", "DATE", "GENRE", "COMMENT", "TRACK", "TRACKNUMBER"};
+enum Name {
+    nTitle, nArtist, nAlbum, nDate, nGenre, nComment, nTrack, nTrackNumber, nAlbumArtist, nAlbumArtistSpaced, nDisc,
+    nCount
+};
+const char* const kNames[nCount] = {"TITLE",   "ARTIST", "ALBUM",       "DATE",         "GENRE",     "COMMENT",
+                                    "TRACK",   "TRACKNUMBER", "ALBUMARTIST", "ALBUM ARTIST", "DISCNUMBER"};
 
 // The first value of each known name, in [start of the block, blockEnd).
 void ReadVorbisComment(TBinaryReader& in, std::uint64_t blockEnd, std::array<std::string, nCount>& values,
@@ -123,5 +127,7 @@ bool TFlacFile::ReadFrom(TBufferedFile& file) {
     Genre = values[nGenre];
     Comment = values[nComment];
     Track = ParseTrackNumber(!values[nTrack].empty() ? values[nTrack] : values[nTrackNumber]);
+    AlbumArtist = !values[nAlbumArtist].empty() ? values[nAlbumArtist] : values[nAlbumArtistSpaced];
+    Disc = ParseTrackNumber(values[nDisc]);
     return true;
 }

@@ -53,10 +53,14 @@ constexpr std::size_t kLanguageSize = 3;
 constexpr unsigned char kLastTextEncoding = 3;  // UTF-8
 
 // Frames the reader keeps, in the order of the slots below.
-enum Slot { sTitle, sTitleAlt, sArtist, sArtistAlt, sAlbum, sAlbumAlt, sYear, sDate, sTrack, sGenre, sComment, sCount };
-const char* const kFrameIds34[sCount] = {"TIT2", "TIT1", "TPE1", "TOPE", "TALB", "TOAL",
-                                         "TYER", "TDRC", "TRCK", "TCON", "COMM"};
-const char* const kFrameIds2[sCount] = {"TT2", "TT1", "TP1", "TOA", "TAL", "TOT", "TYE", "TOR", "TRK", "TCO", "COM"};
+enum Slot {
+    sTitle, sTitleAlt, sArtist, sArtistAlt, sAlbum, sAlbumAlt, sYear, sDate, sTrack, sGenre, sComment, sAlbumArtist,
+    sDisc, sCount
+};
+const char* const kFrameIds34[sCount] = {"TIT2", "TIT1", "TPE1", "TOPE", "TALB", "TOAL", "TYER",
+                                         "TDRC", "TRCK", "TCON", "COMM", "TPE2", "TPOS"};
+const char* const kFrameIds2[sCount] = {"TT2", "TT1", "TP1", "TOA", "TAL", "TOT", "TYE",
+                                        "TOR", "TRK", "TCO", "COM", "TP2", "TPA"};
 
 // The value kept of a frame is at most this many bytes, encoding byte included.
 constexpr std::size_t kValueLimit = 500;
@@ -375,6 +379,8 @@ void AssignFields(const TFrameValues& frames, TTagFields& tags) {
     if (tags.Year.empty()) tags.Year = FirstChars(frames.Decoded(sDate), 4);
     tags.Track = ParseTrackNumber(frames.Decoded(sTrack));
     tags.Genre = GenreOf(frames.Decoded(sGenre));
+    tags.AlbumArtist = frames.Decoded(sAlbumArtist);
+    tags.Disc = ParseTrackNumber(frames.Decoded(sDisc));
     tags.Comment = ChooseComment(frames.comments);
 }
 

@@ -381,9 +381,12 @@ std::optional<TAtom> FindItemList(TBinaryReader& in, const TAtom& moov) {
     return FindChild(in, full ? meta->body + kFullAtomFlagsSize : meta->body, meta->end, "ilst");
 }
 
-enum TItemKind { kTitle, kArtist, kComment, kAlbum, kYear, kGenreNumber, kTrack, kTrackText, kGenreText, kItemCount };
-const char* const kItemTypes[kItemCount] = {"\xA9nam", "\xA9" "ART", "\xA9" "cmt", "\xA9" "alb", "\xA9" "day",
-                                            "gnre",    "trkn",        "trck",        "\xA9gen"};
+enum TItemKind {
+    kTitle, kArtist, kComment, kAlbum, kYear, kGenreNumber, kTrack, kTrackText, kGenreText, kAlbumArtist, kDisc,
+    kItemCount
+};
+const char* const kItemTypes[kItemCount] = {"\xA9nam", "\xA9" "ART", "\xA9" "cmt", "\xA9" "alb", "\xA9" "day", "gnre",
+                                            "trkn",    "trck",        "\xA9gen",    "aART",        "disk"};
 
 void ReadItemList(TBinaryReader& in, const TAtom& ilst, TTagFields& tags) {
     std::string genreNumber, genreText;
@@ -432,6 +435,10 @@ void ReadItemList(TBinaryReader& in, const TAtom& ilst, TTagFields& tags) {
                 if (const std::int32_t track = number16(); track >= 0) tags.Track = track;
                 break;
             case kGenreText: genreText = text(); break;
+            case kAlbumArtist: tags.AlbumArtist = text(); break;
+            case kDisc:
+                if (const std::int32_t disc = number16(); disc >= 0) tags.Disc = disc;
+                break;
             default: break;  // "trck" is known but carries nothing we keep
         }
     }

@@ -38,9 +38,12 @@ constexpr std::int64_t kWindowStep = 241;
 constexpr std::int64_t kWindowSize = 251;
 constexpr std::int64_t kWindowEndGap = 10;
 
-enum Name { nTitle, nArtist, nAlbum, nTrackNumber, nDate, nGenre, nComment, nPerformer, nDescription, nCount };
-const char* const kNames[nCount] = {"TITLE", "ARTIST", "ALBUM", "TRACKNUMBER", "DATE",
-                                    "GENRE", "COMMENT", "PERFORMER", "DESCRIPTION"};
+enum Name {
+    nTitle, nArtist, nAlbum, nTrackNumber, nDate, nGenre, nComment, nPerformer, nDescription, nAlbumArtist,
+    nAlbumArtistSpaced, nDisc, nCount
+};
+const char* const kNames[nCount] = {"TITLE",   "ARTIST",    "ALBUM",       "TRACKNUMBER",  "DATE",      "GENRE",
+                                    "COMMENT", "PERFORMER", "DESCRIPTION", "ALBUMARTIST", "ALBUM ARTIST", "DISCNUMBER"};
 
 // Size of an ID3v2 tag in front of the stream, 0 when there is none that fits.
 std::int64_t LeadingTagSize(TBinaryReader& in, std::int64_t fileSize) {
@@ -166,6 +169,8 @@ void TOggVorbis::ReadComments(TBinaryReader& in) {
     Genre = value(nGenre);
     Comment = withFallback(nComment, nDescription);
     Track = ParseTrackNumber(values[nTrackNumber]) & 0xFF;
+    AlbumArtist = withFallback(nAlbumArtist, nAlbumArtistSpaced);
+    Disc = ParseTrackNumber(values[nDisc]);
 }
 
 void TOggVorbis::WorkOutStream() {

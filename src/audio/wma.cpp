@@ -50,9 +50,10 @@ constexpr std::uint16_t kDwordValue = 3;
 
 constexpr std::size_t kMaxChars = 250;  // characters kept of each string
 
-enum Slot { sTitle, sArtist, sAlbum, sTrack, sYear, sGenre, sComment, sTrackNumber, sCount };
-const char* const kNames[sCount] = {"WM/TITLE", "WM/AUTHOR", "WM/ALBUMTITLE", "WM/TRACK",
-                                    "WM/YEAR",  "WM/GENRE",  "WM/DESCRIPTION", "WM/TRACKNUMBER"};
+enum Slot { sTitle, sArtist, sAlbum, sTrack, sYear, sGenre, sComment, sTrackNumber, sAlbumArtist, sDisc, sCount };
+const char* const kNames[sCount] = {"WM/TITLE",       "WM/AUTHOR",      "WM/ALBUMTITLE",  "WM/TRACK",
+                                    "WM/YEAR",        "WM/GENRE",       "WM/DESCRIPTION", "WM/TRACKNUMBER",
+                                    "WM/ALBUMARTIST", "WM/PARTOFSET"};
 
 // What the header walk collects.
 struct THeaderValues {
@@ -163,6 +164,8 @@ void AssignTags(const THeaderValues& values, TTagFields& tags) {
     // "WM/TrackNumber" is what current writers use; the older "WM/Track" wins
     // when both are there.
     tags.Track = ParseTrackNumber(Trim(values.seen[sTrack] ? values.slots[sTrack] : values.slots[sTrackNumber]));
+    tags.AlbumArtist = Trim(values.slots[sAlbumArtist]);
+    tags.Disc = ParseTrackNumber(Trim(values.slots[sDisc]));
 }
 
 }  // namespace

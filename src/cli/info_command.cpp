@@ -71,10 +71,17 @@ void PrintPlain(const TFileReport& r, std::ostream& out) {
         out << "  Error:        " << *r.error << "\n";
         return;
     }
-    for (int i = 0; i < kAudioTextCount; ++i) {
-        std::string label = std::string(kTextLabels[i]) + ":";
+    auto line = [&](const char* name, const std::string& value) {
+        std::string label = std::string(name) + ":";
         label.resize(14, ' ');
-        out << "  " << label << r.record.GetText(i) << "\n";
+        out << "  " << label << value << "\n";
+    };
+    for (int i = 0; i < kAudioTextCount; ++i) {
+        if (i == atFileName) {
+            line("Album artist", r.record.AlbumArtist());
+            line("Disc", r.record.Disc());
+        }
+        line(kTextLabels[i], r.record.GetText(i));
     }
     const TAudioInfo& a = r.record;
     if (a.NumberCount() >= kAudioNumberCount) {
@@ -100,6 +107,8 @@ void PrintJson(const std::vector<TFileReport>& reports, std::ostream& out) {
         for (int i = 0; i < r.record.NumberCount(); ++i) out << (i ? ", " : "") << r.record.GetNumber(i);
         out << "]";
         if (r.error) out << ", \"error\": " << JsonString(*r.error);
+        out << ", \"album_artist\": " << JsonString(r.record.AlbumArtist());
+        out << ", \"disc\": " << JsonString(r.record.Disc());
         out << "}";
     }
     out << (reports.empty() ? "]\n" : "\n]\n");
