@@ -56,6 +56,12 @@ constexpr std::uint64_t kHandlerType = 8;
 constexpr std::uint8_t kEsDescriptor = 0x03;
 constexpr std::uint8_t kDecoderConfigDescriptor = 0x04;
 constexpr std::uint8_t kDecoderSpecificInfo = 0x05;
+// ES descriptor: the stream id, then flags announcing optional fields.
+constexpr std::uint64_t kEsIdSize = 2;
+constexpr std::uint8_t kEsDependsOn = 0x80, kEsUrl = 0x40, kEsOcrStream = 0x20;
+// Decoder configuration: object type, stream type, buffer size (24 bits) and
+// maximum bit rate before the average bit rate.
+constexpr std::uint64_t kDecoderConfigBeforeAverage = 1 + 1 + 3 + 4;
 // "mvhd": after the version byte and the flags, the creation and
 // modification times (32 or 64 bits each), then time scale and duration.
 constexpr std::uint64_t kMvhdTimesV0 = 11;
@@ -196,14 +202,15 @@ struct TEsdsValues {
     int channels = 0;                  // from the decoder's own configuration, 0 when not given
 };
 
-// Channel count of an AAC audio specific configuration: object type (5 bits,
-// escaped by 31 into 6 more), frequency index (4 bits, 15 adding 24 bits of
-// rate), channel configuration (4 bits). 0 when it does not say.
+// Channel count of an AAC audio specific configuration (its first 40 bits):
+// object type (5 bits, escaped into 6 more), frequency index (4 bits, escaped
+// into 24 bits of rate), channel configuration (4 bits). 0 when it does not say.
 int AacChannels(std::uint64_t bits) {
+    constexpr std::uint64_t kEscapedObjectType = 31, kExplicitFrequency = 15;
     int shift = 40 - 5;
-    if (((bits >> shift) & 0x1F) == 31) shift -= 6;
+    if (((bits >> shift) & 0x1F) == kEscapedObjectType) shift -= 6;
     shift -= 4;
-    if (((bits >> shift) & 0xF) == 15) shift -= 24;
+    if (((bits >> shift) & 0xF) == kExplicitFrequency) shift -= 24;
     shift -= 4;
     if (shift < 0) return 0;
     const int config = static_cast<int>((bits >> shift) & 0xF);
@@ -218,14 +225,14 @@ TEsdsValues ReadEsds(TBinaryReader& in, const TAtom& esds) {
     in.Seek(esds.body + kFullAtomFlagsSize);
     if (in.Position() + 2 > esds.end || in.U8() != kEsDescriptor) return values;
     DescriptorLength(in);
-    in.Skip(2);  // ES id
+    in.Skip(kEsIdSize);
     const std::uint8_t flags = in.U8();
-    if (flags & 0x80) in.Skip(2);        // depends on another stream
-    if (flags & 0x40) in.Skip(in.U8());  // URL
-    if (flags & 0x20) in.Skip(2);        // OCR stream
+    if (flags & kEsDependsOn) in.Skip(kEsIdSize);
+    if (flags & kEsUrl) in.Skip(in.U8());
+    if (flags & kEsOcrStream) in.Skip(kEsIdSize);
     if (in.Position() >= esds.end || in.U8() != kDecoderConfigDescriptor) return values;
     DescriptorLength(in);
-    in.Skip(1 + 1 + 3 + 4);  // object type, stream type, buffer size, maximum bit rate
+    in.Skip(kDecoderConfigBeforeAverage);
     if (in.Position() + 4 > esds.end) return values;
     values.averageBitRate = in.U32BE();
     if (in.Position() + 3 > esds.end || in.U8() != kDecoderSpecificInfo) return values;

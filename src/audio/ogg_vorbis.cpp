@@ -45,6 +45,8 @@ enum Name {
 const char* const kNames[nCount] = {"TITLE",   "ARTIST",    "ALBUM",       "TRACKNUMBER",  "DATE",      "GENRE",
                                     "COMMENT", "PERFORMER", "DESCRIPTION", "ALBUMARTIST", "ALBUM ARTIST", "DISCNUMBER"};
 
+constexpr unsigned char kTagFooterFlag = 0x10;
+
 // Size of an ID3v2 tag in front of the stream, 0 when there is none that fits.
 std::int64_t LeadingTagSize(TBinaryReader& in, std::int64_t fileSize) {
     unsigned char h[10];
@@ -52,7 +54,7 @@ std::int64_t LeadingTagSize(TBinaryReader& in, std::int64_t fileSize) {
     in.Read(h, sizeof h);
     if (std::memcmp(h, "ID3", 3) != 0) return 0;
     std::int64_t size = (std::int64_t(h[6]) << 21) + (std::int64_t(h[7]) << 14) + (std::int64_t(h[8]) << 7) + h[9];
-    size += (h[5] & 0x10) ? 20 : 10;  // footer
+    size += (h[5] & kTagFooterFlag) ? 20 : 10;  // header, and footer when there is one
     return size <= fileSize ? size : 0;
 }
 
