@@ -10,7 +10,6 @@
 #include "services/shared_functions.h"
 
 struct TTagFields;
-struct TStreamProps;
 
 // Raised by ReadFile (through its format readers) when a file cannot be read;
 // the collection leaves such a file out. Files that cannot be opened raise
