@@ -15,6 +15,8 @@
 #include "audio/m4a.h"
 #include "audio/mpeg.h"
 #include "audio/ogg_vorbis.h"
+#include "audio/stream_props.h"
+#include "audio/tag_fields.h"
 #include "audio/text_codec.h"
 #include "audio/wma.h"
 #include "base/exe_dir.h"
@@ -110,6 +112,25 @@ std::int32_t FileSizeNumber(std::uint64_t size) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(size & 0xFFFFFFFFu));
 }
 
+// What a tag text becomes in the record: its first line, without control
+// characters.
+std::string TagText(std::string_view value) { return StripControlChars(value.substr(0, value.find('\r'))); }
+
+// Numbers 0 to 4 from a reader's stream values: seconds and kbit/s, rounded.
+std::vector<std::int32_t> StreamNumbers(const TStreamProps& stream, std::uint64_t fileSize) {
+    return {RoundHalfEven(double(stream.Duration) / 1000), stream.SampleRate, RoundHalfEven(stream.BitRate / 1000.0),
+            ChannelCodeOf(stream.Channels), FileSizeNumber(fileSize)};
+}
+
+// The record's text number of each tag text but the track.
+struct TTextSlot {
+    int number;
+    std::string TTagFields::*field;
+};
+const TTextSlot kTextSlots[] = {{atArtist, &TTagFields::Artist}, {atTitle, &TTagFields::Title},
+                                {atAlbum, &TTagFields::Album},   {atYear, &TTagFields::Year},
+                                {atComment, &TTagFields::Comment}, {atGenre, &TTagFields::Genre}};
+
 }  // namespace
 
 int ChannelCodeOf(int channels) {
@@ -156,10 +177,29 @@ std::int32_t TAudioInfo::GetNumber(int i) const {
     return i >= 0 && i < NumberCount() ? Numbers[static_cast<std::size_t>(i)] : 0;
 }
 
+void TAudioInfo::SetTagText(int i, std::string_view value) { SetText(i, TagText(value)); }
+
+void TAudioInfo::SetTags(const TTagFields& tags) {
+    for (const TTextSlot& slot : kTextSlots) SetTagText(slot.number, tags.*slot.field);
+    SetText(atTrack, Decimal(tags.Track));
+    albumArtist_ = TagText(tags.AlbumArtist);
+    disc_ = tags.Disc > 0 ? Decimal(tags.Disc) : std::string();
+}
+
+void TAudioInfo::FillEmptyTags(const TTagFields& tags) {
+    for (const TTextSlot& slot : kTextSlots)
+        if (GetText(slot.number).empty()) SetTagText(slot.number, tags.*slot.field);
+    if (GetText(atTrack) == "0") SetText(atTrack, Decimal(tags.Track));
+    if (albumArtist_.empty()) albumArtist_ = TagText(tags.AlbumArtist);
+    if (disc_.empty() && tags.Disc > 0) disc_ = Decimal(tags.Disc);
+}
+
 void TAudioInfo::ResetFor(const std::string& path) {
     Texts.assign(kAudioTextCount, std::string());
     Texts[atFileName] = path;
     Numbers.clear();
+    albumArtist_.clear();
+    disc_.clear();
 }
 
 void TMP3Informer::ApplyFileNameTemplates(const std::string& path) {
@@ -181,11 +221,32 @@ void TMP3Informer::ApplyFileNameTemplates(const std::string& path) {
             if (b == PCRE2_UNSET || e == PCRE2_UNSET || e < b) return {};
             return path.substr(b, e - b);
         };
-        SetText(atArtist, CleanTemplateText(group(t.artistGroup)));
-        SetText(atTitle, CleanTemplateText(group(t.titleGroup)));
+        SetTagText(atArtist, CleanTemplateText(group(t.artistGroup)));
+        SetTagText(atTitle, CleanTemplateText(group(t.titleGroup)));
         break;
     }
     MarkSetting("EmptyTags");
+}
+
+bool TMP3Informer::ReadMpegTags(TBufferedFile* file, const std::string& path) {
+    TID3v2 v2;
+    if (file) v2.ReadFrom(*file);
+    SetTags(v2);
+
+    bool v1Found = false;
+    // A track of 0 means the ID3v2 tag had none, so the ID3v1.1 track number
+    // may still fill it.
+    bool anyEmpty = v2.Track == 0;
+    for (int i = atArtist; i <= atGenre; ++i) anyEmpty = anyEmpty || GetText(i).empty();
+    if (anyEmpty) {
+        if (!file) return false;  // unreadable: nothing more to learn from it
+        TID3v1Tag v1;
+        v1.ReadFrom(*file);
+        v1Found = v1.Exists;
+        if (v1.Exists) FillEmptyTags(v1);
+    }
+    if (!v2.Exists && !v1Found) ApplyFileNameTemplates(path);
+    return file != nullptr;
 }
 
 void TMP3Informer::ReadMpegFile(const std::string& path) {
@@ -201,60 +262,15 @@ void TMP3Informer::ReadMpegFile(const std::string& path) {
             file.emplace(path);
         } catch (const Exception&) {
         }
-        TID3v2 v2;
-        if (file) v2.ReadFrom(*file);
-        SetText(atArtist, v2.Artist);
-        SetText(atTitle, v2.Title);
-        SetText(atAlbum, v2.Album);
-        SetText(atYear, v2.Year);
-        SetText(atComment, v2.Comment);
-        SetText(atTrack, Decimal(v2.Track));
-        SetText(atGenre, v2.Genre);
-
-        bool v1Found = false;
-        // A track of 0 means the ID3v2 tag had none, so the ID3v1.1 track
-        // number may still fill it.
-        const bool noTrack = v2.Track == 0;
-        bool anyEmpty = noTrack;
-        for (int i = atArtist; i <= atGenre; ++i) anyEmpty = anyEmpty || GetText(i).empty();
-        if (anyEmpty) {
-            if (!file) return;  // unreadable: nothing more to learn from it
-            TID3v1Tag v1;
-            v1.ReadFrom(*file);
-            v1Found = v1.Exists;
-            if (v1.Exists) {
-                auto fill = [&](int i, const std::string& value) {
-                    if (GetText(i).empty()) SetText(i, value);
-                };
-                fill(atArtist, v1.Artist);
-                fill(atTitle, v1.Title);
-                fill(atAlbum, v1.Album);
-                fill(atYear, v1.Year);
-                fill(atComment, v1.Comment);
-                if (noTrack) SetText(atTrack, Decimal(v1.Track));
-                fill(atGenre, v1.Genre);
-            }
-        }
-        if (!v2.Exists && !v1Found) ApplyFileNameTemplates(path);
-
-        // Tag values may carry zero bytes (several values in one frame); the
-        // path is left exactly as given.
-        for (int i = atArtist; i <= atGenre; ++i) {
-            std::string& t = Texts[static_cast<std::size_t>(i)];
-            std::erase_if(t, [](char c) { return c == '\0' || c == '\x01'; });
-        }
-        if (!file) return;
+        if (!ReadMpegTags(file ? &*file : nullptr, path)) return;
 
         TAudInfo info;
         info.ReadFrom(*file);
         const TMpegFrameHdr& h = info.Header;
-        Numbers = {RoundHalfEven(info.Duration / 1000.0),
-                   h.Valid ? h.SampleRate : 0,
-                   RoundHalfEven(info.BitRate / 1000.0),
-                   h.Valid ? h.ChannelMode() + 1 : ccUnknown,
-                   FileSizeNumber(file->Size()),
-                   h.Valid ? h.Version : 0,
-                   h.Valid ? h.Layer : 0};
+        Numbers = StreamNumbers(info, file->Size());
+        Numbers[anChannelCode] = h.Valid ? h.ChannelMode() + 1 : ccUnknown;
+        Numbers.push_back(h.Valid ? h.Version : 0);
+        Numbers.push_back(h.Valid ? h.Layer : 0);
     } catch (const std::exception&) {
         // MPEG files stay in the collection with what was read so far.
     }
@@ -267,73 +283,60 @@ bool TAudioInformer::IsAudioFile(std::string_view name) {
 
 void TAudioInformer::ReadFile(const std::string& path) {
     const std::string ext = UpperCase(ExtractFileExt(path));
-
     if (ext == ".MP3") {
         ReadMpegFile(path);
         return;
     }
     ResetFor(path);
-    if (ext == ".WMA") {
-        TWMAfile wma;
-        std::uint64_t size = 0;
-        try {
-            TBufferedFile file(path);
-            size = file.Size();
-            wma.ReadFrom(file);
-        } catch (const Exception&) {
-            // The WMA reader absorbs every failure and delivers empty values.
-        }
-        SetText(atArtist, wma.Artist);
-        SetText(atTitle, wma.Title);
-        SetText(atAlbum, wma.Album);
-        SetText(atYear, wma.Year);
-        SetText(atComment, wma.Comment);
-        SetText(atTrack, Decimal(wma.Track));
-        SetText(atGenre, wma.Genre);
-        Numbers = {RoundHalfEven(wma.Duration), wma.SampleRate, wma.BitRate, ChannelCodeOf(wma.Channels),
-                   FileSizeNumber(size)};
-    } else if (ext == ".OGG") {
+    if (ext == ".WMA") ReadWmaFile(path);
+    else if (ext == ".OGG") ReadOggFile(path);
+    else if (ext == ".FLAC") ReadFlacFile(path);
+    else if (ext == ".M4A") ReadM4aFile(path);
+}
+
+void TAudioInformer::ReadWmaFile(const std::string& path) {
+    TWMAfile wma;
+    std::uint64_t size = 0;
+    try {
         TBufferedFile file(path);
-        TOggVorbis ogg;
-        ogg.ReadFrom(file);
-        auto set = [&](int i, const std::string& value) { SetText(i, CutAtZero(value)); };
-        set(atArtist, ogg.Artist);
-        set(atTitle, ogg.Title);
-        set(atAlbum, ogg.Album);
-        set(atYear, ogg.Date);
-        set(atComment, ogg.Comment);
-        SetText(atTrack, Decimal(ogg.Track));
-        set(atGenre, ogg.Genre);
-        Numbers = {RoundHalfEven(ogg.Duration()), ogg.SampleRate, ogg.BitRate() & 0xFFFF,
-                   ChannelCodeOf(ogg.Channels), FileSizeNumber(file.Size())};
-    } else if (ext == ".FLAC") {
-        TBufferedFile file(path);
-        TFlacFile flac;
-        flac.ReadFrom(file);
-        SetText(atArtist, flac.Artist);
-        SetText(atTitle, flac.Title);
-        SetText(atAlbum, flac.Album);
-        SetText(atYear, flac.Date);
-        SetText(atComment, flac.Comment);
-        SetText(atTrack, Decimal(flac.Track));
-        SetText(atGenre, flac.Genre);
-        // 5 % allowed for the container, 1024 bits to the kilobit; an unknown
-        // playing time leaves the bit rate unknown instead of dropping the file.
-        const double size = static_cast<double>(file.Size());
-        const std::int32_t bitRate = flac.Duration > 0 ? RoundHalfEven(size / flac.Duration * 8 * 0.95 / 1024) : 0;
-        Numbers = {flac.Duration, flac.SampleRate, bitRate, ChannelCodeOf(flac.Channels), FileSizeNumber(file.Size())};
-    } else if (ext == ".M4A") {
-        MarkSetting("iTunesInstalled");
-        TBufferedFile file(path);
-        TM4AFile m4a;
-        m4a.ReadFrom(file);
-        SetText(atArtist, m4a.Artist);
-        SetText(atTitle, m4a.Title);
-        SetText(atAlbum, m4a.Album);
-        SetText(atYear, m4a.Year);
-        SetText(atComment, m4a.Comment);
-        SetText(atTrack, Decimal(m4a.Track));
-        SetText(atGenre, m4a.Genre);
-        Numbers = {m4a.Duration, m4a.SampleRate, m4a.BitRate, ChannelCodeOf(m4a.Channels), FileSizeNumber(file.Size())};
+        size = file.Size();
+        wma.ReadFrom(file);
+    } catch (const Exception&) {
+        // The WMA reader absorbs every failure and delivers empty values.
     }
+    SetTags(wma);
+    Numbers = StreamNumbers(wma, size);
+}
+
+void TAudioInformer::ReadOggFile(const std::string& path) {
+    TBufferedFile file(path);
+    TOggVorbis ogg;
+    ogg.ReadFrom(file);
+    SetTags(ogg);
+    Numbers = StreamNumbers(ogg, file.Size());
+    Numbers[anBitRate] &= 0xFFFF;
+}
+
+void TAudioInformer::ReadFlacFile(const std::string& path) {
+    TBufferedFile file(path);
+    TFlacFile flac;
+    flac.ReadFrom(file);
+    SetTags(flac);
+    Numbers = StreamNumbers(flac, file.Size());
+    // Whole seconds, cut, not rounded. The bit rate is an estimate: 5 % allowed
+    // for the container, 1024 bits to the kilobit; an unknown playing time
+    // leaves it unknown instead of dropping the file.
+    const std::int64_t seconds = std::min<std::int64_t>(flac.Duration / 1000, INT32_MAX);
+    const double size = static_cast<double>(file.Size());
+    Numbers[anPlayingTime] = static_cast<std::int32_t>(seconds);
+    Numbers[anBitRate] = seconds > 0 ? RoundHalfEven(size / double(seconds) * 8 * 0.95 / 1024) : 0;
+}
+
+void TAudioInformer::ReadM4aFile(const std::string& path) {
+    MarkSetting("iTunesInstalled");
+    TBufferedFile file(path);
+    TM4AFile m4a;
+    m4a.ReadFrom(file);
+    SetTags(m4a);
+    Numbers = StreamNumbers(m4a, file.Size());
 }

@@ -9,6 +9,8 @@
 #include "base/exceptions.h"
 #include "base/shared_functions.h"
 
+struct TTagFields;
+
 // Raised by ReadFile (through its format readers) when a file cannot be read;
 // the collection leaves such a file out. Files that cannot be opened raise
 // EOSError; every error derives from Exception.
@@ -76,12 +78,30 @@ public:
     std::int32_t GetNumber(int i) const;
     int NumberCount() const { return static_cast<int>(Numbers.size()); }
 
+    // A tag text: its first line without control characters (a tab becomes
+    // a blank), as tag values may carry zero bytes, escapes and the like.
+    void SetTagText(int i, std::string_view value);
+    // Texts 0 to 6 from a reader's tags, the track number in decimal, and
+    // the album artist and disc.
+    void SetTags(const TTagFields& tags);
+    // Only the texts that are still empty; a track text "0" counts as empty.
+    void FillEmptyTags(const TTagFields& tags);
+
+    // Beside the eight numbered texts: the album artist, and the disc number
+    // in decimal (empty when the tags give none).
+    const std::string& AlbumArtist() const { return albumArtist_; }
+    const std::string& Disc() const { return disc_; }
+
     TStringList Texts;                  // always 8 entries
     std::vector<std::int32_t> Numbers;  // none, 5 or 7 entries
 
 protected:
-    // 8 empty texts, text 7 := path, no numbers.
+    // 8 empty texts, text 7 := path, no numbers, no album artist or disc.
     void ResetFor(const std::string& path);
+
+private:
+    std::string albumArtist_;
+    std::string disc_;
 };
 
 class TMP3Info : public TAudioInfo {};
@@ -94,6 +114,8 @@ protected:
     // still empty, the file-name templates for a file without tags, then the
     // stream numbers. Never raises for an existing file.
     void ReadMpegFile(const std::string& path);
+    // The tag steps of ReadMpegFile; false when the file turned out unreadable.
+    bool ReadMpegTags(TBufferedFile* file, const std::string& path);
     // Artist and title from the first matching file-name template; marks
     // "Session" / "EmptyTags" in the configuration.
     void ApplyFileNameTemplates(const std::string& path);
@@ -107,6 +129,12 @@ public:
     // an Exception (EOSError, EAudioError, ...) when a WMA, OGG, FLAC or M4A
     // file cannot be read; MPEG files never raise once they exist.
     void ReadFile(const std::string& path);
+
+private:
+    void ReadWmaFile(const std::string& path);
+    void ReadOggFile(const std::string& path);
+    void ReadFlacFile(const std::string& path);
+    void ReadM4aFile(const std::string& path);
 };
 
 // The file-name templates: three lines each (regular expression, artist group,

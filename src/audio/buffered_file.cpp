@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "audio/audio_info.h"
+#include "base/byte_order.h"
 #include "base/language.h"
 
 namespace {

@@ -86,19 +86,3 @@ private:
     TEndPolicy policy_;
     std::uint64_t pos_ = 0;
 };
-
-// Integers from raw bytes.
-inline std::uint16_t GetU16LE(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint16_t GetU16BE(const unsigned char* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
-inline std::uint32_t GetU32LE(const unsigned char* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
-inline std::uint32_t GetU32BE(const unsigned char* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
-}
-inline std::uint64_t GetU64LE(const unsigned char* p) {
-    return std::uint64_t(GetU32LE(p)) | (std::uint64_t(GetU32LE(p + 4)) << 32);
-}
-inline std::uint64_t GetU64BE(const unsigned char* p) {
-    return (std::uint64_t(GetU32BE(p)) << 32) | std::uint64_t(GetU32BE(p + 4));
-}

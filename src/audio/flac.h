@@ -3,9 +3,15 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/stream_props.h"
+#include "audio/tag_fields.h"
+
+class TBinaryReader;
 class TBufferedFile;
 
-class TFlacFile {
+// The tags (TTagFields, UTF-8) come from the Vorbis comment block; the
+// stream values (TStreamProps) from STREAMINFO, the bit rate left unknown.
+class TFlacFile : public TTagFields, public TStreamProps {
 public:
     // True when the file starts with "fLaC" (the metadata blocks have then
     // been read); false otherwise, all values staying empty. Raises EOSError
@@ -14,14 +20,10 @@ public:
     bool ReadFrom(TBufferedFile& file);
 
     bool HasComments = false;
-    std::string Title, Artist, Album, Date, Genre, Comment;  // UTF-8
-    std::int32_t Track = 0;
-    std::int32_t Duration = 0;  // whole seconds, 0 when unknown
     std::int32_t BitsPerSample = 0;
-    std::int32_t SampleRate = 0;
-    std::int32_t Channels = 0;
     std::uint64_t Samples = 0;  // total samples (36 bits)
 
 private:
     void Reset();
+    void ReadStreamInfo(TBinaryReader& in);
 };

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
+#include "base/byte_order.h"
 #include "base/shared_functions.h"
 
 namespace {
@@ -32,18 +34,55 @@ const char* const kGenres[kID3GenreCount] = {
     "Christian Rock", "Merengue", "Salsa", "Thrash Metal", "Anime", "JPop", "Synthpop",
 };
 
+// ---- ID3v2 layout ----
+
+constexpr std::size_t kTagHeaderSize = 10;
+constexpr std::size_t kFooterSize = 10;
+// Tag header flags (byte 5).
+constexpr unsigned char kTagUnsync = 0x80;
+constexpr unsigned char kTagExtendedHeader = 0x40;  // versions 3 and 4
+constexpr unsigned char kTagCompressedV2 = 0x40;    // version 2; no scheme was ever defined
+constexpr unsigned char kTagFooter = 0x10;
+// Frame flags: version 3 in the status byte, version 4 in the format byte.
+constexpr unsigned char kV3Compressed = 0x80, kV3Encrypted = 0x40, kV3Grouped = 0x20;
+constexpr unsigned char kV4Grouped = 0x40, kV4Compressed = 0x08, kV4Encrypted = 0x04, kV4Unsync = 0x02,
+                        kV4DataLength = 0x01;
+constexpr std::size_t kGroupIdSize = 1;
+constexpr std::size_t kDataLengthSize = 4;
+constexpr std::size_t kLanguageSize = 3;
+constexpr unsigned char kLastTextEncoding = 3;  // UTF-8
+
 // Frames the reader keeps, in the order of the slots below.
-enum Slot { sTitle, sTitleAlt, sArtist, sArtistAlt, sAlbum, sAlbumAlt, sYear, sDate, sTrack, sGenre, sComment, sCount };
-const char* const kFrameIds34[sCount] = {"TIT2", "TIT1", "TPE1", "TOPE", "TALB", "TOAL",
-                                         "TYER", "TDRC", "TRCK", "TCON", "COMM"};
-const char* const kFrameIds2[sCount] = {"TT2", "TT1", "TP1", "TOA", "TAL", "TOT", "TYE", "TOR", "TRK", "TCO", "COM"};
+enum Slot {
+    sTitle, sTitleAlt, sArtist, sArtistAlt, sAlbum, sAlbumAlt, sYear, sDate, sTrack, sGenre, sComment, sAlbumArtist,
+    sDisc, sCount
+};
+const char* const kFrameIds34[sCount] = {"TIT2", "TIT1", "TPE1", "TOPE", "TALB", "TOAL", "TYER",
+                                         "TDRC", "TRCK", "TCON", "COMM", "TPE2", "TPOS"};
+const char* const kFrameIds2[sCount] = {"TT2", "TT1", "TP1", "TOA", "TAL", "TOT", "TYE",
+                                        "TOR", "TRK", "TCO", "COM", "TP2", "TPA"};
 
 // The value kept of a frame is at most this many bytes, encoding byte included.
 constexpr std::size_t kValueLimit = 500;
 
-std::uint32_t SyncSafe(const unsigned char* p) {
-    return (std::uint32_t(p[0] & 0x7F) << 21) | (std::uint32_t(p[1] & 0x7F) << 14) |
-           (std::uint32_t(p[2] & 0x7F) << 7) | std::uint32_t(p[3] & 0x7F);
+struct TTagHeader {
+    std::uint8_t version = 0;
+    unsigned char flags = 0;
+    std::uint64_t bodySize = 0;  // everything between header and footer
+
+    std::uint64_t TotalSize() const { return kTagHeaderSize + bodySize + ((flags & kTagFooter) ? kFooterSize : 0); }
+    // Versions 2 and 3 unsynchronise the whole tag, frame headers included;
+    // version 4 does it per frame.
+    bool WholeTagUnsync() const { return (flags & kTagUnsync) && version < 4; }
+};
+
+TTagHeader ParseTagHeader(const unsigned char* h) {
+    TTagHeader tag;
+    tag.version = h[3];
+    tag.flags = h[5];
+    // The size bytes are taken as they stand, so a broken size cannot shrink.
+    tag.bodySize = (std::uint64_t(h[6]) << 21) + (std::uint64_t(h[7]) << 14) + (std::uint64_t(h[8]) << 7) + h[9];
+    return tag;
 }
 
 // Removes the zero byte that unsynchronisation puts after every 0xFF.
@@ -93,17 +132,22 @@ public:
         return done;
     }
 
-    void Skip(std::uint64_t n) {
+    // Returns how many bytes were skipped: fewer than n where the body ends.
+    std::uint64_t Skip(std::uint64_t n) {
         if (!unsync_) {
-            pos_ = (n > end_ - std::min(pos_, end_)) ? std::max(pos_, end_) : pos_ + n;
-            return;
+            const std::uint64_t left = end_ - std::min(pos_, end_);
+            const std::uint64_t skipped = std::min(n, left);
+            pos_ += skipped;
+            return skipped;
         }
         unsigned char sink[256];
-        while (n > 0 && pos_ < end_) {
-            std::size_t got = Read(sink, static_cast<std::size_t>(std::min<std::uint64_t>(n, sizeof sink)));
+        std::uint64_t skipped = 0;
+        while (skipped < n && pos_ < end_) {
+            std::size_t got = Read(sink, static_cast<std::size_t>(std::min<std::uint64_t>(n - skipped, sizeof sink)));
             if (got == 0) break;
-            n -= got;
+            skipped += got;
         }
+        return skipped;
     }
 
 private:
@@ -113,6 +157,135 @@ private:
     bool unsync_;
     bool afterFF_ = false;
 };
+
+// Moves past an extended header; false when the tag ends inside it.
+bool SkipExtendedHeader(TTagBody& body, const TTagHeader& tag) {
+    if (tag.version < 3 || !(tag.flags & kTagExtendedHeader)) return true;
+    unsigned char size[4];
+    if (body.Read(size, sizeof size) < sizeof size) return false;
+    // Version 3 counts the bytes after the size field, version 4 the whole header.
+    if (tag.version == 3) body.Skip(GetU32BE(size));
+    else body.Skip(std::max<std::uint32_t>(GetSyncSafe28(size), sizeof size) - sizeof size);
+    return true;
+}
+
+struct TFrameHeader {
+    char id[4] = {};
+    std::size_t idLength = 4;
+    std::uint64_t bodySize = 0;
+    std::size_t prefix = 0;  // bytes in front of the value: group id, data length
+    bool readable = true;    // neither compressed nor encrypted
+    bool unsync = false;     // the value itself is unsynchronised
+
+    std::string_view Id() const { return {id, idLength}; }
+};
+
+// The next frame header; false where the frames end (padding, or bytes that
+// cannot start a frame).
+bool ReadFrameHeader(TTagBody& body, const TTagHeader& tag, TFrameHeader& frame) {
+    const std::size_t headerLength = tag.version == 2 ? 6 : 10;
+    unsigned char fh[10];
+    if (body.Read(fh, headerLength) < headerLength) return false;
+    if (fh[0] < 'A' || fh[0] > 'Z') return false;
+    frame = TFrameHeader();
+    frame.idLength = tag.version == 2 ? 3 : 4;
+    std::memcpy(frame.id, fh, frame.idLength);
+    if (tag.version == 2) {
+        frame.bodySize = GetU24BE(fh + 3);
+    } else if (tag.version == 3) {
+        frame.bodySize = GetU32BE(fh + 4);
+        const unsigned char status = fh[9];
+        frame.readable = !(status & (kV3Compressed | kV3Encrypted));
+        if (status & kV3Grouped) frame.prefix += kGroupIdSize;
+    } else {
+        // Sync-safe; some writers put plain numbers here, which show
+        // themselves by a byte with bit 7 set.
+        const bool plain = (fh[4] | fh[5] | fh[6] | fh[7]) & 0x80;
+        frame.bodySize = plain ? GetU32BE(fh + 4) : GetSyncSafe28(fh + 4);
+        const unsigned char format = fh[9];
+        frame.readable = !(format & (kV4Compressed | kV4Encrypted));
+        if (format & kV4Grouped) frame.prefix += kGroupIdSize;
+        if (format & kV4DataLength) frame.prefix += kDataLengthSize;
+        frame.unsync = (format & kV4Unsync) || (tag.flags & kTagUnsync);
+    }
+    return true;
+}
+
+struct TFrameValue {
+    std::string value;           // encoding byte first, at most kValueLimit bytes
+    std::uint64_t consumed = 0;  // body bytes read
+};
+
+TFrameValue ReadFrameValue(TTagBody& body, const TFrameHeader& frame) {
+    // Unsynchronisation can double the stored size of the value.
+    const std::size_t want =
+        std::min<std::uint64_t>(frame.bodySize, frame.prefix + (frame.unsync ? 2 : 1) * kValueLimit);
+    std::string raw(want, '\0');
+    const std::size_t got = body.Read(reinterpret_cast<unsigned char*>(raw.data()), want);
+    raw.resize(got);
+    TFrameValue result;
+    result.consumed = got;
+    result.value = raw.substr(std::min(frame.prefix, raw.size()));
+    if (frame.unsync) result.value = Resync(result.value);
+    if (result.value.size() > kValueLimit) result.value.resize(kValueLimit);
+    return result;
+}
+
+bool IsTextValue(std::string_view value) {
+    return !value.empty() && static_cast<unsigned char>(value[0]) <= kLastTextEncoding;
+}
+
+// The kept frames' values, encoding byte first: the last of each kind, and
+// every comment.
+struct TFrameValues {
+    std::array<std::string, sCount> raw;
+    std::array<bool, sCount> present{};
+    std::vector<std::string> comments;
+
+    std::string Decoded(int slot) const { return present[slot] ? DecodeID3Text(raw[slot]) : std::string(); }
+    std::string WithFallback(int first, int second) const {
+        std::string v = Decoded(first);
+        return v.empty() ? Decoded(second) : v;
+    }
+};
+
+int SlotOf(std::string_view id, const char* const* ids) {
+    int slot = -1;
+    for (int s = 0; s < sCount; ++s)
+        if (id == ids[s]) slot = s;
+    return slot;
+}
+
+// Walks the frames of a tag of version 2 to 4; the last frame of a kind wins.
+TFrameValues ReadFrames(TBufferedFile& file, const TTagHeader& tag) {
+    TFrameValues values;
+    const std::uint64_t fileSize = file.Size();
+    const std::uint64_t tagEnd = tag.TotalSize();
+    const bool unsync = tag.WholeTagUnsync();
+    TTagBody body(file, kTagHeaderSize, unsync ? std::min(tagEnd, fileSize) : fileSize, unsync);
+    if (!SkipExtendedHeader(body, tag)) return values;
+
+    const char* const* ids = tag.version == 2 ? kFrameIds2 : kFrameIds34;
+    TFrameHeader frame;
+    while (body.RawPosition() < tagEnd && body.RawPosition() < fileSize && ReadFrameHeader(body, tag, frame)) {
+        const int slot = SlotOf(frame.Id(), ids);
+        const bool keep = slot >= 0 && frame.readable;
+        TFrameValue read;
+        if (keep) read = ReadFrameValue(body, frame);
+        // A frame cut off by the end of the file (or of an unsynchronised
+        // tag) is incomplete and ends the walk; the frames before it count.
+        const std::uint64_t rest = frame.bodySize - read.consumed;
+        if (body.Skip(rest) < rest) break;
+        if (!keep || !IsTextValue(read.value)) continue;
+        if (slot == sComment) {
+            values.comments.push_back(std::move(read.value));
+        } else {
+            values.raw[slot] = std::move(read.value);
+            values.present[slot] = true;
+        }
+    }
+    return values;
+}
 
 std::string FirstChars(const std::string& text, std::size_t count) {
     std::size_t p = 0;
@@ -124,27 +297,108 @@ std::string FirstChars(const std::string& text, std::size_t count) {
     return text.substr(0, p);
 }
 
-std::string DecodeComment(std::string_view value) {
+struct TComment {
+    std::string description, text;  // decoded
+};
+
+// A comment frame: encoding, language, a description ended by a zero
+// character, then the text.
+TComment DecodeComment(std::string_view value) {
     if (value.empty()) return {};
-    char encoding = value[0];
-    std::string_view rest = value.substr(std::min<std::size_t>(4, value.size()));  // language code
-    bool wide = encoding == 1 || encoding == 2;
-    std::size_t skip = 0;
+    const char encoding = value[0];
+    const std::string_view rest = value.substr(std::min<std::size_t>(1 + kLanguageSize, value.size()));
+    const bool wide = encoding == 1 || encoding == 2;
+    std::size_t end = 0, skip = 0;
     if (wide) {
         // The description ends with a zero code unit, on a unit boundary.
         for (std::size_t i = 0; i + 1 < rest.size(); i += 2)
             if (rest[i] == 0 && rest[i + 1] == 0) {
+                end = i;
                 skip = i + 2;
                 break;
             }
     } else {
-        std::size_t z = rest.find('\0');
-        if (z != std::string_view::npos) skip = z + 1;
+        const std::size_t z = rest.find('\0');
+        if (z != std::string_view::npos) {
+            end = z;
+            skip = z + 1;
+        }
     }
-    std::string text(1, encoding);
-    text.append(rest.substr(skip));
-    return DecodeID3Text(text);
+    const std::string mark(1, encoding);
+    return {DecodeID3Text(mark + std::string(rest.substr(0, end))), DecodeID3Text(mark + std::string(rest.substr(skip)))};
 }
+
+// iTunes keeps volume, gapless and CD database data in comments.
+bool IsHousekeepingComment(const std::string& description) {
+    const std::string d = LowerCase(description);
+    return d == "itunnorm" || d == "itunsmpb" || d == "itunpgap" || d.rfind("itunes_cddb_", 0) == 0;
+}
+
+// The last comment without a description, else the last one that is not
+// iTunes housekeeping.
+std::string ChooseComment(const std::vector<std::string>& comments) {
+    std::string plain, described;
+    for (const std::string& raw : comments) {
+        TComment c = DecodeComment(raw);
+        if (c.description.empty()) plain = std::move(c.text);
+        else if (!IsHousekeepingComment(c.description)) described = std::move(c.text);
+    }
+    return !plain.empty() ? plain : described;
+}
+
+bool IsDecimal(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The genre list's name for a decimal number; empty outside the list.
+std::string GenreName(std::string_view number) {
+    if (!IsDecimal(number) || number.size() > 3) return {};
+    int n = 0;
+    for (char c : number) n = n * 10 + (c - '0');
+    const char* name = ID3GenreName(n);
+    return name ? name : "";
+}
+
+// TCON holds a name, a reference to the genre list ("(17)", or "17" as
+// version 4 writes it), or both ("(17)Rock", the name winning). Whatever
+// else stands before a ")" is dropped.
+std::string GenreOf(std::string text) {
+    if (IsDecimal(text)) return GenreName(text);
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos) return text;
+    if (close + 1 < text.size()) return text.substr(close + 1);
+    if (text.front() != '(') return {};
+    return GenreName(std::string_view(text).substr(1, text.find(')') - 1));
+}
+
+void AssignFields(const TFrameValues& frames, TTagFields& tags) {
+    tags.Title = frames.WithFallback(sTitle, sTitleAlt);
+    tags.Artist = frames.WithFallback(sArtist, sArtistAlt);
+    tags.Album = frames.WithFallback(sAlbum, sAlbumAlt);
+    tags.Year = frames.Decoded(sYear);
+    if (tags.Year.empty()) tags.Year = FirstChars(frames.Decoded(sDate), 4);
+    tags.Track = ParseTrackNumber(frames.Decoded(sTrack));
+    tags.Genre = GenreOf(frames.Decoded(sGenre));
+    tags.AlbumArtist = frames.Decoded(sAlbumArtist);
+    tags.Disc = ParseTrackNumber(frames.Decoded(sDisc));
+    tags.Comment = ChooseComment(frames.comments);
+}
+
+// ---- ID3v1 layout: fixed fields in the last 128 bytes ----
+
+constexpr std::size_t kV1Size = 128;
+struct TV1Field {
+    std::size_t offset, length;
+};
+constexpr TV1Field kV1Title{3, 30}, kV1Artist{33, 30}, kV1Album{63, 30}, kV1Year{93, 4}, kV1Comment{97, 30};
+constexpr std::size_t kV1TrackMarker = 125;  // zero in ID3v1.1, the track follows
+constexpr std::size_t kV1Track = 126;
+constexpr std::size_t kV1Genre = 127;
+
+// ---- the size probe ----
+
+constexpr std::uint64_t kProbeMinimum = kTagHeaderSize + 1;  // a header and at least one body byte
+constexpr std::uint32_t kProbeMinimumSize = 10;
 
 }  // namespace
 
@@ -186,16 +440,10 @@ std::string DecodeID3Text(std::string_view value) {
 }
 
 void TID3v2::Reset() {
+    ClearTags();
     Exists = false;
     VersionID = 0;
     Size = 0;
-    Title.clear();
-    Artist.clear();
-    Album.clear();
-    Year.clear();
-    Genre.clear();
-    Comment.clear();
-    Track = 0;
 }
 
 bool TID3v2::ReadFromFile(const std::string& path) {
@@ -210,118 +458,18 @@ bool TID3v2::ReadFromFile(const std::string& path) {
 
 bool TID3v2::ReadFrom(TBufferedFile& file) {
     Reset();
-    unsigned char h[10];
-    if (file.ReadAt(0, h, 10) < 10) return false;
+    unsigned char h[kTagHeaderSize];
+    if (file.ReadAt(0, h, sizeof h) < sizeof h) return false;
     if (std::memcmp(h, "ID3", 3) != 0) return true;
+    const TTagHeader tag = ParseTagHeader(h);
     Exists = true;
-    VersionID = h[3];
-    const unsigned char flags = h[5];
-    // The size bytes are taken as they stand, so a broken size cannot shrink.
-    std::int64_t size = (std::int64_t(h[6]) << 21) + (std::int64_t(h[7]) << 14) + (std::int64_t(h[8]) << 7) + h[9];
-    size += (flags & 0x10) ? 20 : 10;
-    Size = static_cast<std::uint64_t>(size) > file.Size() ? 0 : static_cast<std::int32_t>(size);
-    if (VersionID < 2 || VersionID > 4 || Size == 0) return true;
-    if (VersionID == 2 && (flags & 0x40)) return true;  // compressed tag: no scheme was ever defined
-
-    const std::uint64_t fileSize = file.Size();
-    const std::uint64_t tagEnd = static_cast<std::uint64_t>(Size);
-    const bool tagUnsync = (flags & 0x80) != 0;
-    // Versions 2 and 3 unsynchronise the whole tag, frame headers included;
-    // version 4 does it per frame.
-    const bool streamUnsync = tagUnsync && VersionID < 4;
-    TTagBody body(file, 10, streamUnsync ? std::min(tagEnd, fileSize) : fileSize, streamUnsync);
-
-    if (VersionID >= 3 && (flags & 0x40)) {
-        unsigned char ext[4];
-        if (body.Read(ext, 4) < 4) return true;
-        if (VersionID == 3) body.Skip(GetU32BE(ext));
-        else body.Skip(std::max<std::uint32_t>(SyncSafe(ext), 4) - 4);
-    }
-
-    std::array<std::string, sCount> values;
-    std::array<bool, sCount> present{};
-    const char* const* ids = VersionID == 2 ? kFrameIds2 : kFrameIds34;
-    const std::size_t idLength = VersionID == 2 ? 3 : 4;
-    const std::size_t headerLength = VersionID == 2 ? 6 : 10;
-
-    while (body.RawPosition() < tagEnd && body.RawPosition() < fileSize) {
-        unsigned char fh[10];
-        if (body.Read(fh, headerLength) < headerLength) break;
-        if (fh[0] < 'A' || fh[0] > 'Z') break;
-        std::uint64_t bodySize;
-        unsigned char format = 0, status = 0;
-        if (VersionID == 2) {
-            bodySize = (std::uint32_t(fh[3]) << 16) | (std::uint32_t(fh[4]) << 8) | fh[5];
-        } else if (VersionID == 3) {
-            bodySize = GetU32BE(fh + 4);
-            status = fh[9];
-        } else {
-            // Sync-safe; some writers put plain numbers here, which show
-            // themselves by a byte with bit 7 set.
-            bool plain = (fh[4] | fh[5] | fh[6] | fh[7]) & 0x80;
-            bodySize = plain ? GetU32BE(fh + 4) : SyncSafe(fh + 4);
-            format = fh[9];
-        }
-        std::string_view id(reinterpret_cast<const char*>(fh), idLength);
-        int slot = -1;
-        for (int s = 0; s < sCount; ++s)
-            if (id == ids[s]) slot = s;
-
-        bool keep = slot >= 0;
-        std::size_t extra = 0;  // bytes in front of the frame data
-        bool frameUnsync = false;
-        if (VersionID == 3) {
-            if (status & 0xC0) keep = false;  // compressed or encrypted
-            if (status & 0x20) extra += 1;    // group id
-        } else if (VersionID == 4) {
-            if (format & 0x0C) keep = false;  // compressed or encrypted
-            if (format & 0x40) extra += 1;
-            if (format & 0x01) extra += 4;  // data length indicator
-            frameUnsync = (format & 0x02) || tagUnsync;
-        }
-
-        std::uint64_t consumed = 0;
-        if (keep) {
-            // Unsynchronisation can double the stored size of the value.
-            std::size_t want = std::min<std::uint64_t>(bodySize, extra + (frameUnsync ? 2 : 1) * kValueLimit);
-            std::string raw(want, '\0');
-            std::size_t got = body.Read(reinterpret_cast<unsigned char*>(raw.data()), want);
-            raw.resize(got);
-            consumed = got;
-            std::string value = raw.substr(std::min(extra, raw.size()));
-            if (frameUnsync) value = Resync(value);
-            if (value.size() > kValueLimit) value.resize(kValueLimit);
-            if (!value.empty() && static_cast<unsigned char>(value[0]) <= 3) {
-                values[slot] = std::move(value);
-                present[slot] = true;
-            }
-            if (got < want) break;
-        }
-        body.Skip(bodySize - consumed);
-    }
-
-    auto decoded = [&](int s) { return present[s] ? DecodeID3Text(values[s]) : std::string(); };
-    auto withFallback = [&](int first, int second) {
-        std::string v = decoded(first);
-        return v.empty() ? decoded(second) : v;
-    };
-    Title = withFallback(sTitle, sTitleAlt);
-    Artist = withFallback(sArtist, sArtistAlt);
-    Album = withFallback(sAlbum, sAlbumAlt);
-    Year = decoded(sYear);
-    if (Year.empty()) Year = FirstChars(decoded(sDate), 4);
-
-    std::string track = decoded(sTrack);
-    std::size_t slash = track.find('/');
-    if (slash != std::string::npos) track.resize(slash);
-    long long number;
-    Track = ParseWholeNumber(track, number) ? static_cast<std::uint16_t>(number) : 0;
-
-    Genre = decoded(sGenre);
-    std::size_t close = Genre.rfind(')');
-    if (close != std::string::npos) Genre.erase(0, close + 1);
-
-    if (present[sComment]) Comment = DecodeComment(values[sComment]);
+    VersionID = tag.version;
+    // A tag larger than the file (a cut download, a wrong size) keeps the
+    // frames that are there in full.
+    Size = tag.TotalSize() > file.Size() ? 0 : static_cast<std::int32_t>(tag.TotalSize());
+    if (VersionID < 2 || VersionID > 4) return true;
+    if (VersionID == 2 && (tag.flags & kTagCompressedV2)) return true;
+    AssignFields(ReadFrames(file, tag), *this);
     return true;
 }
 
@@ -337,38 +485,38 @@ void TID3v1Tag::ReadFrom(TBufferedFile& file) {
 
 void TID3v1Tag::ReadFromStream(TBinaryReader& stream, std::uint64_t count) {
     Exists = false;
-    if (count < 128) return;
-    unsigned char t[128];
-    stream.Seek(stream.Position() + count - 128);
-    stream.Read(t, 128);
+    if (count < kV1Size) return;
+    unsigned char t[kV1Size];
+    stream.Seek(stream.Position() + count - kV1Size);
+    stream.Read(t, kV1Size);
     if (std::memcmp(t, "TAG", 3) != 0) return;
     Exists = true;
-    auto field = [&](int from, int length) {
-        std::string_view raw(reinterpret_cast<const char*>(t + from), static_cast<std::size_t>(length));
+    auto field = [&](TV1Field f) {
+        std::string_view raw(reinterpret_cast<const char*>(t + f.offset), f.length);
         return Latin1ToUtf8(TrimRightControls(CutAtZero(raw)));
     };
-    Title = field(3, 30);
-    Artist = field(33, 30);
-    Album = field(63, 30);
-    Year = field(93, 4);
-    Comment = field(97, 30);
-    Track = (t[125] == 0 && t[126] != 0) ? t[126] : 0;
-    GenreID = t[127];
+    Title = field(kV1Title);
+    Artist = field(kV1Artist);
+    Album = field(kV1Album);
+    Year = field(kV1Year);
+    Comment = field(kV1Comment);
+    Track = (t[kV1TrackMarker] == 0 && t[kV1Track] != 0) ? t[kV1Track] : 0;
+    GenreID = t[kV1Genre];
     const char* genre = ID3GenreName(GenreID);
     Genre = genre ? genre : "";
 }
 
 void TID3v2Tag::ReadFromStream(TBinaryReader& stream, std::uint64_t count) {
     totalSize_ = 0;
-    if (count < 11) return;  // a header and at least one body byte
-    unsigned char h[10];
-    stream.Read(h, 10);
+    if (count < kProbeMinimum) return;
+    unsigned char h[kTagHeaderSize];
+    stream.Read(h, sizeof h);
     if (std::memcmp(h, "ID3", 3) != 0 || h[3] == 0xFF || h[4] == 0xFF) return;
     if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return;
-    std::uint32_t size = SyncSafe(h + 6);
-    if (h[3] > 4 || size > count || size <= 9) return;
+    const std::uint32_t size = GetSyncSafe28(h + 6);
+    if (h[3] > 4 || size > count || size < kProbeMinimumSize) return;
     // Only whether the body starts with a frame matters; a tag of nothing but
     // padding counts as absent.
     if (stream.U8() == 0) return;
-    totalSize_ = std::int64_t(size) + 10;
+    totalSize_ = std::int64_t(size) + kTagHeaderSize;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "audio/tag_fields.h"
+
 class TBufferedFile;
 class TBinaryReader;
 
@@ -12,7 +14,8 @@ class TBinaryReader;
 constexpr int kID3GenreCount = 148;
 const char* ID3GenreName(int index);  // nullptr outside 0 to 147
 
-class TID3v2 {
+// The tag values (TTagFields) are UTF-8.
+class TID3v2 : public TTagFields {
 public:
     // Reads the tag at the start of the file; true when its first 10 bytes
     // could be read. Never raises.
@@ -22,14 +25,12 @@ public:
     bool Exists = false;
     std::uint8_t VersionID = 0;
     std::int32_t Size = 0;  // total tag size, 0 when the file is shorter
-    std::string Title, Artist, Album, Year, Genre, Comment;  // UTF-8
-    std::uint16_t Track = 0;
 
 private:
     void Reset();
 };
 
-class TID3v1Tag {
+class TID3v1Tag : public TTagFields {
 public:
     // Reads the tag in the last 128 bytes of the file; raises EOSError when the
     // file cannot be opened.
@@ -39,8 +40,6 @@ public:
     void ReadFromStream(TBinaryReader& stream, std::uint64_t count);
 
     bool Exists = false;
-    std::string Title, Artist, Album, Year, Comment, Genre;  // UTF-8
-    int Track = 0;
     std::uint8_t GenreID = 0;
 };
 

@@ -17,6 +17,59 @@ namespace {
 constexpr int kMaxChildren = 4096;
 constexpr std::size_t kMaxText = 255;
 
+constexpr std::uint64_t kAtomHeaderSize = 8;
+constexpr std::uint64_t kLargeAtomHeaderSize = 16;  // size 1: a 64-bit size follows the type
+constexpr std::uint64_t kFullAtomFlagsSize = 4;     // version and flags in front of a full atom's body
+
+// "stsd": version, flags and entry count before the first sample entry.
+constexpr std::uint64_t kSampleTableHeaderSize = 8;
+// Audio sample entry, from the entry's first byte: the sound description
+// version, channel count and 16.16 sample rate, and where the entry's own
+// atoms start for each version (version 2 stores the rate as a double and
+// the channel count as 32 bits instead).
+constexpr std::uint64_t kEntrySoundVersion = 16;
+constexpr std::uint64_t kEntryChannels = 24;
+constexpr std::uint64_t kEntrySampleRate = 32;
+constexpr std::uint64_t kEntryChildrenV0 = 36;
+constexpr std::uint64_t kEntryChildrenV1 = 52;
+constexpr std::uint64_t kEntryChildrenV2 = 72;
+constexpr std::uint64_t kEntryV2SampleRate = 40;
+// The Apple Lossless "alac" atom inside its sample entry, from its first
+// byte: channel count (8 bits), average bit rate and sample rate (32 bits).
+constexpr std::uint64_t kAlacCookieSize = 36;
+constexpr std::uint64_t kAlacChannels = 21;
+constexpr std::uint64_t kAlacAverageBitRate = 28;
+// "dfLa": version and flags, then FLAC metadata blocks, STREAMINFO first;
+// its sample rate and channel count start 10 bytes in.
+constexpr std::uint64_t kFlacBlockHeaderSize = 4;
+constexpr std::uint64_t kFlacRateOffset = 10;
+// Where the audio coding mode starts, in bits: "dac3" after sample rate code,
+// stream id and mode; "dec3" after data rate, substream count and the first
+// substream's rate code, stream id, reserved bit, flag and mode.
+constexpr std::uint64_t kDac3ModeBit = 10;
+constexpr std::uint64_t kDec3ModeBit = 28;
+// "btrt": buffer size, maximum and average bit rate.
+constexpr std::uint64_t kBtrtAverage = 8;
+// "hdlr": version and flags, a predefined field, then the handler type.
+constexpr std::uint64_t kHandlerType = 8;
+// "esds" descriptor tags.
+constexpr std::uint8_t kEsDescriptor = 0x03;
+constexpr std::uint8_t kDecoderConfigDescriptor = 0x04;
+constexpr std::uint8_t kDecoderSpecificInfo = 0x05;
+// ES descriptor: the stream id, then flags announcing optional fields.
+constexpr std::uint64_t kEsIdSize = 2;
+constexpr std::uint8_t kEsDependsOn = 0x80, kEsUrl = 0x40, kEsOcrStream = 0x20;
+// Decoder configuration: object type, stream type, buffer size (24 bits) and
+// maximum bit rate before the average bit rate.
+constexpr std::uint64_t kDecoderConfigBeforeAverage = 1 + 1 + 3 + 4;
+// "mvhd": after the version byte and the flags, the creation and
+// modification times (32 or 64 bits each), then time scale and duration.
+constexpr std::uint64_t kMvhdTimesV0 = 11;
+constexpr std::uint64_t kMvhdTimesV1 = 19;
+// "data" atom: version and flags (the last byte the data type), locale, value.
+constexpr std::uint64_t kDataHeaderSize = 8;
+constexpr std::uint8_t kUtf8Data = 1;
+
 struct TAtom {
     std::uint64_t start = 0;
     std::uint64_t body = 0;  // first byte after the header
@@ -24,23 +77,22 @@ struct TAtom {
     char type[4] = {};
 
     bool Is(const char* t) const { return std::memcmp(type, t, 4) == 0; }
-    std::uint64_t Size() const { return end - start; }
 };
 
 // The atom whose header starts at pos inside [pos, limit); its end is clamped
 // to limit. Empty when no complete, sane header fits.
 std::optional<TAtom> AtomAt(TBinaryReader& in, std::uint64_t pos, std::uint64_t limit) {
-    if (pos >= limit || limit - pos < 8) return std::nullopt;
+    if (pos >= limit || limit - pos < kAtomHeaderSize) return std::nullopt;
     in.Seek(pos);
     TAtom a;
     a.start = pos;
     std::uint64_t size = in.U32BE();
     in.Read(a.type, 4);
-    a.body = pos + 8;
+    a.body = pos + kAtomHeaderSize;
     if (size == 1) {
-        if (limit - pos < 16) return std::nullopt;
+        if (limit - pos < kLargeAtomHeaderSize) return std::nullopt;
         size = in.U64BE();
-        a.body = pos + 16;
+        a.body = pos + kLargeAtomHeaderSize;
     } else if (size == 0) {
         size = limit - pos;  // runs to the end of its container
     }
@@ -61,8 +113,18 @@ std::optional<TAtom> FindChild(TBinaryReader& in, std::uint64_t from, std::uint6
     return std::nullopt;
 }
 
-std::optional<TAtom> FindChild(TBinaryReader& in, const TAtom& parent, const char* type, std::uint64_t skip = 0) {
-    return FindChild(in, parent.body + skip, parent.end, type);
+std::optional<TAtom> FindChild(TBinaryReader& in, const TAtom& parent, const char* type) {
+    return FindChild(in, parent.body, parent.end, type);
+}
+
+// The atom reached from parent through the given child types, each the first of its kind.
+std::optional<TAtom> FindPath(TBinaryReader& in, const TAtom& parent, std::initializer_list<const char*> types) {
+    std::optional<TAtom> a = parent;
+    for (const char* t : types) {
+        a = FindChild(in, *a, t);
+        if (!a) break;
+    }
+    return a;
 }
 
 bool AcceptedBrand(const char* brand) {
@@ -70,6 +132,58 @@ bool AcceptedBrand(const char* brand) {
     for (const char* b : kBrands)
         if (std::memcmp(brand, b, 4) == 0) return true;
     return false;
+}
+
+// The major brand or one of the compatible brands is one of ours.
+bool HasAcceptedBrand(TBinaryReader& in, const TAtom& ftyp) {
+    if (ftyp.end - ftyp.body < 4) return false;
+    for (std::uint64_t p = ftyp.body; p + 4 <= ftyp.end; p += 4) {
+        if (p == ftyp.body + 4) continue;  // minor version
+        char brand[4];
+        in.Seek(p);
+        in.Read(brand, 4);
+        if (AcceptedBrand(brand)) return true;
+    }
+    return false;
+}
+
+struct TTopLevel {
+    std::optional<TAtom> moov;
+    std::uint64_t mediaBytes = 0;  // inside all "mdat" atoms
+};
+
+// "moov" may come before or after the media data, with anything between.
+TTopLevel ReadTopLevel(TBinaryReader& in, std::uint64_t from, std::uint64_t fileSize) {
+    TTopLevel top;
+    std::uint64_t pos = from;
+    for (int n = 0; n < kMaxChildren; ++n) {
+        std::optional<TAtom> a = AtomAt(in, pos, fileSize);
+        if (!a) break;
+        if (a->Is("moov") && !top.moov) top.moov = a;
+        if (a->Is("mdat")) top.mediaBytes += a->end - a->body;
+        pos = a->end;
+    }
+    return top;
+}
+
+// Playing time in seconds from "mvhd", 0 when unknown.
+double ReadMovieHeader(TBinaryReader& in, const TAtom& moov) {
+    std::optional<TAtom> mvhd = FindChild(in, moov, "mvhd");
+    if (!mvhd) return 0;
+    in.Seek(mvhd->body);
+    const std::uint8_t version = in.U8();
+    std::uint32_t timeScale;
+    std::uint64_t duration;
+    if (version == 1) {
+        in.Skip(kMvhdTimesV1);
+        timeScale = in.U32BE();
+        duration = in.U64BE();
+    } else {
+        in.Skip(kMvhdTimesV0);
+        timeScale = in.U32BE();
+        duration = in.U32BE();
+    }
+    return timeScale > 0 ? double(duration) / timeScale : 0;
 }
 
 // Length of an MPEG-4 descriptor: up to four bytes of seven bits each.
@@ -88,41 +202,254 @@ struct TEsdsValues {
     int channels = 0;                  // from the decoder's own configuration, 0 when not given
 };
 
+// Channel count of an AAC audio specific configuration (its first 40 bits):
+// object type (5 bits, escaped into 6 more), frequency index (4 bits, escaped
+// into 24 bits of rate), channel configuration (4 bits). 0 when it does not say.
+int AacChannels(std::uint64_t bits) {
+    constexpr std::uint64_t kEscapedObjectType = 31, kExplicitFrequency = 15;
+    int shift = 40 - 5;
+    if (((bits >> shift) & 0x1F) == kEscapedObjectType) shift -= 6;
+    shift -= 4;
+    if (((bits >> shift) & 0xF) == kExplicitFrequency) shift -= 24;
+    shift -= 4;
+    if (shift < 0) return 0;
+    const int config = static_cast<int>((bits >> shift) & 0xF);
+    if (config >= 1 && config <= 6) return config;
+    return config == 7 ? 8 : 0;
+}
+
 // The average bit rate and the channel configuration of an "esds" atom. The
 // sample entry's channel count is often a plain 2 whatever the stream holds.
 TEsdsValues ReadEsds(TBinaryReader& in, const TAtom& esds) {
     TEsdsValues values;
-    in.Seek(esds.body + 4);  // version and flags
-    if (in.Position() + 2 > esds.end || in.U8() != 0x03) return values;
+    in.Seek(esds.body + kFullAtomFlagsSize);
+    if (in.Position() + 2 > esds.end || in.U8() != kEsDescriptor) return values;
     DescriptorLength(in);
-    in.Skip(2);  // ES id
+    in.Skip(kEsIdSize);
     const std::uint8_t flags = in.U8();
-    if (flags & 0x80) in.Skip(2);
-    if (flags & 0x40) in.Skip(in.U8());
-    if (flags & 0x20) in.Skip(2);
-    if (in.Position() >= esds.end || in.U8() != 0x04) return values;
+    if (flags & kEsDependsOn) in.Skip(kEsIdSize);
+    if (flags & kEsUrl) in.Skip(in.U8());
+    if (flags & kEsOcrStream) in.Skip(kEsIdSize);
+    if (in.Position() >= esds.end || in.U8() != kDecoderConfigDescriptor) return values;
     DescriptorLength(in);
-    in.Skip(1 + 1 + 3 + 4);  // object type, stream type, buffer size, maximum bit rate
+    in.Skip(kDecoderConfigBeforeAverage);
     if (in.Position() + 4 > esds.end) return values;
     values.averageBitRate = in.U32BE();
-    if (in.Position() + 3 > esds.end || in.U8() != 0x05) return values;
+    if (in.Position() + 3 > esds.end || in.U8() != kDecoderSpecificInfo) return values;
     DescriptorLength(in);
-    // Audio specific configuration: object type (5 bits), frequency index
-    // (4 bits, plus 24 bits of rate when 15), channel configuration (4 bits).
     std::uint64_t bits = 0;
     const std::uint64_t available = std::min<std::uint64_t>(esds.end - std::min(esds.end, in.Position()), 5);
     for (std::uint64_t i = 0; i < 5; ++i) bits = (bits << 8) | (i < available ? in.U8() : 0);
-    int shift = 40 - 5;
-    if (((bits >> shift) & 0x1F) == 31) shift -= 6;  // escaped object type
-    shift -= 4;
-    if (((bits >> shift) & 0xF) == 15) shift -= 24;
-    shift -= 4;
-    if (shift >= 0) {
-        const int config = static_cast<int>((bits >> shift) & 0xF);
-        if (config >= 1 && config <= 6) values.channels = config;
-        else if (config == 7) values.channels = 8;
-    }
+    values.channels = AacChannels(bits);
     return values;
+}
+
+bool IsAudioEntryType(const TAtom& entry) {
+    static const char* const kTypes[] = {"mp4a", "alac", "ac-3", "ec-3", "ac-4", "fLaC", "Opus", ".mp3", "samr", "sawb",
+                                         "mha1", "mhm1", "dtsc", "dtsh", "dtsl", "dtse", "lpcm", "sowt", "twos", "ipcm",
+                                         "fpcm", "in24", "in32", "fl32", "fl64", "ulaw", "alaw", "raw "};
+    for (const char* t : kTypes)
+        if (entry.Is(t)) return true;
+    return false;
+}
+
+// A sound track says so in its handler; writers that leave the handler
+// empty are recognised by the sample entry.
+bool IsAudioTrack(TBinaryReader& in, const TAtom& trak, const TAtom& entry) {
+    if (std::optional<TAtom> hdlr = FindPath(in, trak, {"mdia", "hdlr"});
+        hdlr && hdlr->end - hdlr->body >= kHandlerType + 4) {
+        char type[4];
+        in.Seek(hdlr->body + kHandlerType);
+        in.Read(type, sizeof type);
+        if (std::memcmp(type, "soun", 4) == 0) return true;
+    }
+    return IsAudioEntryType(entry);
+}
+
+// The first sample entry of the first audio track.
+std::optional<TAtom> FindAudioSampleEntry(TBinaryReader& in, const TAtom& moov) {
+    std::uint64_t trakPos = moov.body;
+    for (int n = 0; n < kMaxChildren; ++n) {
+        std::optional<TAtom> trak = FindChild(in, trakPos, moov.end, "trak");
+        if (!trak) break;
+        trakPos = trak->end;
+        std::optional<TAtom> stsd = FindPath(in, *trak, {"mdia", "minf", "stbl", "stsd"});
+        if (!stsd) continue;
+        std::optional<TAtom> entry = AtomAt(in, stsd->body + kSampleTableHeaderSize, stsd->end);
+        if (entry && IsAudioTrack(in, *trak, *entry)) return entry;
+    }
+    return std::nullopt;
+}
+
+// The FLAC STREAMINFO in "dfLa": the sample entry's 16-bit rate cannot hold
+// rates above 65 535 Hz.
+void ReadFlacConfig(TBinaryReader& in, const TAtom& dfla, TStreamProps& stream) {
+    const std::uint64_t at = dfla.body + kFullAtomFlagsSize + kFlacBlockHeaderSize + kFlacRateOffset;
+    if (at + 8 > dfla.end) return;
+    in.Seek(at);
+    const std::uint64_t v = in.U64BE();
+    if (const auto rate = static_cast<std::int32_t>(v >> 44); rate > 0) stream.SampleRate = rate;
+    stream.Channels = static_cast<std::int32_t>((v >> 41) & 7) + 1;
+}
+
+// Dolby streams: the sample entry's channel count is fixed at 2; the coding
+// mode and the LFE bit in "dac3" (after 10 bits) or, for the first
+// substream, "dec3" (after 28 bits) tell the real one.
+int DolbyChannels(std::uint32_t acmod, bool lfe) {
+    static const int kByMode[8] = {2, 1, 2, 3, 3, 4, 4, 5};
+    return kByMode[acmod & 7] + (lfe ? 1 : 0);
+}
+
+void ReadDolbyConfig(TBinaryReader& in, const TAtom& config, std::uint64_t modeBit, TStreamProps& stream) {
+    const std::uint64_t bytes = (modeBit + 4 + 7) / 8;  // through the LFE bit
+    if (config.end - config.body < bytes) return;
+    in.Seek(config.body);
+    std::uint64_t bits = 0;
+    for (std::uint64_t i = 0; i < bytes; ++i) bits = (bits << 8) | in.U8();
+    const std::uint64_t afterLfe = bytes * 8 - modeBit - 4;
+    stream.Channels = DolbyChannels(static_cast<std::uint32_t>(bits >> (afterLfe + 1)), (bits >> afterLfe) & 1);
+}
+
+// The average of a "btrt" atom, which any sample entry may carry; 0 when absent.
+std::uint32_t BitRateBoxAverage(TBinaryReader& in, std::uint64_t children, std::uint64_t end) {
+    std::optional<TAtom> btrt = FindChild(in, children, end, "btrt");
+    if (!btrt || btrt->end - btrt->body < kBtrtAverage + 4) return 0;
+    in.Seek(btrt->body + kBtrtAverage);
+    return in.U32BE();
+}
+
+// Channels, sample rate and bit rate from an audio sample entry; the media
+// data over the playing time gives the bit rate where the entry has none.
+void ReadSampleEntry(TBinaryReader& in, const TAtom& entry, double seconds, std::uint64_t mediaBytes,
+                     TStreamProps& stream) {
+    in.Seek(entry.start + kEntrySoundVersion);
+    const std::uint16_t soundVersion = in.U16BE();
+    in.Seek(entry.start + kEntryChannels);
+    stream.Channels = in.U16BE();
+    in.Seek(entry.start + kEntrySampleRate);
+    stream.SampleRate = in.U16BE();  // the integer part
+    std::uint64_t childOffset = kEntryChildrenV0;
+    if (soundVersion == 1) {
+        childOffset = kEntryChildrenV1;
+    } else if (soundVersion == 2) {
+        childOffset = kEntryChildrenV2;
+        in.Seek(entry.start + kEntryV2SampleRate);
+        const std::uint64_t bits = in.U64BE();
+        double rate;
+        std::memcpy(&rate, &bits, sizeof rate);
+        stream.SampleRate = RoundHalfEven(rate);
+        stream.Channels = static_cast<std::int32_t>(in.U32BE());
+    }
+    const std::uint64_t children = entry.start + childOffset;
+    std::uint32_t average = 0;
+    if (entry.Is("mp4a")) {
+        std::optional<TAtom> esds = FindChild(in, children, entry.end, "esds");
+        if (!esds) {
+            if (std::optional<TAtom> wave = FindChild(in, children, entry.end, "wave")) esds = FindChild(in, *wave, "esds");
+        }
+        if (esds) {
+            const TEsdsValues values = ReadEsds(in, *esds);
+            average = values.averageBitRate;
+            if (values.channels > 0) stream.Channels = values.channels;
+        }
+    } else if (entry.Is("alac")) {
+        std::optional<TAtom> cookie = FindChild(in, children, entry.end, "alac");
+        if (cookie && cookie->end - cookie->start >= kAlacCookieSize) {
+            in.Seek(cookie->start + kAlacChannels);
+            stream.Channels = in.U8();
+            in.Seek(cookie->start + kAlacAverageBitRate);
+            average = in.U32BE();
+            const std::uint32_t rate = in.U32BE();
+            if (rate > 0) stream.SampleRate = static_cast<std::int32_t>(rate);
+        }
+    } else if (entry.Is("ac-3") || entry.Is("ec-3")) {
+        const bool ac3 = entry.Is("ac-3");
+        if (std::optional<TAtom> config = FindChild(in, children, entry.end, ac3 ? "dac3" : "dec3"))
+            ReadDolbyConfig(in, *config, ac3 ? kDac3ModeBit : kDec3ModeBit, stream);
+    } else if (entry.Is("fLaC")) {
+        if (std::optional<TAtom> dfla = FindChild(in, children, entry.end, "dfLa")) ReadFlacConfig(in, *dfla, stream);
+    }
+    if (average == 0) average = BitRateBoxAverage(in, children, entry.end);
+    stream.BitRate = static_cast<std::int32_t>(std::min<std::uint32_t>(average, INT32_MAX));
+    // Lossless and some encoders leave the average out.
+    if (stream.BitRate == 0 && seconds > 0 && mediaBytes > 0) stream.BitRate = RoundHalfEven(double(mediaBytes) * 8 / seconds);
+}
+
+// "ilst" below "udta"/"meta" (iTunes) or "meta" right in "moov".
+std::optional<TAtom> FindItemList(TBinaryReader& in, const TAtom& moov) {
+    std::optional<TAtom> meta;
+    if (std::optional<TAtom> udta = FindChild(in, moov, "udta")) meta = FindChild(in, *udta, "meta");
+    if (!meta) meta = FindChild(in, moov, "meta");
+    if (!meta) return std::nullopt;
+    // A full atom (version and flags first) as written by iTunes; QuickTime
+    // writers start the children right away.
+    in.Seek(meta->body);
+    const bool full = meta->end - meta->body >= kFullAtomFlagsSize && in.U32BE() == 0;
+    return FindChild(in, full ? meta->body + kFullAtomFlagsSize : meta->body, meta->end, "ilst");
+}
+
+enum TItemKind {
+    kTitle, kArtist, kComment, kAlbum, kYear, kGenreNumber, kTrack, kTrackText, kGenreText, kAlbumArtist, kDisc,
+    kItemCount
+};
+const char* const kItemTypes[kItemCount] = {"\xA9nam", "\xA9" "ART", "\xA9" "cmt", "\xA9" "alb", "\xA9" "day", "gnre",
+                                            "trkn",    "trck",        "\xA9gen",    "aART",        "disk"};
+
+void ReadItemList(TBinaryReader& in, const TAtom& ilst, TTagFields& tags) {
+    std::string genreNumber, genreText;
+    std::uint64_t itemPos = ilst.body;
+    for (int n = 0; n < kMaxChildren; ++n) {
+        std::optional<TAtom> item = AtomAt(in, itemPos, ilst.end);
+        if (!item) break;
+        itemPos = item->end;
+        int kind = -1;
+        for (int k = 0; k < kItemCount; ++k)
+            if (item->Is(kItemTypes[k])) kind = k;
+        if (kind < 0) continue;
+        std::optional<TAtom> data = FindChild(in, *item, "data");
+        if (!data || data->end - data->body < kDataHeaderSize) continue;
+        in.Seek(data->body);
+        const std::uint8_t dataType = static_cast<std::uint8_t>(in.U32BE() & 0xFF);
+        const std::uint64_t value = data->body + kDataHeaderSize;
+        const std::uint64_t valueSize = data->end - value;
+        auto text = [&] {
+            in.Seek(value);
+            std::string raw = in.ReadString(static_cast<std::size_t>(std::min<std::uint64_t>(valueSize, kMaxText)));
+            return SanitizeUtf8(CutAtZero(raw));
+        };
+        auto number16 = [&]() -> std::int32_t {
+            in.Seek(value);
+            return valueSize >= 4 ? static_cast<std::int32_t>(in.U32BE() & 0xFFFF) : -1;
+        };
+        switch (kind) {
+            case kTitle: tags.Title = text(); break;
+            case kArtist: tags.Artist = text(); break;
+            case kComment: tags.Comment = text(); break;
+            case kAlbum: tags.Album = text(); break;
+            case kYear: tags.Year = text(); break;
+            case kGenreNumber:
+                if (dataType == kUtf8Data) {
+                    genreNumber = text();
+                } else if (valueSize >= 2) {
+                    in.Seek(value);
+                    const char* name = M4AGenreName(int(in.U16BE()) - 1);
+                    genreNumber = name ? name : "";
+                } else {
+                    genreNumber.clear();
+                }
+                break;
+            case kTrack:
+                if (const std::int32_t track = number16(); track >= 0) tags.Track = track;
+                break;
+            case kGenreText: genreText = text(); break;
+            case kAlbumArtist: tags.AlbumArtist = text(); break;
+            case kDisc:
+                if (const std::int32_t disc = number16(); disc >= 0) tags.Disc = disc;
+                break;
+            default: break;  // "trck" is known but carries nothing we keep
+        }
+    }
+    tags.Genre = !genreNumber.empty() ? genreNumber : genreText;
 }
 
 }  // namespace
@@ -136,13 +463,7 @@ const char* M4AGenreName(int index) {
 
 void TM4AFile::SetHasTags(bool value) {
     hasTags_ = value;
-    Title.clear();
-    Artist.clear();
-    Album.clear();
-    Comment.clear();
-    Year.clear();
-    Genre.clear();
-    Track = 0;
+    ClearTags();
 }
 
 void TM4AFile::ReadFromFile(const std::string& path) {
@@ -153,180 +474,23 @@ void TM4AFile::ReadFromFile(const std::string& path) {
 
 void TM4AFile::ReadFrom(TBufferedFile& file) {
     TBinaryReader in(file);
-    const std::uint64_t fileSize = file.Size();
     SetHasTags(false);
+    ClearStream();
 
-    std::optional<TAtom> ftyp = AtomAt(in, 0, fileSize);
-    if (!ftyp || !ftyp->Is("ftyp") || ftyp->end - ftyp->body < 4) return;
-    bool accepted = false;
-    for (std::uint64_t p = ftyp->body; p + 4 <= ftyp->end && !accepted; p += 4) {
-        if (p == ftyp->body + 4) continue;  // minor version
-        char brand[4];
-        in.Seek(p);
-        in.Read(brand, 4);
-        accepted = AcceptedBrand(brand);
-    }
-    if (!accepted) return;
+    std::optional<TAtom> ftyp = AtomAt(in, 0, file.Size());
+    if (!ftyp || !ftyp->Is("ftyp")) return;
+    const TTopLevel top = ReadTopLevel(in, ftyp->end, file.Size());
+    if (!top.moov) return;
+    // Any brand will do for a file that holds an audio track.
+    const std::optional<TAtom> entry = FindAudioSampleEntry(in, *top.moov);
+    if (!entry && !HasAcceptedBrand(in, *ftyp)) return;
 
-    // "moov" may come before or after the media data, with anything between.
-    std::optional<TAtom> moov;
-    std::uint64_t mediaBytes = 0;
-    std::uint64_t pos = ftyp->end;
-    for (int n = 0; n < kMaxChildren; ++n) {
-        std::optional<TAtom> a = AtomAt(in, pos, fileSize);
-        if (!a) break;
-        if (a->Is("moov") && !moov) moov = a;
-        if (a->Is("mdat")) mediaBytes += a->end - a->body;
-        pos = a->end;
-    }
-    if (!moov) return;
+    const double seconds = ReadMovieHeader(in, *top.moov);
+    Duration = MillisecondsOf(seconds);
+    if (entry) ReadSampleEntry(in, *entry, seconds, top.mediaBytes, *this);
 
-    double seconds = 0;
-    if (std::optional<TAtom> mvhd = FindChild(in, *moov, "mvhd")) {
-        in.Seek(mvhd->body);
-        const std::uint8_t version = in.U8();
-        std::uint32_t timeScale;
-        std::uint64_t duration;
-        if (version == 1) {
-            in.Skip(19);
-            timeScale = in.U32BE();
-            duration = in.U64BE();
-        } else {
-            in.Skip(11);
-            timeScale = in.U32BE();
-            duration = in.U32BE();
-        }
-        if (timeScale > 0) {
-            seconds = double(duration) / timeScale;
-            Duration = RoundHalfEven(seconds);
-        }
-    }
-
-    // The first track whose first sample entry is AAC or Apple Lossless.
-    std::uint64_t trakPos = moov->body;
-    for (int n = 0; n < kMaxChildren; ++n) {
-        std::optional<TAtom> trak = FindChild(in, trakPos, moov->end, "trak");
-        if (!trak) break;
-        trakPos = trak->end;
-        std::optional<TAtom> mdia = FindChild(in, *trak, "mdia");
-        std::optional<TAtom> minf = mdia ? FindChild(in, *mdia, "minf") : std::nullopt;
-        std::optional<TAtom> stbl = minf ? FindChild(in, *minf, "stbl") : std::nullopt;
-        std::optional<TAtom> stsd = stbl ? FindChild(in, *stbl, "stsd") : std::nullopt;
-        if (!stsd) continue;
-        std::optional<TAtom> entry = AtomAt(in, stsd->body + 8, stsd->end);  // after version, flags, count
-        if (!entry || !(entry->Is("mp4a") || entry->Is("alac"))) continue;
-
-        in.Seek(entry->start + 16);
-        const std::uint16_t soundVersion = in.U16BE();
-        in.Seek(entry->start + 24);
-        Channels = in.U16BE();
-        in.Seek(entry->start + 32);
-        SampleRate = in.U16BE();
-        // Children follow the sample description, which grows with its version.
-        std::uint64_t childOffset = 36;
-        if (soundVersion == 1) {
-            childOffset = 52;
-        } else if (soundVersion == 2) {
-            childOffset = 72;
-            in.Seek(entry->start + 40);
-            std::uint64_t bits = in.U64BE();
-            double rate;
-            std::memcpy(&rate, &bits, sizeof rate);
-            SampleRate = RoundHalfEven(rate);
-            Channels = static_cast<std::int32_t>(in.U32BE());
-        }
-        const std::uint64_t children = entry->start + childOffset;
-        std::uint32_t average = 0;
-        if (entry->Is("mp4a")) {
-            std::optional<TAtom> esds = FindChild(in, children, entry->end, "esds");
-            if (!esds) {
-                if (std::optional<TAtom> wave = FindChild(in, children, entry->end, "wave"))
-                    esds = FindChild(in, *wave, "esds");
-            }
-            if (esds) {
-                const TEsdsValues values = ReadEsds(in, *esds);
-                average = values.averageBitRate;
-                if (values.channels > 0) Channels = values.channels;
-            }
-        } else if (std::optional<TAtom> cookie = FindChild(in, children, entry->end, "alac")) {
-            if (cookie->end - cookie->start >= 36) {
-                in.Seek(cookie->start + 21);
-                Channels = in.U8();
-                in.Seek(cookie->start + 28);
-                average = in.U32BE();
-                const std::uint32_t rate = in.U32BE();
-                if (rate > 0) SampleRate = static_cast<std::int32_t>(rate);
-            }
-        }
-        BitRate = static_cast<std::int32_t>(average / 1000);
-        // Lossless and some encoders leave the average out; the media data
-        // over the playing time gives it.
-        if (BitRate == 0 && seconds > 0 && mediaBytes > 0) BitRate = RoundHalfEven(double(mediaBytes) * 8 / seconds / 1000);
-        break;
-    }
-
-    std::optional<TAtom> meta;
-    if (std::optional<TAtom> udta = FindChild(in, *moov, "udta")) meta = FindChild(in, *udta, "meta");
-    if (!meta) meta = FindChild(in, *moov, "meta");
-    if (!meta) return;
-    // A full atom (version and flags first) as written by iTunes; QuickTime
-    // writers start the children right away.
-    in.Seek(meta->body);
-    const std::uint64_t metaChildren = (meta->end - meta->body >= 4 && in.U32BE() == 0) ? meta->body + 4 : meta->body;
-    std::optional<TAtom> ilst = FindChild(in, metaChildren, meta->end, "ilst");
+    std::optional<TAtom> ilst = FindItemList(in, *top.moov);
     if (!ilst) return;
     SetHasTags(true);
-
-    std::string genreNumber, genreText;
-    std::uint64_t itemPos = ilst->body;
-    for (int n = 0; n < kMaxChildren; ++n) {
-        std::optional<TAtom> item = AtomAt(in, itemPos, ilst->end);
-        if (!item) break;
-        itemPos = item->end;
-        static const char* const kItems[] = {"\xA9nam", "\xA9" "ART", "\xA9" "cmt", "\xA9" "alb", "\xA9" "day",
-                                             "gnre", "trkn", "trck", "\xA9gen"};
-        int kind = -1;
-        for (int k = 0; k < static_cast<int>(std::size(kItems)); ++k)
-            if (item->Is(kItems[k])) kind = k;
-        if (kind < 0) continue;
-        std::optional<TAtom> data = FindChild(in, *item, "data");
-        if (!data || data->end - data->body < 8) continue;
-        in.Seek(data->body);
-        const std::uint32_t versionAndFlags = in.U32BE();
-        const std::uint8_t dataType = static_cast<std::uint8_t>(versionAndFlags & 0xFF);
-        const std::uint64_t value = data->body + 8;
-        const std::uint64_t valueSize = data->end - value;
-        auto text = [&] {
-            in.Seek(value);
-            std::string raw = in.ReadString(static_cast<std::size_t>(std::min<std::uint64_t>(valueSize, kMaxText)));
-            return SanitizeUtf8(CutAtZero(raw));
-        };
-        switch (kind) {
-            case 0: Title = text(); break;
-            case 1: Artist = text(); break;
-            case 2: Comment = text(); break;
-            case 3: Album = text(); break;
-            case 4: Year = text(); break;
-            case 5:
-                if (dataType == 1) {
-                    genreNumber = text();
-                } else if (valueSize >= 2) {
-                    in.Seek(value);
-                    const char* name = M4AGenreName(int(in.U16BE()) - 1);
-                    genreNumber = name ? name : "";
-                } else {
-                    genreNumber.clear();
-                }
-                break;
-            case 6:
-                if (valueSize >= 4) {
-                    in.Seek(value);
-                    Track = static_cast<std::uint16_t>(in.U32BE() & 0xFFFF);
-                }
-                break;
-            case 8: genreText = text(); break;
-            default: break;  // "trck" is known but carries nothing we keep
-        }
-    }
-    Genre = !genreNumber.empty() ? genreNumber : genreText;
+    ReadItemList(in, *ilst, *this);
 }

@@ -1,8 +1,12 @@
 #pragma once
 // M4A: the atom tree of an MPEG-4 audio file, searched for the movie header,
 // the first audio track's sample entry and the iTunes-style tag list.
+// Files of any brand are read when they hold an audio track.
 #include <cstdint>
 #include <string>
+
+#include "audio/stream_props.h"
+#include "audio/tag_fields.h"
 
 class TBufferedFile;
 
@@ -10,7 +14,10 @@ class TBufferedFile;
 constexpr int kM4AGenreCount = 126;
 const char* M4AGenreName(int index);  // nullptr outside 0 to 125
 
-class TM4AFile {
+// The tags (TTagFields) are the item bytes as stored, UTF-8 in practice;
+// the stream values (TStreamProps) come from the movie header and the first
+// audio track.
+class TM4AFile : public TTagFields, public TStreamProps {
 public:
     // Nothing happens for a path of fewer than 2 characters. Raises EOSError
     // when the file cannot be opened and EReadError when a value the walk
@@ -21,13 +28,6 @@ public:
     bool HasTags() const { return hasTags_; }
     // Setting it either way empties the tags; the stream values stay.
     void SetHasTags(bool value);
-
-    std::int32_t Duration = 0;  // whole seconds, rounded
-    std::int32_t BitRate = 0;   // kbit/s
-    std::int32_t Channels = 0;
-    std::int32_t SampleRate = 0;  // Hz
-    std::string Title, Artist, Album, Comment, Year, Genre;  // UTF-8
-    std::uint16_t Track = 0;
 
 private:
     bool hasTags_ = false;

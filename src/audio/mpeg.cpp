@@ -5,6 +5,7 @@
 
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
+#include "base/byte_order.h"
 #include "base/shared_functions.h"
 
 namespace {
@@ -23,6 +24,31 @@ const std::int32_t kSampleRates[3][3] = {
     {22050, 24000, 16000},  // MPEG-2
     {11025, 12000, 8000},   // MPEG-2.5
 };
+
+// The first frame's Xing or Info block follows the side information.
+constexpr std::int64_t kFrameHeaderSize = 4;
+std::int64_t SideInfoSize(const TMpegFrameHdr& h) {
+    if (h.Version == 1) return h.Mono() ? 17 : 32;
+    return h.Mono() ? 9 : 17;
+}
+constexpr std::size_t kXingBlockSize = 120;  // magic, flags, frames, bytes, table, quality
+constexpr std::uint32_t kXingHasFrames = 1, kXingHasBytes = 2, kXingHasToc = 4, kXingHasQuality = 8;
+constexpr std::size_t kXingTocSize = 100;
+// Fraunhofer encoders write a VBRI block instead, at a fixed place: 32 bytes
+// after the frame header. Version, delay and quality come first, then the
+// byte and frame counts.
+constexpr std::int64_t kVbriOffset = kFrameHeaderSize + 32;
+constexpr std::size_t kVbriBlockSize = 18;
+constexpr std::size_t kVbriBytes = 10;
+constexpr std::size_t kVbriFrames = 14;
+
+// The search for the first frame reads windows of this size, each starting
+// with the last bytes of the one before so no header is cut in two.
+constexpr int kWindowSize = 128;
+constexpr int kWindowOverlap = 4;
+
+constexpr std::int64_t kID3v1Size = 128;
+constexpr std::int64_t kTagProbeMinimum = 11;  // an ID3v2 header and one body byte
 
 }  // namespace
 
@@ -94,14 +120,15 @@ int TMpegFrameHdr::Find(const std::uint8_t* buffer, int count, int from) {
 }
 
 void TAudInfo::Reset() {
+    ClearStream();
     Header = TMpegFrameHdr();
     FirstFrame = -1;
     VBR = false;
     XingFound = false;
     XingFlags = XingFrames = XingBytes = XingQuality = 0;
     XingTOC.fill(0);
-    Duration = -1;
-    BitRate = 0;
+    VBRIFound = false;
+    VBRIFrames = VBRIBytes = 0;
     FrameCount = -1;
     AudioBytes = -1;
     ID3v1.Exists = false;
@@ -120,39 +147,51 @@ void TAudInfo::ReadFrom(TBufferedFile& file) {
     Analyse(reader, file.Size());
 }
 
-void TAudInfo::Analyse(TBinaryReader& stream, std::uint64_t countIn) {
+void TAudInfo::Analyse(TBinaryReader& stream, std::uint64_t count) {
     Reset();
-    TBufferedFile& file = stream.File();
-    const std::uint64_t start = stream.Position();
-    const std::int64_t count = static_cast<std::int64_t>(std::min(countIn, stream.Remaining()));
-    if (count < 1) return;
+    const TRange range{stream.File(), stream.Position(), static_cast<std::int64_t>(std::min(count, stream.Remaining()))};
+    if (range.count < 1) return;
 
     std::int64_t tagSize = 0;
-    if (count >= 11) {
-        ID3v2.ReadFromStream(stream, static_cast<std::uint64_t>(count));
+    if (range.count >= kTagProbeMinimum) {
+        ID3v2.ReadFromStream(stream, static_cast<std::uint64_t>(range.count));
         tagSize = ID3v2.TotalSize();
     }
+    FindFirstFrame(range, tagSize);
+    if (Header.Valid) {
+        if (ReadXingHeader(range)) FromFrameCount(range, XingFrames, XingBytes);
+        else if (ReadVbriHeader(range)) FromFrameCount(range, VBRIFrames, VBRIBytes);
+    }
+    ReadTrailingTag(stream, range);
+    if (AudioBytes < 0) AudioBytes = range.count - FirstFrame - (ID3v1.Exists ? kID3v1Size : 0);
+    if (Header.Valid && !XingFound && !VBRIFound) FromConstantBitRate();
+    if (Header.Valid) {
+        SampleRate = Header.SampleRate;
+        Channels = Header.Mono() ? 1 : 2;
+    }
+}
 
+void TAudInfo::FindFirstFrame(const TRange& range, std::int64_t from) {
     // A header only counts when another valid header follows it one frame
     // length later; every candidate is tried, not just the first of a window.
     auto nextIsValid = [&](std::int64_t q) {
-        if (q + 4 >= count) return false;
-        std::uint8_t b[4];
-        if (file.ReadAt(start + static_cast<std::uint64_t>(q), b, 4) < 4) return false;
+        if (q + kFrameHeaderSize >= range.count) return false;
+        std::uint8_t b[kFrameHeaderSize];
+        if (range.file.ReadAt(range.start + static_cast<std::uint64_t>(q), b, sizeof b) < sizeof b) return false;
         TMpegFrameHdr next;
-        return next.Parse(b, 4);
+        return next.Parse(b, sizeof b);
     };
 
-    std::uint8_t window[128];
-    std::int64_t pos = tagSize;
+    std::uint8_t window[kWindowSize];
+    std::int64_t pos = from;
     int carry = 0;
-    bool confirmed = false;
     TMpegFrameHdr firstCandidate;
     std::int64_t firstCandidateAt = -1;
-    while (pos - tagSize < MaxScan && pos < count) {
-        std::int64_t n = 128 - carry;
-        if (pos + n >= count) n = count - pos;
-        std::size_t got = file.ReadAt(start + static_cast<std::uint64_t>(pos), window + carry, static_cast<std::size_t>(n));
+    while (pos - from < MaxScan && pos < range.count) {
+        std::int64_t n = kWindowSize - carry;
+        if (pos + n >= range.count) n = range.count - pos;
+        const std::size_t got = range.file.ReadAt(range.start + static_cast<std::uint64_t>(pos), window + carry,
+                                                  static_cast<std::size_t>(n));
         if (static_cast<std::int64_t>(got) < n) break;  // the file shrank under us
         const int filled = carry + static_cast<int>(n);
         TMpegFrameHdr candidate;
@@ -165,80 +204,107 @@ void TAudInfo::Analyse(TBinaryReader& stream, std::uint64_t countIn) {
             if (nextIsValid(at + candidate.FrameLength)) {
                 Header = candidate;
                 FirstFrame = at;
-                confirmed = true;
-                break;
+                return;
             }
         }
-        if (confirmed) break;
         pos += n;
-        if (filled >= 4) {
-            std::memmove(window, window + filled - 4, 4);
-            carry = 4;
+        if (filled >= kWindowOverlap) {
+            std::memmove(window, window + filled - kWindowOverlap, kWindowOverlap);
+            carry = kWindowOverlap;
         }
     }
-    if (!confirmed && firstCandidateAt >= 0) {
+    if (firstCandidateAt >= 0) {
         // A stream of a single frame has no follower to confirm it.
         Header = firstCandidate;
         FirstFrame = firstCandidateAt;
     }
+}
 
-    if (Header.Valid) {
-        const bool mono = Header.ChannelMode() == 3;
-        const std::int64_t side = Header.Version == 1 ? (mono ? 21 : 36) : (mono ? 13 : 21);
-        if (FirstFrame + side + 120 < count) {
-            std::uint8_t x[120];
-            if (file.ReadAt(start + static_cast<std::uint64_t>(FirstFrame + side), x, 120) == 120 &&
-                (std::memcmp(x, "Xing", 4) == 0 || std::memcmp(x, "Info", 4) == 0)) {
-                // Encoders write the same block as "Info" in constant-bit-rate
-                // files, often in a first frame of a higher bit rate than the
-                // rest; its frame count is the reliable measure there too.
-                VBR = x[0] == 'X';
-                XingFound = true;
-                XingFlags = GetU32BE(x + 4);
-                std::size_t p = 8;
-                if (XingFlags & 1) {
-                    XingFrames = GetU32BE(x + p);
-                    p += 4;
-                }
-                if (XingFlags & 2) {
-                    XingBytes = GetU32BE(x + p);
-                    p += 4;
-                }
-                if (XingFlags & 4) {
-                    std::memcpy(XingTOC.data(), x + p, 100);
-                    p += 100;
-                }
-                if (XingFlags & 8) XingQuality = GetU32BE(x + p);
-                if (Header.SampleRate > 0)
-                    Duration = RoundHalfEven(double(Header.SamplesPerFrame()) / Header.SampleRate * XingFrames * 1000);
-                FrameCount = XingFrames;
-                if (XingBytes != 0) {
-                    if (Duration != 0) BitRate = RoundHalfEven(double(XingBytes) * 8 * 1000 / Duration);
-                    const std::int64_t available = count - FirstFrame;
-                    if (available < std::int64_t(XingBytes)) {
-                        const double share = double(available) / XingBytes;
-                        Duration = RoundHalfEven(share * Duration);
-                        FrameCount = RoundHalfEven(share * static_cast<double>(FrameCount));
-                    } else {
-                        AudioBytes = XingBytes;
-                    }
-                }
-            }
-        }
+bool TAudInfo::ReadXingHeader(const TRange& range) {
+    const std::int64_t at = FirstFrame + kFrameHeaderSize + SideInfoSize(Header);
+    if (at + static_cast<std::int64_t>(kXingBlockSize) >= range.count) return false;
+    std::uint8_t x[kXingBlockSize];
+    if (range.file.ReadAt(range.start + static_cast<std::uint64_t>(at), x, sizeof x) < sizeof x) return false;
+    if (std::memcmp(x, "Xing", 4) != 0 && std::memcmp(x, "Info", 4) != 0) return false;
+    // Encoders write the same block as "Info" in constant-bit-rate files,
+    // often in a first frame of a higher bit rate than the rest; its frame
+    // count is the reliable measure there too.
+    VBR = x[0] == 'X';
+    XingFound = true;
+    XingFlags = GetU32BE(x + 4);
+    std::size_t p = 8;
+    if (XingFlags & kXingHasFrames) {
+        XingFrames = GetU32BE(x + p);
+        p += 4;
     }
+    if (XingFlags & kXingHasBytes) {
+        XingBytes = GetU32BE(x + p);
+        p += 4;
+    }
+    if (XingFlags & kXingHasToc) {
+        std::memcpy(XingTOC.data(), x + p, kXingTocSize);
+        p += kXingTocSize;
+    }
+    if (XingFlags & kXingHasQuality) XingQuality = GetU32BE(x + p);
+    return true;
+}
 
+bool TAudInfo::ReadVbriHeader(const TRange& range) {
+    const std::int64_t at = FirstFrame + kVbriOffset;
+    if (at + static_cast<std::int64_t>(kVbriBlockSize) > range.count) return false;
+    std::uint8_t v[kVbriBlockSize];
+    if (range.file.ReadAt(range.start + static_cast<std::uint64_t>(at), v, sizeof v) < sizeof v) return false;
+    if (std::memcmp(v, "VBRI", 4) != 0) return false;
+    VBR = true;
+    VBRIFound = true;
+    VBRIBytes = GetU32BE(v + kVbriBytes);
+    VBRIFrames = GetU32BE(v + kVbriFrames);
+    return true;
+}
+
+void TAudInfo::FromFrameCount(const TRange& range, std::uint32_t frames, std::uint32_t bytes) {
+    if (Header.SampleRate > 0) Duration = MillisecondsOf(double(Header.SamplesPerFrame()) / Header.SampleRate * frames);
+    FrameCount = frames;
+    // The byte count includes the block's own frame, which the frame count
+    // leaves out: an average from them comes out high. A constant bit rate is
+    // the one its frames state.
+    if (!VBR) BitRate = ConstantBitRate(range) * 1000;
+    if (bytes == 0) return;
+    if (VBR && Duration != 0) BitRate = RoundHalfEven(double(bytes) * 8 * 1000 / double(Duration));
+    const std::int64_t available = range.count - FirstFrame;
+    if (available < std::int64_t(bytes)) {
+        // A cut file: the part that is there.
+        const double share = double(available) / bytes;
+        Duration = RoundCount(share * double(Duration));
+        FrameCount = RoundCount(share * static_cast<double>(FrameCount));
+    } else {
+        AudioBytes = bytes;
+    }
+}
+
+std::int32_t TAudInfo::ConstantBitRate(const TRange& range) const {
+    // The first frame may be written at a higher rate to hold the block; the
+    // frame after it has the stream's.
+    const std::int64_t next = FirstFrame + Header.FrameLength;
+    std::uint8_t b[kFrameHeaderSize];
+    TMpegFrameHdr h;
+    if (next + kFrameHeaderSize <= range.count &&
+        range.file.ReadAt(range.start + static_cast<std::uint64_t>(next), b, sizeof b) == sizeof b &&
+        h.Parse(b, sizeof b) && h.BitRate > 0)
+        return h.BitRate;
+    return std::max(Header.BitRate, 0);
+}
+
+void TAudInfo::ReadTrailingTag(TBinaryReader& stream, const TRange& range) {
     const std::int64_t tail = Header.Valid ? FirstFrame + Header.FrameLength : 0;
-    if (tail < count) {
-        stream.Seek(start + static_cast<std::uint64_t>(tail));
-        ID3v1.ReadFromStream(stream, static_cast<std::uint64_t>(count - tail));
-    }
+    if (tail >= range.count) return;
+    stream.Seek(range.start + static_cast<std::uint64_t>(tail));
+    ID3v1.ReadFromStream(stream, static_cast<std::uint64_t>(range.count - tail));
+}
 
-    if (AudioBytes < 0) AudioBytes = count - FirstFrame - (ID3v1.Exists ? 128 : 0);
-
-    if (Header.Valid && !XingFound) {
-        FrameCount = Header.FrameLength > 0 ? AudioBytes / Header.FrameLength : 0;
-        const std::int64_t bps = std::int64_t(Header.BitRate) * 1000;
-        BitRate = static_cast<std::int32_t>(bps);
-        Duration = bps <= 0 ? 0 : RoundHalfEven(double(AudioBytes) * 8 / double(bps) * 1000);
-    }
+void TAudInfo::FromConstantBitRate() {
+    FrameCount = Header.FrameLength > 0 ? AudioBytes / Header.FrameLength : 0;
+    const std::int64_t bps = std::int64_t(Header.BitRate) * 1000;
+    BitRate = static_cast<std::int32_t>(bps);
+    Duration = bps <= 0 ? 0 : MillisecondsOf(double(AudioBytes) * 8 / double(bps));
 }

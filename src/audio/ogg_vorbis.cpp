@@ -7,6 +7,7 @@
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
+#include "base/byte_order.h"
 #include "base/shared_functions.h"
 
 namespace {
@@ -14,28 +15,80 @@ namespace {
 constexpr std::size_t kCommentLimit = 250;  // bytes kept of each comment
 // Ends the comment walk of a corrupt header whose entry count is absurd.
 constexpr std::uint32_t kMaxComments = 65536;
-constexpr int kLastPageWindows = 50;
 
-enum Name { nTitle, nArtist, nAlbum, nTrackNumber, nDate, nGenre, nComment, nPerformer, nDescription, nCount };
-const char* const kNames[nCount] = {"TITLE", "ARTIST", "ALBUM", "TRACKNUMBER", "DATE",
-                                    "GENRE", "COMMENT", "PERFORMER", "DESCRIPTION"};
-
+// An Ogg page header: "OggS", version, type, granule position (64 bits at 6),
+// serial, sequence, checksum, segment count (at 26), then the lacing values.
+constexpr std::size_t kPageHeaderSize = 27;
+constexpr std::size_t kGranuleOffset = 6;
+constexpr std::size_t kGranuleEnd = kGranuleOffset + 4;  // the low 32 bits are enough
+constexpr std::size_t kSegmentCountOffset = 26;
+// The identification header: marker, version, channels (at 11), sample rate
+// (at 12), maximum, nominal (at 20) and minimum bit rate, block sizes, framing.
+constexpr std::size_t kIdentSize = 30;
+constexpr std::size_t kIdentChannels = 11;
+constexpr std::size_t kIdentSampleRate = 12;
+constexpr std::size_t kIdentNominalBitRate = 20;
 const char kIdentMarker[7] = {1, 'v', 'o', 'r', 'b', 'i', 's'};
 const char kCommentMarker[7] = {3, 'v', 'o', 'r', 'b', 'i', 's'};
+
+// The last page is sought in windows of 251 bytes, 241 apart, backwards from
+// the end, over at most this many windows (the last 12 060 bytes).
+constexpr int kLastPageWindows = 50;
+constexpr std::int64_t kWindowStep = 241;
+constexpr std::int64_t kWindowSize = 251;
+constexpr std::int64_t kWindowEndGap = 10;
+
+enum Name {
+    nTitle, nArtist, nAlbum, nTrackNumber, nDate, nGenre, nComment, nPerformer, nDescription, nAlbumArtist,
+    nAlbumArtistSpaced, nDisc, nCount
+};
+const char* const kNames[nCount] = {"TITLE",   "ARTIST",    "ALBUM",       "TRACKNUMBER",  "DATE",      "GENRE",
+                                    "COMMENT", "PERFORMER", "DESCRIPTION", "ALBUMARTIST", "ALBUM ARTIST", "DISCNUMBER"};
+
+constexpr unsigned char kTagFooterFlag = 0x10;
+
+// Size of an ID3v2 tag in front of the stream, 0 when there is none that fits.
+std::int64_t LeadingTagSize(TBinaryReader& in, std::int64_t fileSize) {
+    unsigned char h[10];
+    in.Seek(0);
+    in.Read(h, sizeof h);
+    if (std::memcmp(h, "ID3", 3) != 0) return 0;
+    std::int64_t size = (std::int64_t(h[6]) << 21) + (std::int64_t(h[7]) << 14) + (std::int64_t(h[8]) << 7) + h[9];
+    size += (h[5] & kTagFooterFlag) ? 20 : 10;  // header, and footer when there is one
+    return size <= fileSize ? size : 0;
+}
+
+bool AtPage(TBinaryReader& in) {
+    const std::uint64_t page = in.Position();
+    char magic[4];
+    in.Read(magic, sizeof magic);
+    in.Seek(page);
+    return std::memcmp(magic, "OggS", 4) == 0;
+}
+
+// Moves the reader from a page header to the page's first packet.
+void EnterPage(TBinaryReader& in) {
+    const std::uint64_t page = in.Position();
+    unsigned char h[kPageHeaderSize];
+    in.Read(h, sizeof h);
+    in.Seek(page + kPageHeaderSize + h[kSegmentCountOffset]);
+}
 
 // Granule position (low 32 bits) of the last page within the final 12 060
 // bytes, searched backwards in overlapping windows; 0 when there is none.
 std::int32_t LastGranule(TBufferedFile& file) {
     const std::int64_t size = static_cast<std::int64_t>(file.Size());
-    unsigned char buf[251];
+    unsigned char buf[kWindowSize];
     for (int w = 1; w <= kLastPageWindows; ++w) {
-        std::int64_t from = size - 241 * w - 10;
+        std::int64_t from = size - kWindowStep * w - kWindowEndGap;
         const bool first = from <= 0;
         if (first) from = 0;
         const std::size_t got = file.ReadAt(static_cast<std::uint64_t>(from), buf, sizeof buf);
-        if (got >= 10) {
-            for (std::int64_t i = std::min<std::int64_t>(241, static_cast<std::int64_t>(got) - 10); i >= 0; --i)
-                if (std::memcmp(buf + i, "OggS", 4) == 0) return static_cast<std::int32_t>(GetU32LE(buf + i + 6));
+        if (got >= kGranuleEnd) {
+            const std::int64_t lastStart = std::min<std::int64_t>(kWindowStep, static_cast<std::int64_t>(got - kGranuleEnd));
+            for (std::int64_t i = lastStart; i >= 0; --i)
+                if (std::memcmp(buf + i, "OggS", 4) == 0)
+                    return static_cast<std::int32_t>(GetU32LE(buf + i + kGranuleOffset));
         }
         if (first) break;
     }
@@ -45,20 +98,13 @@ std::int32_t LastGranule(TBufferedFile& file) {
 }  // namespace
 
 void TOggVorbis::Reset() {
+    ClearTags();
+    ClearStream();
     FileSize = 0;
-    Channels = 0;
-    SampleRate = 0;
     BitRateNominal = 0;
     Samples = 0;
     ID3v2Size = 0;
-    Title.clear();
-    Artist.clear();
-    Album.clear();
-    Date.clear();
-    Genre.clear();
-    Comment.clear();
     Vendor.clear();
-    Track = 0;
 }
 
 bool TOggVorbis::ReadFromFile(const std::string& path) {
@@ -71,87 +117,69 @@ bool TOggVorbis::ReadFrom(TBufferedFile& file) {
     TBinaryReader in(file, TBinaryReader::TEndPolicy::ZeroFill);
     const std::int64_t fileSize = static_cast<std::int64_t>(file.Size());
 
-    unsigned char h[27];
-    in.Read(h, 10);
-    if (std::memcmp(h, "ID3", 3) == 0) {
-        std::int64_t size = (std::int64_t(h[6]) << 21) + (std::int64_t(h[7]) << 14) + (std::int64_t(h[8]) << 7) + h[9];
-        size += (h[5] & 0x10) ? 20 : 10;
-        if (size <= fileSize) ID3v2Size = size;
-    }
+    const std::int64_t tagSize = LeadingTagSize(in, fileSize);
+    in.Seek(static_cast<std::uint64_t>(tagSize));
+    if (!AtPage(in)) return false;
+    EnterPage(in);
+    unsigned char ident[kIdentSize];
+    in.Read(ident, sizeof ident);
+    if (std::memcmp(ident, kIdentMarker, sizeof kIdentMarker) != 0) return false;
 
-    in.Seek(static_cast<std::uint64_t>(ID3v2Size));
-    in.Read(h, 27);
-    if (std::memcmp(h, "OggS", 4) != 0) {
-        ID3v2Size = 0;
-        return false;
-    }
-    unsigned char ident[30];
-    in.Seek(static_cast<std::uint64_t>(ID3v2Size) + 27 + h[26]);
-    in.Read(ident, 30);
-    if (std::memcmp(ident, kIdentMarker, 7) != 0) {
-        ID3v2Size = 0;
-        return false;
-    }
-    const std::uint8_t channels = ident[11];
-    const std::int32_t sampleRate = static_cast<std::int32_t>(GetU32LE(ident + 12));
-    const std::uint32_t nominal = GetU32LE(ident + 20);
-    const std::uint64_t q = in.Position();
-
-    std::array<std::string, nCount> values;
-    in.Seek(q);
-    in.Read(h, 27);
-    in.Seek(q + 27 + h[26]);
-    char marker[7];
-    in.Read(marker, 7);
-    if (std::memcmp(marker, kCommentMarker, 7) == 0) {
-        // The vendor string first, then the entries; the count follows the vendor.
-        std::uint64_t strings = 1;
-        for (std::uint64_t s = 0; s < strings && s <= kMaxComments && !in.AtEnd(); ++s) {
-            const std::uint32_t length = in.U32LE();
-            const std::uint64_t begin = in.Position();
-            std::string text = in.ReadString(std::min<std::size_t>(length, kCommentLimit));
-            text = Trim(text);
-            std::size_t eq = text.find('=');
-            if (eq != std::string::npos) {
-                std::string name = UpperCase(text.substr(0, eq));
-                for (int n = 0; n < nCount; ++n)
-                    if (name == kNames[n]) values[n] = Utf8UntilMalformed(Trim(text.substr(eq + 1)));
-            } else if (Vendor.empty()) {
-                Vendor = Utf8UntilMalformed(text);
-            }
-            in.Seek(begin);
-            in.Skip(length);
-            if (s == 0) strings += in.U32LE();
-        }
-    }
-
+    ID3v2Size = tagSize;
     FileSize = fileSize;
-    Channels = channels;
-    SampleRate = sampleRate;
+    Channels = ident[kIdentChannels];
+    SampleRate = static_cast<std::int32_t>(GetU32LE(ident + kIdentSampleRate));
+    BitRateNominal = static_cast<std::uint16_t>(GetU32LE(ident + kIdentNominalBitRate) / 1000);
+    ReadComments(in);
     Samples = LastGranule(file);
-    Title = values[nTitle];
-    Artist = values[nArtist].empty() ? values[nPerformer] : values[nArtist];
-    Album = values[nAlbum];
-    Date = values[nDate];
-    Genre = values[nGenre];
-    Comment = values[nComment].empty() ? values[nDescription] : values[nComment];
-    std::string track = values[nTrackNumber];
-    track = track.substr(0, track.find('/'));
-    long long number;
-    Track = ParseWholeNumber(track, number) ? static_cast<std::uint16_t>(number & 0xFF) : 0;
-    BitRateNominal = static_cast<std::uint16_t>(nominal / 1000);
+    WorkOutStream();
     return true;
 }
 
-double TOggVorbis::Duration() const {
-    if (Samples > 0) return SampleRate > 0 ? double(Samples) / SampleRate : 0.0;
-    if (BitRateNominal > 0 && Channels > 0)
-        return double(FileSize - ID3v2Size) / BitRateNominal / Channels / 125 * 2;
-    return 0.0;
+void TOggVorbis::ReadComments(TBinaryReader& in) {
+    EnterPage(in);
+    char marker[sizeof kCommentMarker];
+    in.Read(marker, sizeof marker);
+    if (std::memcmp(marker, kCommentMarker, sizeof marker) != 0) return;
+
+    std::array<std::string, nCount> values;
+    // The vendor string first, then the entries; the count follows the vendor.
+    std::uint64_t strings = 1;
+    for (std::uint64_t s = 0; s < strings && s <= kMaxComments && !in.AtEnd(); ++s) {
+        const std::uint32_t length = in.U32LE();
+        const std::uint64_t begin = in.Position();
+        const std::string text = Trim(in.ReadString(std::min<std::size_t>(length, kCommentLimit)));
+        const std::size_t eq = text.find('=');
+        if (eq != std::string::npos) {
+            const std::string name = UpperCase(text.substr(0, eq));
+            for (int n = 0; n < nCount; ++n)
+                if (name == kNames[n]) values[n] = Utf8UntilMalformed(Trim(text.substr(eq + 1)));
+        } else if (Vendor.empty()) {
+            Vendor = Utf8UntilMalformed(text);
+        }
+        in.Seek(begin);
+        in.Skip(length);
+        if (s == 0) strings += in.U32LE();
+    }
+
+    auto value = [&](int n) { return std::string(CutAtZero(values[n])); };
+    auto withFallback = [&](int first, int second) { return value(values[first].empty() ? second : first); };
+    Title = value(nTitle);
+    Artist = withFallback(nArtist, nPerformer);
+    Album = value(nAlbum);
+    Year = value(nDate);
+    Genre = value(nGenre);
+    Comment = withFallback(nComment, nDescription);
+    Track = ParseTrackNumber(values[nTrackNumber]) & 0xFF;
+    AlbumArtist = withFallback(nAlbumArtist, nAlbumArtistSpaced);
+    Disc = ParseTrackNumber(values[nDisc]);
 }
 
-std::int32_t TOggVorbis::BitRate() const {
-    const double duration = Duration();
-    if (duration <= 0) return 0;
-    return RoundHalfEven(double(FileSize - ID3v2Size) / duration / 125);
+void TOggVorbis::WorkOutStream() {
+    const double audioBytes = double(FileSize - ID3v2Size);
+    double seconds = 0;
+    if (Samples > 0) seconds = SampleRate > 0 ? double(Samples) / SampleRate : 0.0;
+    else if (BitRateNominal > 0 && Channels > 0) seconds = audioBytes / BitRateNominal / Channels / 125 * 2;
+    Duration = MillisecondsOf(seconds);
+    BitRate = seconds > 0 ? RoundHalfEven(audioBytes * 8 / seconds) : 0;
 }

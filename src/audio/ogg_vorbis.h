@@ -4,9 +4,17 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/stream_props.h"
+#include "audio/tag_fields.h"
+
+class TBinaryReader;
 class TBufferedFile;
 
-class TOggVorbis {
+// The tags (TTagFields, UTF-8, each cut at its first zero byte) come from the
+// comment header. Of the stream values (TStreamProps), the playing time comes
+// from the sample count or, without one, from the nominal bit rate; the bit
+// rate is the average over the whole file, tags included.
+class TOggVorbis : public TTagFields, public TStreamProps {
 public:
     // True when the file (after a leading ID3v2 tag) starts with an Ogg page
     // holding the Vorbis identification header; false otherwise, all values
@@ -14,20 +22,14 @@ public:
     bool ReadFromFile(const std::string& path);
     bool ReadFrom(TBufferedFile& file);
 
-    // Seconds: from the sample count, or estimated from the nominal bit rate.
-    double Duration() const;
-    // Average kbit/s over the whole file, tags included.
-    std::int32_t BitRate() const;
-
     std::int64_t FileSize = 0;
-    std::uint8_t Channels = 0;
-    std::int32_t SampleRate = 0;
-    std::uint16_t BitRateNominal = 0;  // kbit/s
+    std::uint16_t BitRateNominal = 0;  // kbit/s, as the identification header gives it
     std::int32_t Samples = 0;          // low 32 bits of the last page's granule position
     std::int64_t ID3v2Size = 0;
-    std::string Title, Artist, Album, Date, Genre, Comment, Vendor;  // UTF-8
-    std::uint16_t Track = 0;  // 0 to 255
+    std::string Vendor;
 
 private:
     void Reset();
+    void ReadComments(TBinaryReader& in);
+    void WorkOutStream();
 };

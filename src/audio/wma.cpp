@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <cstring>
 
 #include "audio/audio_info.h"
@@ -30,11 +29,58 @@ constexpr TGuid kStreamProperties = Guid(0xB7DC0791, 0xA9B7, 0x11CF, 0x8EE600C00
 constexpr TGuid kContentDescription = Guid(0x75B22633, 0x668E, 0x11CF, 0xA6D900AA0062CE6CULL);
 constexpr TGuid kExtendedContentDescription = Guid(0xD2D0A440, 0xE307, 0x11D2, 0x97F000A0C95EA850ULL);
 
+// Every object starts with its GUID and its 64-bit size; offsets below count
+// from the object's first byte.
+constexpr std::uint64_t kObjectHeaderSize = 24;
+// The header object: object count (32 bits) and two reserved bytes.
+constexpr std::uint64_t kHeaderObjectSize = kObjectHeaderSize + 6;
+// File properties: the maximum bit rate after the file id, sizes, dates,
+// durations, flags and packet sizes.
+constexpr std::uint64_t kMaxBitRateOffset = 100;
+// Stream properties: the type-specific data (for audio a WAVEFORMATEX) after
+// two GUIDs, the time offset, two lengths, flags and a reserved field; its
+// channel count, sample rate and average byte rate follow the format tag.
+constexpr std::uint64_t kWaveFormatChannelsOffset = 80;
+// Content description: five 16-bit byte lengths, then the strings.
+constexpr std::uint64_t kContentLengthsOffset = 24;
+// Extended content description: the descriptor count, then the descriptors.
+constexpr std::uint64_t kDescriptorCountOffset = 24;
+constexpr std::uint16_t kUnicodeValue = 0;
+constexpr std::uint16_t kDwordValue = 3;
+
 constexpr std::size_t kMaxChars = 250;  // characters kept of each string
 
-enum Slot { sTitle, sArtist, sAlbum, sTrack, sYear, sGenre, sComment, sTrackNumber, sCount };
-const char* const kNames[sCount] = {"WM/TITLE", "WM/AUTHOR", "WM/ALBUMTITLE", "WM/TRACK",
-                                    "WM/YEAR",  "WM/GENRE",  "WM/DESCRIPTION", "WM/TRACKNUMBER"};
+enum Slot { sTitle, sArtist, sAlbum, sTrack, sYear, sGenre, sComment, sTrackNumber, sAlbumArtist, sDisc, sCount };
+const char* const kNames[sCount] = {"WM/TITLE",       "WM/AUTHOR",      "WM/ALBUMTITLE",  "WM/TRACK",
+                                    "WM/YEAR",        "WM/GENRE",       "WM/DESCRIPTION", "WM/TRACKNUMBER",
+                                    "WM/ALBUMARTIST", "WM/PARTOFSET"};
+
+// What the header walk collects.
+struct THeaderValues {
+    std::uint32_t maxBitRate = 0, sampleRate = 0, bytesPerSecond = 0;
+    std::uint16_t channels = 0;
+    std::array<std::string, sCount> slots;
+    std::array<bool, sCount> seen{};
+
+    void Store(int slot, std::string text) {
+        slots[slot] = std::move(text);
+        seen[slot] = true;
+    }
+};
+
+// Channel count, sample rate and byte rate that can belong to one audio
+// stream: up to 7.1 channels, rates from 8 to 192 kHz, and no more bytes than
+// uncompressed 32-bit samples would take (lossless streams come close).
+constexpr std::uint16_t kMaxChannels = 8;
+constexpr std::uint32_t kMinSampleRate = 8000;
+constexpr std::uint32_t kMaxSampleRate = 192000;
+constexpr std::uint64_t kMaxBytesPerSample = 4;
+
+bool StreamValuesFit(const THeaderValues& v) {
+    return v.channels >= 1 && v.channels <= kMaxChannels && v.sampleRate >= kMinSampleRate &&
+           v.sampleRate <= kMaxSampleRate && v.bytesPerSecond > 0 &&
+           v.bytesPerSecond <= std::uint64_t(v.sampleRate) * v.channels * kMaxBytesPerSample;
+}
 
 std::string ReadWideString(TBinaryReader& in, std::uint16_t bytes) {
     const std::size_t keep = std::min<std::size_t>(bytes, 2 * kMaxChars);
@@ -43,22 +89,92 @@ std::string ReadWideString(TBinaryReader& in, std::uint16_t bytes) {
     return Utf16ToUtf8(raw, false, false);
 }
 
+void ReadContentDescription(TBinaryReader& in, std::uint64_t object, THeaderValues& values) {
+    in.Seek(object + kContentLengthsOffset);
+    std::uint16_t lengths[5];  // title, author, copyright, description, rating
+    for (auto& l : lengths) l = in.U16LE();
+    const int targets[5] = {sTitle, sArtist, -1, sComment, -1};
+    for (int i = 0; i < 5; ++i) {
+        if (lengths[i] == 0) continue;
+        std::string text = ReadWideString(in, lengths[i]);
+        if (targets[i] >= 0) values.Store(targets[i], std::move(text));
+    }
+}
+
+void ReadExtendedContentDescription(TBinaryReader& in, std::uint64_t object, THeaderValues& values) {
+    in.Seek(object + kDescriptorCountOffset);
+    const std::uint16_t count = in.U16LE();
+    for (std::uint16_t d = 0; d < count; ++d) {
+        const std::string name = UpperCase(Trim(ReadWideString(in, in.U16LE())));
+        const std::uint16_t type = in.U16LE();
+        const std::uint16_t length = in.U16LE();
+        int slot = -1;
+        for (int s = 0; s < sCount; ++s)
+            if (name == kNames[s]) slot = s;
+        if (slot >= 0 && type == kUnicodeValue) values.Store(slot, ReadWideString(in, length));
+        else if (slot == sTrackNumber && type == kDwordValue && length == 4) values.Store(slot, std::to_string(in.U32LE()));
+        else in.Skip(length);
+    }
+}
+
+// Walks the objects of the header object; raises EReadError when the file
+// ends inside what is read.
+void WalkHeader(TBinaryReader& in, std::uint64_t fileSize, THeaderValues& values) {
+    TGuid guid;
+    in.Read(guid.data(), guid.size());
+    if (guid != kHeader) return;
+    const std::uint64_t headerEnd = std::min<std::uint64_t>(in.U64LE(), fileSize);
+    const std::uint32_t objects = in.U32LE();
+    in.Seek(kHeaderObjectSize);
+    for (std::uint32_t o = 0; o < objects; ++o) {
+        const std::uint64_t p = in.Position();
+        // Objects beyond the header object (a count larger than the objects
+        // present) are not part of it.
+        if (p + kObjectHeaderSize > headerEnd) break;
+        in.Read(guid.data(), guid.size());
+        const std::uint64_t size = in.U64LE();
+        if (guid == kFileProperties) {
+            in.Seek(p + kMaxBitRateOffset);
+            values.maxBitRate = in.U32LE();
+        } else if (guid == kStreamProperties) {
+            in.Seek(p + kWaveFormatChannelsOffset);
+            values.channels = in.U16LE();
+            values.sampleRate = in.U32LE();
+            values.bytesPerSecond = in.U32LE();
+        } else if (guid == kContentDescription) {
+            ReadContentDescription(in, p, values);
+        } else if (guid == kExtendedContentDescription) {
+            ReadExtendedContentDescription(in, p, values);
+        }
+        // An object too small to hold its own header ends the walk, and so
+        // does one running past the header: a 64-bit size could otherwise
+        // wrap round to an earlier object and loop.
+        if (size < kObjectHeaderSize || size > headerEnd - p) break;
+        in.Seek(p + size);
+    }
+}
+
+void AssignTags(const THeaderValues& values, TTagFields& tags) {
+    tags.Title = Trim(values.slots[sTitle]);
+    tags.Artist = Trim(values.slots[sArtist]);
+    tags.Album = Trim(values.slots[sAlbum]);
+    tags.Year = Trim(values.slots[sYear]);
+    tags.Genre = Trim(values.slots[sGenre]);
+    tags.Comment = Trim(values.slots[sComment]);
+    // "WM/TrackNumber" is what current writers use; the older "WM/Track" wins
+    // when both are there.
+    tags.Track = ParseTrackNumber(Trim(values.seen[sTrack] ? values.slots[sTrack] : values.slots[sTrackNumber]));
+    tags.AlbumArtist = Trim(values.slots[sAlbumArtist]);
+    tags.Disc = ParseTrackNumber(Trim(values.slots[sDisc]));
+}
+
 }  // namespace
 
 void TWMAfile::Reset() {
+    ClearTags();
+    ClearStream();
     Valid = false;
     FileSize = 0;
-    Channels = 0;
-    SampleRate = 0;
-    Duration = 0;
-    BitRate = 0;
-    Title.clear();
-    Artist.clear();
-    Album.clear();
-    Year.clear();
-    Genre.clear();
-    Comment.clear();
-    Track = 0;
 }
 
 bool TWMAfile::ReadFromFile(const std::string& path) {
@@ -73,100 +189,24 @@ bool TWMAfile::ReadFromFile(const std::string& path) {
 
 bool TWMAfile::ReadFrom(TBufferedFile& file) {
     Reset();
-    std::uint32_t maxBitRate = 0, sampleRate = 0, bytesPerSecond = 0;
-    std::uint16_t channels = 0;
-    std::array<std::string, sCount> slots;
-    std::array<bool, sCount> seen{};
+    THeaderValues values;
+    bool walked = true;
     try {
         TBinaryReader in(file);
-        TGuid guid;
-        in.Read(guid.data(), 16);
-        if (guid == kHeader) {
-            const std::uint64_t headerEnd = std::min<std::uint64_t>(in.U64LE(), file.Size());
-            const std::uint32_t objects = in.U32LE();
-            in.Skip(2);
-            for (std::uint32_t o = 0; o < objects; ++o) {
-                const std::uint64_t p = in.Position();
-                // Objects beyond the header object (a count larger than the
-                // objects present) are not part of it.
-                if (p + 24 > headerEnd) break;
-                in.Read(guid.data(), 16);
-                const std::uint64_t size = in.U64LE();
-                in.Seek(p + 20);
-                if (guid == kFileProperties) {
-                    in.Skip(80);
-                    maxBitRate = in.U32LE();
-                } else if (guid == kStreamProperties) {
-                    in.Skip(60);
-                    channels = in.U16LE();
-                    sampleRate = in.U32LE();
-                    bytesPerSecond = in.U32LE();
-                } else if (guid == kContentDescription) {
-                    in.Skip(4);
-                    std::uint16_t lengths[5];
-                    for (auto& l : lengths) l = in.U16LE();
-                    const int targets[5] = {sTitle, sArtist, -1, sComment, -1};
-                    for (int i = 0; i < 5; ++i) {
-                        if (lengths[i] == 0) continue;
-                        std::string text = ReadWideString(in, lengths[i]);
-                        if (targets[i] >= 0) {
-                            slots[targets[i]] = std::move(text);
-                            seen[targets[i]] = true;
-                        }
-                    }
-                } else if (guid == kExtendedContentDescription) {
-                    in.Skip(4);
-                    const std::uint16_t count = in.U16LE();
-                    for (std::uint16_t d = 0; d < count; ++d) {
-                        std::string name = UpperCase(Trim(ReadWideString(in, in.U16LE())));
-                        const std::uint16_t type = in.U16LE();
-                        const std::uint16_t length = in.U16LE();
-                        int slot = -1;
-                        for (int s = 0; s < sCount; ++s)
-                            if (name == kNames[s]) slot = s;
-                        if (slot >= 0 && type == 0) {
-                            slots[slot] = ReadWideString(in, length);
-                            seen[slot] = true;
-                        } else if (slot == sTrackNumber && type == 3 && length == 4) {
-                            slots[slot] = std::to_string(in.U32LE());
-                            seen[slot] = true;
-                        } else {
-                            in.Skip(length);
-                        }
-                    }
-                }
-                // An object too small to hold its own header ends the walk, and
-                // so does one running past the header: a 64-bit size could
-                // otherwise wrap round to an earlier object and loop.
-                if (size < 24 || size > headerEnd - p) break;
-                in.Seek(p + size);
-            }
-        }
+        WalkHeader(in, file.Size(), values);
     } catch (const Exception&) {
-        return false;
+        walked = false;  // what was read before the end still counts
     }
-
-    const bool passes = maxBitRate > 0 && maxBitRate < 320000 && (channels == 1 || channels == 2) &&
-                        sampleRate >= 8000 && sampleRate <= 96000 && bytesPerSecond > 0 && bytesPerSecond < 40000;
-    if (!passes) return true;
-
-    Valid = true;
     FileSize = static_cast<std::int64_t>(file.Size());
-    Channels = static_cast<std::uint8_t>(channels);
-    SampleRate = static_cast<std::int32_t>(sampleRate);
-    Duration = double(FileSize) * 8 / maxBitRate;
-    BitRate = static_cast<std::int32_t>(std::uint64_t(bytesPerSecond) * 8 / 1000);
-    Title = Trim(slots[sTitle]);
-    Artist = Trim(slots[sArtist]);
-    Album = Trim(slots[sAlbum]);
-    Year = Trim(slots[sYear]);
-    Genre = Trim(slots[sGenre]);
-    Comment = Trim(slots[sComment]);
-    // "WM/TrackNumber" is what current writers use; the older "WM/Track" wins
-    // when both are there.
-    std::string track = Trim(seen[sTrack] ? slots[sTrack] : slots[sTrackNumber]);
-    long long number;
-    Track = ParseWholeNumber(track, number) && number >= INT32_MIN && number <= INT32_MAX
-                ? static_cast<std::int32_t>(number) : 0;
-    return true;
+    AssignTags(values, *this);
+    if (StreamValuesFit(values)) {
+        Valid = true;
+        Channels = values.channels;
+        SampleRate = static_cast<std::int32_t>(values.sampleRate);
+        BitRate = static_cast<std::int32_t>(std::uint64_t(values.bytesPerSecond) * 8);
+        // Estimated: the maximum bit rate is the file's, not the stream's.
+        if (values.maxBitRate > 0) Duration = MillisecondsOf(double(FileSize) * 8 / values.maxBitRate);
+    }
+    return walked;
 }
+

@@ -3,24 +3,26 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/stream_props.h"
+#include "audio/tag_fields.h"
+
 class TBufferedFile;
 
-class TWMAfile {
+// The tags (TTagFields, UTF-8, trimmed) come from the content description
+// objects; the stream values (TStreamProps) from the file and stream
+// properties, the playing time estimated from the file size and the
+// maximum bit rate.
+class TWMAfile : public TTagFields, public TStreamProps {
 public:
-    // True when the header could be walked through (whether or not the file
-    // passed the checks); false when it could not be opened or read. The
-    // values are set only when Valid. Never raises.
+    // True when the header could be walked through; false when the file
+    // could not be opened or ended inside the header. The tags found are kept
+    // either way; the stream values are set only when they fit together
+    // (Valid). Never raises.
     bool ReadFromFile(const std::string& path);
     bool ReadFrom(TBufferedFile& file);
 
     bool Valid = false;
     std::int64_t FileSize = 0;
-    std::uint8_t Channels = 0;
-    std::int32_t SampleRate = 0;
-    double Duration = 0;  // seconds
-    std::int32_t BitRate = 0;  // kbit/s
-    std::string Title, Artist, Album, Year, Genre, Comment;  // UTF-8, trimmed
-    std::int32_t Track = 0;
 
 private:
     void Reset();

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ostream>
 
-#include "audio/buffered_file.h"
+#include "base/byte_order.h"
 #include "base/shared_functions.h"
 
 namespace {

@@ -82,7 +82,13 @@ void PrintPlain(const TFileReport& r, std::ostream& out) {
         out << "  " << Label(Translatable("Error")) << *r.error << "\n";
         return;
     }
-    for (int i = 0; i < kAudioTextCount; ++i) out << "  " << Label(kTextLabels[i]) << r.record.GetText(i) << "\n";
+    for (int i = 0; i < kAudioTextCount; ++i) {
+        if (i == atFileName) {
+            out << "  " << Label(Translatable("Album artist")) << r.record.AlbumArtist() << "\n";
+            out << "  " << Label(Translatable("Disc")) << r.record.Disc() << "\n";
+        }
+        out << "  " << Label(kTextLabels[i]) << r.record.GetText(i) << "\n";
+    }
     const TAudioInfo& a = r.record;
     if (a.NumberCount() >= kAudioNumberCount) {
         out << "  " << Label(Translatable("Playing time")) << FormatDuration(std::max(a.GetNumber(anPlayingTime), 0))
@@ -109,6 +115,8 @@ void PrintJson(const std::vector<TFileReport>& reports, std::ostream& out) {
         for (int i = 0; i < r.record.NumberCount(); ++i) out << (i ? ", " : "") << r.record.GetNumber(i);
         out << "]";
         if (r.error) out << ", \"error\": " << JsonString(*r.error);
+        out << ", \"album_artist\": " << JsonString(r.record.AlbumArtist());
+        out << ", \"disc\": " << JsonString(r.record.Disc());
         out << "}";
     }
     out << (reports.empty() ? "]\n" : "\n]\n");

@@ -161,6 +161,55 @@ TEST_F(AudioRecord, ZeroBytesAreRemovedFromTagTexts) {
     EXPECT_EQ(r.GetText(atFileName), path);
 }
 
+TEST_F(AudioRecord, ControlCharactersNeverReachTheTexts) {
+    const std::string raw = "Bad\tname\x1B[2J\x07\x7F";
+    const std::string clean = "Bad name[2J";
+    std::string mp3 = Id3Tag(3, Id3Frame(3, "TIT2", Text(raw)) + Id3Frame(3, "TPE1", Text("A\nB\rC"))) + MpegFrames(5);
+    std::string items = DataItem("\xA9nam", 1, raw);
+    std::string m4a = Ftyp("M4A ") + Atom("moov", Mvhd(1000, 1000) + Udta(items));
+    std::string wma = AsfFile({AsfFileProperties(128000), AsfStreamProperties(2, 44100, 16000),
+                               AsfExtended({{u"WM/Title", 0, WideZ(u"Bad\tname\x1B[2J\x07\x7F")}})});
+    for (const auto& [name, content] : {std::pair<std::string, std::string>{"c.mp3", mp3},
+                                        {"c.flac", FlacFile(44100, 2, 44100, {"TITLE=" + raw})},
+                                        {"c.ogg", OggFile({"TITLE=" + raw}, 44100)},
+                                        {"c.m4a", m4a}, {"c.wma", wma}}) {
+        TAudioInformer r = Read(dir.Write(name, content));
+        EXPECT_EQ(r.GetText(atTitle), clean) << name;
+        EXPECT_EQ(r.GetText(atFileName), dir / name);
+    }
+    // The first line of a value, then without controls.
+    EXPECT_EQ(Read(dir / "c.mp3").GetText(atArtist), "AB");
+    // Texts from the file-name templates as well.
+    TAudioInformer untagged = Read(dir.Write("Art\x01ist - Ti\ttle.mp3", MpegFrames(5)));
+    EXPECT_EQ(untagged.GetText(atTitle), "Ti tle");
+    EXPECT_EQ(untagged.GetText(atArtist), dir.Path() + "/Artist");
+}
+
+TEST_F(AudioRecord, AlbumArtistAndDiscFromEveryFormat) {
+    std::string id3 = Id3Tag(3, Id3Frame(3, "TPE2", Text("The Band")) + Id3Frame(3, "TPOS", Text("2/3"))) + MpegFrames(5);
+    std::string id3v2 = Id3Tag(2, Id3Frame2("TP2", Text("The Band")) + Id3Frame2("TPA", Text("2"))) + MpegFrames(5);
+    std::string m4a = Ftyp("M4A ") + Atom("moov", Mvhd(1000, 1000) + Udta(DataItem("aART", 1, "The Band") +
+                                                                          DataItem("disk", 0, U16BE(0) + U16BE(2) + U16BE(3))));
+    std::string wma = AsfFile({AsfFileProperties(128000), AsfStreamProperties(2, 44100, 16000),
+                               AsfExtended({{u"WM/AlbumArtist", 0, WideZ(u"The Band")}, {u"WM/PartOfSet", 0, WideZ(u"2/3")}})});
+    for (const auto& [name, content] :
+         {std::pair<std::string, std::string>{"a.mp3", id3}, {"b.mp3", id3v2}, {"c.m4a", m4a}, {"d.wma", wma},
+          {"e.flac", FlacFile(44100, 2, 44100, {"ALBUMARTIST=The Band", "DISCNUMBER=2/3"})},
+          {"f.flac", FlacFile(44100, 2, 44100, {"ALBUM ARTIST=The Band", "DISCNUMBER=2"})},
+          {"g.ogg", OggFile({"albumartist=The Band", "DISCNUMBER=2/3"}, 44100)},
+          {"h.ogg", OggFile({"ALBUM ARTIST=The Band", "DISCNUMBER= 2"}, 44100)}}) {
+        TAudioInformer r = Read(dir.Write(name, content));
+        EXPECT_EQ(r.AlbumArtist(), "The Band") << name;
+        EXPECT_EQ(r.Disc(), "2") << name;
+        EXPECT_EQ(r.GetText(8), "") << name;  // the numbered texts stay eight
+    }
+    // None given: both empty, and a record read again forgets them.
+    TAudioInformer r = Read(dir / "a.mp3");
+    r.ReadFile(dir.Write("none.ogg", OggFile({"TITLE=T"}, 44100)));
+    EXPECT_EQ(r.AlbumArtist(), "");
+    EXPECT_EQ(r.Disc(), "");
+}
+
 TEST_F(AudioRecord, OtherFormatsHaveFiveNumbers) {
     TAudioInformer ogg = Read(dir.Write("a.ogg", OggFile({"TITLE=T\r\nsecond"}, 441000)));
     EXPECT_EQ(ogg.GetText(atTitle), "T");

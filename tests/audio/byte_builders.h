@@ -93,6 +93,15 @@ inline std::string XingFrame(std::uint32_t flags, std::uint32_t frames, std::uin
     return frame;
 }
 
+// A first frame carrying a VBRI block 32 bytes after its header.
+inline std::string VbriFrame(std::uint32_t frames, std::uint32_t byteCount) {
+    std::string v = "VBRI" + U16BE(1) + U16BE(0) + U16BE(75) + U32BE(byteCount) + U32BE(frames) + U16BE(0) +
+                    U16BE(1) + U16BE(2) + U16BE(1);
+    std::string frame = MpegHeader(1, 3, 9, 0, 1) + Zeros(32) + v;
+    frame.resize(417, '\0');
+    return frame;
+}
+
 // ---- FLAC ----
 
 inline std::string FlacBlock(int type, std::string_view body, bool last) {
@@ -229,6 +238,13 @@ inline std::string AudioTrak(std::string_view sampleEntry, std::string_view extr
     std::string minf = Atom("minf", Atom("smhd", Zeros(8)) + Atom("dinf", Zeros(8)) + stbl);
     std::string mdia = Atom("mdia", Atom("mdhd", Zeros(24)) + Atom("hdlr", Zeros(25)) + minf);
     return Atom("trak", Atom("tkhd", Zeros(84)) + std::string(extraInTrak) + mdia);
+}
+// A track whose handler names its kind ("soun", "vide").
+inline std::string MediaTrak(std::string_view handler, std::string_view sampleEntry) {
+    std::string stsd = Atom("stsd", Zeros(4) + U32BE(1) + std::string(sampleEntry));
+    std::string minf = Atom("minf", Atom("dinf", Zeros(8)) + Atom("stbl", stsd));
+    std::string hdlr = Atom("hdlr", Zeros(8) + std::string(handler) + Zeros(13));
+    return Atom("trak", Atom("tkhd", Zeros(84)) + Atom("mdia", Atom("mdhd", Zeros(24)) + hdlr + minf));
 }
 inline std::string DataItem(std::string_view type, int dataType, std::string_view value) {
     return Atom(type, Atom("data", U32BE(unsigned(dataType)) + Zeros(4) + std::string(value)));

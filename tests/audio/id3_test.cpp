@@ -62,11 +62,24 @@ TEST(ID3v2, FieldRulesAndFallbacks) {
     EXPECT_EQ(v2.Comment, "Nice");
 
     EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TRCK", Text(0, "A3")))).Track, 0);
-    EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TCON", Text(0, "(13)")))).Genre, "");
+    EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TCON", Text(0, "(13)")))).Genre, "Pop");
     EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TCON", Text(0, "Rock (Live)")))).Genre, "");
     EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TCON", Text(0, "Pop")))).Genre, "Pop");
     EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "TYER", Text(0, "1999")) + Id3Frame(3, "TDRC", Text(0, "2004")))).Year,
               "1999");
+}
+
+TEST(ID3v2, GenreNumbersNameTheGenre) {
+    auto genre = [](int version, const std::string& value) {
+        return ReadTag(Id3Tag(version, Id3Frame(version, "TCON", Text(0, value)))).Genre;
+    };
+    EXPECT_EQ(genre(4, "35"), "House");
+    EXPECT_EQ(genre(3, "(35)"), "House");
+    EXPECT_EQ(genre(3, "(35)(17)"), "House");
+    EXPECT_EQ(genre(3, "(35)Trance Classics"), "Trance Classics");
+    EXPECT_EQ(genre(4, "148"), "");  // beyond the list
+    EXPECT_EQ(genre(3, "(999)"), "");
+    EXPECT_EQ(genre(4, "2Pac"), "2Pac");
 }
 
 TEST(ID3v2, CommentDescriptionEndsOnUnitBoundaryInUtf16) {
@@ -75,6 +88,24 @@ TEST(ID3v2, CommentDescriptionEndsOnUnitBoundaryInUtf16) {
     EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "COMM", body))).Comment, "Hello");
     std::string empty = Text(1, "eng\xFF\xFE" + U16LE(0) + "\xFF\xFE" + Utf16(u"Hi", false));
     EXPECT_EQ(ReadTag(Id3Tag(3, Id3Frame(3, "COMM", empty))).Comment, "Hi");
+}
+
+TEST(ID3v2, CommentWithoutDescriptionWinsOverITunesData) {
+    auto comm = [](const std::string& description, const std::string& text) {
+        return Id3Frame(3, "COMM", Text(0, "eng" + description) + '\0' + text);
+    };
+    const std::string norm = comm("iTunNORM", " 00000316 00000316 00002E9D");
+    const std::string cddb = comm("iTunes_CDDB_1", "9D09130B+174405+11+150");
+    EXPECT_EQ(ReadTag(Id3Tag(3, comm("", "Real one") + norm + cddb + comm("iTunSMPB", "x") + comm("ITUNPGAP", "0")))
+                  .Comment,
+              "Real one");
+    // Otherwise a described comment, never the housekeeping.
+    EXPECT_EQ(ReadTag(Id3Tag(3, norm + comm("Notes", "Described") + cddb)).Comment, "Described");
+    EXPECT_EQ(ReadTag(Id3Tag(3, norm + cddb)).Comment, "");
+    // UTF-16 descriptions are compared decoded.
+    std::string wide = Id3Frame(3, "COMM", Text(1, "eng\xFF\xFE" + Utf16(u"iTunNORM", false) + U16LE(0) + "\xFF\xFE" +
+                                                     Utf16(u"0000", false)));
+    EXPECT_EQ(ReadTag(Id3Tag(3, comm("", "Plain") + wide)).Comment, "Plain");
 }
 
 TEST(ID3v2, Version2UsesShortFrames) {
@@ -98,13 +129,35 @@ TEST(ID3v2, UnknownVersionOrOversizedTagYieldsNoValues) {
     TID3v2 cut = ReadTag(tag.substr(0, 100), "");
     EXPECT_TRUE(cut.Exists);
     EXPECT_EQ(cut.Size, 0);
-    EXPECT_EQ(cut.Title, "");
+    EXPECT_EQ(cut.Title, "X");  // a complete frame of a cut tag
     TID3v2 none = ReadTag("no tag here");
     EXPECT_FALSE(none.Exists);
     TempDir dir;
     TID3v2 tiny;
     EXPECT_FALSE(tiny.ReadFromFile(dir.Write("tiny.mp3", "ID3")));
     EXPECT_FALSE(tiny.ReadFromFile(dir / "missing.mp3"));
+}
+
+TEST(ID3v2, CutTagKeepsItsCompleteFrames) {
+    for (int version : {2, 3, 4}) {
+        auto frame = [&](const char* id3, const char* id2, const std::string& text) {
+            return version == 2 ? Id3Frame2(id2, Text(0, text)) : Id3Frame(version, id3, Text(0, text));
+        };
+        std::string frames = frame("TIT2", "TT2", "Title") + frame("TPE1", "TP1", "Artist") +
+                             frame("TALB", "TAL", std::string(400, 'a'));
+        std::string tag = Id3Tag(version, frames, 20000);
+        // The file ends inside the album frame.
+        TID3v2 v2 = ReadTag(tag.substr(0, tag.size() - 20000 - 100), "");
+        EXPECT_EQ(v2.Title, "Title") << version;
+        EXPECT_EQ(v2.Artist, "Artist") << version;
+        EXPECT_EQ(v2.Album, "") << version;
+    }
+    // Unsynchronised as a whole (version 3): the same.
+    std::string frames = Id3Frame(3, "TIT2", Text(0, "T")) + Id3Frame(3, "TPE1", Text(0, std::string(300, 'x')));
+    std::string tag = Id3Tag(3, frames, 5000, 0x80);
+    TID3v2 unsynced = ReadTag(tag.substr(0, tag.size() - 5000 - 50), "");
+    EXPECT_EQ(unsynced.Title, "T");
+    EXPECT_EQ(unsynced.Artist, "");
 }
 
 TEST(ID3v2, LongValueIsCutTo499BytesAfterEncoding) {

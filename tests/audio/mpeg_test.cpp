@@ -113,6 +113,21 @@ TEST(MpegStream, XingHeaderGivesDurationAndBitRate) {
     EXPECT_EQ(noBytes.BitRate, 0);
 }
 
+TEST(MpegStream, VbriHeaderGivesDurationAndBitRate) {
+    std::string rest = MpegFrames(1200).substr(0, 500000);
+    TAudInfo info = Analyse(VbriFrame(1000, 500000) + rest);
+    EXPECT_TRUE(info.VBR);
+    EXPECT_TRUE(info.VBRIFound);
+    EXPECT_FALSE(info.XingFound);
+    EXPECT_EQ(info.Duration, 26122);
+    EXPECT_EQ(info.BitRate, 153128);
+    EXPECT_EQ(info.AudioBytes, 500000);
+    // Cut after half its bytes: half the playing time.
+    TAudInfo cut = Analyse(VbriFrame(1000, 500000) + rest.substr(0, 250000 - 417));
+    EXPECT_EQ(cut.Duration, 13061);
+    EXPECT_EQ(cut.FrameCount, 500);
+}
+
 TEST(MpegStream, TruncatedXingFileIsScaled) {
     std::string first = XingFrame(3, 1000, 500000);
     std::string rest = MpegFrames(700).substr(0, 250000 - first.size());
@@ -134,10 +149,27 @@ TEST(MpegStream, InfoHeaderOfConstantBitRateFilesIsUsed) {
     EXPECT_EQ(info.Duration, RoundHalfEven(1152.0 / 44100 * 100 * 1000));
 }
 
+TEST(MpegStream, InfoHeaderBitRateIsTheFramesRate) {
+    // As encoders write it: the byte count includes the Info frame, the frame
+    // count does not, so an average from the two comes out at 129 kbit/s.
+    TAudInfo info = Analyse(XingFrame(3, 100, 101 * 417, 1, 1, "Info") + MpegFrames(100));
+    EXPECT_TRUE(info.XingFound);
+    EXPECT_EQ(info.BitRate, 128000);
+    EXPECT_EQ(info.Duration, RoundHalfEven(1152.0 / 44100 * 100 * 1000));
+
+    // An Info frame of a higher rate than the stream: the stream's counts.
+    std::string first = XingFrame(3, 100, 100 * 417 + 626, 1, 1, "Info");
+    first.replace(0, 4, MpegHeader(1, 3, 11, 0, 1));
+    first.resize(626, '\0');
+    EXPECT_EQ(Analyse(first + MpegFrames(100)).BitRate, 128000);
+    // A lone Info frame: its own rate.
+    EXPECT_EQ(Analyse(first + std::string(200, '\0')).BitRate, 192000);
+}
+
 TEST(MpegStream, SearchLimitsAndFalseSyncs) {
     TAudInfo far = Analyse(TagOfSize(2000) + std::string(10300, '\0') + MpegFrames(10));
     EXPECT_FALSE(far.Header.Valid);
-    EXPECT_EQ(far.Duration, -1);
+    EXPECT_EQ(far.Duration, 0);
     EXPECT_EQ(far.BitRate, 0);
 
     // A sync pattern whose follower is no header is passed over, and the real
@@ -157,13 +189,13 @@ TEST(MpegStream, SearchLimitsAndFalseSyncs) {
 TEST(MpegStream, EmptyAndTinyInputs) {
     TAudInfo empty = Analyse("");
     EXPECT_EQ(empty.FirstFrame, -1);
-    EXPECT_EQ(empty.Duration, -1);
+    EXPECT_EQ(empty.Duration, 0);
     TAudInfo single = Analyse(MpegFrames(1));
     EXPECT_TRUE(single.Header.Valid);  // a lone frame has no follower to confirm it
     EXPECT_EQ(single.FirstFrame, 0);
     TAudInfo blank;
     blank.ReadFromFile("  ");
-    EXPECT_EQ(blank.Duration, -1);
+    EXPECT_EQ(blank.Duration, 0);
     TempDir dir;
     EXPECT_THROW(TAudInfo().ReadFromFile(dir / "missing.mp3"), EOSError);
 }

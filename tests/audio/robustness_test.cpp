@@ -77,8 +77,13 @@ std::vector<std::string> Seeds(const std::string& extension) {
                         XingFrame(15, 30, 30 * 417) + MpegFrames(6) + Id3v1("T", "A", "B", "1", "", 2, 3));
         seeds.push_back(Id3Tag(4, Id3Frame(4, "TPE1", U8(3) + "Art", 0x0003) + SyncSafe(3), 0, 0xC0) + MpegFrames(8));
         seeds.push_back(Id3Tag(2, Id3Frame2("TT2", U8(0) + "Old")) + MpegFrames(4));
+        seeds.push_back(Id3Tag(4, Id3Frame(4, "TCON", U8(0) + "35") + Id3Frame(4, "TPOS", U8(0) + "1/2") +
+                                      Id3Frame(4, "COMM", U8(0) + "engiTunNORM" + '\0' + " 0000")) +
+                        VbriFrame(20, 20 * 417) + MpegFrames(6));
     } else if (extension == ".flac") {
         seeds.push_back(FlacFile(44100, 2, 441000, {"TITLE=T", "ARTIST=A", "TRACK=3"}, 200));
+        seeds.push_back("fLaC" + FlacBlock(0, StreamInfo(44100, 2, 16, 44100), false) + FlacBlock(6, Zeros(120), false) +
+                        FlacBlock(4, VorbisComments({"ALBUMARTIST=B", "DISCNUMBER=2"}), true) + Zeros(100));
     } else if (extension == ".ogg") {
         seeds.push_back(OggFile({"TITLE=T", "ARTIST=A", "TRACKNUMBER=3"}, 44100, 300));
     } else if (extension == ".wma") {
@@ -88,6 +93,13 @@ std::vector<std::string> Seeds(const std::string& extension) {
                                 200));
     } else if (extension == ".m4a") {
         std::string items = DataItem("\xA9nam", 1, "T") + DataItem("gnre", 0, U16BE(3)) + DataItem("trkn", 0, U64BE(1));
+        std::string dolby = SampleEntry("ec-3", 2, 48000, Atom("dec3", "\x06\x01\x20\x0F\x01") +
+                                                             Atom("btrt", U32BE(0) + U32BE(1) + U32BE(2)));
+        std::string flac = SampleEntry("fLaC", 2, 0, Atom("dfLa", Zeros(4) + U8(0x80) + U24BE(34) +
+                                                                    StreamInfo(96000, 2, 24, 96000)));
+        seeds.push_back(Ftyp("isom") + Atom("moov", Mvhd(1000, 9000) + MediaTrak("vide", SampleEntry("avc1", 0, 0, "")) +
+                                                        MediaTrak("soun", dolby) + MediaTrak("soun", flac)) +
+                        Atom("mdat", Zeros(100)));
         seeds.push_back(Ftyp("M4A ") + Atom("mdat", Zeros(100)) +
                         Atom("moov", Mvhd(1000, 9000) + AudioTrak(SampleEntry("mp4a", 2, 44100, Esds(128000, 2))) +
                                          Udta(items)));
@@ -137,7 +149,7 @@ TEST_P(Mutations, ReadersSurviveTenThousandMutations) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFormats, Mutations, ::testing::Values(".mp3", ".flac", ".ogg", ".wma", ".m4a"),
-                         [](const auto& test) { return std::string(test.param + 1); });
+                         [](const auto& param) { return std::string(param.param + 1); });
 
 TEST(Robustness, HostileStructuresEndQuickly) {
     TempDir dir;

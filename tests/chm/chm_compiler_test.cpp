@@ -373,6 +373,7 @@ TEST_F(ChmCompilerTest, NativeEngineReportsBytesAndStopsWhenAsked) {
     EXPECT_EQ(percents.back(), 100);
 
     // A false answer stops it: no result and nothing left behind.
+    ::unlink(chm.c_str());
     compiler->OnCompileProgress = [](const std::string& status, int, const std::string&) { return status.empty(); };
     compiler->Compile(chm);
     EXPECT_EQ(chm, "");

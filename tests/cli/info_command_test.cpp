@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "audio/byte_builders.h"
 #include "audio/samples.h"
 #include "test_util.h"
 
@@ -69,7 +70,9 @@ TEST(InfoCommand, ErrorsAndPlainOutput) {
         << r.out;
     EXPECT_NE(r.out.find("\"error\": \"Not an audio file"), std::string::npos) << r.out;
     // An empty FLAC file reads as no FLAC: kept, with zeros.
-    EXPECT_NE(r.out.find(Json(bad) + "], \"numbers\": [0, 0, 0, 0, 0]}"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(Json(bad) + "], \"numbers\": [0, 0, 0, 0, 0], \"album_artist\": \"\", \"disc\": \"\"}"),
+              std::string::npos)
+        << r.out;
 
     RunResult plain = RunOrvalis("info '" + kMusic + "/Aurora Quartet - Morning Light.mp3'");
     EXPECT_EQ(plain.status, 0);
@@ -82,4 +85,20 @@ TEST(InfoCommand, ErrorsAndPlainOutput) {
 
     EXPECT_EQ(RunOrvalis("info").status, 2);
     EXPECT_EQ(RunOrvalis("info --bogus x.mp3").status, 2);
+}
+
+TEST(InfoCommand, AlbumArtistAndDisc) {
+    using namespace bytes;
+    TempDir dir;
+    std::string frames = Id3Frame(3, "TIT2", U8(0) + "Song") + Id3Frame(3, "TPE2", U8(0) + "Various \"Artists\"") +
+                         Id3Frame(3, "TPOS", U8(0) + "2/3");
+    std::string path = dir.Write("a.mp3", Id3Tag(3, frames) + MpegFrames(10));
+    RunResult json = RunOrvalis("info --json '" + path + "'");
+    EXPECT_EQ(json.status, 0);
+    EXPECT_NE(json.out.find(", \"album_artist\": \"Various \\\"Artists\\\"\", \"disc\": \"2\"}"), std::string::npos)
+        << json.out;
+    RunResult plain = RunOrvalis("info '" + path + "'");
+    EXPECT_NE(plain.out.find("  Genre:        \n  Album artist: Various \"Artists\"\n  Disc:         2\n  File name:"),
+              std::string::npos)
+        << plain.out;
 }
