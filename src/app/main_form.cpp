@@ -245,7 +245,11 @@ void TMainForm::BackButtonClick() {
     UpdatePage();
 }
 
-void TMainForm::CancelButtonClick() { close(); }
+void TMainForm::CancelButtonClick() {
+    // Exit during a run stops the run first; it unwinds before the window goes.
+    if (PageIndex == kProgressPageIndex && ProgressPage && nextButton_.text() == Tr("Cancel")) ProgressPage->Cancelled = true;
+    close();
+}
 
 void TMainForm::RunSearchStage() {
     Collection->Clear();
@@ -293,20 +297,37 @@ void TMainForm::RunDatabaseStage() {
 
     LastStage = 0;
     ProgressPage->SetStageCount(5);
-    request.OnStage = [this](int stage, int progress) { StageChanged(stage, progress); };
     TProgressFrame* progress = ProgressPage;
+    request.OnStage = [this, progress](int stage, int pages) {
+        StageChanged(stage, pages);
+        if (progress->Cancelled) throw ERunCancelled(Translate("The run was cancelled."));
+    };
     request.OnCompileProgress = [progress](const std::string& status, int percent, const std::string& line) {
         return progress->ShowCompileProgress(status, percent, line);
     };
 
-    const TDatabaseResult result = buildRunner_.Database(*Collection, request);
+    TDatabaseResult result;
+    try {
+        result = buildRunner_.Database(*Collection, request);
+    } catch (const ERunCancelled&) {
+    }
+    if (ProgressPage->Cancelled) {
+        // Stopped on request: the old catalogue stands, and the user is told so.
+        if (isVisible())
+            ShowMessageBox(Translate("The run was cancelled. Nothing was changed."), mtInformation, mbOK);
+        ReturnToFirstPage();
+        return;
+    }
     if (!result.Done) {
         // Nothing was placed: say why, and stay on the progress page.
         ShowMessageBox(NoDatabaseMessage(result), mtError, mbOK);
         return;
     }
     if (OutputPage->OpenAfterCompil()->isChecked() && OpenDocument) OpenDocument(result.DatabasePath);
+    ReturnToFirstPage();
+}
 
+void TMainForm::ReturnToFirstPage() {
     if (PageIndex >= 0 && PageIndex < static_cast<int>(Pages.size()))
         Pages[static_cast<std::size_t>(PageIndex)]->hide();
     PageIndex = 0;

@@ -48,6 +48,7 @@ public:
     void CancelButtonClick();
     void RunSearchStage();
     void RunDatabaseStage();
+    void ReturnToFirstPage();
     // The page generator's report: stage 2..5 with pages written, 0 when compiling begins.
     void StageChanged(int stage, int progress);
     // Stores the session settings and frees the collection.

@@ -143,7 +143,11 @@ void TProgressFrame::ShowFound(const std::string& path, bool& cancel) {
     searchPath_ = QString::fromStdString(path);
     ShowSearchPath();
     const long long count = Collection ? static_cast<long long>(Collection->Count()) : 0;
-    foundPanel_.setText(QString::fromStdString("   " + Translate("Found") + ": " + std::to_string(count)));
+    std::string text = "   " + Translate("Found") + ": " + std::to_string(count);
+    // Files the scan could not open are counted where the user looks.
+    if (Collection && !Collection->Problems().empty())
+        text += "   " + Translate("($1 could not be read)", Params({std::to_string(Collection->Problems().size())}));
+    foundPanel_.setText(QString::fromStdString(text));
     ProcessPendingEvents();
     cancel = Cancelled;
 }

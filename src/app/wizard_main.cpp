@@ -8,7 +8,10 @@
 #include <QTranslator>
 #include <memory>
 
+#include <QTimer>
+
 #include "app/about_form.h"
+#include "base/interrupt.h"
 #include "app/app_shell.h"
 #include "app/build_runner.h"
 #include "app/error_boundary.h"
@@ -77,6 +80,15 @@ int RunWizard(int argc, char** argv) {
                 dispatcher.CloseQuery(sender, canClose);
             };
             TAppShell shell(mainForm.get(), std::move(handlers));
+            // SIGINT, SIGTERM, SIGHUP: stop a run at its next safe point and close as Exit does.
+            InstallInterruptHandlers();
+            QTimer signalWatch;
+            QObject::connect(&signalWatch, &QTimer::timeout, mainForm.get(), [&] {
+                if (!InterruptRequested()) return;
+                signalWatch.stop();
+                mainForm->CancelButton()->click();
+            });
+            signalWatch.start(200);
             shell.Run();
         } else {
             status = 1;  // the wizard could not be set up; the error was shown

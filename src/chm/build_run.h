@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/exceptions.h"
 #include "chm/destination.h"
 #include "platform/help_compiler.h"
 
@@ -18,6 +19,10 @@ using TFoundEvent = std::function<void(const std::string& path, bool& cancel)>;
 using TStageEvent = std::function<void(int stage, int progress)>;
 // Compiler progress; returns whether to go on.
 using TCompileProgressEvent = std::function<bool(const std::string& status, int percent, const std::string& line)>;
+
+// Raised from a stage or compile event to stop the database stage; the run
+// then unwinds, its working folder goes and nothing is placed.
+ORVALIS_DECLARE_ERROR(ERunCancelled, Exception);
 
 // What can be checked before the scan: the data archive opens and holds the
 // page template, and a working folder can be made. Empty text when all is

@@ -19,6 +19,7 @@
 #include "report/error_report.h"
 #include "report/throw_trace.h"
 #include "services/configer.h"
+#include "base/interrupt.h"
 #include "base/language.h"
 #include "base/shared_functions.h"
 
@@ -179,12 +180,27 @@ std::optional<int> CheckDestination(const TBuildOptions& options, const TBuildCo
 }
 
 void ScanMusic(TMP3Collection& collection, const TBuildOptions& options, TProgressReporter& progress) {
-    RunSearchStage(collection, options.Paths, [&](const std::string& path, bool&) {
+    RunSearchStage(collection, options.Paths, [&](const std::string& path, bool& cancel) {
+        cancel = InterruptRequested();
         const std::string text = Translate("Scanning: $1 audio files found", Params({std::to_string(collection.Count())}));
         progress.Occasional(text + " - " + path);
     });
     progress.Finish();
+    ThrowIfInterrupted();
     progress.Line(Translate("Found $1 audio files.", Params({std::to_string(collection.Count())})));
+}
+
+// What the scan could not read, named at the end of the run.
+void ReportUnreadable(const TMP3Collection& collection, const TBuildConsole& console) {
+    constexpr std::size_t kNamed = 5;
+    const auto& problems = collection.Problems();
+    if (problems.empty()) return;
+    std::ostream& err = *console.Err;
+    err << Translate("$1 files could not be read", Params({std::to_string(problems.size())})) << ":\n";
+    for (std::size_t i = 0; i < problems.size() && i < kNamed; ++i)
+        err << "  " << problems[i].Path << ": " << problems[i].Reason << "\n";
+    if (problems.size() > kNamed)
+        err << "  " << Translate("and $1 more", Params({std::to_string(problems.size() - kNamed)})) << "\n";
 }
 
 // Pages and compilation, with their progress on stderr.
@@ -198,6 +214,7 @@ TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& targ
     request.TargetPath = target;
     request.Engine = options.Engine;
     request.OnStage = [&](int stage, int pages) {
+        ThrowIfInterrupted();
         const int percent = SortingPercent(stage, pages);
         if (percent == lastSorting) return;
         lastSorting = percent;
@@ -212,6 +229,7 @@ TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& targ
         lastStage = stage;
     };
     request.OnCompileProgress = [&](const std::string& status, int percent, const std::string&) {
+        if (InterruptRequested()) return false;
         if (status.empty()) return true;
         percent = std::clamp(percent, 0, 100);
         const std::string text = Translate("Compiling: $1%", Params({std::to_string(percent)}));
@@ -224,6 +242,7 @@ TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& targ
         return true;
     };
     TDatabaseResult result = RunDatabaseStage(collection, request);
+    ThrowIfInterrupted();
     // The compiler may report its progress in few lines; say when it is complete.
     if (result.Done && lastCompile < 100) progress.Line(Translate("Compiling: $1%", Params({"100"})));
     progress.Finish();
@@ -253,8 +272,17 @@ int Build(const TBuildOptions& options, const TBuildConsole& console, TProgressR
     TDestination destination;
     if (const std::optional<int> refused = CheckDestination(options, console, destination)) return *refused;
     TMP3Collection collection;
-    ScanMusic(collection, options, progress);
-    return ReportOutcome(MakeDatabase(collection, destination.Path, options, console, progress), options, console);
+    try {
+        ScanMusic(collection, options, progress);
+        const int status =
+            ReportOutcome(MakeDatabase(collection, destination.Path, options, console, progress), options, console);
+        ReportUnreadable(collection, console);
+        return status;
+    } catch (const EInterrupted&) {
+        progress.Finish();
+        ReportUnreadable(collection, console);
+        throw;
+    }
 }
 
 }  // namespace
@@ -379,9 +407,14 @@ int RunBuildCommand(TBuildOptions options, const TBuildConsole& console) {
         return 2;
     }
     TProgressReporter progress(console);
+    InstallInterruptHandlers();
     int status;
     try {
         status = Build(options, console, progress);
+    } catch (const EInterrupted& e) {
+        progress.Finish();
+        err << "orvalis build: " << e.Message() << " " << Translate("Nothing was changed.") << "\n";
+        status = InterruptExitStatus();
     } catch (...) {
         progress.Finish();
         status = ReportUnhandledErrorHeadless(std::current_exception());

@@ -8,11 +8,18 @@
 #include <cstdlib>
 #include <fstream>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/language.h"
 #include "collection/mount_table.h"
 
 namespace {
 
-enum class EntryKind { Folder, File, FolderLink, Other };
+enum class EntryKind { Folder, File, FolderLink, Dangling, Other };
 
 struct ListedEntry {
     std::string name;
@@ -36,7 +43,7 @@ bool Classify(const std::string& path, unsigned char type, EntryKind& kind) {
         case DT_REG: kind = EntryKind::File; return true;
         case DT_LNK:
             if (::stat(path.c_str(), &st) != 0) {
-                kind = EntryKind::Other;  // dangling: listed, never read
+                kind = EntryKind::Dangling;  // listed, never read
                 return true;
             }
             if (S_ISDIR(st.st_mode)) kind = EntryKind::FolderLink;
@@ -105,6 +112,7 @@ void TMP3Collection::Clear() {
     for (int i = count_ - 1; i >= 0; --i) items_[static_cast<std::size_t>(i)].reset();
     items_.clear();
     items_.shrink_to_fit();
+    problems_.clear();
     count_ = 0;
 }
 
@@ -117,6 +125,13 @@ TAudioInformer& TMP3Collection::Items(int index) const {
 bool TMP3Collection::AddFile(const std::string& path) {
     try {
         if (Capacity() <= count_) items_.resize(items_.size() + 1000);
+        // A file the system will not let us read is named, not shown as an empty record.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            problems_.push_back({path, std::strerror(errno)});
+            return false;
+        }
+        ::close(fd);
         auto record = std::make_unique<TAudioInformer>();
         record->ReadFile(path);
         items_[static_cast<std::size_t>(count_)] = std::move(record);
@@ -174,7 +189,10 @@ void TMP3Collection::ScanFolder(std::string path) {
     std::vector<ListedEntry> listing;
     {
         DIR* dir = ::opendir(path.c_str());
-        if (!dir) return;
+        if (!dir) {
+            problems_.push_back({path, Translate("the folder cannot be listed: $1", Params({std::strerror(errno)}))});
+            return;
+        }
         listing.push_back({".", EntryKind::Other});
         listing.push_back({"..", EntryKind::Other});
         while (dirent* d = ::readdir(dir)) {
@@ -198,6 +216,8 @@ void TMP3Collection::ScanFolder(std::string path) {
             if (enter) ScanFolder(full);
         } else if (entry.kind == EntryKind::File && TAudioInformer::IsAudioFile(entry.name)) {
             AddFile(full);
+        } else if (entry.kind == EntryKind::Dangling && TAudioInformer::IsAudioFile(entry.name)) {
+            problems_.push_back({full, Translate("the link points to a missing file")});
         }
         if (onProgress_) (*onProgress_)(*this, full, cancel_);
         if (cancel_) return;

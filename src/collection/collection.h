@@ -55,9 +55,17 @@ public:
     // Keeps the low 8 bits.
     void SetCombine(long long value) { combine_ = static_cast<std::uint8_t>(value & 0xFF); }
 
-    // Reads the file into a new record at position Count. A file whose
-    // reading raises is left out silently; true when it was added.
+    // Reads the file into a new record at position Count. A file that cannot
+    // be opened is left out and listed in Problems; one whose reading raises
+    // (damaged) is left out silently. True when it was added.
     bool AddFile(const std::string& path);
+
+    // Files and folders the scan met but could not read, in scan order.
+    struct TProblem {
+        std::string Path;
+        std::string Reason;
+    };
+    const std::vector<TProblem>& Problems() const { return problems_; }
 
     // The mount points that an empty folder scans, in /proc/self/mounts order:
     // local disk and network file systems, without pseudo, removable or
@@ -72,6 +80,7 @@ private:
     std::int32_t artistBound_ = 0;
     std::int32_t titleBound_ = 0;
     std::uint8_t combine_ = 3;
+    std::vector<TProblem> problems_;
 
     // State of the running scan.
     bool cancel_ = false;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/interrupt.h"
 #include "base/language.h"
 #include "base/shared_functions.h"
 #include "chmwriter/chm_writer.h"
@@ -44,6 +45,7 @@ public:
             ::kill(pid_, SIGKILL);
             Wait();
         }
+        SetInterruptChildGroup(0);
     }
     pid_t& Pid() { return pid_; }
     int Wait() {
@@ -236,12 +238,17 @@ bool StartChmcmd(const TChmcmdProject& project, const THelpMessageCallback& onMe
     sigaddset(&defaults, SIGPIPE);
     ::posix_spawnattr_setsigmask(attributes.Get(), &noSignals);
     ::posix_spawnattr_setsigdefault(attributes.Get(), &defaults);
-    ::posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A group of its own: a Ctrl-C at the terminal reaches us, and we end the child.
+    ::posix_spawnattr_setpgroup(attributes.Get(), 0);
+    ::posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
     std::string arg0 = program, arg1 = "--no-html-scan", arg2 = project.copyName;
     char* argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
     const int rc = ::posix_spawnp(&child.Pid(), program.c_str(), actions.Get(), attributes.Get(), argv, environ);
-    if (rc == 0) return true;
+    if (rc == 0) {
+        SetInterruptChildGroup(child.Pid());
+        return true;
+    }
     child.Pid() = -1;
     if (rc == ENOENT)
         Report(onMessage, Say("The help compiler \"$1\" was not found. Install it (Debian package "
@@ -258,7 +265,11 @@ void ForwardChmcmdOutput(FileDescriptor& output, const THelpMessageCallback& onM
     char buffer[4096];
     for (;;) {
         const ssize_t n = ::read(output.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR) {
+            // The raise kills and reaps the child on the way out.
+            ThrowIfInterrupted();
+            continue;
+        }
         if (n <= 0) break;
         pending.append(buffer, static_cast<std::size_t>(n));
         DeliverLines(pending, onMessage, false);
@@ -314,7 +325,7 @@ bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, cons
     callbacks.OnProgress = [&](double fraction) {
         if (onProgress && !onProgress(fraction)) keepGoing = false;
     };
-    callbacks.KeepGoing = [&] { return keepGoing; };
+    callbacks.KeepGoing = [&] { return keepGoing && !InterruptRequested(); };
     callbacks.OnError = [&](const std::string& reason) { Report(onMessage, reason); };
     return WriteChmFromProject(projectFile, chmFile, TChmWriteOptions(), callbacks);
 }

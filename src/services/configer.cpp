@@ -8,6 +8,7 @@
 #include "base/exe_dir.h"
 #include "platform/special_folders.h"
 #include "base/language.h"
+#include "text/analyser.h"
 #include "text/xml_config.h"
 
 namespace {
@@ -92,6 +93,16 @@ bool OpenAppConfiger(std::string& errorMessage) {
         ForceFolders("", fileName, true);
         auto store = std::make_unique<TXMLConfig>(fileName, true);
         SetAppConfiger(std::make_unique<TConfiger>(std::move(store)));
+    } catch (const EParseError& e) {
+        // Say where, and how to get going again; the file itself is the user's.
+        int line = 0, column = 0;
+        LineColumnOf(LoadTextFile(fileName), e.Position(), column, false, line);
+        errorMessage = e.Message() + "\n" +
+                       Translate("The problem is at line $1, column $2. The file was left as it is; to start afresh "
+                                 "with default settings, move it aside (for example to \"$3.old\") and start "
+                                 "Orvalis again.",
+                                 Params({std::to_string(line), std::to_string(column), fileName}));
+        return false;
     } catch (const Exception& e) {
         // Nothing was written: a file that does not load stays as it is.
         errorMessage = e.Message();

@@ -232,6 +232,16 @@ TEST_F(WizardTest, DestinationThatCannotTakeTheFileIsRefusedBeforeTheScan) {
     }
 }
 
+TEST_F(WizardTest, FilesThatCannotBeReadAreCountedOnTheProgressPage) {
+    ASSERT_EQ(::symlink((music / "gone.mp3").c_str(), (music / "a/broken.mp3").c_str()), 0);
+    auto form = NewForm();
+    Tick(*form, {music.Path()});
+    form->NextButton()->click();
+    form->NextButton()->click();
+    EXPECT_EQ(form->Collection->Problems().size(), 1u);
+    EXPECT_EQ(form->ProgressPage->FoundPanel()->text().toStdString(), "   Found: 9   (1 could not be read)");
+}
+
 TEST_F(WizardTest, OverwriteQuestionNamesTheFileAStandardPlaceWouldReplace) {
     SaveTextFile("old", out / "music.chm");  // the stored name is not where the run writes
     ForceFolders(home.Path(), "Documents", false);
@@ -312,7 +322,9 @@ TEST_F(WizardTest, CancelDuringSearchReturnsToSettingsAndNextStartScansAgain) {
     EXPECT_EQ(form->PageIndex, 0);
 }
 
-TEST_F(WizardTest, CancelDuringDatabaseStageStillFinishes) {
+TEST_F(WizardTest, CancelDuringDatabaseStageStopsAndKeepsTheOldCatalogue) {
+    SaveTextFile("old", out / "music.chm");
+    answer = mrYes;  // replace it, then cancel
     auto form = NewForm();
     Tick(*form, {music.Path()});
     form->NextButton()->click();
@@ -322,9 +334,11 @@ TEST_F(WizardTest, CancelDuringDatabaseStageStillFinishes) {
     };
     form->NextButton()->click();
     EXPECT_TRUE(form->ProgressPage->Cancelled);
-    EXPECT_TRUE(FileExists(out / "music.chm"));
+    EXPECT_EQ(LoadTextFile(out / "music.chm"), "old");
     EXPECT_EQ(form->PageIndex, 0);
     EXPECT_FALSE(form->BackButton()->isEnabled());
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_EQ(questions[1], "The run was cancelled. Nothing was changed.");
 }
 
 // With the shipped German file: the pages made after the window was
@@ -440,7 +454,7 @@ TEST_F(WizardTest, StoredPlacementIsRestoredButKeptOnScreen) {
     EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(lost->geometry()));
 }
 
-TEST_F(WizardTest, ExitDuringRunFinishesRunThenSavesOnce) {
+TEST_F(WizardTest, ExitDuringRunStopsTheRunThenSavesOnce) {
     auto form = std::make_unique<TMainForm>(Runner());
     form->OpenDocument = [](const std::string&) {};
     TProgDispatcher dispatcher(form.get());
@@ -467,12 +481,13 @@ TEST_F(WizardTest, ExitDuringRunFinishesRunThenSavesOnce) {
     });
     shell.Run();
     dispatcher.Finish();  // a second call does nothing
-    EXPECT_EQ(order, (std::vector<std::string>{"database", "finish"}));
+    // Exit stops the run: no database stage, no catalogue.
+    EXPECT_EQ(order, (std::vector<std::string>{"finish"}));
     EXPECT_EQ(form->Collection, nullptr);
     EXPECT_NE(Get("SizeAndPos", "MainForm"), "");
     EXPECT_EQ(Get("Session", "Combine"), "3");
     EXPECT_EQ(Get("Last", "TreeSelection"), music.Path() + "\r\n");
-    EXPECT_TRUE(FileExists(out / "music.chm"));
+    EXPECT_FALSE(FileExists(out / "music.chm"));
 }
 
 }  // namespace

@@ -3,6 +3,11 @@
 #include <chm_lib.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <regex>
+#include <thread>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -102,11 +107,15 @@ protected:
 
     // Runs the program with the words after its name. stdin is /dev/null, or a
     // terminal that receives answer when one is given.
+    // whileRunning, when given, is called with the child's pid before it is waited for.
     TRunResult Run(const std::vector<std::string>& args, const std::string& exe = {},
-                   const std::optional<std::string>& answer = std::nullopt) {
+                   const std::optional<std::string>& answer = std::nullopt,
+                   const std::function<void(pid_t)>& whileRunning = {}) {
+        static std::atomic<int> runs{0};
         const std::string program = exe.empty() ? *root_ / "bin/orvalis" : exe;
-        const std::string outFile = home_ / "stdout.txt";
-        const std::string errFile = home_ / "stderr.txt";
+        const std::string tag = std::to_string(runs++);
+        const std::string outFile = home_ / ("stdout" + tag + ".txt");
+        const std::string errFile = home_ / ("stderr" + tag + ".txt");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         int master = -1;
@@ -136,6 +145,7 @@ protected:
         TRunResult result;
         pid_t pid = 0;
         if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
+            if (whileRunning) whileRunning(pid);
             int status = 0;
             ::waitpid(pid, &status, 0);
             result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -369,4 +379,81 @@ TEST_F(BuildCommandTest, MissingArchiveIsRefusedBeforeTheScan) {
     EXPECT_EQ(r.err.find("Found"), std::string::npos) << "nothing was scanned\n" << r.err;
     EXPECT_FALSE(FileExists(bin + "/error.history")) << "a missing file is no crash";
     EXPECT_FALSE(FileExists(home_ / "x.chm"));
+}
+
+namespace {
+
+// Folders a run left in the per-user working folder.
+std::vector<std::string> RunFoldersIn(const std::string& runtime) {
+    std::vector<std::string> left;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(fs::path(runtime) / "orvalis", ec))
+        left.push_back(e.path().filename().string());
+    return left;
+}
+
+}  // namespace
+
+TEST_F(BuildCommandTest, TwoBuildsAtOnceBothSucceed) {
+    TRunResult first, second;
+    std::thread other([&] { first = Run({"--out", home_ / "one.chm", Examples()}); });
+    second = Run({"--out", home_ / "two.chm", Examples()});
+    other.join();
+    for (const auto& [result, name] : {std::pair(&first, "one.chm"), std::pair(&second, "two.chm")}) {
+        ASSERT_EQ(result->status, 0) << result->err;
+        const auto chm = ReadChm(home_ / name);
+        EXPECT_TRUE(chm.count("/artists.htm") && chm.count("/main.html")) << name;
+        EXPECT_EQ(chm.count(PageOf("art", "Aurora Quartet")), 1u) << name;
+    }
+    EXPECT_TRUE(RunFoldersIn(home_ / "run").empty());
+}
+
+TEST_F(BuildCommandTest, TerminationWhileCompilingLeavesNothingBehind) {
+    // A compiler that never finishes, and says where it is.
+    const std::string fakeBin = home_ / "fakebin";
+    fs::create_directories(fakeBin);
+    SaveTextFile("#!/bin/sh\necho $$ > \"$HOME/chmcmd.pid\"\necho compiling\nexec sleep 60\n", fakeBin + "/chmcmd");
+    ::chmod((fakeBin + "/chmcmd").c_str(), 0755);
+    SetEnv("PATH", fakeBin + ":/usr/bin:/bin");
+    const std::string target = home_ / "music.chm";
+    SaveTextFile("the old catalogue", target);
+    pid_t compiler = 0;
+    const TRunResult r = Run({"--force", "--compiler", "chmcmd", "--out", target, Examples()}, {}, std::nullopt,
+                             [&](pid_t program) {
+                                 for (int i = 0; i < 400 && !FileExists(home_ / "chmcmd.pid"); ++i) ::usleep(50000);
+                                 compiler = std::atoi(LoadTextFile(home_ / "chmcmd.pid").c_str());
+                                 ::kill(program, SIGTERM);
+                             });
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+    EXPECT_NE(r.err.find("Nothing was changed."), std::string::npos) << r.err;
+    EXPECT_EQ(LoadTextFile(target), "the old catalogue");
+    EXPECT_TRUE(RunFoldersIn(home_ / "run").empty()) << "the run's working folder is gone";
+    ASSERT_GT(compiler, 0) << "the compiler was started";
+    EXPECT_NE(::kill(compiler, 0), 0) << "no compiler is left running";
+}
+
+TEST_F(BuildCommandTest, ErrorMessagesFillEveryPlaceholder) {
+    const std::string dangling = home_ / "gone";
+    ASSERT_EQ(::symlink((home_ / "nowhere").c_str(), dangling.c_str()), 0);
+    ForceFolders("", home_ / "folder.chm/x", true);
+    const std::regex placeholder("\\$[0-9]");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"/nonexistent"}, {"--bogus", Examples()}, {"--place", "attic", Examples()}, {"--out"},
+             {"--out", "", Examples()}, {dangling}, {"--out", home_ / "folder.chm", Examples()},
+             {"--compiler", "other", Examples()}, {"--out", home_ / "x.chm", "--place", "desktop", Examples()}}) {
+        const TRunResult r = Run(args);
+        EXPECT_EQ(r.status, 2) << args[0] << "\n" << r.err;
+        EXPECT_FALSE(std::regex_search(r.err, placeholder)) << r.err;
+    }
+}
+
+TEST_F(BuildCommandTest, UnreadableFilesAreCountedAndNamed) {
+    TempDir music;
+    music.Write("ok.mp3", LoadTextFile(Examples() + "/Aurora Quartet - Morning Light.mp3"));
+    ASSERT_EQ(::symlink((music / "missing.mp3").c_str(), (music / "broken link.mp3").c_str()), 0);
+    const TRunResult r = Run({"--out", home_ / "x.chm", music.Path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("1 files could not be read"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(music / "broken link.mp3"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Found 1 audio files."), std::string::npos) << r.err;
 }
