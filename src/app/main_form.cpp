@@ -142,6 +142,8 @@ TMainForm::TMainForm(TBuildRunner buildRunner, QWidget* parent)
     connect(&nextButton_, &QPushButton::clicked, this, [this] { Guarded([this] { NextButtonClick(); }); });
     connect(&cancelButton_, &QPushButton::clicked, this, [this] { Guarded([this] { CancelButtonClick(); }); });
 
+    // The designed size is the least it takes; it may grow, the pages with it.
+    setMinimumSize(538, 370);
     resize(538, 370);
     move(262, 170);
 }
@@ -325,6 +327,7 @@ void TMainForm::RunDatabaseStage() {
     }
     if (OutputPage->OpenAfterCompil()->isChecked() && OpenDocument) OpenDocument(result.DatabasePath);
     ReturnToFirstPage();
+    if (ShowFinished) ShowFinished(result.DatabasePath);
 }
 
 void TMainForm::ReturnToFirstPage() {

@@ -38,6 +38,9 @@ public:
 
     // Opens the finished database; failures are of no concern to the wizard.
     std::function<void(const std::string& path)> OpenDocument;
+    // Tells where a finished catalogue is; the program shows a dialog with
+    // buttons to open it and to show its folder. Unset: nothing is shown.
+    std::function<void(const std::string& path)> ShowFinished;
 
     // Loads the step texts and the session, creates the pages, shows page 0.
     void InitWizard();

@@ -53,6 +53,10 @@ TTuner::TTuner(QWidget* parent) : QWidget(parent) {
     grid_.addWidget(&label1_, 3, 0, 1, 2);
     grid_.addWidget(&fileName_, 4, 0);
     grid_.addWidget(&select_, 4, 1);
+    target_.setObjectName("TargetLabel");
+    target_.setWordWrap(true);
+    target_.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid_.addWidget(&target_, 5, 0, 1, 2, Qt::AlignTop);
     grid_.setRowMinimumHeight(5, 24);
     grid_.setRowStretch(5, 1);
     grid_.addWidget(&openAfter_, 6, 0, 1, 2);
@@ -91,6 +95,9 @@ TDestination TTuner::Destination() const {
 }
 
 void TTuner::UpdateState() {
+    const std::string target = DatabaseDestination(WithChmExtension(fileName_.text().toStdString()),
+                                                   PlaceValueFor(placeTo_.currentIndex(), placeTo_.count()));
+    target_.setText(QString::fromStdString(Translate("The catalogue will be written to: $1", Params({target}))));
     const bool custom = placeTo_.currentIndex() >= 0 && placeTo_.currentIndex() + 1 == placeTo_.count();
     fileName_.setEnabled(custom);
     select_.setEnabled(custom);

@@ -42,6 +42,8 @@ public:
     QLineEdit* FilenameEdit() { return &fileName_; }
     QPushButton* SelectButton() { return &select_; }
     QCheckBox* OpenAfterCompil() { return &openAfter_; }
+    // Names the file the run will write, whatever the place.
+    QLabel* TargetLabel() { return &target_; }
 
 private:
     QGridLayout grid_{this};
@@ -51,6 +53,7 @@ private:
     QLineEdit fileName_{this};
     QPushButton select_{this};
     QCheckBox openAfter_{this};
+    QLabel target_{this};
 };
 
 // The save dialog the page shows: "CHM files(*.chm)", default suffix "chm".

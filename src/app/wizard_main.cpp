@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "app/about_form.h"
+#include "app/finished_dialog.h"
 #include "base/interrupt.h"
 #include "app/app_shell.h"
 #include "app/build_runner.h"
@@ -67,6 +68,7 @@ int RunWizard(int argc, char** argv) {
         StartSplash(about.get());
 
         auto mainForm = std::make_unique<TMainForm>(SharedBuildRunner());
+        mainForm->ShowFinished = [form = mainForm.get()](const std::string& path) { ShowFinishedDialog(form, path); };
         TProgDispatcher dispatcher(mainForm.get());
         bool started = false;
         Guarded([&] {

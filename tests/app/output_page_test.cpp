@@ -119,3 +119,20 @@ TEST_F(OutputPageTest, SelectStoresWhetherOrNotConfirmed) {
 }
 
 }  // namespace
+
+TEST(OutputPageTarget, NamesTheFileTheRunWillWrite) {
+    TestApp();
+    FreshConfig();
+    TempDir home;
+    setenv("HOME", home.Path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    TTuner page;
+    page.PlaceToComboBox()->setCurrentIndex(0);
+    // The greyed file name is not where a standard place writes.
+    EXPECT_NE(page.TargetLabel()->text().toStdString().find(home / "Desktop/Orvalis.chm"), std::string::npos)
+        << page.TargetLabel()->text().toStdString();
+    page.PlaceToComboBox()->setCurrentIndex(3);
+    page.FilenameEdit()->setText(QString::fromStdString(home / "mine"));
+    EXPECT_NE(page.TargetLabel()->text().toStdString().find(home / "mine.chm"), std::string::npos)
+        << page.TargetLabel()->text().toStdString();
+}
