@@ -15,7 +15,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   export UBSAN_OPTIONS=print_stacktrace=1
 fi
 
-./scripts/install-deps.sh
+./scripts/install-deps.sh --tests
 cmake -S . -B "$BUILD_DIR" -G Ninja "${CMAKE_ARGS[@]}"
 cmake --build "$BUILD_DIR"
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)"

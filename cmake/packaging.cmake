@@ -26,9 +26,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Compiling needs chmcmd; --open and the wizard's "open after compilation"
-# hand the file to xdg-open; Qt's own texts come from the translations.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fp-utils")
+# The help compiler is built in; chmcmd is only an optional second engine.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fp-utils")
+# --open and the wizard's "open after compilation" hand the file to
+# xdg-open; Qt's own texts come from the translations.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, kchmviewer | xchm, qt6-translations-l10n")
 # The extended description; CPack puts the summary in front and indents it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Orvalis scans the folders you choose for audio files (MP3, WMA, Ogg Vorbis,

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the samples' tools need.
+# Installs every Debian package the build and the program need; with --tests
+# also what the test suites use to read catalogues back and cross-check them.
 # A no-op (no apt-get update) when everything is already present.
 set -euo pipefail
 
@@ -7,16 +8,21 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev
   zlib1g-dev libpcre2-dev libzip-dev
+  libcli11-dev nlohmann-json3-dev
   qt6-base-dev
   libchm-dev libchm-bin
-  libmspack-dev p7zip-full python3-chm
-  fp-utils
+  libmspack-dev
   xdg-utils
   python3
   qt6-translations-l10n
   desktop-file-utils appstream
   dpkg-dev file
 )
+
+# Readers and the optional chmcmd engine, for the cross-checks of the tests.
+if [ "${1:-}" = "--tests" ]; then
+  PACKAGES+=(p7zip-full python3-chm fp-utils)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

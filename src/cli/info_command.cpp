@@ -5,6 +5,8 @@
 #include <optional>
 #include <ostream>
 
+#include <nlohmann/json.hpp>
+
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
@@ -105,51 +107,62 @@ void PrintPlain(const TFileReport& r, std::ostream& out) {
     }
 }
 
+// Names for the positional numbers, in their order.
+const char* const kNumberNames[] = {"seconds",   "sample_rate",  "bitrate",   "channels",
+                                    "file_size", "mpeg_version", "mpeg_layer"};
+
+nlohmann::ordered_json FileObject(const TFileReport& r) {
+    nlohmann::ordered_json file;
+    file["file"] = SanitizeUtf8(r.path);  // paths need not be UTF-8; JSON must be
+    nlohmann::json texts = nlohmann::json::array();
+    for (int i = 0; i < kAudioTextCount; ++i) texts.push_back(SanitizeUtf8(r.record.GetText(i)));
+    file["texts"] = texts;
+    nlohmann::json numbers = nlohmann::json::array();
+    for (int i = 0; i < r.record.NumberCount(); ++i) numbers.push_back(r.record.GetNumber(i));
+    // Scripts may read the array by position; the names say the same.
+    file["numbers"] = numbers;
+    for (int i = 0; i < r.record.NumberCount() && i < static_cast<int>(std::size(kNumberNames)); ++i)
+        file[kNumberNames[i]] = r.record.GetNumber(i);
+    if (r.error) file["error"] = SanitizeUtf8(*r.error);
+    file["album_artist"] = SanitizeUtf8(r.record.AlbumArtist());
+    file["disc"] = SanitizeUtf8(r.record.Disc());
+    return file;
+}
+
+// One object per line, with a blank after every separator, as before.
+void WriteSpaced(const nlohmann::ordered_json& value, std::ostream& out) {
+    if (value.is_object()) {
+        out << "{";
+        bool first = true;
+        for (const auto& [key, item] : value.items()) {
+            out << (first ? "" : ", ") << nlohmann::json(key).dump() << ": ";
+            WriteSpaced(item, out);
+            first = false;
+        }
+        out << "}";
+    } else if (value.is_array()) {
+        out << "[";
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            out << (i ? ", " : "");
+            WriteSpaced(value[i], out);
+        }
+        out << "]";
+    } else {
+        out << value.dump();
+    }
+}
+
 void PrintJson(const std::vector<TFileReport>& reports, std::ostream& out) {
     out << "[";
     for (std::size_t f = 0; f < reports.size(); ++f) {
-        const TFileReport& r = reports[f];
-        out << (f ? ",\n " : "\n ") << "{\"file\": " << JsonString(r.path) << ", \"texts\": [";
-        for (int i = 0; i < kAudioTextCount; ++i) out << (i ? ", " : "") << JsonString(r.record.GetText(i));
-        out << "], \"numbers\": [";
-        for (int i = 0; i < r.record.NumberCount(); ++i) out << (i ? ", " : "") << r.record.GetNumber(i);
-        out << "]";
-        if (r.error) out << ", \"error\": " << JsonString(*r.error);
-        out << ", \"album_artist\": " << JsonString(r.record.AlbumArtist());
-        out << ", \"disc\": " << JsonString(r.record.Disc());
-        out << "}";
+        out << (f ? ",\n " : "\n ");
+        WriteSpaced(FileObject(reports[f]), out);
     }
     out << (reports.empty() ? "]\n" : "\n]\n");
 }
 
 }  // namespace
 
-std::string JsonString(const std::string& text) {
-    // Paths need not be UTF-8; JSON must be.
-    const std::string clean = SanitizeUtf8(text);
-    std::string out = "\"";
-    for (char ch : clean) {
-        auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += ch;
-                }
-        }
-    }
-    return out + "\"";
-}
 
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     bool json = false;

@@ -9,5 +9,4 @@
 // a configuration that cannot be opened.
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// The text as a JSON string literal, quotes included.
-std::string JsonString(const std::string& text);
+
