@@ -250,17 +250,17 @@ private:
                 if (joined.CostBits <= open.CostBits + alone.CostBits) {
                     joined.FirstFrame = open.FirstFrame;
                     joined.EndFrame = f + 1;
-                    open = std::move(joined);
+                    open = joined;
                     continue;
                 }
             }
             before = open.Trees;
-            Blocks.push_back(std::move(open));
-            open = std::move(alone);
+            Blocks.push_back(open);
+            open = alone;
             open.FirstFrame = f;
             open.EndFrame = f + 1;
         }
-        Blocks.push_back(std::move(open));
+        Blocks.push_back(open);
     }
 
     void WriteBlock(const TBlock& b, TTreeState& sent, std::vector<std::uint64_t>& offsets) {
