@@ -185,6 +185,9 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
     TConfiger* configer = AppConfiger();
     if (!configer || configer->ReadString("Options.HHP.Options", "Language").empty())
         Compiler->Ini->WriteValue("Options.HHP.Options", "Language", kDefaultHelpLanguage);
+    // Viewers show the title in their window caption and the search results.
+    if (!configer || configer->ReadString("Options.HHP.Options", "Title").empty())
+        Compiler->Ini->WriteValue("Options.HHP.Options", "Title", Translate("Music catalogue"));
 }
 
 void TChmPreparer::CompileAndPlace() {
