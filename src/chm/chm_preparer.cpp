@@ -15,6 +15,7 @@
 #include "chm/html_escape.h"
 #include "chm/keywords.h"
 #include "chm/page_names.h"
+#include "chm/title_language.h"
 #include "chm/zip_reader.h"
 #include "collection/collection.h"
 #include "collection/mount_table.h"
@@ -26,7 +27,15 @@
 
 namespace {
 
-const char* const kDefaultHelpLanguage = "0x409 English (United States)";
+// The language whose code page writes the catalogue's titles best: page
+// titles are made of these names.
+std::string LanguageOfCatalogue(const std::vector<const TAudioInfo*>& files) {
+    std::vector<std::string_view> names;
+    names.reserve(files.size() * 4);
+    for (const TAudioInfo* f : files)
+        for (int field : {atArtist, atTitle, atAlbum, atGenre}) names.push_back(f->GetText(field));
+    return LanguageForTitles(names);
+}
 
 const char* const kChannelTexts[] = {"", Translatable("Stereo"), Translatable("Joint Stereo"),
                                      Translatable("Dual Channel"), Translatable("Mono")};
@@ -181,10 +190,11 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
     if (OnStage) OnStage(0, 0);
     Compiler->Ini->WriteValue("Options.HHP.Options", "Default topic", "main.html");
     // Viewers refuse a compiled file without a language id. Our pages are
-    // pure ASCII, so any language reads them; the configuration may choose.
+    // pure ASCII, so any language reads them; the titles decide, unless the
+    // configuration chooses.
     TConfiger* configer = AppConfiger();
     if (!configer || configer->ReadString("Options.HHP.Options", "Language").empty())
-        Compiler->Ini->WriteValue("Options.HHP.Options", "Language", kDefaultHelpLanguage);
+        Compiler->Ini->WriteValue("Options.HHP.Options", "Language", LanguageOfCatalogue(files));
     // Viewers show the title in their window caption and the search results.
     if (!configer || configer->ReadString("Options.HHP.Options", "Title").empty())
         Compiler->Ini->WriteValue("Options.HHP.Options", "Title", Translate("Music catalogue"));
