@@ -6,6 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config
+  clang libclang-rt-14-dev
   libgtest-dev
   zlib1g-dev libpcre2-dev libzip-dev
   libcli11-dev nlohmann-json3-dev

@@ -34,6 +34,9 @@ struct TTemplate {
     std::unique_ptr<pcre2_code, TCodeDeleter> code;  // null when the expression does not compile
     int artistGroup = 0;
     int titleGroup = 0;
+    // Groups of the expression itself: slots past them in the match data
+    // hold whatever an earlier match left there.
+    std::uint32_t captureCount = 0;
 };
 
 struct TTemplateStore {
@@ -65,6 +68,7 @@ void Install(TTemplateStore& store, TStringList lines) {
         const std::string& pattern = store.lines[i];
         t.code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
                                    PCRE2_CASELESS | PCRE2_UTF | PCRE2_MATCH_INVALID_UTF, &error, &offset, nullptr));
+        if (t.code) pcre2_pattern_info(t.code.get(), PCRE2_INFO_CAPTURECOUNT, &t.captureCount);
         t.artistGroup = GroupNumber(store.lines, i + 1);
         t.titleGroup = GroupNumber(store.lines, i + 2);
         store.compiled.push_back(std::move(t));
@@ -216,9 +220,9 @@ void TMP3Informer::ApplyFileNameTemplates(const std::string& path) {
         PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(match.get());
         const int pairs = static_cast<int>(pcre2_get_ovector_count(match.get()));
         auto group = [&](int n) -> std::string {
-            if (n <= 0 || n > 14 || n >= pairs) return {};
+            if (n <= 0 || n > 14 || n >= pairs || static_cast<std::uint32_t>(n) > t.captureCount) return {};
             PCRE2_SIZE b = ovector[2 * n], e = ovector[2 * n + 1];
-            if (b == PCRE2_UNSET || e == PCRE2_UNSET || e < b) return {};
+            if (b == PCRE2_UNSET || e == PCRE2_UNSET || e < b || e > path.size()) return {};
             return path.substr(b, e - b);
         };
         SetTagText(atArtist, CleanTemplateText(group(t.artistGroup)));

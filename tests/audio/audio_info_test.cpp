@@ -134,6 +134,21 @@ TEST_F(AudioRecord, UntaggedFilesUseTheTemplates) {
     EXPECT_EQ(Read(odd).GetText(atTitle), "");
 }
 
+TEST_F(AudioRecord, TemplateGroupBeyondItsExpressionGivesNothing) {
+    // The second expression has no groups: its numbers 1 and 2 must not pick
+    // up what the first expression's match on an earlier, longer name left.
+    SetFileNameTemplates({"^(.*)/long_name_of_an_artist - (.*)\\.mp3$", "1", "2", "short\\.mp3$", "1", "2"});
+    TAudioInformer first = Read(dir.Write("long_name_of_an_artist - and_a_longer_title.mp3", MpegFrames(5)));
+    EXPECT_EQ(first.GetText(atTitle), "and a longer title");
+    for (int i = 0; i < 3; ++i) {
+        TAudioInformer second = Read(dir.Write("short.mp3", MpegFrames(5)));
+        EXPECT_EQ(second.GetText(atArtist), "");
+        EXPECT_EQ(second.GetText(atTitle), "");
+        EXPECT_EQ(second.NumberCount(), kMpegNumberCount);
+        Read(dir / "long_name_of_an_artist - and_a_longer_title.mp3");
+    }
+}
+
 TEST_F(AudioRecord, TemplateCleanupAndMissingFiles) {
     SetFileNameTemplates({"/([^/]+)\\.mp3$", "0", "1"});
     TAudioInformer spaced = Read(dir.Write("_a___b_.mp3", MpegFrames(5)));

@@ -32,9 +32,20 @@ protected:
         bin_ = dir_ / "bin";
         ForceFolders("", bin_, false);
         ::setenv("PATH", bin_.c_str(), 1);
+        // The copy a mail program is handed stays after a successful send;
+        // it must land inside the test's own folder.
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        hadRuntime_ = runtime != nullptr;
+        savedRuntime_ = runtime ? runtime : "";
+        ForceFolders("", dir_ / "run", false);
+        ::setenv("XDG_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
     }
     void TearDown() override {
         ::setenv("PATH", savedPath_.c_str(), 1);
+        if (hadRuntime_)
+            ::setenv("XDG_RUNTIME_DIR", savedRuntime_.c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
         SetErrorHistoryFileName("");
     }
     // A stand-in for xdg-email: writes its arguments and the attachment it
@@ -52,7 +63,8 @@ protected:
     }
 
     TempDir dir_;
-    std::string history_, bin_, savedPath_;
+    std::string history_, bin_, savedPath_, savedRuntime_;
+    bool hadRuntime_ = false;
 };
 
 }  // namespace
