@@ -7,6 +7,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev
   zlib1g-dev libpcre2-dev libzip-dev
+  libicu-dev libturbojpeg0-dev libpng-dev
   qt6-base-dev
   libchm-dev libchm-bin
   libmspack-dev p7zip-full python3-chm
