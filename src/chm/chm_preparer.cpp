@@ -466,6 +466,7 @@ std::string ReadImageFile(const std::string& path) {
 
 constexpr int kLargeCover = 200;
 constexpr int kSmallCover = 48;
+constexpr std::size_t kCoverTracksTried = 3;
 
 }  // namespace
 
@@ -478,10 +479,11 @@ const TChmPreparer::TCover& TChmPreparer::CoverOf(TCatalogue& catalogue, std::si
     // a picture that does not decode counts as none.
     TThumbnail large;
     std::string picture;
-    for (std::size_t id : group.ids) {
-        picture = EmbeddedCover(catalogue.files[id]->GetText(atFileName));
-        if (!picture.empty()) break;
-    }
+    // Albums embed their cover in every track or in none, so a few tracks
+    // tell; this keeps albums without pictures from costing a read per track.
+    const std::size_t tried = std::min<std::size_t>(group.ids.size(), kCoverTracksTried);
+    for (std::size_t i = 0; i < tried && picture.empty(); ++i)
+        picture = EmbeddedCover(catalogue.files[group.ids[i]]->GetText(atFileName));
     if (!picture.empty()) large = MakeThumbnail(picture, kLargeCover);
     if (large.Jpeg.empty()) {
         const std::string folder = ExtractFileDir(catalogue.files[group.ids.front()]->GetText(atFileName));

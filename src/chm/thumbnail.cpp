@@ -83,24 +83,33 @@ TRgb ScaleDown(const TRgb& in, int width, int height) {
     out.width = width;
     out.height = height;
     out.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+    std::vector<int> xs(static_cast<std::size_t>(width) + 1);
+    for (int x = 0; x <= width; ++x) xs[static_cast<std::size_t>(x)] = static_cast<int>(static_cast<long long>(x) * in.width / width);
+    std::vector<unsigned> sum(static_cast<std::size_t>(width) * 3);
     for (int y = 0; y < height; ++y) {
         const int y0 = static_cast<int>(static_cast<long long>(y) * in.height / height);
         const int y1 = std::max(y0 + 1, static_cast<int>(static_cast<long long>(y + 1) * in.height / height));
-        for (int x = 0; x < width; ++x) {
-            const int x0 = static_cast<int>(static_cast<long long>(x) * in.width / width);
-            const int x1 = std::max(x0 + 1, static_cast<int>(static_cast<long long>(x + 1) * in.width / width));
-            unsigned long sum[3] = {0, 0, 0};
-            for (int sy = y0; sy < y1; ++sy) {
-                const unsigned char* p = &in.pixels[(static_cast<std::size_t>(sy) * in.width + x0) * 3];
-                for (int sx = x0; sx < x1; ++sx, p += 3) {
-                    sum[0] += p[0];
-                    sum[1] += p[1];
-                    sum[2] += p[2];
+        std::fill(sum.begin(), sum.end(), 0u);
+        for (int sy = y0; sy < y1; ++sy) {
+            const unsigned char* row = &in.pixels[static_cast<std::size_t>(sy) * static_cast<std::size_t>(in.width) * 3];
+            for (int x = 0; x < width; ++x) {
+                const int x0 = xs[static_cast<std::size_t>(x)];
+                const int x1 = std::max(x0 + 1, xs[static_cast<std::size_t>(x) + 1]);
+                unsigned* s = &sum[static_cast<std::size_t>(x) * 3];
+                for (const unsigned char* p = row + x0 * 3; p < row + x1 * 3; p += 3) {
+                    s[0] += p[0];
+                    s[1] += p[1];
+                    s[2] += p[2];
                 }
             }
-            const unsigned long n = static_cast<unsigned long>(y1 - y0) * static_cast<unsigned long>(x1 - x0);
-            unsigned char* q = &out.pixels[(static_cast<std::size_t>(y) * width + x) * 3];
-            for (int c = 0; c < 3; ++c) q[c] = static_cast<unsigned char>((sum[c] + n / 2) / n);
+        }
+        for (int x = 0; x < width; ++x) {
+            const int x0 = xs[static_cast<std::size_t>(x)];
+            const int x1 = std::max(x0 + 1, xs[static_cast<std::size_t>(x) + 1]);
+            const unsigned n = static_cast<unsigned>((y1 - y0) * (x1 - x0));
+            unsigned char* q = &out.pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3];
+            const unsigned* s = &sum[static_cast<std::size_t>(x) * 3];
+            for (int c = 0; c < 3; ++c) q[c] = static_cast<unsigned char>((s[c] + n / 2) / n);
         }
     }
     return out;
@@ -111,7 +120,7 @@ std::string EncodeJpeg(const TRgb& image) {
     if (!tj) return {};
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
-    if (tjCompress2(tj.get(), image.pixels.data(), image.width, 0, image.height, TJPF_RGB, &jpeg, &size, TJSAMP_420, 85,
+    if (tjCompress2(tj.get(), image.pixels.data(), image.width, 0, image.height, TJPF_RGB, &jpeg, &size, TJSAMP_420, 80,
                     TJFLAG_FASTDCT) != 0) {
         tjFree(jpeg);
         return {};
