@@ -534,6 +534,8 @@ void TChmPreparer::WriteGrouping(TCatalogue& catalogue, int grouping) {
             const TAlbum& album = catalogue.albums[gi];
             const TCover& cover = CoverOf(catalogue, gi);
             coverCell = ImageTag(cover.small, cover.smallWidth, cover.smallHeight, "thumb");
+            // Keeps the names of albums without a cover in line with the others.
+            if (coverCell.empty() && Covers) coverCell = "<span class=\"nocover\"></span>";
             info = HtmlEscape(album.artist.empty() ? Translate("Various artists") : album.artist);
             if (album.year > 0) info += ", " + std::to_string(album.year);
             heading = AlbumHeading(album, cover, ids.size());
