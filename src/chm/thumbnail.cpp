@@ -47,11 +47,9 @@ bool DecodeJpeg(std::string_view data, int box, TRgb& out) {
     out.width = bestWidth;
     out.height = bestHeight;
     out.pixels.assign(static_cast<std::size_t>(bestWidth) * static_cast<std::size_t>(bestHeight) * 3, 0);
-    // A truncated picture decodes with a warning; only a hard error counts.
-    if (tjDecompress2(tj.get(), bytes, size, out.pixels.data(), bestWidth, 0, bestHeight, TJPF_RGB, TJFLAG_FASTDCT) != 0 &&
-        tjGetErrorCode(tj.get()) == TJERR_FATAL)
-        return false;
-    return true;
+    // A truncated picture decodes "with a warning" into a grey lower part:
+    // better no cover than that one.
+    return tjDecompress2(tj.get(), bytes, size, out.pixels.data(), bestWidth, 0, bestHeight, TJPF_RGB, TJFLAG_FASTDCT) == 0;
 }
 
 bool DecodePng(std::string_view data, TRgb& out) {
