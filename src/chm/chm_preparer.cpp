@@ -6,6 +6,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <map>
 #include <set>
 #include <tuple>
@@ -86,7 +90,6 @@ struct TChmPreparer::TGroup {
 };
 
 struct TChmPreparer::TCover {
-    bool made = false;
     std::string large, small;  // file names in the working folder; empty when none
     int largeWidth = 0, largeHeight = 0, smallWidth = 0, smallHeight = 0;
 };
@@ -222,6 +225,7 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
                                                                     : GroupPageName("art", catalogue.unknown);
     artistNames_ = &catalogue.artistNames;
     coverFiles_.clear();
+    MakeCovers(catalogue);
     for (int g = 0; g < 4; ++g) WriteGrouping(catalogue, g);
     artistNames_ = nullptr;
 
@@ -470,11 +474,10 @@ constexpr std::size_t kCoverTracksTried = 3;
 
 }  // namespace
 
-const TChmPreparer::TCover& TChmPreparer::CoverOf(TCatalogue& catalogue, std::size_t album) {
-    TCover& cover = catalogue.albums[album].cover;
+TChmPreparer::TCover TChmPreparer::MakeCover(const TCatalogue& catalogue, std::size_t album) const {
+    TCover cover;
     const TGroup& group = catalogue.groups[1][album];
-    if (cover.made || !Covers || group.unknown) return cover;
-    cover.made = true;
+    if (group.unknown) return cover;
     // The first embedded picture of the album, else an image in its folder;
     // a picture that does not decode counts as none.
     TThumbnail large;
@@ -499,15 +502,41 @@ const TChmPreparer::TCover& TChmPreparer::CoverOf(TCatalogue& catalogue, std::si
     cover.largeWidth = large.Width;
     cover.largeHeight = large.Height;
     SaveTextFile(large.Jpeg, JoinPath(workingFolder_, cover.large));
-    coverFiles_.push_back(JoinPath(workingFolder_, cover.large));
     if (!small.Jpeg.empty()) {
         cover.small = stem + "-s.jpg";
         cover.smallWidth = small.Width;
         cover.smallHeight = small.Height;
         SaveTextFile(small.Jpeg, JoinPath(workingFolder_, cover.small));
-        coverFiles_.push_back(JoinPath(workingFolder_, cover.small));
     }
     return cover;
+}
+
+void TChmPreparer::MakeCovers(TCatalogue& catalogue) {
+    if (!Covers) return;
+    // Albums are independent: decoding and scaling spread over the cores.
+    const std::size_t count = catalogue.albums.size();
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    std::atomic<std::size_t> next{0};
+    std::mutex failure;
+    std::exception_ptr error;
+    const auto work = [&] {
+        try {
+            for (std::size_t a; (a = next++) < count;) catalogue.albums[a].cover = MakeCover(catalogue, a);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(failure);
+            if (!error) error = std::current_exception();
+            next = count;
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < threads && i < count; ++i) helpers.emplace_back(work);
+    work();
+    for (std::thread& t : helpers) t.join();
+    if (error) std::rethrow_exception(error);
+    for (const TAlbum& album : catalogue.albums) {
+        if (!album.cover.large.empty()) coverFiles_.push_back(JoinPath(workingFolder_, album.cover.large));
+        if (!album.cover.small.empty()) coverFiles_.push_back(JoinPath(workingFolder_, album.cover.small));
+    }
 }
 
 void TChmPreparer::WriteGrouping(TCatalogue& catalogue, int grouping) {
@@ -532,7 +561,7 @@ void TChmPreparer::WriteGrouping(TCatalogue& catalogue, int grouping) {
         std::string coverCell, info, heading;
         if (albumPages && !group.unknown) {
             const TAlbum& album = catalogue.albums[gi];
-            const TCover& cover = CoverOf(catalogue, gi);
+            const TCover& cover = catalogue.albums[gi].cover;
             coverCell = ImageTag(cover.small, cover.smallWidth, cover.smallHeight, "thumb");
             // Keeps the names of albums without a cover in line with the others.
             if (coverCell.empty() && Covers) coverCell = "<span class=\"nocover\"></span>";
@@ -569,7 +598,7 @@ void TChmPreparer::WriteGrouping(TCatalogue& catalogue, int grouping) {
                 if (!f.GetText(atAlbum).empty()) AddUserKeyword(*groupEntry, f.GetText(atAlbum));
                 // Each album of the artist under a heading that leads to its page.
                 if (albumIndex != lastAlbum && !SectionTemplate.empty()) {
-                    const TCover& cover = albumGroup.unknown ? album.cover : CoverOf(catalogue, albumIndex);
+                    const TCover& cover = album.cover;
                     const std::string albumLink =
                         "<a href=\"" + albumGroup.page + "\">" + HtmlEscape(albumGroup.name) + "</a>";
                     items += FillPlaceholders(

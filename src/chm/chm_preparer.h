@@ -88,8 +88,10 @@ private:
     bool ForwardCompileProgress(const std::string& status, int percent, const std::string& line);
     // One grouping: its index page, one page per group, the contents entries.
     void WriteGrouping(TCatalogue& catalogue, int grouping);
-    // The album's cover thumbnails, made on first use and linked into the project.
-    const TCover& CoverOf(TCatalogue& catalogue, std::size_t album);
+    // Every album's cover thumbnails, written to the working folder and
+    // listed for the project; one album's cover.
+    void MakeCovers(TCatalogue& catalogue);
+    TCover MakeCover(const TCatalogue& catalogue, std::size_t album) const;
     // The block above an album page's tracks: cover, artist, year, genre,
     // track count, total time.
     std::string AlbumHeading(const TAlbum& album, const TCover& cover, std::size_t tracks) const;
