@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev
   zlib1g-dev libpcre2-dev libzip-dev
   libcli11-dev nlohmann-json3-dev
+  libicu-dev libturbojpeg0-dev libpng-dev
   qt6-base-dev
   libchm-dev libchm-bin
   libmspack-dev

@@ -5,12 +5,24 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <map>
+#include <set>
+#include <tuple>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <sstream>
 
 #include "audio/audio_info.h"
+#include "audio/buffered_file.h"
+#include "audio/cover_art.h"
+#include "chm/collation.h"
+#include "chm/thumbnail.h"
 #include "base/atomic_file.h"
 #include "chm/html_escape.h"
 #include "chm/keywords.h"
@@ -75,6 +87,53 @@ const TGrouping kGroupings[] = {
 
 }  // namespace
 
+// The catalogue model: every grouping's groups in index order, each group's
+// files in page order, and what the album pages show.
+struct TChmPreparer::TGroup {
+    std::string key;   // what the page name is made of
+    std::string name;  // as shown
+    std::string page;
+    std::string sortKey;
+    std::vector<std::size_t> ids;  // files, in page order
+    bool unknown = false;          // the group of files without a value
+};
+
+struct TChmPreparer::TCover {
+    std::string large, small;  // file names in the working folder; empty when none
+    int largeWidth = 0, largeHeight = 0, smallWidth = 0, smallHeight = 0;
+};
+
+struct TChmPreparer::TAlbum {
+    std::string artist;  // album artist, or the one artist of all tracks; empty when mixed
+    int year = 0;        // earliest year of its tracks, 0 when none
+    std::string genre;   // the commonest genre
+    std::int64_t seconds = 0;
+    bool severalDiscs = false;
+    TCover cover;
+};
+
+struct TChmPreparer::TCatalogue {
+    explicit TCatalogue(const std::vector<const TAudioInfo*>& f);
+
+    const std::vector<const TAudioInfo*>& files;
+    std::string unknown;
+    TCollator collator{CollationLocaleFromEnvironment()};
+    // Per file.
+    std::vector<std::string> artistKey, titleKey;
+    std::vector<int> disc, track;
+    std::vector<std::size_t> albumOf;  // position in groups[1]
+    // groups[0..3]: artists, albums, years, genres.
+    std::array<std::vector<TGroup>, 4> groups;
+    std::vector<TAlbum> albums;  // beside groups[1]
+    std::set<std::string> artistNames;
+
+private:
+    void GroupByText(int grouping, int field, const char* prefix);
+    void GroupAlbums();
+    void GroupYears();
+    void SortGroups(int grouping);
+};
+
 TChmPreparer::TChmPreparer() {
     LoadTemplate();
     Compiler = std::make_unique<TChmCompiler>();
@@ -120,6 +179,7 @@ void TChmPreparer::LoadTemplate() {
     PageTemplate = std::move(parts.Page);
     GroupTemplate = std::move(parts.Group);
     ItemTemplate = std::move(parts.Item);
+    SectionTemplate = std::move(parts.Section);
 }
 
 void TChmPreparer::ExtractNeedFiles(const std::string& folder) {
@@ -163,29 +223,26 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
     workingFolder_ = GetAppTempFolder();
     ExtractNeedFiles(workingFolder_);
     mounts_ = std::make_unique<TMountTable>();
+    if (TConfiger* configer = AppConfiger(); configer && configer->ReadString("Options", "Covers") == "0")
+        Covers = false;
 
-    // Files without an artist link to the artists' "Unknown" group; see
-    // WriteGrouping for the name of its page.
-    const std::string unknown = Translate("Unknown");
-    const bool unknownTaken = std::any_of(files.begin(), files.end(),
-                                          [&](const TAudioInfo* f) { return f->GetText(atArtist) == unknown; });
-    unknownArtistPage_ = GroupPageName("art", unknownTaken ? std::string_view() : std::string_view(unknown));
-
-    for (const TGrouping& g : kGroupings) {
-        TCustomStrFinder index;
-        index.IgnoreCase = false;
-        for (std::size_t id = 0; id < files.size(); ++id) {
-            if (g.field == atYear)
-                index.Add(std::to_string(LeadingYear(files[id]->GetText(atYear))), static_cast<TStrId>(id));
-            else
-                index.Add(files[id]->GetText(g.field), static_cast<TStrId>(id));
-        }
-        WriteGrouping(files, index, Translate(g.plural), Translate(g.singular), g.indexPage, g.prefix, g.stage);
-    }
+    TCatalogue catalogue(files);
+    // Files without an artist link to the artists' "Unknown" group; its page
+    // is named after the empty text when a real artist is called "Unknown".
+    const std::vector<TGroup>& artists = catalogue.groups[0];
+    unknownArtistPage_ = !artists.empty() && artists.front().unknown ? artists.front().page
+                                                                    : GroupPageName("art", catalogue.unknown);
+    artistNames_ = &catalogue.artistNames;
+    coverFiles_.clear();
+    MakeCovers(catalogue);
+    for (int g = 0; g < 4; ++g) WriteGrouping(catalogue, g);
+    artistNames_ = nullptr;
 
     TChmTreeItem& root = *Compiler->Tree->Root;
     if (root.Count() > 0 && root.Item(0)->FileInfo)
         for (const std::string& need : NeedFiles) root.Item(0)->FileInfo->AddLinked(need);
+    if (root.Count() > 1 && root.Item(1)->FileInfo)
+        for (const std::string& cover : coverFiles_) root.Item(1)->FileInfo->AddLinked(cover);
 
     if (OnStage) OnStage(0, 0);
     Compiler->Ini->WriteValue("Options.HHP.Options", "Default topic", "main.html");
@@ -219,68 +276,379 @@ void TChmPreparer::CompileAndPlace() {
     placed_ = true;
 }
 
-void TChmPreparer::WriteGrouping(const std::vector<const TAudioInfo*>& files, TCustomStrFinder& index,
-                                 const std::string& pluralCaption, const std::string& singularCaption,
-                                 const std::string& indexPage, const std::string& prefix, int stage) {
-    const std::string& w = workingFolder_.empty() ? (workingFolder_ = GetAppTempFolder()) : workingFolder_;
-    if (!mounts_) mounts_ = std::make_unique<TMountTable>();
-    const bool withKeywords = prefix == "art";
+namespace {
 
-    TChmTreeItem* indexEntry = Compiler->Tree->Root->AddFileEntry(JoinPath(w, indexPage), false);
-    indexEntry->Caption = pluralCaption;
-    indexEntry->ImageIndex = 0;
+int SortableNumber(int n) { return n > 0 ? n : INT_MAX; }
 
+std::string FolderNameOf(const std::string& folder) { return ExtractFileName(folder); }
+
+}  // namespace
+
+TChmPreparer::TCatalogue::TCatalogue(const std::vector<const TAudioInfo*>& f)
+    : files(f), unknown(Translate("Unknown")) {
+    const std::size_t n = files.size();
+    artistKey.resize(n);
+    titleKey.resize(n);
+    disc.resize(n);
+    track.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const TAudioInfo& a = *files[i];
+        artistKey[i] = collator.SortKey(a.GetText(atArtist));
+        titleKey[i] = collator.SortKey(a.GetText(atTitle));
+        disc[i] = SortableNumber(std::atoi(a.Disc().c_str()));
+        track[i] = SortableNumber(a.GetTextAsNumber(atTrack));
+        if (!a.GetText(atArtist).empty()) artistNames.insert(a.GetText(atArtist));
+    }
+    GroupByText(0, atArtist, "art");
+    GroupAlbums();
+    GroupYears();
+    GroupByText(3, atGenre, "gen");
+
+    // Album pages: by disc, track number, title.
+    for (TGroup& g : groups[1])
+        std::stable_sort(g.ids.begin(), g.ids.end(), [&](std::size_t a, std::size_t b) {
+            return std::tie(disc[a], track[a], titleKey[a]) < std::tie(disc[b], track[b], titleKey[b]);
+        });
+    // albumOf is the album's place in the index order.
+    // Artist pages: the artist's albums by year, each in album order; files
+    // without an album last.
+    const auto albumYear = [&](std::size_t id) {
+        const std::size_t album = albumOf[id];
+        if (groups[1][album].unknown) return INT_MAX;
+        return albums[album].year > 0 ? albums[album].year : INT_MAX - 1;
+    };
+    for (TGroup& g : groups[0])
+        std::stable_sort(g.ids.begin(), g.ids.end(), [&](std::size_t a, std::size_t b) {
+            return std::make_tuple(albumYear(a), albumOf[a], disc[a], track[a], std::cref(titleKey[a])) <
+                   std::make_tuple(albumYear(b), albumOf[b], disc[b], track[b], std::cref(titleKey[b]));
+        });
+    // Year and genre pages: by artist, album, track.
+    for (int grouping : {2, 3})
+        for (TGroup& g : groups[static_cast<std::size_t>(grouping)])
+            std::stable_sort(g.ids.begin(), g.ids.end(), [&](std::size_t a, std::size_t b) {
+                return std::make_tuple(std::cref(artistKey[a]), albumOf[a], disc[a], track[a],
+                                       std::cref(titleKey[a])) <
+                       std::make_tuple(std::cref(artistKey[b]), albumOf[b], disc[b], track[b],
+                                       std::cref(titleKey[b]));
+            });
+}
+
+void TChmPreparer::TCatalogue::GroupByText(int grouping, int field, const char* prefix) {
+    std::map<std::string, std::vector<std::size_t>> byValue;
+    for (std::size_t i = 0; i < files.size(); ++i) byValue[files[i]->GetText(field)].push_back(i);
     // The empty value is shown as "Unknown". When a real group has that very
     // name, the empty one takes the page named after the empty text, so the
     // two never share (and overwrite) one page.
-    const std::string unknown = Translate("Unknown");
-    const bool unknownTaken = index.Lookup(unknown) >= 0;
+    const bool unknownTaken = byValue.count(unknown) > 0;
+    std::vector<TGroup>& out = groups[static_cast<std::size_t>(grouping)];
+    for (auto& [value, ids] : byValue) {
+        TGroup g;
+        g.unknown = value.empty();
+        g.key = value;
+        g.name = g.unknown ? unknown : value;
+        g.page = GroupPageName(prefix, g.unknown && unknownTaken ? std::string_view() : std::string_view(g.name));
+        g.ids = std::move(ids);
+        out.push_back(std::move(g));
+    }
+    SortGroups(grouping);
+}
 
-    std::vector<std::string> names;
-    index.ForEachKey([&](std::string_view key, const TLetterTree&) { names.emplace_back(key); });
+void TChmPreparer::TCatalogue::GroupAlbums() {
+    // An album is its name with its album artist; without an album artist,
+    // its name with the folder that holds it, which keeps a compilation in
+    // one folder together.
+    std::map<std::string, std::vector<std::size_t>> byKey;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const TAudioInfo& a = *files[i];
+        const std::string& album = a.GetText(atAlbum);
+        const std::string key = AlbumGroupKey(album, a.AlbumArtist(), ExtractFileDir(a.GetText(atFileName)));
+        byKey[key].push_back(i);
+    }
+    std::map<std::string, int> sameName;
+    for (const auto& [key, ids] : byKey)
+        if (!key.empty()) ++sameName[files[ids.front()]->GetText(atAlbum)];
+
+    std::vector<TGroup>& out = groups[1];
+    std::vector<TAlbum> found;
+    for (auto& [key, ids] : byKey) {
+        TGroup g;
+        TAlbum album;
+        g.unknown = key.empty();
+        g.key = key;
+        const TAudioInfo& first = *files[ids.front()];
+        std::map<std::string, int> genres;
+        bool oneArtist = true;
+        int firstDisc = -1;
+        for (std::size_t id : ids) {
+            const TAudioInfo& a = *files[id];
+            oneArtist = oneArtist && a.GetText(atArtist) == first.GetText(atArtist);
+            const int year = LeadingYear(a.GetText(atYear));
+            if (year > 0 && (album.year == 0 || year < album.year)) album.year = year;
+            if (!a.GetText(atGenre).empty()) ++genres[a.GetText(atGenre)];
+            album.seconds += a.GetNumber(anPlayingTime);
+            if (firstDisc < 0) firstDisc = disc[id];
+            album.severalDiscs = album.severalDiscs || disc[id] != firstDisc;
+        }
+        int most = 0;
+        for (const auto& [genre, count] : genres)
+            if (count > most) {
+                most = count;
+                album.genre = genre;
+            }
+        album.artist = !first.AlbumArtist().empty() ? first.AlbumArtist() : oneArtist ? first.GetText(atArtist) : "";
+        if (g.unknown) {
+            g.name = unknown;
+            g.page = GroupPageName("alb", unknown);
+        } else {
+            g.name = first.GetText(atAlbum);
+            g.page = GroupPageName("alb", key);
+            // Albums of one name tell who made them.
+            if (sameName[g.name] > 1) {
+                const std::string who = !album.artist.empty() ? album.artist
+                                                              : FolderNameOf(ExtractFileDir(first.GetText(atFileName)));
+                if (!who.empty()) g.name += " (" + who + ")";
+            }
+        }
+        g.ids = std::move(ids);
+        out.push_back(std::move(g));
+        found.push_back(std::move(album));
+    }
+    // Sort the groups and their albums together.
+    std::vector<std::size_t> order(out.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+        out[i].sortKey = collator.SortKey(out[i].name) + '\0' + out[i].key;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        if (out[a].unknown != out[b].unknown) return out[a].unknown;
+        return out[a].sortKey < out[b].sortKey;
+    });
+    std::vector<TGroup> sorted;
+    for (std::size_t i : order) {
+        sorted.push_back(std::move(out[i]));
+        albums.push_back(std::move(found[i]));
+    }
+    out = std::move(sorted);
+    albumOf.assign(files.size(), 0);
+    for (std::size_t a = 0; a < out.size(); ++a)
+        for (std::size_t id : out[a].ids) albumOf[id] = a;
+}
+
+void TChmPreparer::TCatalogue::GroupYears() {
+    std::map<int, std::vector<std::size_t>> byYear;
+    for (std::size_t i = 0; i < files.size(); ++i) byYear[LeadingYear(files[i]->GetText(atYear))].push_back(i);
+    // Unknown first, then the years in their order.
+    std::vector<std::pair<int, std::vector<std::size_t>>> ordered(byYear.begin(), byYear.end());
+    std::stable_partition(ordered.begin(), ordered.end(), [](const auto& y) { return y.first == 0; });
+    for (auto& [year, ids] : ordered) {
+        TGroup g;
+        g.unknown = year == 0;
+        g.key = g.unknown ? std::string() : std::to_string(year);
+        g.name = g.unknown ? unknown : g.key;
+        g.page = GroupPageName("year", g.key);
+        g.ids = std::move(ids);
+        groups[2].push_back(std::move(g));
+    }
+}
+
+void TChmPreparer::TCatalogue::SortGroups(int grouping) {
+    std::vector<TGroup>& list = groups[static_cast<std::size_t>(grouping)];
+    for (TGroup& g : list) g.sortKey = collator.SortKey(g.name);
+    std::stable_sort(list.begin(), list.end(), [](const TGroup& a, const TGroup& b) {
+        if (a.unknown != b.unknown) return a.unknown;
+        return a.sortKey < b.sortKey;
+    });
+}
+
+namespace {
+
+std::string ImageTag(const std::string& file, int width, int height, const char* cssClass) {
+    if (file.empty()) return {};
+    return "<img class=\"" + std::string(cssClass) + "\" src=\"" + file + "\" width=\"" + std::to_string(width) +
+           "\" height=\"" + std::to_string(height) + "\" alt=\"\">";
+}
+
+// Reads an image file of at most kMaxCoverBytes through the bounded reader.
+std::string ReadImageFile(const std::string& path) {
+    try {
+        TBufferedFile file(path);
+        if (file.Size() == 0 || file.Size() > kMaxCoverBytes) return {};
+        std::string data(static_cast<std::size_t>(file.Size()), '\0');
+        if (file.ReadAt(0, data.data(), data.size()) != data.size()) return {};
+        return data;
+    } catch (const Exception&) {
+        return {};
+    }
+}
+
+constexpr int kLargeCover = 200;
+constexpr int kSmallCover = 48;
+constexpr std::size_t kCoverTracksTried = 3;
+
+}  // namespace
+
+TChmPreparer::TCover TChmPreparer::MakeCover(const TCatalogue& catalogue, std::size_t album) const {
+    TCover cover;
+    const TGroup& group = catalogue.groups[1][album];
+    if (group.unknown) return cover;
+    // The first embedded picture of the album, else an image in its folder;
+    // a picture that does not decode counts as none.
+    TThumbnail large;
+    std::string picture;
+    // Albums embed their cover in every track or in none, so a few tracks
+    // tell; this keeps albums without pictures from costing a read per track.
+    const std::size_t tried = std::min<std::size_t>(group.ids.size(), kCoverTracksTried);
+    for (std::size_t i = 0; i < tried && picture.empty(); ++i)
+        picture = EmbeddedCover(catalogue.files[group.ids[i]]->GetText(atFileName));
+    if (!picture.empty()) large = MakeThumbnail(picture, kLargeCover);
+    if (large.Jpeg.empty()) {
+        const std::string folder = ExtractFileDir(catalogue.files[group.ids.front()]->GetText(atFileName));
+        const std::string image = FolderCoverFile(folder);
+        if (!image.empty()) picture = ReadImageFile(image);
+        if (!image.empty() && !picture.empty()) large = MakeThumbnail(picture, kLargeCover);
+    }
+    if (large.Jpeg.empty()) return cover;
+    // The small one from the large one: cheaper than decoding the original again.
+    const TThumbnail small = MakeThumbnail(large.Jpeg, kSmallCover);
+    const std::string stem = "cov-" + HexEncode(Md5Digest(group.key));
+    cover.large = stem + ".jpg";
+    cover.largeWidth = large.Width;
+    cover.largeHeight = large.Height;
+    SaveTextFile(large.Jpeg, JoinPath(workingFolder_, cover.large));
+    if (!small.Jpeg.empty()) {
+        cover.small = stem + "-s.jpg";
+        cover.smallWidth = small.Width;
+        cover.smallHeight = small.Height;
+        SaveTextFile(small.Jpeg, JoinPath(workingFolder_, cover.small));
+    }
+    return cover;
+}
+
+void TChmPreparer::MakeCovers(TCatalogue& catalogue) {
+    if (!Covers) return;
+    // Albums are independent: decoding and scaling spread over the cores.
+    const std::size_t count = catalogue.albums.size();
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    std::atomic<std::size_t> next{0};
+    std::mutex failure;
+    std::exception_ptr error;
+    const auto work = [&] {
+        try {
+            for (std::size_t a; (a = next++) < count;) catalogue.albums[a].cover = MakeCover(catalogue, a);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(failure);
+            if (!error) error = std::current_exception();
+            next = count;
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < threads && i < count; ++i) helpers.emplace_back(work);
+    work();
+    for (std::thread& t : helpers) t.join();
+    if (error) std::rethrow_exception(error);
+    for (const TAlbum& album : catalogue.albums) {
+        if (!album.cover.large.empty()) coverFiles_.push_back(JoinPath(workingFolder_, album.cover.large));
+        if (!album.cover.small.empty()) coverFiles_.push_back(JoinPath(workingFolder_, album.cover.small));
+    }
+}
+
+void TChmPreparer::WriteGrouping(TCatalogue& catalogue, int grouping) {
+    const TGrouping& g = kGroupings[grouping];
+    const std::string& w = workingFolder_;
+    const std::string pluralCaption = Translate(g.plural);
+    const std::string singularCaption = Translate(g.singular);
+    const bool artistPages = grouping == 0;
+    const bool albumPages = grouping == 1;
+
+    TChmTreeItem* indexEntry = Compiler->Tree->Root->AddFileEntry(JoinPath(w, g.indexPage), false);
+    indexEntry->Caption = pluralCaption;
+    indexEntry->ImageIndex = 0;
+    const std::vector<TGroup>& albumGroups = catalogue.groups[1];
 
     std::string rows;
     int count = 0;
-    for (const std::string& name : names) {
-        const bool empty = name.empty();
-        const std::string& displayed = empty ? unknown : name;
-        const std::string page = GroupPageName(prefix, empty && unknownTaken ? std::string_view() : displayed);
-        index.Select(name);
-        const std::vector<TStrId> ids = index.SelectedIDs();
-        if (ids.empty()) continue;
+    for (std::size_t gi = 0; gi < catalogue.groups[static_cast<std::size_t>(grouping)].size(); ++gi) {
+        const TGroup& group = catalogue.groups[static_cast<std::size_t>(grouping)][gi];
+        const std::vector<std::size_t>& ids = group.ids;
 
-        const std::string shownName = HtmlEscape(displayed);
-        const std::string link = "<a href=\"" + page + "\">" + shownName + "</a>";
+        std::string coverCell, info, heading;
+        if (albumPages && !group.unknown) {
+            const TAlbum& album = catalogue.albums[gi];
+            const TCover& cover = catalogue.albums[gi].cover;
+            coverCell = ImageTag(cover.small, cover.smallWidth, cover.smallHeight, "thumb");
+            // Keeps the names of albums without a cover in line with the others.
+            if (coverCell.empty() && Covers) coverCell = "<span class=\"nocover\"></span>";
+            info = HtmlEscape(album.artist.empty() ? Translate("Various artists") : album.artist);
+            if (album.year > 0) info += ", " + std::to_string(album.year);
+            heading = AlbumHeading(album, cover, ids.size());
+        }
+        const std::string shownName = HtmlEscape(group.name);
+        const std::string link = "<a href=\"" + group.page + "\">" + shownName + "</a>";
         const std::string total = HtmlEscape(PageText("Total: $1 files", {std::to_string(ids.size())}));
-        rows += FillPlaceholders(GroupTemplate,
-                                 {{"$Color", count % 2 == 0 ? "odd" : "even"}, {"$Main", link}, {"$Title", total}});
+        rows += FillPlaceholders(GroupTemplate, {{"$Color", count % 2 == 0 ? "odd" : "even"},
+                                                 {"$Main", link},
+                                                 {"$Title", total},
+                                                 {"$Cover", coverCell},
+                                                 {"$Info", info}});
 
-        TChmTreeItem* groupEntry = indexEntry->AddFileEntry(JoinPath(w, page), false);
-        groupEntry->Caption = displayed;
+        TChmTreeItem* groupEntry = indexEntry->AddFileEntry(JoinPath(w, group.page), false);
+        groupEntry->Caption = group.name;
         groupEntry->ImageIndex = 0;
 
         std::string items;
+        std::size_t lastAlbum = SIZE_MAX;
         for (std::size_t i = 0; i < ids.size(); ++i) {
-            const TAudioInfo& f = *files.at(static_cast<std::size_t>(ids[i]));
+            const std::size_t id = ids[i];
+            const TAudioInfo& f = *catalogue.files.at(id);
             const std::string& artist = f.GetText(atArtist);
             const std::string& title = f.GetText(atTitle);
-            if (withKeywords) {
+            const std::size_t albumIndex = catalogue.albumOf[id];
+            const TGroup& albumGroup = albumGroups[albumIndex];
+            const TAlbum& album = catalogue.albums[albumIndex];
+            if (artistPages) {
                 AddUserKeyword(*groupEntry, artist);
                 AddUserKeyword(*groupEntry, title);
                 if (!f.GetText(atAlbum).empty()) AddUserKeyword(*groupEntry, f.GetText(atAlbum));
+                // Each album of the artist under a heading that leads to its page.
+                if (albumIndex != lastAlbum && !SectionTemplate.empty()) {
+                    const TCover& cover = album.cover;
+                    const std::string albumLink =
+                        "<a href=\"" + albumGroup.page + "\">" + HtmlEscape(albumGroup.name) + "</a>";
+                    items += FillPlaceholders(
+                        SectionTemplate,
+                        {{"$Main", albumLink},
+                         {"$Title", album.year > 0 ? std::to_string(album.year) : std::string()},
+                         {"$Cover", ImageTag(cover.small, cover.smallWidth, cover.smallHeight, "thumb")}});
+                }
             }
+            lastAlbum = albumIndex;
             const std::string& fileName = f.GetText(atFileName);
             const std::string diskName = HtmlEscape(PageText("Hard disk ($1)", {mounts_->MountPointOf(fileName)}));
             const std::string artFile = artist.empty() ? unknownArtistPage_ : GroupPageName("art", artist);
             const std::string bitrate = std::to_string(f.GetNumber(anBitRate)) + "Kbit";
             const std::string samplerate =
                 std::to_string(f.GetNumber(anSampleRate)) + "Hz " + ChannelText(f.GetNumber(anChannelCode));
+            std::string trackNumber;
+            if (catalogue.track[id] != INT_MAX) {
+                trackNumber = std::to_string(catalogue.track[id]);
+                if (album.severalDiscs && catalogue.disc[id] != INT_MAX)
+                    trackNumber = std::to_string(catalogue.disc[id]) + "-" + trackNumber;
+            }
+            // Pages of years and genres say which album a track is from.
+            const std::string albumName = HtmlEscape(albumGroup.name);
+            const std::string albumLink = grouping >= 2 && !albumGroup.unknown
+                                              ? "<a class=\"album\" href=\"" + albumGroup.page + "\">" + albumName + "</a>"
+                                              : std::string();
             items += FillPlaceholders(ItemTemplate, {
                                                         {"$DiskName", diskName},
                                                         {"$Disk", "HDD"},
                                                         {"$ArtFilename", artFile},
                                                         {"$Artist", HtmlEscape(artist)},
+                                                        {"$AlbumLink", albumLink},
+                                                        {"$AlbFilename", albumGroup.page},
+                                                        {"$Album", albumName},
                                                         {"$Title", HtmlEscape(title)},
+                                                        {"$Track", trackNumber},
                                                         {"$File", HtmlEscape(fileName)},
                                                         {"$Time", FormatDuration(f.GetNumber(anPlayingTime))},
                                                         {"$Bitrate", bitrate},
@@ -288,11 +656,36 @@ void TChmPreparer::WriteGrouping(const std::vector<const TAudioInfo*>& files, TC
                                                         {"$Color", i % 2 == 0 ? "odd" : "even"},
                                                     });
         }
-        const std::string title = HtmlEscape(singularCaption + ": " + displayed);
-        SaveTextFile(FillPlaceholders(PageTemplate, {{"$Title", title}, {"$Item", items}}), JoinPath(w, page));
+        const std::string title = HtmlEscape(singularCaption + ": " + group.name);
+        SaveTextFile(FillPlaceholders(PageTemplate, {{"$Title", title}, {"$Heading", heading}, {"$Item", items}}),
+                     JoinPath(w, group.page));
         ++count;
-        if (OnStage) OnStage(stage, count);
+        if (OnStage) OnStage(g.stage, count);
     }
     const std::string title = HtmlEscape(pluralCaption);
-    SaveTextFile(FillPlaceholders(PageTemplate, {{"$Title", title}, {"$Item", rows}}), JoinPath(w, indexPage));
+    SaveTextFile(FillPlaceholders(PageTemplate, {{"$Title", title}, {"$Heading", ""}, {"$Item", rows}}),
+                 JoinPath(w, g.indexPage));
+}
+
+std::string TChmPreparer::AlbumHeading(const TAlbum& album, const TCover& cover, std::size_t tracks) const {
+    std::string html = "<table class=\"albumhead\" cellspacing=\"0\" cellpadding=\"0\"><tr>";
+    if (!cover.large.empty())
+        html += "<td class=\"cover\">" + ImageTag(cover.large, cover.largeWidth, cover.largeHeight, "cover") + "</td>";
+    html += "<td class=\"facts\"><p class=\"albumartist\">";
+    if (album.artist.empty())
+        html += HtmlEscape(Translate("Various artists"));
+    else if (artistNames_->count(album.artist))
+        html += "<a href=\"" + GroupPageName("art", album.artist) + "\">" + HtmlEscape(album.artist) + "</a>";
+    else
+        html += HtmlEscape(album.artist);
+    html += "</p><table class=\"facts\" cellspacing=\"0\" cellpadding=\"0\">";
+    const auto fact = [&](const std::string& label, const std::string& value) {
+        html += "<tr><th>" + HtmlEscape(label) + "</th><td>" + value + "</td></tr>";
+    };
+    if (album.year > 0) fact(Translate("Year"), std::to_string(album.year));
+    if (!album.genre.empty()) fact(Translate("Genre"), HtmlEscape(album.genre));
+    fact(Translate("Tracks"), std::to_string(tracks));
+    fact(Translate("Total time"), FormatDuration(album.seconds));
+    html += "</table></td></tr></table>";
+    return html;
 }

@@ -3,8 +3,10 @@
 // by artist, album, year and genre, writes an index page per grouping and a
 // page per group from the template in the `data` archive, registers them with
 // the help project, compiles it and puts the compiled file in place.
+#include <cstddef>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -41,6 +43,7 @@ public:
     std::string PageTemplate;
     std::string GroupTemplate;
     std::string ItemTemplate;
+    std::string SectionTemplate;  // album heading row of artist pages; may be empty
     TStringList NeedFiles;  // flat copies of the shared files, in archive order
     TCompileProgressEvent OnCompileProgress;
     TStageEvent OnStage;
@@ -72,18 +75,35 @@ public:
     // The second half: compile and place the database.
     void CompileAndPlace();
 
-    // One grouping: its index page, one page per group, the contents entries.
-    void WriteGrouping(const std::vector<const TAudioInfo*>& files, TCustomStrFinder& index,
-                       const std::string& pluralCaption, const std::string& singularCaption,
-                       const std::string& indexPage, const std::string& prefix, int stage);
+    // Album covers on the pages; "Options"/"Covers" = 0 in the configuration
+    // turns them off.
+    bool Covers = true;
 
 private:
+    struct TGroup;
+    struct TAlbum;
+    struct TCover;
+    struct TCatalogue;
+
     bool ForwardCompileProgress(const std::string& status, int percent, const std::string& line);
+    // One grouping: its index page, one page per group, the contents entries.
+    void WriteGrouping(TCatalogue& catalogue, int grouping);
+    // Every album's cover thumbnails, written to the working folder and
+    // listed for the project; one album's cover.
+    void MakeCovers(TCatalogue& catalogue);
+    TCover MakeCover(const TCatalogue& catalogue, std::size_t album) const;
+    // The block above an album page's tracks: cover, artist, year, genre,
+    // track count, total time.
+    std::string AlbumHeading(const TAlbum& album, const TCover& cover, std::size_t tracks) const;
 
     std::string workingFolder_;
     std::unique_ptr<TMountTable> mounts_;
     // Page of the artists group of files without an artist.
     std::string unknownArtistPage_;
+    // Artists that have a page, while pages are written.
+    const std::set<std::string>* artistNames_ = nullptr;
+    // Cover thumbnails written so far, to go into the compiled file.
+    std::vector<std::string> coverFiles_;
     bool placed_ = false;
     std::string failureReason_;
 };

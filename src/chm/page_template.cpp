@@ -13,6 +13,8 @@ const char* const kItemBegin = "<!--Item.Begin-->";
 const char* const kItemEnd = "<!--Item.End-->";
 const char* const kGroupBegin = "<!--GroupBegin-->";
 const char* const kGroupEnd = "<!--GroupEnd-->";
+const char* const kSectionBegin = "<!--Album.Begin-->";
+const char* const kSectionEnd = "<!--Album.End-->";
 constexpr long long kBeginLength = 17;
 constexpr long long kEndLength = 15;
 
@@ -44,8 +46,19 @@ TPageTemplates CutPageTemplate(std::string_view text) {
     TPageTemplates parts;
     parts.Item = CopyPart(text, ib + kBeginLength, ie - ib - kBeginLength);
     parts.Group = CopyPart(text, gb + kBeginLength, ge - gb - kBeginLength);
-    const std::string head = CopyPart(text, 1, std::min(ib, gb) - 1);
-    const std::string tail = CopyPart(text, std::max(ie, ge) + kEndLength, LLONG_MAX);
+    long long first = std::min(ib, gb);
+    long long tailStart = std::max(ie, ge) + kEndLength;
+    const long long sb = PosOf(kSectionBegin, text);
+    const long long se = sb > 0 ? PosOf(kSectionEnd, text.substr(static_cast<std::size_t>(sb - 1))) : 0;
+    if (sb > 0 && se > 0) {
+        const auto beginLength = static_cast<long long>(std::strlen(kSectionBegin));
+        const long long end = sb - 1 + se;  // 1-based position of the end marker
+        parts.Section = CopyPart(text, sb + beginLength, end - sb - beginLength);
+        if (first > 0) first = std::min(first, sb);
+        tailStart = std::max(tailStart, end + static_cast<long long>(std::strlen(kSectionEnd)));
+    }
+    const std::string head = CopyPart(text, 1, first - 1);
+    const std::string tail = CopyPart(text, tailStart, LLONG_MAX);
     parts.Page = head + "$Item" + tail;
     return parts;
 }

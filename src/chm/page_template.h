@@ -11,9 +11,14 @@ struct TPageTemplates {
     std::string Page;   // head + "$Item" + tail
     std::string Group;  // one row of an index page
     std::string Item;   // one row of a group page
+    // The heading row of one album on an artist page; optional (empty when
+    // the template has no album markers).
+    std::string Section;
 };
 // Cuts the template at its item and group markers; missing markers leave
-// empty or shortened parts, never an error.
+// empty or shortened parts, never an error. An album block
+// ("<!--Album.Begin-->...<!--Album.End-->") next to the other two is cut out
+// with them.
 TPageTemplates CutPageTemplate(std::string_view text);
 
 // Text with its "$Name" placeholders (letter case ignored) replaced in one

@@ -1,6 +1,7 @@
 #include "chm/chm_preparer.h"
 #include "chm/destination.h"
 #include "chm/page_names.h"
+#include "chm/collation.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <optional>
 
 #include "audio/audio_info.h"
+#include "audio/tag_fields.h"
 #include "chm/zip_reader.h"
 #include "base/exe_dir.h"
 #include "services/configer.h"
@@ -232,8 +234,9 @@ TEST_F(PreparerTest, FourGroupingsInOrderWithStagesAndContents) {
     preparer.OnStage = [&](int stage, int progress) { stages.emplace_back(stage, progress); };
     preparer.GeneratePages(Files());
 
-    // Artists: ABBA < NOVA < Nova by byte order; Albums: "" (Unknown) < Nova < Sky;
-    // Years: 0 (empty and "abc") < 1999 (both forms); Genres: "" < Pop.
+    // Artists: Abba < NOVA < Nova (case ignored, then byte order); Albums:
+    // Unknown first, then Nova < Sky; Years: Unknown (empty and "abc") first,
+    // then 1999 (both forms); Genres: Unknown < Pop.
     const std::vector<std::pair<int, int>> expected = {{2, 1}, {2, 2}, {2, 3}, {3, 1}, {3, 2}, {3, 3},
                                                        {4, 1}, {4, 2}, {5, 1}, {5, 2}, {0, 0}};
     EXPECT_EQ(stages, expected);
@@ -258,14 +261,16 @@ TEST_F(PreparerTest, FourGroupingsInOrderWithStagesAndContents) {
     EXPECT_EQ(root.Item(1)->Item(0)->Caption, "Unknown");
     const TChmTreeItem& years = *root.Item(2);
     ASSERT_EQ(years.Count(), 2);
-    EXPECT_EQ(years.Item(0)->Caption, "0");
+    EXPECT_EQ(years.Item(0)->Caption, "Unknown");
     EXPECT_EQ(years.Item(1)->Caption, "1999");
     EXPECT_EQ(CountOf(Read(Page("year", "1999")), "<tr class="), 2);
-    EXPECT_EQ(CountOf(Read(Page("year", "0")), "<tr class="), 2);
+    EXPECT_EQ(CountOf(Read(Page("year", "")), "<tr class="), 2);
 
-    // The same name in two groupings gives two pages.
-    EXPECT_NE(Page("art", "Nova"), Page("alb", "Nova"));
-    EXPECT_TRUE(FileExists(JoinPath(Working(), Page("alb", "Nova"))));
+    // The same name in two groupings gives two pages; an album page is named
+    // after the album and, without an album artist, its folder.
+    const std::string novaAlbum = Page("alb", AlbumGroupKey("Nova", "", "/m"));
+    EXPECT_NE(Page("art", "Nova"), novaAlbum);
+    EXPECT_TRUE(FileExists(JoinPath(Working(), novaAlbum)));
 
     // Index page rows alternate from "odd" and count the files.
     const std::string index = Read("artists.htm");
@@ -397,4 +402,161 @@ TEST_F(PreparerTest, RunPlacesTheDatabaseInTheChosenPlace) {
     EXPECT_FALSE(FileExists(home / "elsewhere/x.chm"));
     EXPECT_GT(compileCalls, 0);
     EXPECT_EQ(LoadTextFile(preparer.OutputPath).substr(0, 4), "ITSF");
+}
+
+namespace {
+
+struct TTrack {
+    std::string artist, title, album, albumArtist, file;
+    int disc = 0, track = 0;
+    std::string year = "2000";
+};
+
+std::unique_ptr<TAudioInformer> Tagged(const TTrack& t) {
+    auto r = std::make_unique<TAudioInformer>();
+    TTagFields tags;
+    tags.Artist = t.artist;
+    tags.Title = t.title;
+    tags.Album = t.album;
+    tags.AlbumArtist = t.albumArtist;
+    tags.Year = t.year;
+    tags.Genre = "Pop";
+    tags.Track = t.track;
+    tags.Disc = t.disc;
+    r->SetTags(tags);
+    r->SetText(atFileName, t.file);
+    r->Numbers = {100, 44100, 128, ccStereo, 1000};
+    return r;
+}
+
+// Captions of a grouping's contents entries, in order.
+std::vector<std::string> Captions(const TChmPreparer& preparer, int grouping) {
+    std::vector<std::string> out;
+    const TChmTreeItem& index = *preparer.Compiler->Tree->Root->Item(grouping);
+    for (int i = 0; i < index.Count(); ++i) out.push_back(index.Item(i)->Caption);
+    return out;
+}
+
+// Positions of the parts in text, which must all be there.
+std::vector<std::size_t> PositionsIn(const std::string& text, const std::vector<std::string>& parts) {
+    std::vector<std::size_t> at;
+    for (const std::string& p : parts) at.push_back(text.find(p));
+    return at;
+}
+
+bool Ascending(const std::vector<std::size_t>& at) {
+    return std::find(at.begin(), at.end(), std::string::npos) == at.end() && std::is_sorted(at.begin(), at.end());
+}
+
+}  // namespace
+
+TEST_F(PreparerTest, AlbumsAreTheirNameWithTheirAlbumArtistOrFolder) {
+    Add(Tagged({"Queen", "Bohemian", "Greatest Hits", "Queen", "/m/q/1.mp3"}));
+    Add(Tagged({"Queen", "Radio", "Greatest Hits", "Queen", "/m/q2/2.mp3"}));  // other folder, same album
+    Add(Tagged({"ABBA", "Waterloo", "Greatest Hits", "ABBA", "/m/a/1.mp3"}));
+    // A compilation without album artist in one folder stays one album.
+    Add(Tagged({"Ann", "One", "Summer Mix", "", "/m/Summer Mix/1.mp3"}));
+    Add(Tagged({"Bob", "Two", "Summer Mix", "", "/m/Summer Mix/2.mp3"}));
+    // Same name elsewhere without album artist: one album per folder.
+    Add(Tagged({"Cid", "Three", "Summer Mix", "", "/m/cid/3.mp3"}));
+    Add(Tagged({"Dee", "Four", "Summer Mix", "", "/m/mixed/4.mp3"}));
+    Add(Tagged({"Eve", "Five", "Summer Mix", "", "/m/mixed/5.mp3"}));
+    TChmPreparer preparer;
+    preparer.GeneratePages(Files());
+
+    EXPECT_EQ(Captions(preparer, 1),
+              (std::vector<std::string>{"Greatest Hits (ABBA)", "Greatest Hits (Queen)", "Summer Mix (Cid)",
+                                        "Summer Mix (mixed)", "Summer Mix (Summer Mix)"}));
+    const std::string queen = Read(Page("alb", AlbumGroupKey("Greatest Hits", "Queen", "")));
+    EXPECT_NE(queen.find("Bohemian"), std::string::npos);
+    EXPECT_NE(queen.find("Radio"), std::string::npos);
+    EXPECT_EQ(queen.find("Waterloo"), std::string::npos);
+    const std::string mix = Read(Page("alb", AlbumGroupKey("Summer Mix", "", "/m/Summer Mix")));
+    EXPECT_NE(mix.find("<td>One</td>"), std::string::npos);
+    EXPECT_NE(mix.find("<td>Two</td>"), std::string::npos);
+    EXPECT_EQ(mix.find("<td>Three</td>"), std::string::npos);
+    // Page names differ wherever the album artist or the folder does.
+    EXPECT_NE(AlbumGroupKey("X", "A", ""), AlbumGroupKey("X", "", "A"));
+    EXPECT_EQ(AlbumGroupKey("", "A", "/m"), "");
+
+    // A name of its own stays as it is.
+    records_.clear();
+    Add(Tagged({"Queen", "Bohemian", "Greatest Hits", "Queen", "/m/q/1.mp3"}));
+    TChmPreparer single;
+    single.GeneratePages(Files());
+    EXPECT_EQ(Captions(single, 1), std::vector<std::string>{"Greatest Hits"});
+}
+
+TEST_F(PreparerTest, TracksFollowDiscAndTrackNumbersAndArtistPagesHeadTheirAlbums) {
+    WriteArchive("<html>$Heading<!--GroupBegin-->[$Cover|$Main|$Info]<!--GroupEnd-->"
+                 "<!--Album.Begin-->{$Main $Title}<!--Album.End-->"
+                 "<!--Item.Begin-->($Track $Title $AlbumLink)<!--Item.End--></html>");
+    Add(Tagged({"Nova", "Second disc opener", "Sky", "Nova", "/m/sky/5.mp3", 2, 1, "2001"}));
+    Add(Tagged({"Nova", "Unnumbered", "Sky", "Nova", "/m/sky/9.mp3", 1, 0, "2001"}));
+    Add(Tagged({"Nova", "Two", "Sky", "Nova", "/m/sky/2.mp3", 1, 2, "2001"}));
+    Add(Tagged({"Nova", "One", "Sky", "Nova", "/m/sky/1.mp3", 1, 1, "2001"}));
+    Add(Tagged({"Nova", "Early", "Dawn", "Nova", "/m/dawn/1.mp3", 0, 1, "1995"}));
+    Add(Tagged({"Abba", "Guest", "Dawn", "Nova", "/m/dawn/2.mp3", 0, 2, "1995"}));
+    TChmPreparer preparer;
+    preparer.GeneratePages(Files());
+
+    const std::string skyPage = Page("alb", AlbumGroupKey("Sky", "Nova", ""));
+    const std::string dawnPage = Page("alb", AlbumGroupKey("Dawn", "Nova", ""));
+    const std::string sky = Read(skyPage);
+    EXPECT_TRUE(Ascending(PositionsIn(sky, {"(1-1 One )", "(1-2 Two )", "( Unnumbered )", "(2-1 Second disc opener )"})))
+        << sky;
+    // The album heading: artist, year, genre, track count and total time.
+    EXPECT_NE(sky.find("<a href=\"" + Page("art", "Nova") + "\">Nova</a>"), std::string::npos);
+    EXPECT_TRUE(Ascending(PositionsIn(sky, {"<th>Year</th><td>2001</td>", "<th>Genre</th><td>Pop</td>",
+                                            "<th>Tracks</th><td>4</td>", "<th>Total time</th><td>6:40</td>"})));
+
+    // Artist page: albums by year, each under a heading that links to it.
+    const std::string nova = Read(Page("art", "Nova"));
+    EXPECT_TRUE(Ascending(PositionsIn(nova, {"{<a href=\"" + dawnPage + "\">Dawn</a> 1995}", "(1 Early )",
+                                             "{<a href=\"" + skyPage + "\">Sky</a> 2001}", "(1-1 One )"})))
+        << nova;
+    // Year pages list by artist, album and track, and name the album.
+    const std::string year = Read(Page("year", "2001"));
+    EXPECT_TRUE(Ascending(PositionsIn(year, {"One <a class=\"album\" href=\"" + skyPage + "\">Sky</a>)", "Two",
+                                             "Unnumbered", "Second disc opener"})));
+    const std::string y1995 = Read(Page("year", "1995"));
+    EXPECT_LT(y1995.find("Guest"), y1995.find("Early"));  // Abba before Nova
+    // Index rows: the albums show who made them and when; without a cover a
+    // spacer keeps the names in line.
+    EXPECT_NE(Read("albums.htm").find("[<span class=\"nocover\"></span>|<a href=\"" + dawnPage + "\">Dawn</a>|Nova, 1995]"),
+              std::string::npos);
+}
+
+TEST_F(PreparerTest, GroupsSortByTheLocaleWithAccentsBesideTheirLetters) {
+    for (const char* artist : {"Zo\xC3\xAB", "Frank", "\xC3\x89milie", "eddie", "Eddie", "\xC5\x81ukasz", "Lara"})
+        Add(Record(artist, "T", "", "", ""));
+    ScopedEnv locale("LC_ALL", "C.UTF-8");
+    TChmPreparer preparer;
+    preparer.GeneratePages(Files());
+    EXPECT_EQ(Captions(preparer, 0), (std::vector<std::string>{"Eddie", "eddie", "\xC3\x89milie", "Frank", "Lara",
+                                                               "\xC5\x81ukasz", "Zo\xC3\xAB"}));
+    // Years stay in number order.
+    records_.clear();
+    for (const char* year : {"2010", "999", "1999", ""}) Add(Record("A", "T", "", year, ""));
+    TChmPreparer years;
+    years.GeneratePages(Files());
+    EXPECT_EQ(Captions(years, 2), (std::vector<std::string>{"Unknown", "999", "1999", "2010"}));
+}
+
+TEST(CollatorTest, LocaleNamesAndTies) {
+    TCollator root("");
+    EXPECT_LT(root.Compare("Eddie", "\xC3\x89milie"), 0);
+    EXPECT_LT(root.Compare("\xC3\x89milie", "Frank"), 0);
+    // Equal under the collation, still ordered (and only equal when identical).
+    EXPECT_NE(root.Compare("abc", "ABC"), 0);
+    EXPECT_EQ(root.Compare("abc", "abc"), 0);
+    EXPECT_LT(root.SortKey("ABC"), root.SortKey("abc"));
+    EXPECT_LT(root.SortKey("abc"), root.SortKey("abd"));
+    // Swedish puts "Ö" after "Z"; the root collation beside "O".
+    TCollator swedish("sv_SE.UTF-8");
+    EXPECT_GT(swedish.Compare("\xC3\x96sten", "Zeta"), 0);
+    EXPECT_LT(TCollator("C").Compare("\xC3\x96sten", "Zeta"), 0);
+    EXPECT_LT(TCollator("xx_NOWHERE").Compare("\xC3\x96sten", "Zeta"), 0);
+    // Broken UTF-8 neither crashes nor breaks the order's totality.
+    EXPECT_NE(root.Compare("\xFF\xFE", "\xFF"), 0);
 }

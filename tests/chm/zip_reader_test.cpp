@@ -197,8 +197,9 @@ TEST_F(ZipReaderTest, BuiltDataArchive) {
     std::string tpl = Extract(zip, t);
     EXPECT_EQ(tpl, LoadTextFile(std::string(ORVALIS_SOURCE_DIR) + "/data/archive/template.html"));
     for (const char* marker : {"<!--Item.Begin-->", "<!--Item.End-->", "<!--GroupBegin-->", "<!--GroupEnd-->",
-                               "$Title", "$Color", "$Main", "$DiskName", "$Disk", "$ArtFilename", "$Artist",
-                               "$File", "$Time", "$Bitrate", "$Samplerate", "charset=utf-8"})
+                               "<!--Album.Begin-->", "<!--Album.End-->", "$Title", "$Color", "$Main", "$Heading",
+                               "$Cover", "$Info", "$Track", "$AlbumLink", "$ArtFilename", "$Artist", "$File",
+                               "$Time", "$Bitrate", "$Samplerate", "charset=utf-8"})
         EXPECT_NE(tpl.find(marker), std::string::npos) << marker;
     // Blocks come in the order the page generator cuts them, and the page
     // keeps no placeholder it will not fill.

@@ -9,6 +9,7 @@
 #include <regex>
 #include <thread>
 #include <spawn.h>
+#include <turbojpeg.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,8 @@
 #include <memory>
 #include <optional>
 
+#include "audio/byte_builders.h"
+#include "chm/page_names.h"
 #include "cli/build_command.h"
 #include "test_util.h"
 
@@ -392,6 +395,32 @@ std::vector<std::string> RunFoldersIn(const std::string& runtime) {
     return left;
 }
 
+// A small valid JPEG, made with the encoder the catalogue uses.
+std::string SampleJpeg(int width, int height) {
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(width * height * 3));
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<unsigned char>(i * 7);
+    tjhandle tj = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420, 80, 0);
+    std::string out(reinterpret_cast<const char*>(jpeg), size);
+    tjFree(jpeg);
+    tjDestroy(tj);
+    return out;
+}
+
+std::string Id3Text(const std::string& id, const std::string& text) {
+    return bytes::Id3Frame(3, id, bytes::U8(0) + text);
+}
+
+// An MP3 file with title and album, and optionally an embedded front cover.
+std::string Mp3(const std::string& title, const std::string& album, const std::string& picture = {}) {
+    std::string frames = Id3Text("TIT2", title) + Id3Text("TPE1", "Cover Band") + Id3Text("TALB", album);
+    if (!picture.empty())
+        frames += bytes::Id3Frame(3, "APIC", bytes::U8(0) + "image/jpeg" + bytes::U8(0) + bytes::U8(3) + bytes::U8(0) + picture);
+    return bytes::Id3Tag(3, frames) + bytes::MpegFrames(20);
+}
+
 }  // namespace
 
 TEST_F(BuildCommandTest, TwoBuildsAtOnceBothSucceed) {
@@ -456,4 +485,53 @@ TEST_F(BuildCommandTest, UnreadableFilesAreCountedAndNamed) {
     EXPECT_NE(r.err.find("1 files could not be read"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(music / "broken link.mp3"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Found 1 audio files."), std::string::npos) << r.err;
+}
+
+TEST_F(BuildCommandTest, AlbumCoversComeFromTagsOrTheFolderAndBrokenOnesAreLeftOut) {
+    const std::string music = home_ / "music";
+    const std::string jpeg = SampleJpeg(400, 300);
+    ForceFolders("", music + "/embedded/x", true);
+    ForceFolders("", music + "/beside/x", true);
+    ForceFolders("", music + "/broken/x", true);
+    SaveTextFile(Mp3("Inside", "Embedded Album", jpeg), music + "/embedded/01.mp3");
+    SaveTextFile(Mp3("Next", "Beside Album"), music + "/beside/01.mp3");
+    SaveTextFile(jpeg, music + "/beside/Cover.JPG");
+    SaveTextFile(Mp3("Crash", "Broken Album", jpeg.substr(0, 40) + std::string(200, 'x')), music + "/broken/01.mp3");
+    SaveTextFile(jpeg.substr(0, 30), music + "/broken/folder.jpg");
+
+    const std::string target = home_ / "covers.chm";
+    const TRunResult r = Run({"--out", target, music});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto chm = ReadChm(target);
+    ASSERT_FALSE(chm.empty());
+
+    for (const char* album : {"Embedded Album", "Beside Album"}) {
+        const std::string key = AlbumGroupKey(album, "", music + (album[0] == 'E' ? "/embedded" : "/beside"));
+        const std::string stem = "cov-" + HexEncode(Md5Digest(key));
+        const std::string page = chm[PageOf("alb", key)];
+        ASSERT_FALSE(page.empty()) << album;
+        EXPECT_NE(page.find("<img class=\"cover\" src=\"" + stem + ".jpg\" width=\"200\" height=\"150\""), std::string::npos)
+            << album << "\n" << page;
+        // The thumbnails themselves are in the compiled file, as JPEG.
+        ASSERT_TRUE(chm.count("/" + stem + ".jpg")) << album;
+        EXPECT_EQ(chm["/" + stem + ".jpg"].substr(0, 2), "\xFF\xD8");
+        EXPECT_LT(chm["/" + stem + ".jpg"].size(), jpeg.size() + 20000);
+        EXPECT_TRUE(chm.count("/" + stem + "-s.jpg")) << album;
+        EXPECT_NE(chm["/albums.htm"].find("src=\"" + stem + "-s.jpg\" width=\"48\" height=\"36\""), std::string::npos);
+    }
+    const std::string broken = chm[PageOf("alb", AlbumGroupKey("Broken Album", "", music + "/broken"))];
+    ASSERT_FALSE(broken.empty());
+    EXPECT_NE(broken.find("Crash"), std::string::npos);
+    EXPECT_EQ(broken.find("<img class=\"cover\""), std::string::npos);
+
+    // Covers switched off: the same pages without pictures.
+    SaveTextFile("<?xml version=\"1.0\" encoding=\"Windows-1252\" ?>\n<XMLConfig><info>orvalis config file</info>\n"
+                 "<group name=\"Options\">"
+                 "<param name=\"Covers\">0</param></group></XMLConfig>\n",
+                 *root_ / "bin/orvalis.conf.xml");
+    const std::string plain = home_ / "plain.chm";
+    ASSERT_EQ(Run({"--out", plain, music}).status, 0);
+    auto without = ReadChm(plain);
+    EXPECT_EQ(std::count_if(without.begin(), without.end(), [](const auto& o) { return o.first.rfind("/cov-", 0) == 0; }), 0);
+    EXPECT_EQ(without["/albums.htm"].find("<img class=\"thumb\""), std::string::npos);
 }

@@ -1,0 +1,19 @@
+#pragma once
+// Cover thumbnails: a JPEG or PNG picture scaled to fit a square and encoded
+// as JPEG.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Pictures with more pixels are refused before decoding.
+inline constexpr std::uint64_t kMaxThumbnailSourcePixels = std::uint64_t{64} << 20;
+
+struct TThumbnail {
+    std::string Jpeg;  // empty when the picture could not be used
+    int Width = 0;
+    int Height = 0;
+};
+
+// The picture scaled down (never up) to fit box x box pixels, as JPEG; empty
+// when the picture is not a JPEG or PNG that decodes, or is too large.
+TThumbnail MakeThumbnail(std::string_view picture, int box);
