@@ -185,6 +185,10 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
     TConfiger* configer = AppConfiger();
     if (!configer || configer->ReadString("Options.HHP.Options", "Language").empty())
         Compiler->Ini->WriteValue("Options.HHP.Options", "Language", kDefaultHelpLanguage);
+    if (FullTextSearch)
+        Compiler->Ini->WriteValue("Options.HHP.Options", "Full-text search", *FullTextSearch ? "Yes" : "No");
+    else if (!configer || configer->ReadString("Options.HHP.Options", "Full-text search").empty())
+        Compiler->Ini->WriteValue("Options.HHP.Options", "Full-text search", "Yes");
 }
 
 void TChmPreparer::CompileAndPlace() {
