@@ -13,6 +13,7 @@
 // Work files go below $BENCH_TMP (default /tmp); on a desktop the working
 // folder lives in $XDG_RUNTIME_DIR, which is usually a tmpfs, so
 // BENCH_TMP=/dev/shm measures that case and /tmp the disk case.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -173,6 +174,8 @@ int BenchFull(int tracks) {
 
     TDatabaseRequest request;
     request.TargetPath = JoinPath(out, "bench.chm");
+    // Without an answer the compile counts as stopped.
+    request.OnCompileProgress = [](const std::string&, int, const std::string&) { return true; };
     double pagesDone = 0;
     request.OnStage = [&](int stage, int) {
         if (stage == 0) pagesDone = SecondsSince(start);
@@ -189,6 +192,15 @@ int BenchFull(int tracks) {
     DeleteTree(music, false);
     DeleteTree(out, false);
     return result.Done ? 0 : 1;
+}
+
+// User and system time of the whole process, threads included: steadier than
+// the wall clock on a shared machine.
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 double Median(std::vector<double> v) {
@@ -212,6 +224,7 @@ int BenchSearch(int tracks, int rounds) {
     std::printf("scan: %d tracks in %.3f s\n", collection.Count(), scan);
 
     std::vector<double> times[2];
+    std::vector<double> cpu[2];
     unsigned sizes[2] = {0, 0};
     bool ok = true;
     for (int round = 0; round < rounds; ++round) {
@@ -219,18 +232,27 @@ int BenchSearch(int tracks, int rounds) {
             TDatabaseRequest request;
             request.TargetPath = JoinPath(out, search ? "search.chm" : "plain.chm");
             request.FullTextSearch = search == 1;
+            request.OnCompileProgress = [](const std::string&, int, const std::string&) { return true; };
             start = Clock::now();
+            const double cpuStart = CpuSeconds();
             const TDatabaseResult result = RunDatabaseStage(collection, request);
             times[search].push_back(SecondsSince(start));
+            cpu[search].push_back(CpuSeconds() - cpuStart);
             sizes[search] = FileSize32(result.DatabasePath);
             ok = ok && result.Done;
-            std::printf("round %d, search %s: %.3f s, %u bytes\n", round + 1, search ? "on " : "off",
-                        times[search].back(), sizes[search]);
+            if (!result.Done) {
+                std::printf("reason: %s\n", result.Message.c_str());
+                for (const auto& line : result.CompilerLines) std::printf("  %s\n", line.c_str());
+            }
+            std::printf("round %d, search %s: %.3f s (cpu %.3f s), %u bytes\n", round + 1, search ? "on " : "off",
+                        times[search].back(), cpu[search].back(), sizes[search]);
         }
     }
     const double with = Median(times[1]), without = Median(times[0]);
     std::printf("median database stage: %.3f s with search, %.3f s without, ratio %.3f\n", with, without,
                 without > 0 ? with / without : 0);
+    std::printf("median cpu time: %.3f s with search, %.3f s without, ratio %.3f\n", Median(cpu[1]),
+                Median(cpu[0]), Median(cpu[0]) > 0 ? Median(cpu[1]) / Median(cpu[0]) : 0);
     std::printf("whole build (scan %.3f s + database): %.3f s vs %.3f s, ratio %.3f\n", scan, scan + with,
                 scan + without, (scan + with) / (scan + without));
     std::printf("file: %u bytes with search, %u without, ratio %.3f\n", sizes[1], sizes[0],

@@ -293,8 +293,32 @@ TSearchDocument EncodeSearchWords(const TPageWords& words, unsigned codePage) {
     return document;
 }
 
+TDocumentWords GroupWords(const TSearchDocument& document) {
+    TDocumentWords grouped;
+    std::unordered_map<std::string_view, std::size_t> index;
+    index.reserve(document.Body.size() + document.Title.size());
+    const auto add = [&](const std::vector<std::string>& words, bool title) {
+        for (std::size_t k = 0; k < words.size(); ++k) {
+            auto [it, added] = index.try_emplace(words[k], grouped.Words.size());
+            if (added) grouped.Words.push_back({words[k], {}, {}});
+            auto& word = grouped.Words[it->second];
+            (title ? word.Title : word.Body).push_back(static_cast<std::uint32_t>(k));
+        }
+    };
+    add(document.Body, false);
+    add(document.Title, true);
+    return grouped;
+}
+
 TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigned codePage,
                           std::uint32_t languageId) {
+    std::vector<TDocumentWords> grouped;
+    grouped.reserve(documents.size());
+    for (const auto& document : documents) grouped.push_back(GroupWords(document));
+    return BuildFullTextIndex(std::move(grouped), codePage, languageId);
+}
+
+TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePage, std::uint32_t languageId) {
     // Per word: the documents in number order with their locations. The body
     // entry lists every page that has the word anywhere, as viewers answer a
     // whole-word question from the first entry of the word; the title entry
@@ -303,30 +327,23 @@ TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigne
     std::unordered_map<std::string, std::size_t> titleIndex;
     std::vector<TWordEntry> entries;
     std::uint64_t wordCount = 0;
-    const auto postingFor = [&](std::unordered_map<std::string, std::size_t>& index, const std::string& word,
-                                bool title, std::uint32_t doc) -> std::vector<std::uint32_t>& {
+    const auto entryFor = [&](std::unordered_map<std::string, std::size_t>& index, const std::string& word,
+                              bool title) -> std::vector<TPosting>& {
         auto [it, added] = index.try_emplace(word, entries.size());
         if (added) entries.push_back({word, title, {}});
-        auto& postings = entries[it->second].Postings;
-        if (postings.empty() || postings.back().Document != doc) postings.push_back({doc, {}});
-        return postings.back().Locations;
+        return entries[it->second].Postings;
     };
+    const std::size_t documentCount = documents.size();
     for (std::size_t d = 0; d < documents.size(); ++d) {
         const auto doc = static_cast<std::uint32_t>(d);
-        const TSearchDocument& document = documents[d];
-        wordCount += document.Body.size() + document.Title.size();
-        for (std::size_t k = 0; k < document.Body.size(); ++k)
-            postingFor(bodyIndex, document.Body[k], false, doc).push_back(static_cast<std::uint32_t>(k));
-        for (std::size_t k = 0; k < document.Title.size(); ++k) {
-            const std::string& word = document.Title[k];
-            postingFor(titleIndex, word, true, doc).push_back(static_cast<std::uint32_t>(k));
+        for (auto& word : documents[d].Words) {
+            wordCount += word.Body.size() + word.Title.size();
+            if (!word.Title.empty()) entryFor(titleIndex, word.Text, true).push_back({doc, word.Title});
             // A title word missing from the body still belongs in the body entry.
-            auto [it, added] = bodyIndex.try_emplace(word, entries.size());
-            if (added) entries.push_back({word, false, {}});
-            auto& postings = entries[it->second].Postings;
-            if (postings.empty() || postings.back().Document != doc)
-                postings.push_back({doc, {static_cast<std::uint32_t>(k)}});
+            if (word.Body.empty()) word.Body.push_back(word.Title.front());
+            entryFor(bodyIndex, word.Text, false).push_back({doc, std::move(word.Body)});
         }
+        documents[d].Words = {};
     }
     std::sort(entries.begin(), entries.end(), [](const TWordEntry& a, const TWordEntry& b) {
         return a.Word != b.Word ? a.Word < b.Word : a.Title < b.Title;
@@ -463,7 +480,7 @@ TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigne
 
     TByteWriter h(file);
     h.PutU32At(0x00, 0x00280000);
-    h.PutU32At(0x04, static_cast<std::uint32_t>(documents.size()));
+    h.PutU32At(0x04, static_cast<std::uint32_t>(documentCount));
     h.PutU32At(0x08, static_cast<std::uint32_t>(firstLeaf));
     h.PutU32At(0x10, static_cast<std::uint32_t>(leaves.size()));
     h.PutU32At(0x14, level.front().Offset);
@@ -493,7 +510,7 @@ void TSearchWordCollector::RunBatch() {
     documents_.resize(base + batch_.size());
     const auto work = [&](std::size_t first) {
         for (std::size_t i = first; i < batch_.size(); i += threads_)
-            documents_[base + i] = EncodeSearchWords(ExtractPageWords(batch_[i]), codePage_);
+            documents_[base + i] = GroupWords(EncodeSearchWords(ExtractPageWords(batch_[i]), codePage_));
     };
     const std::size_t workers = std::min<std::size_t>(threads_, batch_.size());
     if (workers <= 1) {
@@ -518,7 +535,7 @@ void TSearchWordCollector::RunBatch() {
     batchBytes_ = 0;
 }
 
-std::vector<TSearchDocument> TSearchWordCollector::Finish() {
+std::vector<TDocumentWords> TSearchWordCollector::Finish() {
     if (!batch_.empty()) RunBatch();
     return std::move(documents_);
 }

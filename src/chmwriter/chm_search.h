@@ -31,7 +31,19 @@ struct TSearchDocument {
 // page cannot hold stays UTF-8 rather than turning into question marks.
 TSearchDocument EncodeSearchWords(const TPageWords& words, unsigned codePage);
 
+// One page with each word once and the places it has in the text and the title.
+struct TDocumentWords {
+    struct TWord {
+        std::string Text;
+        std::vector<std::uint32_t> Body;
+        std::vector<std::uint32_t> Title;
+    };
+    std::vector<TWord> Words;  // in the order they first occur
+};
+TDocumentWords GroupWords(const TSearchDocument& document);
+
 // $FIftiMain for documents numbered as the topics (#TOPICS entries).
+TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePage, std::uint32_t languageId);
 TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigned codePage,
                           std::uint32_t languageId);
 
@@ -58,7 +70,7 @@ public:
     TSearchWordCollector(bool enabled, unsigned codePage, unsigned threads)
         : enabled_(enabled), codePage_(codePage), threads_(threads == 0 ? 1 : threads) {}
     void Add(std::string_view html);
-    std::vector<TSearchDocument> Finish();
+    std::vector<TDocumentWords> Finish();
 
 private:
     void RunBatch();
@@ -68,5 +80,5 @@ private:
     unsigned threads_;
     std::vector<std::string> batch_;
     std::size_t batchBytes_ = 0;
-    std::vector<TSearchDocument> documents_;
+    std::vector<TDocumentWords> documents_;
 };

@@ -253,7 +253,7 @@ TEST(ChmSearchIndex, EveryWordAndLocationReadsBack) {
 }
 
 TEST(ChmSearchIndex, EmptyCollectionStillHasARoot) {
-    const TFtsReader reader(BuildFullTextIndex({}, 1252, 0x409));
+    const TFtsReader reader(BuildFullTextIndex(std::vector<TSearchDocument>{}, 1252, 0x409));
     EXPECT_EQ(reader.Depth(), 1);
     EXPECT_TRUE(reader.All().empty());
 }
