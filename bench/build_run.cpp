@@ -4,12 +4,19 @@
 //                                    (default 10 000 tracks); prints time and peak memory
 //   bench_build_run full [tracks]    the whole run on small tagged files: scan, pages,
 //                                    chmcmd, placement (default 10 000 tracks)
+//   bench_build_run search [tracks] [rounds]
+//                                    the database stage with and without full-text
+//                                    search, alternating, rounds times each (default 3);
+//                                    medians, ratios and file sizes; BENCH_KEEP=FILE
+//                                    keeps the searchable catalogue
 // Tracks are spread over tracks / 5 artists and tracks * 2 / 5 albums.
 // Work files go below $BENCH_TMP (default /tmp); on a desktop the working
 // folder lives in $XDG_RUNTIME_DIR, which is usually a tmpfs, so
 // BENCH_TMP=/dev/shm measures that case and /tmp the disk case.
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -167,6 +174,8 @@ int BenchFull(int tracks) {
 
     TDatabaseRequest request;
     request.TargetPath = JoinPath(out, "bench.chm");
+    // Without an answer the compile counts as stopped.
+    request.OnCompileProgress = [](const std::string&, int, const std::string&) { return true; };
     double pagesDone = 0;
     request.OnStage = [&](int stage, int) {
         if (stage == 0) pagesDone = SecondsSince(start);
@@ -185,6 +194,78 @@ int BenchFull(int tracks) {
     return result.Done ? 0 : 1;
 }
 
+// User and system time of the whole process, threads included: steadier than
+// the wall clock on a shared machine.
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+int BenchSearch(int tracks, int rounds) {
+    const std::string music = MakeTempFolder("orvalis-bench-music");
+    for (int n = 0; n < tracks; ++n) {
+        const TTrack t = TrackOf(n, tracks);
+        const std::string folder = JoinPath(music, std::to_string(n / 500));
+        if (n % 500 == 0) ForceFolders("", folder, false);
+        SaveTextFile(TaggedFile(t), JoinPath(folder, std::to_string(n) + ".mp3"));
+    }
+    const std::string out = MakeTempFolder("orvalis-bench-out");
+    TMP3Collection collection;
+    Clock::time_point start = Clock::now();
+    RunSearchStage(collection, {music}, nullptr);
+    const double scan = SecondsSince(start);
+    std::printf("scan: %d tracks in %.3f s\n", collection.Count(), scan);
+
+    std::vector<double> times[2];
+    std::vector<double> cpu[2];
+    unsigned sizes[2] = {0, 0};
+    bool ok = true;
+    for (int round = 0; round < rounds; ++round) {
+        // Alternating which goes first keeps warm caches from favouring one side.
+        for (int step = 0; step < 2; ++step) {
+            const int search = (round + step) % 2;
+            TDatabaseRequest request;
+            request.TargetPath = JoinPath(out, search ? "search.chm" : "plain.chm");
+            request.FullTextSearch = search == 1;
+            request.OnCompileProgress = [](const std::string&, int, const std::string&) { return true; };
+            start = Clock::now();
+            const double cpuStart = CpuSeconds();
+            const TDatabaseResult result = RunDatabaseStage(collection, request);
+            times[search].push_back(SecondsSince(start));
+            cpu[search].push_back(CpuSeconds() - cpuStart);
+            sizes[search] = FileSize32(result.DatabasePath);
+            ok = ok && result.Done;
+            if (!result.Done) {
+                std::printf("reason: %s\n", result.Message.c_str());
+                for (const auto& line : result.CompilerLines) std::printf("  %s\n", line.c_str());
+            }
+            std::printf("round %d, search %s: %.3f s (cpu %.3f s), %u bytes\n", round + 1, search ? "on " : "off",
+                        times[search].back(), cpu[search].back(), sizes[search]);
+        }
+    }
+    const double with = Median(times[1]), without = Median(times[0]);
+    std::printf("median database stage: %.3f s with search, %.3f s without, ratio %.3f\n", with, without,
+                without > 0 ? with / without : 0);
+    std::printf("median cpu time: %.3f s with search, %.3f s without, ratio %.3f\n", Median(cpu[1]),
+                Median(cpu[0]), Median(cpu[0]) > 0 ? Median(cpu[1]) / Median(cpu[0]) : 0);
+    std::printf("whole build (scan %.3f s + database): %.3f s vs %.3f s, ratio %.3f\n", scan, scan + with,
+                scan + without, (scan + with) / (scan + without));
+    std::printf("file: %u bytes with search, %u without, ratio %.3f\n", sizes[1], sizes[0],
+                sizes[0] ? static_cast<double>(sizes[1]) / sizes[0] : 0);
+    // BENCH_KEEP=FILE keeps the searchable catalogue, e.g. to look at it in a viewer.
+    if (const char* keep = std::getenv("BENCH_KEEP")) std::rename(JoinPath(out, "search.chm").c_str(), keep);
+    DeleteTree(music, false);
+    DeleteTree(out, false);
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,7 +281,8 @@ int main(int argc, char** argv) {
     int status = 2;
     if (mode == "pages") status = BenchPages(tracks);
     else if (mode == "full") status = BenchFull(tracks);
-    else std::fprintf(stderr, "usage: bench_build_run pages|full [tracks]\n");
+    else if (mode == "search") status = BenchSearch(tracks, argc > 3 ? std::max(1, std::atoi(argv[3])) : 3);
+    else std::fprintf(stderr, "usage: bench_build_run pages|full|search [tracks] [rounds]\n");
 
     SetAppConfiger(nullptr);
     DeleteTree(runtime, false);

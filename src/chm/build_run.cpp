@@ -49,6 +49,7 @@ TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequ
     TChmPreparer preparer;
     preparer.OutputPath = request.TargetPath;
     preparer.Compiler->Engine = request.Engine;
+    preparer.FullTextSearch = request.FullTextSearch;
     preparer.OnStage = request.OnStage;
     preparer.OnCompileProgress = request.OnCompileProgress;
     preparer.Run(collection);

@@ -36,6 +36,7 @@ bool RunSearchStage(TMP3Collection& collection, const std::vector<std::string>& 
 struct TDatabaseRequest {
     std::string TargetPath;  // the file the catalogue is placed as, from ResolveDestination
     std::optional<THelpEngine> Engine;  // unset: the configured help compiler
+    std::optional<bool> FullTextSearch;  // unset: as configured, on when the configuration is silent
     TStageEvent OnStage;
     TCompileProgressEvent OnCompileProgress;
 };

@@ -255,6 +255,10 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
     // Viewers show the title in their window caption and the search results.
     if (!configer || configer->ReadString("Options.HHP.Options", "Title").empty())
         Compiler->Ini->WriteValue("Options.HHP.Options", "Title", Translate("Music catalogue"));
+    if (FullTextSearch)
+        Compiler->Ini->WriteValue("Options.HHP.Options", "Full-text search", *FullTextSearch ? "Yes" : "No");
+    else if (!configer || configer->ReadString("Options.HHP.Options", "Full-text search").empty())
+        Compiler->Ini->WriteValue("Options.HHP.Options", "Full-text search", "Yes");
 }
 
 void TChmPreparer::CompileAndPlace() {

@@ -49,6 +49,9 @@ public:
     TStageEvent OnStage;
     // The file the catalogue is placed as, resolved before the run.
     std::string OutputPath;
+    // Whether the catalogue gets full-text search; unset: the configuration's
+    // "Full-text search", and on when it has none.
+    std::optional<bool> FullTextSearch;
 
     // The outcome of Run: whether the database is in place at OutputPath,
     // and why not otherwise.

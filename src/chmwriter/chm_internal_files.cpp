@@ -85,8 +85,8 @@ TBytes BuildSystemFile(const TChmProject& project, const TChmSystemInfo& info) {
     data.clear();
     d.U32(project.LanguageId);
     d.U32(info.DoubleByteCodePage ? 1 : 0);
-    d.U32(0);  // no full-text search: there is no $FIftiMain
-    d.U32(0);  // no binary keyword index ($WWKeywordLinks)
+    d.U32(info.FullTextSearch ? 1 : 0);
+    d.U32(info.KeywordLinks ? 1 : 0);
     d.U32(0);  // no binary associative index
     // FILETIME: 100 ns steps since 1601.
     d.U64((static_cast<std::uint64_t>(info.Timestamp) + 11644473600ull) * 10000000ull);

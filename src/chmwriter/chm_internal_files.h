@@ -44,6 +44,8 @@ struct TChmSystemInfo {
     std::string Title;             // in the file's code page
     bool DoubleByteCodePage = false;
     TBytes IdxHdr;                 // copied into code 13
+    bool FullTextSearch = false;   // the file holds $FIftiMain
+    bool KeywordLinks = false;     // the file holds $WWKeywordLinks
 };
 TBytes BuildSystemFile(const TChmProject& project, const TChmSystemInfo& info);
 

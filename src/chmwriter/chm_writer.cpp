@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -15,8 +17,10 @@
 #include "chmwriter/chm_bytes.h"
 #include "chmwriter/chm_directory.h"
 #include "chmwriter/chm_internal_files.h"
+#include "chmwriter/chm_keywords.h"
 #include "chmwriter/chm_lzx_section.h"
 #include "chmwriter/chm_project.h"
+#include "chmwriter/chm_search.h"
 #include "chmwriter/chm_text.h"
 
 namespace {
@@ -260,8 +264,6 @@ void TChmWriter::Run() {
     const auto encode = [codePage](std::string_view text) { return EncodeForCodePage(text, codePage); };
     const std::uint32_t timestamp =
         options_.Timestamp ? *options_.Timestamp : static_cast<std::uint32_t>(std::time(nullptr));
-    if (project.FullTextSearch) Tell("Full-text search is not written into this help file; the option is ignored.");
-    if (project.BinaryIndex) Tell("The index is kept as a sitemap; no binary index is written.");
 
     unsigned threads = options_.Threads != 0 ? options_.Threads : std::thread::hardware_concurrency();
     compressor_ = std::make_unique<TLzxSectionCompressor>(options_.WindowBits, options_.ResetIntervalFrames,
@@ -273,14 +275,20 @@ void TChmWriter::Run() {
     Progress(0.0);
 
     std::set<std::string> inContents;
+    std::string indexSitemap;
     std::vector<TChmTopic> topics;
+    TSearchWordCollector search(project.FullTextSearch, codePage, std::max(1u, threads));
     for (const auto& address : files) {
         CheckGoing();
         Tell("Adding " + address);
         const TBytes bytes = ReadWholeFile(JoinPath(folder, address));
         const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         if (address == project.ContentsFile) inContents = SitemapAddresses(text);
-        if (IsPage(address)) topics.push_back({address, encode(ExtractHtmlTitle(text)), false});
+        if (address == project.IndexFile) indexSitemap = std::string(text);
+        if (IsPage(address)) {
+            topics.push_back({address, encode(ExtractHtmlTitle(text)), false});
+            search.Add(text);
+        }
         AddToSection1("/" + address, bytes);
     }
     for (auto& topic : topics) topic.InContents = inContents.count(LowerAscii(topic.Address)) > 0;
@@ -301,6 +309,27 @@ void TChmWriter::Run() {
         if (dot != std::string::npos && dot > 0) stem.resize(dot);
         info.CompiledName = LowerAscii(stem);
     }
+    TBytes fullText;
+    if (project.FullTextSearch) {
+        Tell("Writing the full-text index");
+        fullText = BuildFullTextIndex(search.Finish(), codePage, project.LanguageId);
+        info.FullTextSearch = true;
+    }
+    std::optional<TKeywordFiles> keywordLinks;
+    if (!project.IndexFile.empty()) {
+        std::map<std::string, std::uint32_t> topicNumbers;
+        for (std::size_t i = 0; i < topics.size(); ++i)
+            topicNumbers.emplace(LowerAscii(topics[i].Address), static_cast<std::uint32_t>(i));
+        keywordLinks = BuildKeywordLinks(
+            ParseSitemapKeywords(indexSitemap),
+            [&](const std::string& address) -> std::optional<std::uint32_t> {
+                auto it = topicNumbers.find(LowerAscii(address));
+                if (it == topicNumbers.end()) return std::nullopt;
+                return it->second;
+            },
+            codePage, project.LanguageId);
+        info.KeywordLinks = true;
+    }
     const TBytes system = BuildSystemFile(project, info);
 
     AddToSection1("/#TOPICS", topicFiles.Topics);
@@ -309,6 +338,13 @@ void TChmWriter::Run() {
     if (!windows.empty()) AddToSection1("/#WINDOWS", windows);
     AddToSection1("/#IDXHDR", idxHdr);
     AddToSection1("/#STRINGS", strings.Bytes());
+    if (project.FullTextSearch) AddToSection1("/$FIftiMain", fullText);
+    if (keywordLinks) {
+        AddToSection1("/$WWKeywordLinks/BTree", keywordLinks->BTree);
+        AddToSection1("/$WWKeywordLinks/Data", keywordLinks->Data);
+        AddToSection1("/$WWKeywordLinks/Map", keywordLinks->Map);
+        AddToSection1("/$WWKeywordLinks/Property", keywordLinks->Property);
+    }
 
     Tell("Compressing");
     TLzxSectionResult lzx = compressor_->Finish();

@@ -2,7 +2,9 @@
 // Compiles a help project (.hhp with its sitemaps, pages and shared files,
 // all below the project's folder) into a compiled help file (.chm) in
 // process: pages and files LZX-compressed in section 1, the topic tables
-// and settings the viewers read, the directory they look names up in.
+// and settings the viewers read, the directory they look names up in. With
+// "Full-text search=Yes" the pages' words go into a full-text index; an index
+// sitemap is also written as the binary keyword index.
 //
 // Errors are reported as a message plus false: the function never throws
 // for a bad project, an unreadable file, a full disk or a stop; it calls

@@ -213,6 +213,7 @@ TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& targ
     TDatabaseRequest request;
     request.TargetPath = target;
     request.Engine = options.Engine;
+    if (options.NoSearch) request.FullTextSearch = false;
     request.OnStage = [&](int stage, int pages) {
         ThrowIfInterrupted();
         const int percent = SortingPercent(stage, pages);
@@ -313,6 +314,7 @@ void AddBuildOptions(CLI::App& command, TBuildOptions& options) {
             "the help compiler: our own (native, the default) or chmcmd")
         ->check(CLI::IsMember({"native", "chmcmd"}))
         ->type_name("ENGINE");
+    command.add_flag("--no-search", options.NoSearch, "leave the full-text search out of the catalogue");
     command.add_option("PATH", options.Paths, "folders or files to scan")->required();
 }
 

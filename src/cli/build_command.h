@@ -18,6 +18,7 @@ struct TBuildOptions {
     bool Open = false;               // --open
     bool Force = false;              // --force
     std::optional<THelpEngine> Engine;  // --compiler native|chmcmd
+    bool NoSearch = false;           // --no-search
     std::vector<std::string> Paths;  // folders or files to scan, made absolute
 };
 

@@ -295,6 +295,23 @@ TEST_F(PreparerTest, FourGroupingsInOrderWithStagesAndContents) {
     EXPECT_NE(preparer.Compiler->Ini->ProjectSections("").find("Default topic=main.html"), std::string::npos);
 }
 
+TEST_F(PreparerTest, FullTextSearchIsOnUnlessConfiguredOrAskedOff) {
+    Add(Record("Nova", "One", "Sky", "1999", "Pop"));
+    const auto searchLine = [&](std::optional<bool> asked) {
+        TChmPreparer preparer;
+        preparer.FullTextSearch = asked;
+        preparer.GeneratePages(Files());
+        const std::string project = preparer.Compiler->Ini->ProjectSections("");
+        const std::size_t at = project.find("Full-text search=");
+        return at == std::string::npos ? std::string() : project.substr(at, project.find('\r', at) - at);
+    };
+    EXPECT_EQ(searchLine(std::nullopt), "Full-text search=Yes");
+    EXPECT_EQ(searchLine(false), "Full-text search=No");
+    AppConfiger()->WriteString("Options.HHP.Options", "Full-text search", "No");
+    EXPECT_EQ(searchLine(std::nullopt), "Full-text search=No");
+    EXPECT_EQ(searchLine(true), "Full-text search=Yes");
+}
+
 TEST_F(PreparerTest, OnlyArtistPagesGetKeywords) {
     Add(Record("Nova", "One", "Sky", "1999", "Pop"));
     Add(Record("Nova", "Two", "", "1999", "Pop"));

@@ -69,6 +69,8 @@ struct TProject {
     std::string Language = "0x409 English (United States)";
     std::string DefaultTopic = "main.html";
     std::string WindowsSection;                     // lines after "[Windows]", empty for none
+    std::string ExtraOptions;                       // more "[Options]" lines, each ending in "\r\n"
+    std::string IndexSitemap;                       // temp.hhk; an empty index when unset
     std::vector<std::pair<std::string, std::string>> Files;  // address, content; pages are named in the contents
 
     void Add(const std::string& address, const std::string& content) { Files.emplace_back(address, content); }
@@ -82,7 +84,7 @@ struct TProject {
                    "\">\r\n<param name=\"Local\" value=\"" + address + "\">\r\n</OBJECT>\r\n";
         }
         hhc += "</UL>\r\n</BODY></HTML>\r\n";
-        const std::string hhk = "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\r\n<HTML><BODY>\r\n<UL>\r\n"
+        const std::string hhk = !IndexSitemap.empty() ? IndexSitemap : "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\r\n<HTML><BODY>\r\n<UL>\r\n"
                                 "</UL>\r\n</BODY></HTML>\r\n";
         std::string hhp;
         if (!WindowsSection.empty()) hhp += "[Windows]\r\n" + WindowsSection + "\r\n";
@@ -91,6 +93,7 @@ struct TProject {
         if (!DefaultTopic.empty()) hhp += "Default topic=" + DefaultTopic + "\r\n";
         if (!Title.empty()) hhp += "Title=" + Title + "\r\n";
         if (!Language.empty()) hhp += "Language=" + Language + "\r\n";
+        hhp += ExtraOptions;
         hhp += "\r\n\r\n[Files]\r\n";
         for (const auto& [address, content] : Files) {
             WriteFile(folder + "/" + address, content);

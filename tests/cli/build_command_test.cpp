@@ -275,6 +275,61 @@ TEST_F(BuildCommandTest, BuildsTheSampleCatalogue) {
     EXPECT_EQ(LoadTextFile(*root_ / "bin/orvalis.conf.xml").find("PlaceTo"), std::string::npos);
 }
 
+// The catalogue searched through python3-chm, the reader Linux viewers share
+// their search code with; words go in as the file's code page (1252) bytes.
+std::string PythonSearchTitles(const std::string& chm, const std::string& word) {
+    std::string hex;
+    for (unsigned char c : word) {
+        static const char* digits = "0123456789abcdef";
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    const std::string command = "/usr/bin/python3 -c 'import sys, chm.chm as c\n"
+                                "f = c.CHMFile()\nf.LoadCHM(sys.argv[1].encode())\n"
+                                "print(int(f.IsSearchable()))\n"
+                                "for t in sorted(f.Search(bytes.fromhex(sys.argv[2]), 1, 0)[1]): "
+                                "print(t.decode(\"cp1252\"))' \"" +
+                                chm + "\" " + hex + " 2>&1";
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
+
+TEST_F(BuildCommandTest, SampleCatalogueIsSearchableUnlessTurnedOff) {
+    if (std::system("/usr/bin/python3 -c 'import chm.chm' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3-chm is not installed";
+    const std::string target = home_ / "search.chm";
+    ASSERT_EQ(Run({"--out", target, Examples()}).status, 0);
+    // Each artist's surname finds the artist's page and the pages naming it.
+    const std::string tanaka = PythonSearchTitles(target, "Tanaka");
+    EXPECT_EQ(tanaka.substr(0, 2), "1\n") << tanaka;
+    for (const char* title : {"Artist: K?ji Tanaka", "Album: Clear Water", "Year: 2020", "Artists"})
+        EXPECT_NE(tanaka.find(std::string(title) + "\n"), std::string::npos) << title << "\n" << tanaka;
+    const std::string zoe = PythonSearchTitles(target, "zo\xEB");
+    for (const char* title : {"Artist: Zo\u00EB Marchetti", "Album: Tempo", "Genre: Classical"})
+        EXPECT_NE(zoe.find(std::string(title) + "\n"), std::string::npos) << title << "\n" << zoe;
+    EXPECT_EQ(PythonSearchTitles(target, "marchetti"), zoe);
+    // A word of the titles finds the pages with that title; a foreign word nothing.
+    const std::string rainfall = PythonSearchTitles(target, "rainfall");
+    EXPECT_NE(rainfall.find("Artist: Grey Skies\n"), std::string::npos) << rainfall;
+    EXPECT_EQ(PythonSearchTitles(target, "beethoven"), "1\n");
+
+    const std::string plain = home_ / "plain.chm";
+    ASSERT_EQ(Run({"--no-search", "--out", plain, Examples()}).status, 0);
+    chmFile* chm = chm_open(plain.c_str());
+    ASSERT_NE(chm, nullptr);
+    chmUnitInfo info{};
+    EXPECT_NE(chm_resolve_object(chm, "/$FIftiMain", &info), CHM_RESOLVE_SUCCESS);
+    EXPECT_EQ(chm_resolve_object(chm, "/$WWKeywordLinks/BTree", &info), CHM_RESOLVE_SUCCESS);
+    chm_close(chm);
+    EXPECT_EQ(PythonSearchTitles(plain, "tanaka").substr(0, 2), "0\n");
+}
+
 TEST_F(BuildCommandTest, ExistingDatabaseNeedsForceOrAYes) {
     const std::string target = home_ / "music.chm";
     SaveTextFile("the old database", target);

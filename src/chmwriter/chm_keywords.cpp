@@ -1,0 +1,219 @@
+#include "chmwriter/chm_keywords.h"
+
+#include "chmwriter/chm_project.h"
+#include "chmwriter/chm_text.h"
+
+namespace {
+
+constexpr std::size_t kBlockSize = 0x800;
+constexpr std::size_t kBlockHeaderSize = 12;
+constexpr std::size_t kHeaderSize = 0x4C;
+constexpr std::uint32_t kDataEntrySize = 13;
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return out;
+}
+
+// The value of attribute name in a tag's text, references decoded.
+std::string Attribute(std::string_view tag, std::string_view lowerTag, std::string_view name) {
+    std::size_t at = 0;
+    while ((at = lowerTag.find(name, at)) != std::string_view::npos) {
+        std::size_t p = at + name.size();
+        at = p;
+        while (p < tag.size() && tag[p] == ' ') ++p;
+        if (p >= tag.size() || tag[p] != '=') continue;
+        ++p;
+        while (p < tag.size() && tag[p] == ' ') ++p;
+        if (p >= tag.size()) break;
+        const char quote = tag[p];
+        if (quote == '"' || quote == '\'') {
+            const std::size_t end = tag.find(quote, p + 1);
+            if (end == std::string_view::npos) break;
+            return DecodeHtmlText(tag.substr(p + 1, end - p - 1));
+        }
+        std::size_t end = p;
+        while (end < tag.size() && tag[end] != ' ' && tag[end] != '>') ++end;
+        return DecodeHtmlText(tag.substr(p, end - p));
+    }
+    return {};
+}
+
+void AppendUtf16(TBytes& out, std::string_view utf8) {
+    std::size_t at = 0;
+    while (at < utf8.size()) {
+        const auto b0 = static_cast<unsigned char>(utf8[at++]);
+        char32_t c = b0;
+        int extra = b0 >= 0xF0 ? 3 : b0 >= 0xE0 ? 2 : b0 >= 0xC0 ? 1 : 0;
+        if (b0 >= 0x80 && extra == 0) c = 0xFFFD;
+        else c = b0 & (0xFF >> (extra + (extra ? 2 : 1)));
+        for (int k = 0; k < extra && at < utf8.size(); ++k) c = (c << 6) | (utf8[at++] & 0x3F);
+        const auto unit = [&](char32_t u) {
+            out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+            out.push_back(static_cast<std::uint8_t>(u >> 8));
+        };
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            unit(0xD800 + (c >> 10));
+            unit(0xDC00 + (c & 0x3FF));
+        } else {
+            unit(c);
+        }
+    }
+}
+
+std::size_t Utf16Length(std::string_view utf8) {
+    TBytes b;
+    AppendUtf16(b, utf8);
+    return b.size() / 2;
+}
+
+}  // namespace
+
+std::vector<TSitemapKeyword> ParseSitemapKeywords(std::string_view sitemap) {
+    std::vector<TSitemapKeyword> keywords;
+    const std::string lower = Lower(sitemap);
+    int depth = 0;
+    bool inObject = false;
+    TSitemapKeyword current;
+    std::size_t at = 0;
+    while ((at = lower.find('<', at)) != std::string::npos) {
+        const std::size_t end = lower.find('>', at);
+        if (end == std::string::npos) break;
+        const std::string_view tag = sitemap.substr(at, end - at + 1);
+        const std::string_view lowerTag = std::string_view(lower).substr(at, end - at + 1);
+        at = end + 1;
+        if (lowerTag.starts_with("<ul")) {
+            ++depth;
+        } else if (lowerTag.starts_with("</ul")) {
+            --depth;
+        } else if (lowerTag.starts_with("<object")) {
+            inObject = lowerTag.find("text/sitemap") != std::string_view::npos;
+            current = TSitemapKeyword{};
+            current.Level = std::max(0, depth - 1);
+        } else if (inObject && lowerTag.starts_with("<param")) {
+            const std::string name = Lower(Attribute(tag, lowerTag, "name"));
+            const std::string value = Attribute(tag, lowerTag, "value");
+            if (name == "name" && current.Name.empty()) {
+                current.Name = value;
+            } else if (name == "local") {
+                std::string address = value;
+                const std::size_t anchor = address.find('#');
+                if (anchor != std::string::npos) address.resize(anchor);
+                current.Locals.push_back(NormalizeAddress(address));
+            }
+        } else if (inObject && lowerTag.starts_with("</object")) {
+            inObject = false;
+            if (!current.Name.empty()) keywords.push_back(current);
+        }
+    }
+    return keywords;
+}
+
+TKeywordFiles BuildKeywordLinks(const std::vector<TSitemapKeyword>& keywords,
+                                const std::function<std::optional<std::uint32_t>(const std::string&)>& topicOf,
+                                unsigned codePage, std::uint32_t languageId) {
+    TKeywordFiles files;
+    std::vector<TBytes> blocks;
+    std::vector<std::uint16_t> blockCounts;
+    std::vector<std::uint32_t> firstKeyword;
+    TBytes block;
+    std::uint16_t inBlock = 0;
+    std::uint32_t written = 0;
+    std::vector<std::string> path;
+    const auto closeBlock = [&] {
+        TBytes full;
+        TByteWriter w(full);
+        w.U16(static_cast<std::uint16_t>(kBlockSize - kBlockHeaderSize - block.size()));
+        w.U16(inBlock);
+        w.U32(blocks.empty() ? 0xFFFFFFFFu : static_cast<std::uint32_t>(blocks.size() - 1));
+        w.U32(0xFFFFFFFFu);  // set when the next block follows
+        w.Raw(block);
+        full.resize(kBlockSize, 0);
+        if (!blocks.empty()) TByteWriter(blocks.back()).PutU32At(8, static_cast<std::uint32_t>(blocks.size()));
+        blocks.push_back(std::move(full));
+        block.clear();
+        inBlock = 0;
+    };
+    for (const TSitemapKeyword& keyword : keywords) {
+        path.resize(static_cast<std::size_t>(keyword.Level));
+        std::string fullName;
+        for (const auto& part : path) fullName += part + ", ";
+        const std::size_t commaIndex = path.empty() ? 0 : Utf16Length(fullName);
+        fullName += keyword.Name;
+        path.push_back(keyword.Name);
+
+        std::vector<std::uint32_t> topics;
+        for (const auto& local : keyword.Locals)
+            if (auto topic = topicOf(local)) topics.push_back(*topic);
+
+        TBytes entry;
+        TByteWriter w(entry);
+        AppendUtf16(entry, fullName);
+        w.U16(0);
+        w.U16(0);  // not a see-also entry
+        w.U16(static_cast<std::uint16_t>(keyword.Level));
+        w.U32(static_cast<std::uint32_t>(commaIndex));
+        w.U32(0);
+        w.U32(static_cast<std::uint32_t>(topics.size()));
+        for (std::uint32_t topic : topics) w.U32(topic);
+        w.U32(1);
+        w.U32(written * kDataEntrySize);
+        if (entry.size() > kBlockSize - kBlockHeaderSize) continue;  // a name no block can hold
+        if (block.size() + entry.size() > kBlockSize - kBlockHeaderSize) closeBlock();
+        if (inBlock == 0) firstKeyword.push_back(written);
+        block.insert(block.end(), entry.begin(), entry.end());
+        ++inBlock;
+        ++written;
+
+        TByteWriter data(files.Data);
+        data.U32(0);
+        data.U32(5);
+        data.U32(0x80);
+        data.U8(0);
+    }
+    if (inBlock > 0 || blocks.empty()) {
+        if (inBlock == 0) firstKeyword.push_back(0);
+        closeBlock();
+    }
+
+    TByteWriter h(files.BTree);
+    h.U16(0x293B);
+    h.U16(2);
+    h.U16(static_cast<std::uint16_t>(kBlockSize));
+    TBytes format(16, 0);
+    format[0] = 'X';
+    format[1] = '4';
+    format[2] = '4';
+    h.Raw(format);
+    h.U32(static_cast<std::uint32_t>(blocks.size() - 1));  // last listing block
+    h.U32(0);
+    h.U32(0);
+    h.U32(0xFFFFFFFFu);
+    h.U32(static_cast<std::uint32_t>(blocks.size()));
+    h.U16(0);
+    h.U32(written);
+    h.U32(codePage);
+    h.U32(0);
+    h.U32(1);
+    h.U32(languageId);
+    h.Zeros(kHeaderSize - files.BTree.size());
+    for (const auto& b : blocks) h.Raw(b);
+
+    TByteWriter m(files.Map);
+    m.U16(static_cast<std::uint16_t>(blocks.size()));
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        m.U32(firstKeyword[b]);
+        m.U32(static_cast<std::uint32_t>(b));
+    }
+
+    TByteWriter p(files.Property);
+    p.Zeros(12);
+    p.U32(12);
+    p.U32(1);
+    p.U32(1);
+    p.Zeros(8);
+    return files;
+}

@@ -1,0 +1,541 @@
+#include "chmwriter/chm_search.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+#include "chmwriter/chm_text.h"
+
+namespace {
+
+constexpr std::size_t kNodeSize = 0x1000;
+constexpr std::size_t kHeaderSize = 0x400;
+constexpr std::size_t kLeafHeaderSize = 8;
+constexpr std::size_t kIndexHeaderSize = 2;
+// The length byte counts the prefix byte too, so a word has at most 254 bytes;
+// longer runs are no words anyone types.
+constexpr std::size_t kMaxWordBytes = 120;
+
+// Next code point of UTF-8 text; malformed bytes come back as U+FFFD.
+char32_t NextCodePoint(std::string_view s, std::size_t& at) {
+    const auto b0 = static_cast<unsigned char>(s[at++]);
+    if (b0 < 0x80) return b0;
+    int extra = b0 >= 0xF0 ? 3 : b0 >= 0xE0 ? 2 : b0 >= 0xC0 ? 1 : -1;
+    if (extra < 0 || b0 > 0xF4) return 0xFFFD;
+    char32_t c = b0 & (0x3F >> extra);
+    for (int k = 0; k < extra; ++k) {
+        if (at >= s.size() || (static_cast<unsigned char>(s[at]) & 0xC0) != 0x80) return 0xFFFD;
+        c = (c << 6) | (static_cast<unsigned char>(s[at++]) & 0x3F);
+    }
+    return c;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+enum class TCharKind { Separator, Letter, Single };
+
+TCharKind KindOf(char32_t c) {
+    if (c < 0x80) {
+        const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        return alnum ? TCharKind::Letter : TCharKind::Separator;
+    }
+    if (c < 0xC0) return (c == 0xAA || c == 0xB5 || c == 0xBA) ? TCharKind::Letter : TCharKind::Separator;
+    if (c == 0xD7 || c == 0xF7 || c == 0xFFFD) return TCharKind::Separator;
+    if ((c >= 0x2000 && c <= 0x2BFF) || (c >= 0x2E00 && c <= 0x2E7F) || (c >= 0x3000 && c <= 0x303F) ||
+        (c >= 0xE000 && c <= 0xF8FF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF0F) ||
+        (c >= 0xFF1A && c <= 0xFF20) || (c >= 0xFF3B && c <= 0xFF40) || (c >= 0xFF5B && c <= 0xFF65))
+        return TCharKind::Separator;
+    if ((c >= 0x3040 && c <= 0x30FF) || (c >= 0x31F0 && c <= 0x31FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+        (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF66 && c <= 0xFF9F) ||
+        (c >= 0x20000 && c <= 0x3FFFF))
+        return TCharKind::Single;
+    return TCharKind::Letter;
+}
+
+char32_t FoldCase(char32_t c) {
+    if (c >= 'A' && c <= 'Z') return c + 32;
+    if (c < 0xC0) return c;
+    if (c <= 0xDE) return c == 0xD7 ? c : c + 32;
+    if (c >= 0x100 && c <= 0x137) return c | 1;
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c + 1 : c;
+    if (c >= 0x14A && c <= 0x177) return c | 1;
+    if (c == 0x178) return 0xFF;
+    if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return c + 32;
+    if (c == 0x386) return 0x3AC;
+    if (c >= 0x388 && c <= 0x38A) return c + 37;
+    if (c == 0x38C) return 0x3CC;
+    if (c == 0x38E || c == 0x38F) return c + 63;
+    if (c >= 0x410 && c <= 0x42F) return c + 32;
+    if (c >= 0x400 && c <= 0x40F) return c + 80;
+    if (c >= 0xFF21 && c <= 0xFF3A) return c + 32;
+    return c;
+}
+
+bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view word) {
+    if (text.size() - at < word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        char c = text[at + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c != word[i]) return false;
+    }
+    return true;
+}
+
+std::size_t BitsFor(std::uint64_t value) {
+    std::size_t n = 1;
+    while (value >>= 1) ++n;
+    return n;
+}
+
+struct TPosting {
+    std::uint32_t Document = 0;
+    std::vector<std::uint32_t> Locations;
+};
+
+struct TWordEntry {
+    std::string Word;
+    bool Title = false;
+    std::vector<TPosting> Postings;
+};
+
+std::size_t SharedPrefix(const std::string& a, const std::string& b) {
+    std::size_t n = 0;
+    const std::size_t limit = std::min({a.size(), b.size(), std::size_t{255}});
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
+}
+
+// Nodes of 4 KiB holding prefix-compressed words; the caller appends the
+// fields that follow each word.
+class TNodePacker {
+public:
+    explicit TNodePacker(std::size_t headerSize) : headerSize_(headerSize) {}
+    // Bytes of the word part for word after the node's previous word.
+    TBytes WordPart(const std::string& word) const {
+        const std::size_t shared = used_ == 0 ? 0 : SharedPrefix(previous_, word);
+        TBytes part(2 + word.size() - shared);
+        part[0] = static_cast<std::uint8_t>(word.size() - shared + 1);
+        part[1] = static_cast<std::uint8_t>(shared);
+        std::copy(word.begin() + static_cast<std::ptrdiff_t>(shared), word.end(), part.begin() + 2);
+        return part;
+    }
+    bool Fits(std::size_t entrySize) const { return headerSize_ + used_ + entrySize <= kNodeSize; }
+    void Add(const std::string& word, const TBytes& entry) {
+        body_.insert(body_.end(), entry.begin(), entry.end());
+        used_ += entry.size();
+        previous_ = word;
+    }
+    bool Empty() const { return used_ == 0; }
+    const std::string& LastWord() const { return previous_; }
+    std::size_t FreeSpace() const { return kNodeSize - headerSize_ - used_; }
+    TBytes TakeBody() {
+        TBytes body;
+        body.swap(body_);
+        used_ = 0;
+        previous_.clear();
+        return body;
+    }
+
+private:
+    std::size_t headerSize_;
+    std::size_t used_ = 0;
+    std::string previous_;
+    TBytes body_;
+};
+
+}  // namespace
+
+void TBitWriter::Bit(bool one) {
+    if (used_ == 0) out_.push_back(0);
+    if (one) out_.back() = static_cast<std::uint8_t>(out_.back() | (0x80 >> used_));
+    used_ = (used_ + 1) % 8;
+}
+
+void TBitWriter::Bits(std::uint64_t value, unsigned count) {
+    for (unsigned k = count; k-- > 0;) Bit(((value >> k) & 1) != 0);
+}
+
+void TBitWriter::ScaleRoot(std::uint64_t value, unsigned root) {
+    // A run of p one bits and a zero, then root bits for p = 0, or root + p - 1
+    // bits below an implied leading one.
+    if (value < (std::uint64_t{1} << root)) {
+        Bit(false);
+        Bits(value, root);
+        return;
+    }
+    unsigned width = static_cast<unsigned>(BitsFor(value)) - 1;  // bits below the leading one
+    const unsigned p = width - root + 1;
+    for (unsigned k = 0; k < p; ++k) Bit(true);
+    Bit(false);
+    Bits(value, width);
+}
+
+void SplitWords(std::string_view utf8, std::vector<std::string>& words) {
+    std::string word;
+    std::size_t at = 0;
+    const auto flush = [&] {
+        if (!word.empty() && word.size() <= kMaxWordBytes) words.push_back(word);
+        word.clear();
+    };
+    while (at < utf8.size()) {
+        const auto byte = static_cast<unsigned char>(utf8[at]);
+        if (byte < 0x80) {
+            ++at;
+            if ((byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9')) {
+                word += static_cast<char>(byte);
+            } else if (byte >= 'A' && byte <= 'Z') {
+                word += static_cast<char>(byte + 32);
+            } else {
+                flush();
+            }
+            continue;
+        }
+        const char32_t c = NextCodePoint(utf8, at);
+        switch (KindOf(c)) {
+            case TCharKind::Separator:
+                flush();
+                break;
+            case TCharKind::Letter:
+                AppendUtf8(word, FoldCase(c));
+                break;
+            case TCharKind::Single:
+                flush();
+                AppendUtf8(word, c);
+                flush();
+                break;
+        }
+    }
+    flush();
+}
+
+TPageWords ExtractPageWords(std::string_view html) {
+    std::string body;
+    std::string title;
+    body.reserve(html.size());
+    std::size_t at = 0;
+    std::size_t textStart = 0;
+    bool inTitle = false;
+    const auto takeText = [&](std::size_t end) {
+        std::string& target = inTitle ? title : body;
+        target.append(html.substr(textStart, end - textStart));
+        target += ' ';
+    };
+    while ((at = html.find('<', at)) != std::string_view::npos) {
+        takeText(at);
+        if (html.compare(at, 4, "<!--") == 0) {
+            const std::size_t end = html.find("-->", at + 4);
+            at = end == std::string_view::npos ? html.size() : end + 3;
+            textStart = at;
+            continue;
+        }
+        const bool closing = at + 1 < html.size() && html[at + 1] == '/';
+        const std::size_t nameAt = at + (closing ? 2 : 1);
+        const std::size_t tagEnd = html.find('>', at);
+        at = tagEnd == std::string_view::npos ? html.size() : tagEnd + 1;
+        textStart = at;
+        if (StartsWithNoCase(html, nameAt, "title")) {
+            inTitle = !closing;
+        } else if (!closing && (StartsWithNoCase(html, nameAt, "script") || StartsWithNoCase(html, nameAt, "style"))) {
+            const std::string_view name = StartsWithNoCase(html, nameAt, "script") ? "</script" : "</style";
+            std::size_t end = at;
+            while (end < html.size() && !StartsWithNoCase(html, end, name)) {
+                end = html.find('<', end + 1);
+                if (end == std::string_view::npos) end = html.size();
+            }
+            at = end;
+            textStart = at;
+        }
+    }
+    if (textStart < html.size()) takeText(html.size());
+
+    TPageWords words;
+    SplitWords(DecodeHtmlText(body), words.Body);
+    SplitWords(DecodeHtmlText(title), words.Title);
+    return words;
+}
+
+TSearchDocument EncodeSearchWords(const TPageWords& words, unsigned codePage) {
+    std::unordered_map<std::string, std::string> cache;
+    const auto encode = [&](const std::string& word) -> std::string {
+        bool ascii = true;
+        for (char c : word) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        if (ascii || codePage == 65001) return word;
+        auto [it, added] = cache.try_emplace(word);
+        if (added) {
+            std::string encoded = EncodeForCodePage(word, codePage);
+            it->second = encoded.find('?') == std::string::npos ? std::move(encoded) : word;
+        }
+        return it->second;
+    };
+    TSearchDocument document;
+    document.Body.reserve(words.Body.size());
+    for (const auto& w : words.Body) document.Body.push_back(encode(w));
+    for (const auto& w : words.Title) document.Title.push_back(encode(w));
+    return document;
+}
+
+TDocumentWords GroupWords(const TSearchDocument& document) {
+    TDocumentWords grouped;
+    std::unordered_map<std::string_view, std::size_t> index;
+    index.reserve(document.Body.size() + document.Title.size());
+    const auto add = [&](const std::vector<std::string>& words, bool title) {
+        for (std::size_t k = 0; k < words.size(); ++k) {
+            auto [it, added] = index.try_emplace(words[k], grouped.Words.size());
+            if (added) grouped.Words.push_back({words[k], {}, {}});
+            auto& word = grouped.Words[it->second];
+            (title ? word.Title : word.Body).push_back(static_cast<std::uint32_t>(k));
+        }
+    };
+    add(document.Body, false);
+    add(document.Title, true);
+    return grouped;
+}
+
+TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigned codePage,
+                          std::uint32_t languageId) {
+    std::vector<TDocumentWords> grouped;
+    grouped.reserve(documents.size());
+    for (const auto& document : documents) grouped.push_back(GroupWords(document));
+    return BuildFullTextIndex(std::move(grouped), codePage, languageId);
+}
+
+TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePage, std::uint32_t languageId) {
+    // Per word: the documents in number order with their locations. The body
+    // entry lists every page that has the word anywhere, as viewers answer a
+    // whole-word question from the first entry of the word; the title entry
+    // follows for the titles-only question.
+    std::unordered_map<std::string, std::size_t> bodyIndex;
+    std::unordered_map<std::string, std::size_t> titleIndex;
+    std::vector<TWordEntry> entries;
+    std::uint64_t wordCount = 0;
+    const auto entryFor = [&](std::unordered_map<std::string, std::size_t>& index, const std::string& word,
+                              bool title) -> std::vector<TPosting>& {
+        auto [it, added] = index.try_emplace(word, entries.size());
+        if (added) entries.push_back({word, title, {}});
+        return entries[it->second].Postings;
+    };
+    const std::size_t documentCount = documents.size();
+    for (std::size_t d = 0; d < documents.size(); ++d) {
+        const auto doc = static_cast<std::uint32_t>(d);
+        for (auto& word : documents[d].Words) {
+            wordCount += word.Body.size() + word.Title.size();
+            if (!word.Title.empty()) entryFor(titleIndex, word.Text, true).push_back({doc, word.Title});
+            // A title word missing from the body still belongs in the body entry.
+            if (word.Body.empty()) word.Body.push_back(word.Title.front());
+            entryFor(bodyIndex, word.Text, false).push_back({doc, std::move(word.Body)});
+        }
+        documents[d].Words = {};
+    }
+    std::sort(entries.begin(), entries.end(), [](const TWordEntry& a, const TWordEntry& b) {
+        return a.Word != b.Word ? a.Word < b.Word : a.Title < b.Title;
+    });
+
+    // Roots wide enough for every value, so each number is one zero bit and
+    // its root bits: every reader decodes that form the same way.
+    std::uint64_t maxDocDelta = 1, maxCount = 1, maxLocationDelta = 1;
+    std::size_t longestWord = 0;
+    for (const auto& entry : entries) {
+        longestWord = std::max(longestWord, entry.Word.size());
+        std::uint32_t previous = 0;
+        for (const auto& posting : entry.Postings) {
+            maxDocDelta = std::max<std::uint64_t>(maxDocDelta, posting.Document - previous);
+            previous = posting.Document;
+            maxCount = std::max<std::uint64_t>(maxCount, posting.Locations.size());
+            std::uint32_t last = 0;
+            for (std::uint32_t location : posting.Locations) {
+                maxLocationDelta = std::max<std::uint64_t>(maxLocationDelta, location - last);
+                last = location;
+            }
+        }
+    }
+    const auto docRoot = static_cast<unsigned>(BitsFor(maxDocDelta));
+    const auto countRoot = static_cast<unsigned>(BitsFor(maxCount));
+    const auto locationRoot = static_cast<unsigned>(BitsFor(maxLocationDelta));
+
+    TBytes file(kHeaderSize, 0);
+    struct TWlc {
+        std::uint32_t Offset;
+        std::uint64_t Size;
+    };
+    std::vector<TWlc> wlcs;
+    wlcs.reserve(entries.size());
+    for (const auto& entry : entries) {
+        const std::size_t start = file.size();
+        TBitWriter bits(file);
+        std::uint32_t previous = 0;
+        for (const auto& posting : entry.Postings) {
+            bits.ScaleRoot(posting.Document - previous, docRoot);
+            previous = posting.Document;
+            bits.ScaleRoot(posting.Locations.size(), countRoot);
+            std::uint32_t last = 0;
+            for (std::uint32_t location : posting.Locations) {
+                bits.ScaleRoot(location - last, locationRoot);
+                last = location;
+            }
+            bits.Align();
+        }
+        if (file.size() > 0xFFFFFFFFu) throw std::length_error("The full-text index is larger than 4 GiB.");
+        wlcs.push_back({static_cast<std::uint32_t>(start), file.size() - start});
+    }
+
+    // Leaves.
+    struct TChild {
+        std::string LastWord;
+        std::uint32_t Offset;
+    };
+    std::vector<TBytes> leaves;
+    std::vector<std::string> leafLastWords;
+    TNodePacker leaf(kLeafHeaderSize);
+    const auto closeLeaf = [&] {
+        const std::size_t free = leaf.FreeSpace();
+        leafLastWords.push_back(leaf.LastWord());
+        TBytes node(kNodeSize, 0);
+        const TBytes body = leaf.TakeBody();
+        std::copy(body.begin(), body.end(), node.begin() + kLeafHeaderSize);
+        TByteWriter(node).PutU16At(6, static_cast<std::uint16_t>(free));
+        leaves.push_back(std::move(node));
+    };
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto makeEntry = [&] {
+            TBytes entry = leaf.WordPart(entries[i].Word);
+            TByteWriter w(entry);
+            w.U8(entries[i].Title ? 1 : 0);
+            w.EncInt(entries[i].Postings.size());
+            w.U32(wlcs[i].Offset);
+            w.U16(0);
+            w.EncInt(wlcs[i].Size);
+            return entry;
+        };
+        TBytes entry = makeEntry();
+        if (!leaf.Fits(entry.size())) {
+            closeLeaf();
+            entry = makeEntry();
+        }
+        leaf.Add(entries[i].Word, entry);
+    }
+    if (!leaf.Empty() || leaves.empty()) closeLeaf();
+
+    const std::size_t firstLeaf = file.size();
+    std::vector<TChild> level;
+    for (std::size_t i = 0; i < leaves.size(); ++i) {
+        const std::size_t offset = file.size();
+        if (i + 1 < leaves.size()) TByteWriter(leaves[i]).PutU32At(0, static_cast<std::uint32_t>(offset + kNodeSize));
+        file.insert(file.end(), leaves[i].begin(), leaves[i].end());
+        level.push_back({leafLastWords[i], static_cast<std::uint32_t>(offset)});
+    }
+
+    // Index levels until one node is the root.
+    std::uint16_t depth = 1;
+    while (level.size() > 1) {
+        ++depth;
+        std::vector<TChild> upper;
+        TNodePacker node(kIndexHeaderSize);
+        const auto closeNode = [&] {
+            const std::size_t free = node.FreeSpace();
+            const std::string last = node.LastWord();
+            TBytes bytes(kNodeSize, 0);
+            const TBytes body = node.TakeBody();
+            std::copy(body.begin(), body.end(), bytes.begin() + kIndexHeaderSize);
+            TByteWriter(bytes).PutU16At(0, static_cast<std::uint16_t>(free));
+            upper.push_back({last, static_cast<std::uint32_t>(file.size())});
+            file.insert(file.end(), bytes.begin(), bytes.end());
+        };
+        for (const TChild& child : level) {
+            const auto makeEntry = [&] {
+                TBytes entry = node.WordPart(child.LastWord);
+                TByteWriter w(entry);
+                w.U32(child.Offset);
+                w.U16(0);
+                return entry;
+            };
+            TBytes entry = makeEntry();
+            if (!node.Fits(entry.size())) {
+                closeNode();
+                entry = makeEntry();
+            }
+            node.Add(child.LastWord, entry);
+        }
+        closeNode();
+        level = std::move(upper);
+    }
+
+    TByteWriter h(file);
+    h.PutU32At(0x00, 0x00280000);
+    h.PutU32At(0x04, static_cast<std::uint32_t>(documentCount));
+    h.PutU32At(0x08, static_cast<std::uint32_t>(firstLeaf));
+    h.PutU32At(0x10, static_cast<std::uint32_t>(leaves.size()));
+    h.PutU32At(0x14, level.front().Offset);
+    h.PutU16At(0x18, depth);
+    h.PutU32At(0x1A, 7);
+    const std::uint8_t scales[6] = {2, static_cast<std::uint8_t>(docRoot), 2, static_cast<std::uint8_t>(countRoot), 2,
+                                    static_cast<std::uint8_t>(locationRoot)};
+    for (std::size_t k = 0; k < 6; ++k) file[0x1E + k] = scales[k];
+    h.PutU32At(0x2E, kNodeSize);
+    h.PutU32At(0x3E, static_cast<std::uint32_t>(longestWord));
+    h.PutU32At(0x42, static_cast<std::uint32_t>(std::min<std::uint64_t>(wordCount, 0xFFFFFFFFu)));
+    h.PutU32At(0x46, static_cast<std::uint32_t>(entries.size()));
+    h.PutU32At(0x7A, codePage);
+    h.PutU32At(0x7E, languageId);
+    return file;
+}
+
+void TSearchWordCollector::Add(std::string_view html) {
+    if (!enabled_) return;
+    batch_.emplace_back(html);
+    batchBytes_ += html.size();
+    if (batchBytes_ >= (std::size_t{4} << 20)) RunBatch();
+}
+
+void TSearchWordCollector::RunBatch() {
+    const std::size_t base = documents_.size();
+    documents_.resize(base + batch_.size());
+    const auto work = [&](std::size_t first) {
+        for (std::size_t i = first; i < batch_.size(); i += threads_)
+            documents_[base + i] = GroupWords(EncodeSearchWords(ExtractPageWords(batch_[i]), codePage_));
+    };
+    const std::size_t workers = std::min<std::size_t>(threads_, batch_.size());
+    if (workers <= 1) {
+        work(0);
+    } else {
+        std::vector<std::thread> pool;
+        std::exception_ptr failure;
+        std::mutex failureLock;
+        for (std::size_t t = 0; t < workers; ++t)
+            pool.emplace_back([&, t] {
+                try {
+                    work(t);
+                } catch (...) {
+                    std::lock_guard lock(failureLock);
+                    if (!failure) failure = std::current_exception();
+                }
+            });
+        for (auto& thread : pool) thread.join();
+        if (failure) std::rethrow_exception(failure);
+    }
+    batch_.clear();
+    batchBytes_ = 0;
+}
+
+std::vector<TDocumentWords> TSearchWordCollector::Finish() {
+    if (!batch_.empty()) RunBatch();
+    return std::move(documents_);
+}
