@@ -100,6 +100,16 @@ bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view wo
     return true;
 }
 
+// The leaf entries' numbers: seven bits a byte like ENCINT, but the least
+// significant group first, as the viewers read them there.
+void LeafInt(TByteWriter& w, std::uint64_t value) {
+    do {
+        const auto group = static_cast<std::uint8_t>(value & 0x7F);
+        value >>= 7;
+        w.U8(value != 0 ? static_cast<std::uint8_t>(group | 0x80) : group);
+    } while (value != 0);
+}
+
 std::size_t BitsFor(std::uint64_t value) {
     std::size_t n = 1;
     while (value >>= 1) ++n;
@@ -419,10 +429,10 @@ TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePa
             TBytes entry = leaf.WordPart(entries[i].Word);
             TByteWriter w(entry);
             w.U8(entries[i].Title ? 1 : 0);
-            w.EncInt(entries[i].Postings.size());
+            LeafInt(w, entries[i].Postings.size());
             w.U32(wlcs[i].Offset);
             w.U16(0);
-            w.EncInt(wlcs[i].Size);
+            LeafInt(w, wlcs[i].Size);
             return entry;
         };
         TBytes entry = makeEntry();

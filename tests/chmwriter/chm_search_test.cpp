@@ -58,11 +58,12 @@ private:
     unsigned bit_ = 0;
 };
 
-std::uint64_t EncIntAt(const TBytes& b, std::size_t& at) {
+// Leaf numbers: seven bits a byte, least significant group first.
+std::uint64_t LeafIntAt(const TBytes& b, std::size_t& at) {
     std::uint64_t v = 0;
-    for (;;) {
+    for (unsigned shift = 0;; shift += 7) {
         const std::uint8_t byte = b.at(at++);
-        v = (v << 7) | (byte & 0x7F);
+        v |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
         if (!(byte & 0x80)) return v;
     }
 }
@@ -127,10 +128,10 @@ public:
             previous = e.Word;
             at += 1 + length;
             e.Title = b_.at(at++) == 1;
-            const std::uint64_t count = EncIntAt(b_, at);
+            const std::uint64_t count = LeafIntAt(b_, at);
             const std::uint32_t wlc = ReadU32(b_, at);
             at += 6;
-            const std::uint64_t size = EncIntAt(b_, at);
+            const std::uint64_t size = LeafIntAt(b_, at);
             TBitReader bits(b_, wlc);
             std::uint32_t doc = 0;
             for (std::uint64_t k = 0; k < count; ++k) {
@@ -431,6 +432,25 @@ TEST(ChmSearchFile, PythonChmFindsNamesTitlesAndNothingElse) {
     // Script text and words nowhere in the collection find nothing.
     EXPECT_TRUE(PythonSearch(python, chm, Hex("nowhere")).empty());
     EXPECT_TRUE(PythonSearch(python, chm, Hex("beethoven")).empty());
+}
+
+TEST(ChmSearchFile, PythonChmReadsWordsOnHundredsOfPages) {
+    // Counts and sizes above 127 take more than one byte in a leaf entry.
+    const std::string python = PythonWithChm();
+    if (python.empty()) GTEST_SKIP() << "python3-chm is not installed";
+    TScratch dir;
+    TProject p;
+    p.ExtraOptions = "Full-text search=Yes\r\n";
+    std::string repeated;
+    for (int k = 0; k < 40; ++k) repeated += " shared";
+    for (int i = 0; i < 1000; ++i)
+        p.Add("p" + std::to_string(i) + ".htm",
+              Page("Page " + std::to_string(i), "<p>" + repeated + " " + std::to_string(i) + (i % 3 ? "" : " third") + "</p>"));
+    ASSERT_TRUE(Compile(p.Write(dir.Path()), dir / "many.chm").Ok);
+    EXPECT_EQ(PythonSearch(python, dir / "many.chm", Hex("shared")).size(), 1000u);
+    EXPECT_EQ(PythonSearch(python, dir / "many.chm", Hex("third")).size(), 334u);
+    EXPECT_EQ(PythonSearch(python, dir / "many.chm", Hex("page"), true).size(), 1000u);
+    EXPECT_EQ(PythonSearch(python, dir / "many.chm", Hex("999")), std::set<std::string>{"Page 999"});
 }
 
 TEST(ChmSearchFile, SearchOffLeavesNoIndexAndSaysSo) {
