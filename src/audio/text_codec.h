@@ -4,7 +4,8 @@
 #include <string>
 #include <string_view>
 
-void AppendUtf8(std::string& out, char32_t c);
+#include "base/utf8.h"
+
 // ISO-8859-1 bytes to UTF-8.
 std::string Latin1ToUtf8(std::string_view bytes);
 // UTF-16 code units to UTF-8; stops at the first zero unit when stopAtZero.

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <map>
 
+#include "base/utf8.h"
+
 namespace {
 
 struct TCandidate {
@@ -24,39 +26,19 @@ const TCandidate kCandidates[] = {
 
 // Code points of a UTF-8 text beyond ASCII, which is in every code page.
 void AddNonAscii(std::string_view text, std::map<char32_t, std::size_t>& points) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t extra = c < 0xC0 ? 0 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
-        if (extra == 0) {
-            ++i;
-            continue;
-        }
-        if (i + extra >= text.size()) break;  // a sequence cut at the end
-        char32_t point = c & (0x3F >> extra);
-        for (std::size_t k = 1; k <= extra; ++k) point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        ++points[point];
-        i += extra + 1;
+    for (std::size_t at = 0; at < text.size();) {
+        const char32_t point = NextCodePoint(text, at);
+        if (point >= 0x80 && point != 0xFFFD) ++points[point];
     }
 }
 
 // Whether the code page has a character for the code point.
 bool Writes(iconv_t converter, char32_t point) {
-    std::array<char, 4> in{};
-    std::size_t inLeft = 0;
-    if (point < 0x800) {
-        in[0] = static_cast<char>(0xC0 | (point >> 6));
-        in[1] = static_cast<char>(0x80 | (point & 0x3F));
-        inLeft = 2;
-    } else if (point < 0x10000) {
-        in[0] = static_cast<char>(0xE0 | (point >> 12));
-        in[1] = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        in[2] = static_cast<char>(0x80 | (point & 0x3F));
-        inLeft = 3;
-    } else {
-        return false;
-    }
+    std::string in;
+    AppendUtf8(in, point);
     std::array<char, 8> out{};
     char* inPtr = in.data();
+    std::size_t inLeft = in.size();
     char* outPtr = out.data();
     std::size_t outLeft = out.size();
     iconv(converter, nullptr, nullptr, nullptr, nullptr);

@@ -7,6 +7,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "base/utf8.h"
 #include "chmwriter/chm_text.h"
 
 namespace {
@@ -18,38 +19,6 @@ constexpr std::size_t kIndexHeaderSize = 2;
 // The length byte counts the prefix byte too, so a word has at most 254 bytes;
 // longer runs are no words anyone types.
 constexpr std::size_t kMaxWordBytes = 120;
-
-// Next code point of UTF-8 text; malformed bytes come back as U+FFFD.
-char32_t NextCodePoint(std::string_view s, std::size_t& at) {
-    const auto b0 = static_cast<unsigned char>(s[at++]);
-    if (b0 < 0x80) return b0;
-    int extra = b0 >= 0xF0 ? 3 : b0 >= 0xE0 ? 2 : b0 >= 0xC0 ? 1 : -1;
-    if (extra < 0 || b0 > 0xF4) return 0xFFFD;
-    char32_t c = b0 & (0x3F >> extra);
-    for (int k = 0; k < extra; ++k) {
-        if (at >= s.size() || (static_cast<unsigned char>(s[at]) & 0xC0) != 0x80) return 0xFFFD;
-        c = (c << 6) | (static_cast<unsigned char>(s[at++]) & 0x3F);
-    }
-    return c;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 enum class TCharKind { Separator, Letter, Single };
 

@@ -1,5 +1,7 @@
 #include "chmwriter/chm_text.h"
 
+#include "base/utf8.h"
+
 #include <iconv.h>
 
 #include <cerrno>
@@ -31,24 +33,6 @@ const TNamedEntity kOtherEntities[] = {
     {"lsquo", 0x2018},   {"rsquo", 0x2019},   {"sbquo", 0x201A},   {"ldquo", 0x201C},   {"rdquo", 0x201D},
     {"bdquo", 0x201E},   {"dagger", 0x2020},  {"Dagger", 0x2021},  {"bull", 0x2022},    {"hellip", 0x2026},
     {"permil", 0x2030},  {"lsaquo", 0x2039},  {"rsaquo", 0x203A},  {"euro", 0x20AC},    {"trade", 0x2122}};
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // The character a reference between "&" and ";" stands for, or 0.
 char32_t ReferenceCode(std::string_view ref) {
