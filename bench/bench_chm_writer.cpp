@@ -29,8 +29,8 @@ void Save(const fs::path& file, const std::string& text) {
 
 std::string Hex(unsigned value) {
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%08X%08X%08X%08X", value * 2654435761u, value ^ 0x5bd1e995u,
-                  value * 40503u, value + 0x9E3779B9u);
+    std::snprintf(buffer, sizeof buffer, "%08X%08X%08X%08X", value * 2654435761u, value ^ 0x5bd1e995u, value * 40503u,
+                  value + 0x9E3779B9u);
     return buffer;
 }
 
@@ -38,29 +38,32 @@ std::string Hex(unsigned value) {
 // artists, times, rates and file names, links between pages.
 void Generate(const fs::path& folder, int pages) {
     fs::create_directories(folder);
-    const char* const names[] = {"Aurora Quartet", "Grey Skies", "K&#333;ji Tanaka", "Nordlys", "Old Timer",
-                                 "Zo&#235; Marchetti", "&#1044;&#1086;&#1084;", "&#22338;&#26412;"};
+    const char* const names[] = {"Aurora Quartet", "Grey Skies",         "K&#333;ji Tanaka",      "Nordlys",
+                                 "Old Timer",      "Zo&#235; Marchetti", "&#1044;&#1086;&#1084;", "&#22338;&#26412;"};
     std::string files;
     std::string hhc = "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\r\n<HTML><BODY>\r\n<UL>\r\n";
     for (int p = 0; p < pages; ++p) {
-        const std::string address = std::string(p % 3 == 0 ? "art-" : p % 3 == 1 ? "alb-" : "gen-") +
+        const std::string address = std::string(p % 3 == 0   ? "art-"
+                                                : p % 3 == 1 ? "alb-"
+                                                             : "gen-") +
                                     Hex(static_cast<unsigned>(p)) + ".htm";
-        const std::string title = std::string(p % 3 == 0 ? "Artist: " : "Album: ") + names[p % 8] + " " +
-                                  std::to_string(p);
-        std::string page = "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\r\n<html>\r\n<head>\r\n"
-                           "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\r\n<title>" +
-                           title +
-                           "</title>\r\n<link rel=\"stylesheet\" type=\"text/css\" href=\"style.css\">\r\n</head>\r\n"
-                           "<body>\r\n<table class=\"banner\"><tr><td class=\"logo\"><img src=\"logo.png\"></td><td><h1>" +
-                           title + "</h1></td></tr></table>\r\n<table class=\"list\">\r\n";
+        const std::string title =
+            std::string(p % 3 == 0 ? "Artist: " : "Album: ") + names[p % 8] + " " + std::to_string(p);
+        std::string page =
+            "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\r\n<html>\r\n<head>\r\n"
+            "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\r\n<title>" +
+            title +
+            "</title>\r\n<link rel=\"stylesheet\" type=\"text/css\" href=\"style.css\">\r\n</head>\r\n"
+            "<body>\r\n<table class=\"banner\"><tr><td class=\"logo\"><img src=\"logo.png\"></td><td><h1>" +
+            title + "</h1></td></tr></table>\r\n<table class=\"list\">\r\n";
         for (int t = 0; t < 4 + p % 9; ++t) {
-            page += "<tr class=\"" + std::string(t % 2 ? "even" : "odd") + "\">\r\n<td class=\"track\"><span class=\"title\">Track " +
-                    std::to_string(p * 31 + t) + "</span><br>\r\n<a class=\"artist\" href=\"art-" +
-                    Hex(static_cast<unsigned>(p - p % 3)) + ".htm\">" + names[(p + t) % 8] +
-                    "</a></td>\r\n<td class=\"time\">" + std::to_string(2 + t % 5) + ":" + std::to_string(10 + p % 50) +
-                    "</td>\r\n<td class=\"rate\">" + std::to_string(128 + 32 * (t % 4)) +
-                    "Kbit</td>\r\n<td class=\"file\">/music/" + names[p % 8] + "/" + std::to_string(t) +
-                    ".mp3</td>\r\n</tr>\r\n";
+            page += "<tr class=\"" + std::string(t % 2 ? "even" : "odd") +
+                    "\">\r\n<td class=\"track\"><span class=\"title\">Track " + std::to_string(p * 31 + t) +
+                    "</span><br>\r\n<a class=\"artist\" href=\"art-" + Hex(static_cast<unsigned>(p - p % 3)) +
+                    ".htm\">" + names[(p + t) % 8] + "</a></td>\r\n<td class=\"time\">" + std::to_string(2 + t % 5) +
+                    ":" + std::to_string(10 + p % 50) + "</td>\r\n<td class=\"rate\">" +
+                    std::to_string(128 + 32 * (t % 4)) + "Kbit</td>\r\n<td class=\"file\">/music/" + names[p % 8] +
+                    "/" + std::to_string(t) + ".mp3</td>\r\n</tr>\r\n";
         }
         page += "</table>\r\n</body>\r\n</html>\r\n";
         Save(folder / address, page);
@@ -149,7 +152,8 @@ int main(int argc, char** argv) {
     Report("ours", ours, ourFile);
 
     std::vector<double> theirs;
-    const std::string command = "cd '" + (folder / "project").string() + "' && chmcmd --no-html-scan chmcmd.hhp >/dev/null 2>&1";
+    const std::string command =
+        "cd '" + (folder / "project").string() + "' && chmcmd --no-html-scan chmcmd.hhp >/dev/null 2>&1";
     for (int r = 0; r < runs; ++r) {
         int rc = 0;
         theirs.push_back(Seconds([&] { rc = std::system(command.c_str()); }));

@@ -52,7 +52,7 @@ std::size_t DeflateAll(const std::vector<std::uint8_t>& data) {
     for (std::size_t i = 0; i < data.size(); i += kInterval) {
         const std::size_t n = std::min(kInterval, data.size() - i);
         z_stream z{};
-        deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);   // raw stream, no header
+        deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);  // raw stream, no header
         z.next_in = const_cast<Bytef*>(data.data() + i);
         z.avail_in = static_cast<uInt>(n);
         z.next_out = out.data();
@@ -64,7 +64,7 @@ std::size_t DeflateAll(const std::vector<std::uint8_t>& data) {
     return total;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     const double megabytes = argc > 1 ? std::atof(argv[1]) : 32;
@@ -91,8 +91,7 @@ int main(int argc, char** argv) {
         a = LzxAll(data, windowBits, 0, 2);
         other.join();
         pairTimes.push_back(WallSeconds() - t);
-        if (a + b != lzxSize)
-            std::fprintf(stderr, "threaded output differs in size\n");
+        if (a + b != lzxSize) std::fprintf(stderr, "threaded output differs in size\n");
     }
     std::printf("input: %.1f MB catalogue HTML, 64 KiB intervals, window 2^%u, %d runs (medians)\n", mb, windowBits,
                 runs);

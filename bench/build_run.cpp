@@ -38,9 +38,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 long StatusKb(const char* key) {
     std::ifstream in("/proc/self/status");
@@ -54,8 +52,8 @@ struct TTrack {
     std::string artist, title, album, year, genre;
 };
 
-const char* const kGenres[] = {"Rock", "Pop", "Jazz", "Blues", "Classical", "Folk", "Electronic", "Hip-Hop",
-                               "Country", "Reggae", "Metal", "Soul", "Latin", "Ambient", "Chanson"};
+const char* const kGenres[] = {"Rock",    "Pop",    "Jazz",  "Blues", "Classical", "Folk",    "Electronic", "Hip-Hop",
+                               "Country", "Reggae", "Metal", "Soul",  "Latin",     "Ambient", "Chanson"};
 
 // Artist a has albums 2a and 2a + 1; a few names carry accents, like a real shelf.
 TTrack TrackOf(int n, int tracks) {
@@ -183,8 +181,8 @@ int BenchFull(int tracks) {
     start = Clock::now();
     const TDatabaseResult result = RunDatabaseStage(collection, request);
     const double total = SecondsSince(start);
-    std::printf("database stage: pages %.3f s, compile and place %.3f s, total %.3f s\n", pagesDone,
-                total - pagesDone, total);
+    std::printf("database stage: pages %.3f s, compile and place %.3f s, total %.3f s\n", pagesDone, total - pagesDone,
+                total);
     std::printf("whole run: %.3f s; database %s, %u bytes\n", scan + total, result.Done ? "in place" : "missing",
                 FileSize32(result.DatabasePath));
     if (!result.Done) std::printf("reason: %s\n", result.Message.c_str());
@@ -253,8 +251,8 @@ int BenchSearch(int tracks, int rounds) {
     const double with = Median(times[1]), without = Median(times[0]);
     std::printf("median database stage: %.3f s with search, %.3f s without, ratio %.3f\n", with, without,
                 without > 0 ? with / without : 0);
-    std::printf("median cpu time: %.3f s with search, %.3f s without, ratio %.3f\n", Median(cpu[1]),
-                Median(cpu[0]), Median(cpu[0]) > 0 ? Median(cpu[1]) / Median(cpu[0]) : 0);
+    std::printf("median cpu time: %.3f s with search, %.3f s without, ratio %.3f\n", Median(cpu[1]), Median(cpu[0]),
+                Median(cpu[0]) > 0 ? Median(cpu[1]) / Median(cpu[0]) : 0);
     std::printf("whole build (scan %.3f s + database): %.3f s vs %.3f s, ratio %.3f\n", scan, scan + with,
                 scan + without, (scan + with) / (scan + without));
     std::printf("file: %u bytes with search, %u without, ratio %.3f\n", sizes[1], sizes[0],
@@ -279,10 +277,14 @@ int main(int argc, char** argv) {
     SetAppConfiger(std::make_unique<TConfiger>(std::make_unique<TMemIniFile>()));
 
     int status = 2;
-    if (mode == "pages") status = BenchPages(tracks);
-    else if (mode == "full") status = BenchFull(tracks);
-    else if (mode == "search") status = BenchSearch(tracks, argc > 3 ? std::max(1, std::atoi(argv[3])) : 3);
-    else std::fprintf(stderr, "usage: bench_build_run pages|full|search [tracks] [rounds]\n");
+    if (mode == "pages")
+        status = BenchPages(tracks);
+    else if (mode == "full")
+        status = BenchFull(tracks);
+    else if (mode == "search")
+        status = BenchSearch(tracks, argc > 3 ? std::max(1, std::atoi(argv[3])) : 3);
+    else
+        std::fprintf(stderr, "usage: bench_build_run pages|full|search [tracks] [rounds]\n");
 
     SetAppConfiger(nullptr);
     DeleteTree(runtime, false);

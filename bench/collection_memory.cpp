@@ -56,8 +56,8 @@ int main(int argc, char** argv) {
     // Typical path lengths: a music folder, artist and album folders, a file name.
     std::vector<std::string> files;
     for (int i = 0; i < distinct; ++i) {
-        std::string folder = root + "/home/user/Music/Artist " + std::to_string(i % 100) + "/Album " +
-                             std::to_string(i % 300);
+        std::string folder =
+            root + "/home/user/Music/Artist " + std::to_string(i % 100) + "/Album " + std::to_string(i % 300);
         ForceFolders("", folder, false);
         files.push_back(folder + "/" + std::to_string(i) + " - Title of the track.mp3");
         SaveTextFile(TaggedFile(i), files.back());
@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
         for (int i = 0; i < records; ++i) collection.AddFile(files[static_cast<std::size_t>(i % distinct)]);
         long peak = StatusKb("VmHWM:");
         std::printf("records: %d (capacity %d)\n", collection.Count(), collection.Capacity());
-        std::printf("RSS before: %ld KiB, peak (VmHWM): %ld KiB, growth: %.1f MB (target <= 100 MB)\n", before,
-                    peak, static_cast<double>(peak - before) / 1024.0);
+        std::printf("RSS before: %ld KiB, peak (VmHWM): %ld KiB, growth: %.1f MB (target <= 100 MB)\n", before, peak,
+                    static_cast<double>(peak - before) / 1024.0);
         std::printf("per record: %.0f bytes\n", static_cast<double>(peak - before) * 1024.0 / records);
         std::printf("sample: artist \"%s\", title \"%s\", %d s\n", collection.Items(1).GetText(atArtist).c_str(),
                     collection.Items(1).GetText(atTitle).c_str(), collection.Items(1).GetNumber(anPlayingTime));

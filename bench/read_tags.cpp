@@ -48,10 +48,10 @@ std::string FindSampleFolder() {
 
 std::vector<Sample> LoadSamples(const std::string& folder) {
     std::vector<Sample> samples;
-    for (const char* name : {"Aurora Quartet - Morning Light.mp3", "Old Timer - Dusty Road.mp3",
-                             "Salt & Pepper <Live> - Rock & Roll <Demo>.mp3",
-                             "\xC3\x89milie Duval - Chanson d'\xC3\xA9t\xC3\xA9.mp3",
-                             "\xE5\x9D\x82\xE6\x9C\xAC \xE9\x81\xA5 - \xE5\xA4\x8F\xE3\x81\xAE\xE6\xB5\xB7.mp3"}) {
+    for (const char* name :
+         {"Aurora Quartet - Morning Light.mp3", "Old Timer - Dusty Road.mp3",
+          "Salt & Pepper <Live> - Rock & Roll <Demo>.mp3", "\xC3\x89milie Duval - Chanson d'\xC3\xA9t\xC3\xA9.mp3",
+          "\xE5\x9D\x82\xE6\x9C\xAC \xE9\x81\xA5 - \xE5\xA4\x8F\xE3\x81\xAE\xE6\xB5\xB7.mp3"}) {
         const std::string path = folder + "/" + name;
         std::string bytes = LoadTextFile(path);
         TAudInfo info;
@@ -95,11 +95,16 @@ int main(int argc, char** argv) {
     std::string sampleFolder;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--files" && i + 1 < argc) files = std::atoi(argv[++i]);
-        else if (a == "--size" && i + 1 < argc) size = std::strtoull(argv[++i], nullptr, 10);
-        else if (a == "--dir" && i + 1 < argc) base = argv[++i];
-        else if (a == "--samples" && i + 1 < argc) sampleFolder = argv[++i];
-        else if (a == "--keep") keep = true;
+        if (a == "--files" && i + 1 < argc)
+            files = std::atoi(argv[++i]);
+        else if (a == "--size" && i + 1 < argc)
+            size = std::strtoull(argv[++i], nullptr, 10);
+        else if (a == "--dir" && i + 1 < argc)
+            base = argv[++i];
+        else if (a == "--samples" && i + 1 < argc)
+            sampleFolder = argv[++i];
+        else if (a == "--keep")
+            keep = true;
         else {
             std::fprintf(stderr, "usage: %s [--files N] [--size BYTES] [--dir FOLDER] [--samples FOLDER] [--keep]\n",
                          argv[0]);
@@ -191,8 +196,8 @@ int main(int argc, char** argv) {
     std::printf("bytes fetched per file: %llu in %llu reads (file size %llu)\n",
                 static_cast<unsigned long long>(probe.BytesFetched()),
                 static_cast<unsigned long long>(probe.FetchCount()), static_cast<unsigned long long>(probe.Size()));
-    std::printf("max resident memory: %ld KB after warm-up, %ld KB after the timed passes (checksum %ld)\n",
-                rssBefore, rssAfter, checksum);
+    std::printf("max resident memory: %ld KB after warm-up, %ld KB after the timed passes (checksum %ld)\n", rssBefore,
+                rssAfter, checksum);
     if (!keep) DeleteTree(root, false);
     return 0;
 }

@@ -15,11 +15,11 @@
 
 namespace {
 
-const char* const kWords[] = {
-    "Nova",   "Harbor", "Silver", "Night",  "Echo",    "River",  "Blue",   "Stone",   "Light",   "Dream",
-    "Fire",   "Ocean",  "Wild",   "Heart",  "Shadow",  "Golden", "Rain",   "Summer",  "Winter",  "City",
-    "Love",   "Black",  "White",  "Sky",    "Road",    "Moon",   "Sun",    "Glass",   "Iron",    "Paper",
-    "Velvet", "Crystal", "Morning", "Electric", "Broken", "Lost",  "Hidden", "Northern", "Southern", "Empty"};
+const char* const kWords[] = {"Nova",    "Harbor",   "Silver", "Night", "Echo",   "River",    "Blue",     "Stone",
+                              "Light",   "Dream",    "Fire",   "Ocean", "Wild",   "Heart",    "Shadow",   "Golden",
+                              "Rain",    "Summer",   "Winter", "City",  "Love",   "Black",    "White",    "Sky",
+                              "Road",    "Moon",     "Sun",    "Glass", "Iron",   "Paper",    "Velvet",   "Crystal",
+                              "Morning", "Electric", "Broken", "Lost",  "Hidden", "Northern", "Southern", "Empty"};
 constexpr int kWordCount = sizeof(kWords) / sizeof(kWords[0]);
 
 std::string Phrase(std::mt19937& rng, int words) {
@@ -71,7 +71,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; ++i) {
         switch (shape(rng)) {
             case 0: keys.push_back(artists[static_cast<std::size_t>(artistPick(rng))]); break;
-            case 1: keys.push_back(Phrase(rng, 2) + (i % 5 == 0 ? " (Live)" : "") + " " + std::to_string(i % 5000)); break;
+            case 1:
+                keys.push_back(Phrase(rng, 2) + (i % 5 == 0 ? " (Live)" : "") + " " + std::to_string(i % 5000));
+                break;
             default: keys.push_back(Phrase(rng, words(rng)) + " " + std::to_string(i)); break;
         }
     }

@@ -57,8 +57,8 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     mailCaption_.setObjectName("MailCaption");
     mailCaption_.setText(QStringLiteral("e-mail"));
     mailLink_.setObjectName("MailLink");
-    mailLink_.setText(Link(QStringLiteral("mailto:") + QString::fromLatin1(kSupportAddress),
-                           QString::fromLatin1(kSupportAddress)));
+    mailLink_.setText(
+        Link(QStringLiteral("mailto:") + QString::fromLatin1(kSupportAddress), QString::fromLatin1(kSupportAddress)));
     mailLink_.setOpenExternalLinks(true);
 
     okButton_.setObjectName("OkButton");

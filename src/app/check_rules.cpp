@@ -135,7 +135,8 @@ void TCheckRules::LoadChildren(TCheckNode* node) {
 
     if (folders > 0) {
         if (observer_) observer_->BeginInsertChildren(node, 0, folders - 1, true);
-        for (auto it = entries.begin(); it != firstFile; ++it) node->children_.push_back(MakeChild(node, std::move(*it)));
+        for (auto it = entries.begin(); it != firstFile; ++it)
+            node->children_.push_back(MakeChild(node, std::move(*it)));
         node->folderCount_ = folders;
         Renumber(node);
         if (observer_) observer_->EndInsertChildren(node);
@@ -161,9 +162,10 @@ void TCheckRules::InsertChild(TCheckNode* parent, std::unique_ptr<TCheckNode> ch
     bool folder = child->IsFolder();
     auto begin = folder ? kids.begin() : kids.begin() + parent->folderCount_;
     auto end = folder ? kids.begin() + parent->folderCount_ : kids.end();
-    auto at = std::lower_bound(begin, end, child, [](const std::unique_ptr<TCheckNode>& a, const std::unique_ptr<TCheckNode>& b) {
-        return LessNoCase(a->Name(), b->Name());
-    });
+    auto at = std::lower_bound(begin, end, child,
+                               [](const std::unique_ptr<TCheckNode>& a, const std::unique_ptr<TCheckNode>& b) {
+                                   return LessNoCase(a->Name(), b->Name());
+                               });
     int pos = static_cast<int>(at - kids.begin());
     if (observer_) observer_->BeginInsertChildren(parent, pos, pos, folder);
     kids.insert(at, std::move(child));

@@ -17,8 +17,8 @@ QString Tr(const char* text) { return QString::fromStdString(Translate(text)); }
 
 void ShowFinishedDialog(QWidget* owner, const std::string& path) {
     QMessageBox box(QMessageBox::Information, QCoreApplication::applicationName(),
-                    QString::fromStdString(Translate("The catalogue is ready: $1", Params({path}))), QMessageBox::NoButton,
-                    owner);
+                    QString::fromStdString(Translate("The catalogue is ready: $1", Params({path}))),
+                    QMessageBox::NoButton, owner);
     box.setObjectName("FinishedDialog");
     QPushButton* open = box.addButton(Tr("&Open"), QMessageBox::AcceptRole);
     QPushButton* folder = box.addButton(Tr("Show in &folder"), QMessageBox::ActionRole);

@@ -53,8 +53,8 @@ QIcon TItemLook::Icon(const TCheckNode* node) {
     QMimeType mime = mimes_.mimeTypeForFile(FromBytes(node->Name()), QMimeDatabase::MatchExtension);
     auto it = icons_.find(mime.name());
     if (it != icons_.end()) return *it;
-    QIcon icon = QIcon::fromTheme(mime.iconName(),
-                                  QIcon::fromTheme(mime.genericIconName(), provider_.icon(QAbstractFileIconProvider::File)));
+    QIcon icon = QIcon::fromTheme(
+        mime.iconName(), QIcon::fromTheme(mime.genericIconName(), provider_.icon(QAbstractFileIconProvider::File)));
     icons_.insert(mime.name(), icon);
     return icon;
 }
@@ -269,15 +269,12 @@ QVariant TFolderListModel::data(const QModelIndex& index, int role) const {
                     return QLocale().toString(QDateTime::fromSecsSinceEpoch(e.modified), QLocale::ShortFormat);
             }
             return {};
-        case Qt::DecorationRole:
-            return index.column() == NameColumn ? QVariant(look_.Icon(node)) : QVariant();
-        case Qt::CheckStateRole:
-            return index.column() == NameColumn ? QVariant(ToQt(node->State())) : QVariant();
+        case Qt::DecorationRole: return index.column() == NameColumn ? QVariant(look_.Icon(node)) : QVariant();
+        case Qt::CheckStateRole: return index.column() == NameColumn ? QVariant(ToQt(node->State())) : QVariant();
         case Qt::TextAlignmentRole:
             if (index.column() == SizeColumn) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
             return {};
-        case Qt::ToolTipRole:
-            return index.column() == NameColumn ? QVariant(PathText(node->Path())) : QVariant();
+        case Qt::ToolTipRole: return index.column() == NameColumn ? QVariant(PathText(node->Path())) : QVariant();
         default: return {};
     }
 }

@@ -133,8 +133,8 @@ public:
     ~TVirtualCheckboxesSynchronizer() override;
 
     // Both options take effect when the panes are bound.
-    bool HideTreeFiles = true;   // the tree shows folders only
-    bool AutoSetupEvents = true; // follow the panes' expand, choose and open signals
+    bool HideTreeFiles = true;    // the tree shows folders only
+    bool AutoSetupEvents = true;  // follow the panes' expand, choose and open signals
 
     void Bind(QTreeView* tree, QTreeView* list);
 

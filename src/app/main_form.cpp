@@ -249,7 +249,8 @@ void TMainForm::BackButtonClick() {
 
 void TMainForm::CancelButtonClick() {
     // Exit during a run stops the run first; it unwinds before the window goes.
-    if (PageIndex == kProgressPageIndex && ProgressPage && nextButton_.text() == Tr("Cancel")) ProgressPage->Cancelled = true;
+    if (PageIndex == kProgressPageIndex && ProgressPage && nextButton_.text() == Tr("Cancel"))
+        ProgressPage->Cancelled = true;
     close();
 }
 
@@ -315,8 +316,7 @@ void TMainForm::RunDatabaseStage() {
     }
     if (ProgressPage->Cancelled) {
         // Stopped on request: the old catalogue stands, and the user is told so.
-        if (isVisible())
-            ShowMessageBox(Translate("The run was cancelled. Nothing was changed."), mtInformation, mbOK);
+        if (isVisible()) ShowMessageBox(Translate("The run was cancelled. Nothing was changed."), mtInformation, mbOK);
         ReturnToFirstPage();
         return;
     }

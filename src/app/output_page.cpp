@@ -66,8 +66,7 @@ TTuner::TTuner(QWidget* parent) : QWidget(parent) {
 
     TConfiger& cfg = Config();
     fileName_.setText(QString::fromStdString(cfg.ReadString(kSection, "DBFilename")));
-    if (fileName_.text().isEmpty())
-        fileName_.setText(QString::fromStdString(DocumentsFolder() + "/orvalis.chm"));
+    if (fileName_.text().isEmpty()) fileName_.setText(QString::fromStdString(DocumentsFolder() + "/orvalis.chm"));
     openAfter_.setChecked(cfg.ReadBool(kSection, "OpenAfterCompil"));
     placeTo_.setCurrentIndex(PlaceIndexFor(cfg.ReadString(kSection, "PlaceTo"), placeTo_.count()));
 

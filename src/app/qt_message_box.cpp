@@ -45,8 +45,8 @@ int ResultOf(int button) {
 
 int ShowQtMessageBox(const std::string& text, TMessageIcon icon, TButtonLayout layout) {
     QWidget* owner = QApplication::activeWindow();
-    QMessageBox box(QtIcon(icon), QCoreApplication::applicationName(), QString::fromStdString(text),
-                    QtButtons(layout), owner);
+    QMessageBox box(QtIcon(icon), QCoreApplication::applicationName(), QString::fromStdString(text), QtButtons(layout),
+                    owner);
     // Closing the box with Escape or the title bar answers Cancel or No
     // where the set has one, as the platform's boxes do.
     if (layout == TButtonLayout::YesNo) box.setEscapeButton(QMessageBox::No);

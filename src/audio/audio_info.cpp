@@ -131,8 +131,8 @@ struct TTextSlot {
     int number;
     std::string TTagFields::*field;
 };
-const TTextSlot kTextSlots[] = {{atArtist, &TTagFields::Artist}, {atTitle, &TTagFields::Title},
-                                {atAlbum, &TTagFields::Album},   {atYear, &TTagFields::Year},
+const TTextSlot kTextSlots[] = {{atArtist, &TTagFields::Artist},   {atTitle, &TTagFields::Title},
+                                {atAlbum, &TTagFields::Album},     {atYear, &TTagFields::Year},
                                 {atComment, &TTagFields::Comment}, {atGenre, &TTagFields::Genre}};
 
 }  // namespace
@@ -209,7 +209,7 @@ void TAudioInfo::ResetFor(const std::string& path) {
 void TMP3Informer::ApplyFileNameTemplates(const std::string& path) {
     TTemplateStore& store = LoadedStore();
     std::unique_ptr<pcre2_match_data, void (*)(pcre2_match_data*)> match(pcre2_match_data_create(15, nullptr),
-                                                                          pcre2_match_data_free);
+                                                                         pcre2_match_data_free);
     for (const TTemplate& t : store.compiled) {
         // An expression that does not compile is passed over, so one bad
         // line cannot cost every untagged file its numbers.
@@ -292,10 +292,14 @@ void TAudioInformer::ReadFile(const std::string& path) {
         return;
     }
     ResetFor(path);
-    if (ext == ".WMA") ReadWmaFile(path);
-    else if (ext == ".OGG") ReadOggFile(path);
-    else if (ext == ".FLAC") ReadFlacFile(path);
-    else if (ext == ".M4A") ReadM4aFile(path);
+    if (ext == ".WMA")
+        ReadWmaFile(path);
+    else if (ext == ".OGG")
+        ReadOggFile(path);
+    else if (ext == ".FLAC")
+        ReadFlacFile(path);
+    else if (ext == ".M4A")
+        ReadM4aFile(path);
 }
 
 void TAudioInformer::ReadWmaFile(const std::string& path) {

@@ -67,8 +67,7 @@ TBufferedFile::Block& TBufferedFile::Load(std::uint64_t offset, std::size_t n) {
     // request, backward (ending at the request) when it walks toward the
     // start, and always within the file.
     std::uint64_t start = offset;
-    if (latest && offset < latest->start)
-        start = (offset + n > kBlockSize) ? offset + n - kBlockSize : 0;
+    if (latest && offset < latest->start) start = (offset + n > kBlockSize) ? offset + n - kBlockSize : 0;
     if (start + kBlockSize > size_) start = size_ > kBlockSize ? size_ - kBlockSize : 0;
     if (start > offset) start = offset;
     std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size_ - start));

@@ -55,8 +55,7 @@ class TBinaryReader {
 public:
     enum class TEndPolicy { Raise, ZeroFill };
 
-    explicit TBinaryReader(TBufferedFile& file, TEndPolicy policy = TEndPolicy::Raise)
-        : file_(file), policy_(policy) {}
+    explicit TBinaryReader(TBufferedFile& file, TEndPolicy policy = TEndPolicy::Raise) : file_(file), policy_(policy) {}
 
     TBufferedFile& File() { return file_; }
     std::uint64_t Size() const { return file_.Size(); }

@@ -162,7 +162,9 @@ std::string Id3Cover(TBufferedFile& file) {
     TPick pick;
     while (Fits(b, at, headerSize) && b[at] != 0) {
         const std::string id(reinterpret_cast<const char*>(b.data() + at), v22 ? 3 : 4);
-        const std::uint32_t size = v22 ? GetU24BE(b, at + 3) : version == 4 ? GetSyncSafe28(b, at + 4) : GetU32BE(b, at + 4);
+        const std::uint32_t size = v22            ? GetU24BE(b, at + 3)
+                                   : version == 4 ? GetSyncSafe28(b, at + 4)
+                                                  : GetU32BE(b, at + 4);
         const unsigned formatFlags = v22 ? 0 : b[at + 9];
         at += headerSize;
         if (size > b.size() - at) break;

@@ -26,11 +26,21 @@ constexpr int kVorbisCommentBlock = 4;
 constexpr std::uint64_t kStreamInfoLimitsSize = 10;
 
 enum Name {
-    nTitle, nArtist, nAlbum, nDate, nGenre, nComment, nTrack, nTrackNumber, nAlbumArtist, nAlbumArtistSpaced, nDisc,
+    nTitle,
+    nArtist,
+    nAlbum,
+    nDate,
+    nGenre,
+    nComment,
+    nTrack,
+    nTrackNumber,
+    nAlbumArtist,
+    nAlbumArtistSpaced,
+    nDisc,
     nCount
 };
-const char* const kNames[nCount] = {"TITLE",   "ARTIST", "ALBUM",       "DATE",         "GENRE",     "COMMENT",
-                                    "TRACK",   "TRACKNUMBER", "ALBUMARTIST", "ALBUM ARTIST", "DISCNUMBER"};
+const char* const kNames[nCount] = {"TITLE", "ARTIST",      "ALBUM",       "DATE",         "GENRE",     "COMMENT",
+                                    "TRACK", "TRACKNUMBER", "ALBUMARTIST", "ALBUM ARTIST", "DISCNUMBER"};
 
 // The first value of each known name, in [start of the block, blockEnd).
 void ReadVorbisComment(TBinaryReader& in, std::uint64_t blockEnd, std::array<std::string, nCount>& values,

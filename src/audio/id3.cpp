@@ -14,24 +14,154 @@
 namespace {
 
 const char* const kGenres[kID3GenreCount] = {
-    "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz", "Metal",
-    "New Age", "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno", "Industrial",
-    "Alternative", "Ska", "Death Metal", "Pranks", "Soundtrack", "Euro-Techno", "Ambient", "Trip-Hop",
-    "Vocal", "Jazz+Funk", "Fusion", "Trance", "Classical", "Instrumental", "Acid", "House", "Game",
-    "Sound Clip", "Gospel", "Noise", "AlternRock", "Bass", "Soul", "Punk", "Space", "Meditative",
-    "Instrumental Pop", "Instrumental Rock", "Ethnic", "Gothic", "Darkwave", "Techno-Industrial",
-    "Electronic", "Pop-Folk", "Eurodance", "Dream", "Southern Rock", "Comedy", "Cult", "Gangsta", "Top 40",
-    "Christian Rap", "Pop/Funk", "Jungle", "Native American", "Cabaret", "New Wave", "Psychedelic", "Rave",
-    "Showtunes", "Trailer", "Lo-Fi", "Tribal", "Acid Punk", "Acid Jazz", "Polka", "Retro", "Musical",
-    "Rock & Roll", "Hard Rock", "Folk", "Folk/Rock", "National Folk", "Swing", "Fast Fusion", "Bebob",
-    "Latin", "Revival", "Celtic", "Bluegrass", "Avantgarde", "Gothic Rock", "Progressive Rock",
-    "Psychedelic Rock", "Symphonic Rock", "Slow Rock", "Big Band", "Chorus", "Easy Listening", "Acoustic",
-    "Humour", "Speech", "Chanson", "Opera", "Chamber Music", "Sonata", "Symphony", "Booty Bass", "Primus",
-    "Porn Groove", "Satire", "Slow Jam", "Club", "Tango", "Samba", "Folklore", "Ballad", "Power Ballad",
-    "Rhythmic Soul", "Freestyle", "Duet", "Punk Rock", "Drum Solo", "Acapella", "Euro-House", "Dance Hall",
-    "Goa", "Drum & Bass", "Club-House", "Hardcore", "Terror", "Indie", "BritPop", "Negerpunk", "Polsk Punk",
-    "Beat", "Christian Gangsta Rap", "Heavy Metal", "Black Metal", "Crossover", "Contemporary Christian",
-    "Christian Rock", "Merengue", "Salsa", "Thrash Metal", "Anime", "JPop", "Synthpop",
+    "Blues",
+    "Classic Rock",
+    "Country",
+    "Dance",
+    "Disco",
+    "Funk",
+    "Grunge",
+    "Hip-Hop",
+    "Jazz",
+    "Metal",
+    "New Age",
+    "Oldies",
+    "Other",
+    "Pop",
+    "R&B",
+    "Rap",
+    "Reggae",
+    "Rock",
+    "Techno",
+    "Industrial",
+    "Alternative",
+    "Ska",
+    "Death Metal",
+    "Pranks",
+    "Soundtrack",
+    "Euro-Techno",
+    "Ambient",
+    "Trip-Hop",
+    "Vocal",
+    "Jazz+Funk",
+    "Fusion",
+    "Trance",
+    "Classical",
+    "Instrumental",
+    "Acid",
+    "House",
+    "Game",
+    "Sound Clip",
+    "Gospel",
+    "Noise",
+    "AlternRock",
+    "Bass",
+    "Soul",
+    "Punk",
+    "Space",
+    "Meditative",
+    "Instrumental Pop",
+    "Instrumental Rock",
+    "Ethnic",
+    "Gothic",
+    "Darkwave",
+    "Techno-Industrial",
+    "Electronic",
+    "Pop-Folk",
+    "Eurodance",
+    "Dream",
+    "Southern Rock",
+    "Comedy",
+    "Cult",
+    "Gangsta",
+    "Top 40",
+    "Christian Rap",
+    "Pop/Funk",
+    "Jungle",
+    "Native American",
+    "Cabaret",
+    "New Wave",
+    "Psychedelic",
+    "Rave",
+    "Showtunes",
+    "Trailer",
+    "Lo-Fi",
+    "Tribal",
+    "Acid Punk",
+    "Acid Jazz",
+    "Polka",
+    "Retro",
+    "Musical",
+    "Rock & Roll",
+    "Hard Rock",
+    "Folk",
+    "Folk/Rock",
+    "National Folk",
+    "Swing",
+    "Fast Fusion",
+    "Bebob",
+    "Latin",
+    "Revival",
+    "Celtic",
+    "Bluegrass",
+    "Avantgarde",
+    "Gothic Rock",
+    "Progressive Rock",
+    "Psychedelic Rock",
+    "Symphonic Rock",
+    "Slow Rock",
+    "Big Band",
+    "Chorus",
+    "Easy Listening",
+    "Acoustic",
+    "Humour",
+    "Speech",
+    "Chanson",
+    "Opera",
+    "Chamber Music",
+    "Sonata",
+    "Symphony",
+    "Booty Bass",
+    "Primus",
+    "Porn Groove",
+    "Satire",
+    "Slow Jam",
+    "Club",
+    "Tango",
+    "Samba",
+    "Folklore",
+    "Ballad",
+    "Power Ballad",
+    "Rhythmic Soul",
+    "Freestyle",
+    "Duet",
+    "Punk Rock",
+    "Drum Solo",
+    "Acapella",
+    "Euro-House",
+    "Dance Hall",
+    "Goa",
+    "Drum & Bass",
+    "Club-House",
+    "Hardcore",
+    "Terror",
+    "Indie",
+    "BritPop",
+    "Negerpunk",
+    "Polsk Punk",
+    "Beat",
+    "Christian Gangsta Rap",
+    "Heavy Metal",
+    "Black Metal",
+    "Crossover",
+    "Contemporary Christian",
+    "Christian Rock",
+    "Merengue",
+    "Salsa",
+    "Thrash Metal",
+    "Anime",
+    "JPop",
+    "Synthpop",
 };
 
 // ---- ID3v2 layout ----
@@ -54,8 +184,20 @@ constexpr unsigned char kLastTextEncoding = 3;  // UTF-8
 
 // Frames the reader keeps, in the order of the slots below.
 enum Slot {
-    sTitle, sTitleAlt, sArtist, sArtistAlt, sAlbum, sAlbumAlt, sYear, sDate, sTrack, sGenre, sComment, sAlbumArtist,
-    sDisc, sCount
+    sTitle,
+    sTitleAlt,
+    sArtist,
+    sArtistAlt,
+    sAlbum,
+    sAlbumAlt,
+    sYear,
+    sDate,
+    sTrack,
+    sGenre,
+    sComment,
+    sAlbumArtist,
+    sDisc,
+    sCount
 };
 const char* const kFrameIds34[sCount] = {"TIT2", "TIT1", "TPE1", "TOPE", "TALB", "TOAL", "TYER",
                                          "TDRC", "TRCK", "TCON", "COMM", "TPE2", "TPOS"};
@@ -164,8 +306,10 @@ bool SkipExtendedHeader(TTagBody& body, const TTagHeader& tag) {
     unsigned char size[4];
     if (body.Read(size, sizeof size) < sizeof size) return false;
     // Version 3 counts the bytes after the size field, version 4 the whole header.
-    if (tag.version == 3) body.Skip(GetU32BE(size));
-    else body.Skip(std::max<std::uint32_t>(GetSyncSafe28(size), sizeof size) - sizeof size);
+    if (tag.version == 3)
+        body.Skip(GetU32BE(size));
+    else
+        body.Skip(std::max<std::uint32_t>(GetSyncSafe28(size), sizeof size) - sizeof size);
     return true;
 }
 
@@ -325,7 +469,8 @@ TComment DecodeComment(std::string_view value) {
         }
     }
     const std::string mark(1, encoding);
-    return {DecodeID3Text(mark + std::string(rest.substr(0, end))), DecodeID3Text(mark + std::string(rest.substr(skip)))};
+    return {DecodeID3Text(mark + std::string(rest.substr(0, end))),
+            DecodeID3Text(mark + std::string(rest.substr(skip)))};
 }
 
 // iTunes keeps volume, gapless and CD database data in comments.
@@ -340,8 +485,10 @@ std::string ChooseComment(const std::vector<std::string>& comments) {
     std::string plain, described;
     for (const std::string& raw : comments) {
         TComment c = DecodeComment(raw);
-        if (c.description.empty()) plain = std::move(c.text);
-        else if (!IsHousekeepingComment(c.description)) described = std::move(c.text);
+        if (c.description.empty())
+            plain = std::move(c.text);
+        else if (!IsHousekeepingComment(c.description))
+            described = std::move(c.text);
     }
     return !plain.empty() ? plain : described;
 }
@@ -402,9 +549,7 @@ constexpr std::uint32_t kProbeMinimumSize = 10;
 
 }  // namespace
 
-const char* ID3GenreName(int index) {
-    return index >= 0 && index < kID3GenreCount ? kGenres[index] : nullptr;
-}
+const char* ID3GenreName(int index) { return index >= 0 && index < kID3GenreCount ? kGenres[index] : nullptr; }
 
 std::string DecodeID3Text(std::string_view value) {
     if (value.empty()) return {};
@@ -432,9 +577,7 @@ std::string DecodeID3Text(std::string_view value) {
             if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
             out = SanitizeUtf8(text);
             break;
-        default:
-            out = Latin1ToUtf8(text);
-            break;
+        default: out = Latin1ToUtf8(text); break;
     }
     return Trim(out);
 }

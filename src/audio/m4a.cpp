@@ -345,7 +345,8 @@ void ReadSampleEntry(TBinaryReader& in, const TAtom& entry, double seconds, std:
     if (entry.Is("mp4a")) {
         std::optional<TAtom> esds = FindChild(in, children, entry.end, "esds");
         if (!esds) {
-            if (std::optional<TAtom> wave = FindChild(in, children, entry.end, "wave")) esds = FindChild(in, *wave, "esds");
+            if (std::optional<TAtom> wave = FindChild(in, children, entry.end, "wave"))
+                esds = FindChild(in, *wave, "esds");
         }
         if (esds) {
             const TEsdsValues values = ReadEsds(in, *esds);
@@ -372,7 +373,8 @@ void ReadSampleEntry(TBinaryReader& in, const TAtom& entry, double seconds, std:
     if (average == 0) average = BitRateBoxAverage(in, children, entry.end);
     stream.BitRate = static_cast<std::int32_t>(std::min<std::uint32_t>(average, INT32_MAX));
     // Lossless and some encoders leave the average out.
-    if (stream.BitRate == 0 && seconds > 0 && mediaBytes > 0) stream.BitRate = RoundHalfEven(double(mediaBytes) * 8 / seconds);
+    if (stream.BitRate == 0 && seconds > 0 && mediaBytes > 0)
+        stream.BitRate = RoundHalfEven(double(mediaBytes) * 8 / seconds);
 }
 
 // "ilst" below "udta"/"meta" (iTunes) or "meta" right in "moov".
@@ -389,11 +391,34 @@ std::optional<TAtom> FindItemList(TBinaryReader& in, const TAtom& moov) {
 }
 
 enum TItemKind {
-    kTitle, kArtist, kComment, kAlbum, kYear, kGenreNumber, kTrack, kTrackText, kGenreText, kAlbumArtist, kDisc,
+    kTitle,
+    kArtist,
+    kComment,
+    kAlbum,
+    kYear,
+    kGenreNumber,
+    kTrack,
+    kTrackText,
+    kGenreText,
+    kAlbumArtist,
+    kDisc,
     kItemCount
 };
-const char* const kItemTypes[kItemCount] = {"\xA9nam", "\xA9" "ART", "\xA9" "cmt", "\xA9" "alb", "\xA9" "day", "gnre",
-                                            "trkn",    "trck",        "\xA9gen",    "aART",        "disk"};
+const char* const kItemTypes[kItemCount] = {"\xA9nam",
+                                            "\xA9"
+                                            "ART",
+                                            "\xA9"
+                                            "cmt",
+                                            "\xA9"
+                                            "alb",
+                                            "\xA9"
+                                            "day",
+                                            "gnre",
+                                            "trkn",
+                                            "trck",
+                                            "\xA9gen",
+                                            "aART",
+                                            "disk"};
 
 void ReadItemList(TBinaryReader& in, const TAtom& ilst, TTagFields& tags) {
     std::string genreNumber, genreText;

@@ -97,15 +97,20 @@ bool TMpegFrameHdr::Parse(const std::uint8_t* bytes, std::int64_t available) {
         FrameLength = static_cast<std::int32_t>(72 * bps / SampleRate + Padding());
     }
 
-    Valid = Bytes[0] == 0xFF && (b1 & 0xE0) == 0xE0 && Version != 0 && Layer != 0 && BitRate != -1 &&
-            SampleRate != -1;
+    Valid = Bytes[0] == 0xFF && (b1 & 0xE0) == 0xE0 && Version != 0 && Layer != 0 && BitRate != -1 && SampleRate != -1;
     // MPEG-1 Layer II allows some bit rates only in mono and others only in
     // the two-channel modes; the lower sampling frequencies have no such rule.
     if (Valid && Layer == 2 && Version == 1) {
         const bool mono = ChannelMode() == 3;
         switch (BitRate) {
-            case 32: case 48: case 56: case 80: Valid = mono; break;
-            case 224: case 256: case 320: case 384: Valid = !mono; break;
+            case 32:
+            case 48:
+            case 56:
+            case 80: Valid = mono; break;
+            case 224:
+            case 256:
+            case 320:
+            case 384: Valid = !mono; break;
             default: break;
         }
     }
@@ -149,7 +154,8 @@ void TAudInfo::ReadFrom(TBufferedFile& file) {
 
 void TAudInfo::Analyse(TBinaryReader& stream, std::uint64_t count) {
     Reset();
-    const TRange range{stream.File(), stream.Position(), static_cast<std::int64_t>(std::min(count, stream.Remaining()))};
+    const TRange range{stream.File(), stream.Position(),
+                       static_cast<std::int64_t>(std::min(count, stream.Remaining()))};
     if (range.count < 1) return;
 
     std::int64_t tagSize = 0;
@@ -159,8 +165,10 @@ void TAudInfo::Analyse(TBinaryReader& stream, std::uint64_t count) {
     }
     FindFirstFrame(range, tagSize);
     if (Header.Valid) {
-        if (ReadXingHeader(range)) FromFrameCount(range, XingFrames, XingBytes);
-        else if (ReadVbriHeader(range)) FromFrameCount(range, VBRIFrames, VBRIBytes);
+        if (ReadXingHeader(range))
+            FromFrameCount(range, XingFrames, XingBytes);
+        else if (ReadVbriHeader(range))
+            FromFrameCount(range, VBRIFrames, VBRIBytes);
     }
     ReadTrailingTag(stream, range);
     if (AudioBytes < 0) AudioBytes = range.count - FirstFrame - (ID3v1.Exists ? kID3v1Size : 0);

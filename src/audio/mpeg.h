@@ -14,10 +14,10 @@ class TBufferedFile;
 struct TMpegFrameHdr {
     std::array<std::uint8_t, 4> Bytes{};
     bool Valid = false;
-    std::int32_t Version = 0;  // 1 MPEG-1, 2 MPEG-2, 3 MPEG-2.5, 0 reserved
-    std::int32_t Layer = 0;    // 1, 2, 3, 0 reserved
-    std::int32_t BitRate = 0;     // the header's table value in kbit/s, -1 when not available, 0 free format
-    std::int32_t SampleRate = 0;  // Hz, -1 when not available
+    std::int32_t Version = 0;      // 1 MPEG-1, 2 MPEG-2, 3 MPEG-2.5, 0 reserved
+    std::int32_t Layer = 0;        // 1, 2, 3, 0 reserved
+    std::int32_t BitRate = 0;      // the header's table value in kbit/s, -1 when not available, 0 free format
+    std::int32_t SampleRate = 0;   // Hz, -1 when not available
     std::int32_t FrameLength = 0;  // bytes, padding included
 
     int ChannelMode() const { return Bytes[3] >> 6; }  // 0 stereo, 1 joint, 2 dual, 3 mono
@@ -49,8 +49,8 @@ public:
 
     TMpegFrameHdr Header;
     std::int64_t FirstFrame = -1;  // from the start of the analysed range
-    bool VBR = false;        // a "Xing" or "VBRI" header was found
-    bool XingFound = false;  // a "Xing" or "Info" header was found
+    bool VBR = false;              // a "Xing" or "VBRI" header was found
+    bool XingFound = false;        // a "Xing" or "Info" header was found
     std::uint32_t XingFlags = 0, XingFrames = 0, XingBytes = 0, XingQuality = 0;
     std::array<std::uint8_t, 100> XingTOC{};
     bool VBRIFound = false;  // a "VBRI" header was found, and no Xing header

@@ -39,10 +39,21 @@ constexpr std::int64_t kWindowSize = 251;
 constexpr std::int64_t kWindowEndGap = 10;
 
 enum Name {
-    nTitle, nArtist, nAlbum, nTrackNumber, nDate, nGenre, nComment, nPerformer, nDescription, nAlbumArtist,
-    nAlbumArtistSpaced, nDisc, nCount
+    nTitle,
+    nArtist,
+    nAlbum,
+    nTrackNumber,
+    nDate,
+    nGenre,
+    nComment,
+    nPerformer,
+    nDescription,
+    nAlbumArtist,
+    nAlbumArtistSpaced,
+    nDisc,
+    nCount
 };
-const char* const kNames[nCount] = {"TITLE",   "ARTIST",    "ALBUM",       "TRACKNUMBER",  "DATE",      "GENRE",
+const char* const kNames[nCount] = {"TITLE",   "ARTIST",    "ALBUM",       "TRACKNUMBER", "DATE",         "GENRE",
                                     "COMMENT", "PERFORMER", "DESCRIPTION", "ALBUMARTIST", "ALBUM ARTIST", "DISCNUMBER"};
 
 constexpr unsigned char kTagFooterFlag = 0x10;
@@ -85,7 +96,8 @@ std::int32_t LastGranule(TBufferedFile& file) {
         if (first) from = 0;
         const std::size_t got = file.ReadAt(static_cast<std::uint64_t>(from), buf, sizeof buf);
         if (got >= kGranuleEnd) {
-            const std::int64_t lastStart = std::min<std::int64_t>(kWindowStep, static_cast<std::int64_t>(got - kGranuleEnd));
+            const std::int64_t lastStart =
+                std::min<std::int64_t>(kWindowStep, static_cast<std::int64_t>(got - kGranuleEnd));
             for (std::int64_t i = lastStart; i >= 0; --i)
                 if (std::memcmp(buf + i, "OggS", 4) == 0)
                     return static_cast<std::int32_t>(GetU32LE(buf + i + kGranuleOffset));
@@ -178,8 +190,10 @@ void TOggVorbis::ReadComments(TBinaryReader& in) {
 void TOggVorbis::WorkOutStream() {
     const double audioBytes = double(FileSize - ID3v2Size);
     double seconds = 0;
-    if (Samples > 0) seconds = SampleRate > 0 ? double(Samples) / SampleRate : 0.0;
-    else if (BitRateNominal > 0 && Channels > 0) seconds = audioBytes / BitRateNominal / Channels / 125 * 2;
+    if (Samples > 0)
+        seconds = SampleRate > 0 ? double(Samples) / SampleRate : 0.0;
+    else if (BitRateNominal > 0 && Channels > 0)
+        seconds = audioBytes / BitRateNominal / Channels / 125 * 2;
     Duration = MillisecondsOf(seconds);
     BitRate = seconds > 0 ? RoundHalfEven(audioBytes * 8 / seconds) : 0;
 }

@@ -23,8 +23,10 @@ std::string StripControlChars(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         const auto code = static_cast<unsigned char>(c);
-        if (c == '\t') out += ' ';
-        else if (code >= 0x20 && code != 0x7F) out += c;
+        if (c == '\t')
+            out += ' ';
+        else if (code >= 0x20 && code != 0x7F)
+            out += c;
     }
     return out;
 }

@@ -7,8 +7,8 @@
 
 struct TTagFields {
     std::string Title, Artist, Album, Year, Genre, Comment, AlbumArtist;  // UTF-8
-    std::int32_t Track = 0;  // 0 when absent
-    std::int32_t Disc = 0;   // 0 when absent
+    std::int32_t Track = 0;                                               // 0 when absent
+    std::int32_t Disc = 0;                                                // 0 when absent
 
     void ClearTags() { *this = TTagFields(); }
 };

@@ -51,9 +51,8 @@ constexpr std::uint16_t kDwordValue = 3;
 constexpr std::size_t kMaxChars = 250;  // characters kept of each string
 
 enum Slot { sTitle, sArtist, sAlbum, sTrack, sYear, sGenre, sComment, sTrackNumber, sAlbumArtist, sDisc, sCount };
-const char* const kNames[sCount] = {"WM/TITLE",       "WM/AUTHOR",      "WM/ALBUMTITLE",  "WM/TRACK",
-                                    "WM/YEAR",        "WM/GENRE",       "WM/DESCRIPTION", "WM/TRACKNUMBER",
-                                    "WM/ALBUMARTIST", "WM/PARTOFSET"};
+const char* const kNames[sCount] = {"WM/TITLE", "WM/AUTHOR",      "WM/ALBUMTITLE",  "WM/TRACK",       "WM/YEAR",
+                                    "WM/GENRE", "WM/DESCRIPTION", "WM/TRACKNUMBER", "WM/ALBUMARTIST", "WM/PARTOFSET"};
 
 // What the header walk collects.
 struct THeaderValues {
@@ -111,9 +110,12 @@ void ReadExtendedContentDescription(TBinaryReader& in, std::uint64_t object, THe
         int slot = -1;
         for (int s = 0; s < sCount; ++s)
             if (name == kNames[s]) slot = s;
-        if (slot >= 0 && type == kUnicodeValue) values.Store(slot, ReadWideString(in, length));
-        else if (slot == sTrackNumber && type == kDwordValue && length == 4) values.Store(slot, std::to_string(in.U32LE()));
-        else in.Skip(length);
+        if (slot >= 0 && type == kUnicodeValue)
+            values.Store(slot, ReadWideString(in, length));
+        else if (slot == sTrackNumber && type == kDwordValue && length == 4)
+            values.Store(slot, std::to_string(in.U32LE()));
+        else
+            in.Skip(length);
     }
 }
 
@@ -209,4 +211,3 @@ bool TWMAfile::ReadFrom(TBufferedFile& file) {
     }
     return walked;
 }
-

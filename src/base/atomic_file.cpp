@@ -31,7 +31,8 @@ TAtomicFile::TAtomicFile(std::string target) : target_(std::move(target)) {
     const std::string folder = ExtractFileDir(target_);
     temp_ = JoinPath(folder.empty() ? "." : folder, "." + name + ".XXXXXX");
     fd_ = ::mkstemp(temp_.data());
-    if (fd_ < 0) RaiseErrno(Translatable("Cannot write in the folder \"$1\": $2"), folder.empty() ? "." : folder, errno);
+    if (fd_ < 0)
+        RaiseErrno(Translatable("Cannot write in the folder \"$1\": $2"), folder.empty() ? "." : folder, errno);
     struct stat st {};
     const mode_t mode = ::stat(target_.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode();
     // mkstemp makes the file private; the target keeps the usual mode.

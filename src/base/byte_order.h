@@ -32,8 +32,8 @@ inline std::uint64_t GetU64BE(const unsigned char* p) {
 }
 // Bit 7 of each byte is ignored; callers that must refuse such bytes check first.
 inline std::uint32_t GetSyncSafe28(const unsigned char* p) {
-    return (std::uint32_t(p[0] & 0x7F) << 21) | (std::uint32_t(p[1] & 0x7F) << 14) |
-           (std::uint32_t(p[2] & 0x7F) << 7) | std::uint32_t(p[3] & 0x7F);
+    return (std::uint32_t(p[0] & 0x7F) << 21) | (std::uint32_t(p[1] & 0x7F) << 14) | (std::uint32_t(p[2] & 0x7F) << 7) |
+           std::uint32_t(p[3] & 0x7F);
 }
 
 namespace byte_order_detail {

@@ -17,11 +17,11 @@ private:
 };
 
 // Declares an error class derived from Base that reports its own class name.
-#define ORVALIS_DECLARE_ERROR(Name, Base)                                   \
-    class Name : public Base {                                              \
-    public:                                                                 \
-        using Base::Base;                                                   \
-        const char* ClassName() const noexcept override { return #Name; }   \
+#define ORVALIS_DECLARE_ERROR(Name, Base)                                 \
+    class Name : public Base {                                            \
+    public:                                                               \
+        using Base::Base;                                                 \
+        const char* ClassName() const noexcept override { return #Name; } \
     }
 
 // A file system or operating system call failed.

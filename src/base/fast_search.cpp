@@ -7,8 +7,7 @@
 const std::array<unsigned char, 256>& FoldTable() {
     static const std::array<unsigned char, 256> table = [] {
         std::array<unsigned char, 256> t{};
-        for (int b = 0; b < 256; ++b)
-            t[b] = static_cast<unsigned char>((b >= 'a' && b <= 'z') ? b - 'a' + 'A' : b);
+        for (int b = 0; b < 256; ++b) t[b] = static_cast<unsigned char>((b >= 'a' && b <= 'z') ? b - 'a' + 'A' : b);
         return t;
     }();
     return table;
@@ -63,9 +62,8 @@ std::string ReplaceEvery(std::string_view source, std::string_view find, std::st
                          bool caseSensitive) {
     if (source.empty()) return std::string(source);
     if (find.empty()) return std::string(source);
-    std::size_t reserve = replacement.size() > find.size()
-                              ? source.size() * replacement.size() / find.size()
-                              : source.size();
+    std::size_t reserve =
+        replacement.size() > find.size() ? source.size() * replacement.size() / find.size() : source.size();
     if (reserve == 0) reserve = (source.size() + replacement.size()) * 3 / 2;
     std::string result;
     result.reserve(reserve);

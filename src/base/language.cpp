@@ -63,8 +63,9 @@ TLanguage::TLanguage(std::string fileName) : languageFile_(std::move(fileName)) 
 }
 
 std::string TLanguage::Lookup(std::string_view key) const {
-    auto it = std::lower_bound(messages_.begin(), messages_.end(), key,
-                               [](const std::string& line, std::string_view k) { return CompareText(KeyOf(line), k) < 0; });
+    auto it =
+        std::lower_bound(messages_.begin(), messages_.end(), key,
+                         [](const std::string& line, std::string_view k) { return CompareText(KeyOf(line), k) < 0; });
     if (it != messages_.end() && SameText(KeyOf(*it), key)) return it->substr(it->find('=') + 1);
     return {};
 }

@@ -20,7 +20,8 @@ std::string& ActiveSlot() {
 TRunFolder::TRunFolder() {
     std::string pattern = JoinPath(GetUserTempFolder(), "run-XXXXXX");
     if (!::mkdtemp(pattern.data()))
-        throw EOSError(Translate("Cannot create the working folder \"$1\": $2", Params({pattern, std::strerror(errno)})));
+        throw EOSError(
+            Translate("Cannot create the working folder \"$1\": $2", Params({pattern, std::strerror(errno)})));
     path_ = pattern;
     previous_ = ActiveSlot();
     ActiveSlot() = path_;

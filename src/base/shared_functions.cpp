@@ -245,7 +245,9 @@ void LineColumnOf(std::string_view text, int position, int& column, bool forward
     line = 0;
     if (text.empty()) return;
     const int len = static_cast<int>(text.size());
-    auto isBreak = [&](int p) { return text[static_cast<std::size_t>(p - 1)] == '\r' || text[static_cast<std::size_t>(p - 1)] == '\n'; };
+    auto isBreak = [&](int p) {
+        return text[static_cast<std::size_t>(p - 1)] == '\r' || text[static_cast<std::size_t>(p - 1)] == '\n';
+    };
     if (forward) {
         while (position >= 1 && position <= len && isBreak(position)) ++position;
     } else {
@@ -516,10 +518,14 @@ bool TryStrToInt(std::string_view text, long long& value) {
     for (; i < t.size(); ++i) {
         int d;
         char c = t[i];
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
         // Checked before multiplying: a wrapped product could look small again.
         constexpr unsigned long long kMax = 0x7FFFFFFFFFFFFFFFull;
         if (v > (kMax - static_cast<unsigned>(d)) / static_cast<unsigned>(base)) return false;

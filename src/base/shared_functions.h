@@ -63,8 +63,8 @@ std::string ExtractFileName(std::string_view path);
 std::string ExtractFileDir(std::string_view path);  // without trailing "/" (except "/")
 std::string ExtractFileExt(std::string_view path);  // with its dot, or empty
 std::string JoinPath(std::string_view folder, std::string_view name);
-std::string UpperCase(std::string_view text);      // ASCII letters only
-std::string LowerCase(std::string_view text);      // ASCII letters only
+std::string UpperCase(std::string_view text);           // ASCII letters only
+std::string LowerCase(std::string_view text);           // ASCII letters only
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
 int CompareText(std::string_view a, std::string_view b);
 std::string Trim(std::string_view text);  // blanks and control characters at both ends

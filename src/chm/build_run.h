@@ -34,8 +34,8 @@ std::string CheckBeforeRun();
 bool RunSearchStage(TMP3Collection& collection, const std::vector<std::string>& paths, const TFoundEvent& onFound);
 
 struct TDatabaseRequest {
-    std::string TargetPath;  // the file the catalogue is placed as, from ResolveDestination
-    std::optional<THelpEngine> Engine;  // unset: the configured help compiler
+    std::string TargetPath;              // the file the catalogue is placed as, from ResolveDestination
+    std::optional<THelpEngine> Engine;   // unset: the configured help compiler
     std::optional<bool> FullTextSearch;  // unset: as configured, on when the configuration is silent
     TStageEvent OnStage;
     TCompileProgressEvent OnCompileProgress;

@@ -188,7 +188,8 @@ void TChmCompiler::Compile(std::string& chmFileName) {
             [this, engine](const std::string& line) {
                 CompilerMessage(line);
                 // chmcmd knows no stop: the raise ends the child. Ours asks for progress.
-                if (stopRequested_ && engine == THelpEngine::Chmcmd) throw ECompilationBreak(Translate("Compilation stopped."));
+                if (stopRequested_ && engine == THelpEngine::Chmcmd)
+                    throw ECompilationBreak(Translate("Compilation stopped."));
             },
             [](const std::string&) { return true; }, [this](double fraction) { return CompressionProgress(fraction); });
         outcome = compiled && !stopRequested_ ? kSucceeded : kFailed;

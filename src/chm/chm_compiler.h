@@ -35,9 +35,9 @@ public:
     TChmCompiler(const TChmCompiler&) = delete;
     TChmCompiler& operator=(const TChmCompiler&) = delete;
 
-    int ProgressCount = 0;   // compiler messages of the current compilation
-    int ProgressTotal = 0;   // files in the set when compilation started
-    std::string RootFolder;  // project root of the last Compile
+    int ProgressCount = 0;           // compiler messages of the current compilation
+    int ProgressTotal = 0;           // files in the set when compilation started
+    std::string RootFolder;          // project root of the last Compile
     bool StoreProject = true;        // write "self.chmprj" and compile it in
     bool ClearWorkingFolder = true;  // empty the working folder when Compile starts
     bool Modified = false;           // changed since last stored
@@ -84,7 +84,7 @@ private:
     void FreeProject();
 
     TStringList compileMessages_;
-    bool stopRequested_ = false;  // OnCompileProgress answered false
+    bool stopRequested_ = false;    // OnCompileProgress answered false
     bool progressByBytes_ = false;  // the engine reports its share of bytes
     int bytePercent_ = 0;
 };

@@ -18,8 +18,7 @@ ORVALIS_DECLARE_ERROR(EMethodNotAllowed, Exception);
 // below A below the root.
 class TChmTreeInternal : public TTree {
 public:
-    explicit TChmTreeInternal(TTree* parent = nullptr, std::string name = {})
-        : TTree(parent), Name(std::move(name)) {}
+    explicit TChmTreeInternal(TTree* parent = nullptr, std::string name = {}) : TTree(parent), Name(std::move(name)) {}
 
     std::string Name;
     std::string Value;
@@ -49,8 +48,7 @@ public:
     void WriteValue(const std::string& section, const std::string& key, const std::string& value) override;
     // The settings are write-only: these raise EMethodNotAllowed (and so do
     // ReadNumber and ReadFlag, which read through ReadValue).
-    std::string ReadValue(const std::string& section, const std::string& key,
-                          const std::string& defaultValue) override;
+    std::string ReadValue(const std::string& section, const std::string& key, const std::string& defaultValue) override;
     void ListKeys(const std::string& section, TStringList& list) override;
     void ListSections(TStringList& list) override;
     void ListKeyValues(const std::string& section, TStringList& list) override;

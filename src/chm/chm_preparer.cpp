@@ -167,7 +167,8 @@ std::string LoadArchivedTemplate() {
     } catch (const EDataArchiveError&) {
         throw;
     } catch (const Exception& e) {
-        throw EDataArchiveError(Translate("The data archive \"$1\" cannot be read: $2", Params({archive, e.Message()})));
+        throw EDataArchiveError(
+            Translate("The data archive \"$1\" cannot be read: $2", Params({archive, e.Message()})));
     }
 }
 
@@ -230,8 +231,8 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
     // Files without an artist link to the artists' "Unknown" group; its page
     // is named after the empty text when a real artist is called "Unknown".
     const std::vector<TGroup>& artists = catalogue.groups[0];
-    unknownArtistPage_ = !artists.empty() && artists.front().unknown ? artists.front().page
-                                                                    : GroupPageName("art", catalogue.unknown);
+    unknownArtistPage_ =
+        !artists.empty() && artists.front().unknown ? artists.front().page : GroupPageName("art", catalogue.unknown);
     artistNames_ = &catalogue.artistNames;
     coverFiles_.clear();
     MakeCovers(catalogue);
@@ -330,10 +331,8 @@ TChmPreparer::TCatalogue::TCatalogue(const std::vector<const TAudioInfo*>& f)
     for (int grouping : {2, 3})
         for (TGroup& g : groups[static_cast<std::size_t>(grouping)])
             std::stable_sort(g.ids.begin(), g.ids.end(), [&](std::size_t a, std::size_t b) {
-                return std::make_tuple(std::cref(artistKey[a]), albumOf[a], disc[a], track[a],
-                                       std::cref(titleKey[a])) <
-                       std::make_tuple(std::cref(artistKey[b]), albumOf[b], disc[b], track[b],
-                                       std::cref(titleKey[b]));
+                return std::make_tuple(std::cref(artistKey[a]), albumOf[a], disc[a], track[a], std::cref(titleKey[a])) <
+                       std::make_tuple(std::cref(artistKey[b]), albumOf[b], disc[b], track[b], std::cref(titleKey[b]));
             });
 }
 
@@ -408,8 +407,8 @@ void TChmPreparer::TCatalogue::GroupAlbums() {
             g.page = GroupPageName("alb", key);
             // Albums of one name tell who made them.
             if (sameName[g.name] > 1) {
-                const std::string who = !album.artist.empty() ? album.artist
-                                                              : FolderNameOf(ExtractFileDir(first.GetText(atFileName)));
+                const std::string who =
+                    !album.artist.empty() ? album.artist : FolderNameOf(ExtractFileDir(first.GetText(atFileName)));
                 if (!who.empty()) g.name += " (" + who + ")";
             }
         }
@@ -640,9 +639,10 @@ void TChmPreparer::WriteGrouping(TCatalogue& catalogue, int grouping) {
             }
             // Pages of years and genres say which album a track is from.
             const std::string albumName = HtmlEscape(albumGroup.name);
-            const std::string albumLink = grouping >= 2 && !albumGroup.unknown
-                                              ? "<a class=\"album\" href=\"" + albumGroup.page + "\">" + albumName + "</a>"
-                                              : std::string();
+            const std::string albumLink =
+                grouping >= 2 && !albumGroup.unknown
+                    ? "<a class=\"album\" href=\"" + albumGroup.page + "\">" + albumName + "</a>"
+                    : std::string();
             items += FillPlaceholders(ItemTemplate, {
                                                         {"$DiskName", diskName},
                                                         {"$Disk", "HDD"},

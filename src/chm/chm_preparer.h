@@ -44,7 +44,7 @@ public:
     std::string GroupTemplate;
     std::string ItemTemplate;
     std::string SectionTemplate;  // album heading row of artist pages; may be empty
-    TStringList NeedFiles;  // flat copies of the shared files, in archive order
+    TStringList NeedFiles;        // flat copies of the shared files, in archive order
     TCompileProgressEvent OnCompileProgress;
     TStageEvent OnStage;
     // The file the catalogue is placed as, resolved before the run.

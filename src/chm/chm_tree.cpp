@@ -187,7 +187,9 @@ void TFiles::ScanLinks(const std::string& fileName) {
             for (int k = 0; k < 3; ++k) {
                 if (text[static_cast<std::size_t>(e - 1)] != kClosers[k]) continue;
                 int o = LastPosBefore(kOpeners[k], text, p - 1);
-                if (o > 0) addLink(std::string_view(text).substr(static_cast<std::size_t>(o), static_cast<std::size_t>(e - 1 - o)));
+                if (o > 0)
+                    addLink(std::string_view(text).substr(static_cast<std::size_t>(o),
+                                                          static_cast<std::size_t>(e - 1 - o)));
             }
         }
     }
@@ -302,8 +304,8 @@ void TChmTreeItem::Refresh(bool recursive) {
 
 std::string TChmTreeItem::Address() const {
     if (!FileInfo) return {};
-    std::string url = FileInfo->Missing || !Tree || !Tree->Files ? FileInfo->FileName
-                                                                  : Tree->Files->AddressOf(FileInfo->FileName);
+    std::string url =
+        FileInfo->Missing || !Tree || !Tree->Files ? FileInfo->FileName : Tree->Files->AddressOf(FileInfo->FileName);
     if (!Anchor.empty()) url += "#" + Anchor;
     return url;
 }
@@ -340,7 +342,8 @@ void AppendEntry(std::string& out, const TChmTreeItem& entry) {
     out += "<LI> <OBJECT type=\"text/sitemap\">\r\n";
     out += "<param name=\"Name\" value=\"" + HtmlEscape(entry.Caption) + "\">\r\n";
     out += "<param name=\"Local\" value=\"" + HtmlEscape(entry.Address()) + "\">\r\n";
-    if (entry.ImageIndex > 0) out += "<param name=\"ImageNumber\" value=\"" + std::to_string(entry.ImageIndex) + "\">\r\n";
+    if (entry.ImageIndex > 0)
+        out += "<param name=\"ImageNumber\" value=\"" + std::to_string(entry.ImageIndex) + "\">\r\n";
     out += "</OBJECT>\r\n";
     if (entry.Count() > 0) {
         out += "<UL>\r\n";

@@ -38,14 +38,14 @@ public:
     TFileInfo(TFiles* owner, std::string fileName) : Owner(owner), FileName(std::move(fileName)) {}
 
     TFiles* Owner;
-    std::string FileName;  // full name as added ("%20" already a blank)
-    std::string Location;  // where the file is used from; empty for a missing file
+    std::string FileName;            // full name as added ("%20" already a blank)
+    std::string Location;            // where the file is used from; empty for a missing file
     std::vector<TFileInfo*> Linked;  // files found through this file's links, in order
     // The part of Linked that came through AddLinked rather than a link scan;
     // a refresh rescans links and must not drop these.
     std::vector<TFileInfo*> AddedLinks;
-    int RefCount = 0;                // current uses
-    bool Missing = false;            // absent when existence was checked
+    int RefCount = 0;      // current uses
+    bool Missing = false;  // absent when existence was checked
 
     // Adds a file (refused when it does not exist and existence is checked)
     // and records it as linked from this one. Answers its record or null.
@@ -107,8 +107,8 @@ public:
     TChmTree* Tree;
     TFileInfo* FileInfo = nullptr;
     std::string Caption;
-    int ImageIndex = 11;  // 0 or less: no image
-    std::string KeywordList = ",";  // "," then each keyword followed by ","
+    int ImageIndex = 11;                        // 0 or less: no image
+    std::string KeywordList = ",";              // "," then each keyword followed by ","
     std::vector<TKeywordKind> KeywordKindList;  // one kind per keyword, same order
     TKeywordKindSet EnabledKinds = KindBit(kkUser);
     std::string Anchor;  // appended to the address after "#" when not empty

@@ -37,11 +37,9 @@ int ConfiguredPlaceTo() {
     TConfiger* configer = AppConfiger();
     if (!configer) return 1;
     long long value = 0;
-    if (!TryStrToInt(configer->ReadString("Session", "PlaceTo"), value) || value < INT_MIN || value > INT_MAX)
-        return 1;
+    if (!TryStrToInt(configer->ReadString("Session", "PlaceTo"), value) || value < INT_MIN || value > INT_MAX) return 1;
     return static_cast<int>(value);
 }
-
 
 std::string WithChmExtension(const std::string& fileName) {
     return UpperCase(ExtractFileExt(fileName)) == ".CHM" ? fileName : fileName + ".chm";
@@ -71,9 +69,12 @@ TDestination ResolveDestination(const std::string& chosenName, int placeTo) {
         folder = parent.empty() ? "." : parent;
     }
     int error = 0;
-    if (::stat(folder.c_str(), &st) != 0) error = errno;
-    else if (!S_ISDIR(st.st_mode)) error = ENOTDIR;
-    else error = ProbeWritable(folder);
+    if (::stat(folder.c_str(), &st) != 0)
+        error = errno;
+    else if (!S_ISDIR(st.st_mode))
+        error = ENOTDIR;
+    else
+        error = ProbeWritable(folder);
     if (error != 0) {
         result.State = TDestinationState::Unwritable;
         result.Problem = Translate("Cannot write in the folder \"$1\": $2", Params({folder, std::strerror(error)}));

@@ -9,7 +9,6 @@ std::string DatabaseDestination(const std::string& outputPath, int placeTo);
 // "Session" / "PlaceTo" of the configuration; 1 when missing or not a number.
 int ConfiguredPlaceTo();
 
-
 // The chosen file name with ".chm" appended unless its extension already is
 // ".chm" in any letter case.
 std::string WithChmExtension(const std::string& fileName);

@@ -24,8 +24,7 @@ std::string TMountTable::MountPointOf(std::string_view fileName) const {
             if (!fileName.empty() && fileName[0] == '/') return p;
             continue;
         }
-        if (fileName.size() > p.size() && fileName.compare(0, p.size(), p) == 0 && fileName[p.size()] == '/')
-            return p;
+        if (fileName.size() > p.size() && fileName.compare(0, p.size(), p) == 0 && fileName[p.size()] == '/') return p;
     }
     return {};
 }

@@ -166,8 +166,8 @@ void AddKeywords(TChmTreeItem& entry, std::string_view text, TKeywordKind kind, 
     while (start >= 1 && start <= length) {
         const int comma = FindCharFrom(t, ",", start, true);
         const int end = comma > 0 ? comma : length + 1;
-        std::string part = Trim(std::string_view(t).substr(static_cast<std::size_t>(start - 1),
-                                                           static_cast<std::size_t>(end - start)));
+        std::string part = Trim(
+            std::string_view(t).substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(end - start)));
         if (!part.empty() && part.front() == '"' && part.back() == '"') {
             part.front() = ' ';
             part.back() = ' ';

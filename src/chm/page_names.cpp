@@ -31,7 +31,10 @@ int LeadingYear(std::string_view text) {
 std::string AlbumGroupKey(std::string_view album, std::string_view albumArtist, std::string_view folder) {
     if (album.empty()) return {};
     std::string key(album);
-    key += albumArtist.empty() ? "\x1F" "folder\x1F" : "\x1F" "artist\x1F";
+    key += albumArtist.empty() ? "\x1F"
+                                 "folder\x1F"
+                               : "\x1F"
+                                 "artist\x1F";
     key += albumArtist.empty() ? folder : albumArtist;
     return key;
 }

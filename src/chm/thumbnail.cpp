@@ -49,7 +49,8 @@ bool DecodeJpeg(std::string_view data, int box, TRgb& out) {
     out.pixels.assign(static_cast<std::size_t>(bestWidth) * static_cast<std::size_t>(bestHeight) * 3, 0);
     // A truncated picture decodes "with a warning" into a grey lower part:
     // better no cover than that one.
-    return tjDecompress2(tj.get(), bytes, size, out.pixels.data(), bestWidth, 0, bestHeight, TJPF_RGB, TJFLAG_FASTDCT) == 0;
+    return tjDecompress2(tj.get(), bytes, size, out.pixels.data(), bestWidth, 0, bestHeight, TJPF_RGB,
+                         TJFLAG_FASTDCT) == 0;
 }
 
 bool DecodePng(std::string_view data, TRgb& out) {
@@ -82,14 +83,16 @@ TRgb ScaleDown(const TRgb& in, int width, int height) {
     out.height = height;
     out.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
     std::vector<int> xs(static_cast<std::size_t>(width) + 1);
-    for (int x = 0; x <= width; ++x) xs[static_cast<std::size_t>(x)] = static_cast<int>(static_cast<long long>(x) * in.width / width);
+    for (int x = 0; x <= width; ++x)
+        xs[static_cast<std::size_t>(x)] = static_cast<int>(static_cast<long long>(x) * in.width / width);
     std::vector<unsigned> sum(static_cast<std::size_t>(width) * 3);
     for (int y = 0; y < height; ++y) {
         const int y0 = static_cast<int>(static_cast<long long>(y) * in.height / height);
         const int y1 = std::max(y0 + 1, static_cast<int>(static_cast<long long>(y + 1) * in.height / height));
         std::fill(sum.begin(), sum.end(), 0u);
         for (int sy = y0; sy < y1; ++sy) {
-            const unsigned char* row = &in.pixels[static_cast<std::size_t>(sy) * static_cast<std::size_t>(in.width) * 3];
+            const unsigned char* row =
+                &in.pixels[static_cast<std::size_t>(sy) * static_cast<std::size_t>(in.width) * 3];
             for (int x = 0; x < width; ++x) {
                 const int x0 = xs[static_cast<std::size_t>(x)];
                 const int x1 = std::max(x0 + 1, xs[static_cast<std::size_t>(x) + 1]);
@@ -107,7 +110,9 @@ TRgb ScaleDown(const TRgb& in, int width, int height) {
             // One reciprocal per pixel: integer division per channel was the
             // bulk of the thumbnail time.
             const float inverse = 1.0f / static_cast<float>((y1 - y0) * (x1 - x0));
-            unsigned char* q = &out.pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3];
+            unsigned char* q = &out.pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                                            static_cast<std::size_t>(x)) *
+                                           3];
             const unsigned* s = &sum[static_cast<std::size_t>(x) * 3];
             for (int c = 0; c < 3; ++c)
                 q[c] = static_cast<unsigned char>(std::min(255.0f, static_cast<float>(s[c]) * inverse + 0.5f));

@@ -18,10 +18,14 @@ struct TCandidate {
 
 // English first: it wins every tie.
 const TCandidate kCandidates[] = {
-    {"CP1252", "0x409 English (United States)"}, {"CP1250", "0x405 Czech"},
-    {"CP1251", "0x419 Russian"},                 {"CP1253", "0x408 Greek"},
-    {"CP1254", "0x41F Turkish"},                 {"CP932", "0x411 Japanese"},
-    {"CP936", "0x804 Chinese (PRC)"},            {"CP949", "0x412 Korean"},
+    {"CP1252", "0x409 English (United States)"},
+    {"CP1250", "0x405 Czech"},
+    {"CP1251", "0x419 Russian"},
+    {"CP1253", "0x408 Greek"},
+    {"CP1254", "0x41F Turkish"},
+    {"CP932", "0x411 Japanese"},
+    {"CP936", "0x804 Chinese (PRC)"},
+    {"CP949", "0x412 Korean"},
 };
 
 // Code points of a UTF-8 text beyond ASCII, which is in every code page.
@@ -64,8 +68,10 @@ std::string LanguageForTitles(const std::vector<std::string_view>& texts) {
         std::size_t index = 0;
         for (const auto& [point, times] : points) {
             const bool writes = Writes(converter, point);
-            if (&candidate == &kCandidates[0]) western.push_back(writes);
-            else if (index < western.size() && western[index] && !writes) losesWestern = true;
+            if (&candidate == &kCandidates[0])
+                western.push_back(writes);
+            else if (index < western.size() && western[index] && !writes)
+                losesWestern = true;
             count += writes ? times : 0;
             ++index;
         }

@@ -81,8 +81,10 @@ std::vector<char32_t> CodePoints(std::string_view text) {
         bool ok = i + static_cast<std::size_t>(extra) < text.size() || extra == 0;
         for (int k = 1; ok && k <= extra; ++k) {
             unsigned char d = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-            if ((d & 0xC0) != 0x80) ok = false;
-            else cp = (cp << 6) | (d & 0x3Fu);
+            if ((d & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (d & 0x3Fu);
         }
         if (!ok || extra == 0) {
             out.push_back(c);
@@ -244,8 +246,7 @@ std::string TKAZipEntriesEntry::ArchiveName() const { return ZipArchiveForm(File
 std::string TKAZipEntriesEntry::FolderFileName() const { return ArchiveName(); }
 
 TKAZipEntriesEntry& TKAZipEntries::Items(int index) {
-    if (index < 0 || index >= Count())
-        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index < 0 || index >= Count()) throw EListError("List index out of bounds (" + std::to_string(index) + ")");
     return items_[static_cast<std::size_t>(index)];
 }
 

@@ -142,8 +142,8 @@ TChmDirectoryLayout BuildChmDirectory(std::vector<TChmDirectoryEntry> entries, s
     w.U32(kChmQuickrefDensity);
     w.U32(layout.Depth);
     w.U32(static_cast<std::uint32_t>(layout.RootIndexChunk));
-    w.U32(0);                            // first listing chunk
-    w.U32(layout.ListingChunks - 1);     // last listing chunk
+    w.U32(0);                         // first listing chunk
+    w.U32(layout.ListingChunks - 1);  // last listing chunk
     w.U32(0xFFFFFFFF);
     w.U32(nextChunk);
     w.U32(languageId);

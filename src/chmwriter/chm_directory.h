@@ -15,7 +15,7 @@ inline constexpr std::uint32_t kChmDirectoryHeaderSize = 0x54;
 inline constexpr std::uint32_t kChmQuickrefDensity = 2;
 
 struct TChmDirectoryEntry {
-    std::string Name;          // UTF-8, "/page.html" or "::DataSpace/..."
+    std::string Name;           // UTF-8, "/page.html" or "::DataSpace/..."
     std::uint32_t Section = 0;  // 0 uncompressed, 1 MSCompressed
     std::uint64_t Offset = 0;   // within the (decompressed) section
     std::uint64_t Length = 0;
@@ -27,10 +27,10 @@ struct TChmDirectoryEntry {
 bool ChmNameLess(std::string_view a, std::string_view b);
 
 struct TChmDirectoryLayout {
-    TBytes Bytes;                       // header and chunks, ready to write
+    TBytes Bytes;  // header and chunks, ready to write
     std::uint32_t ListingChunks = 0;
     std::uint32_t IndexChunks = 0;
-    std::uint32_t Depth = 1;            // 1 without index chunks
+    std::uint32_t Depth = 1;  // 1 without index chunks
     std::int32_t RootIndexChunk = -1;
 };
 

@@ -6,7 +6,7 @@ namespace {
 
 constexpr std::size_t kBlockSize = 0x1000;
 constexpr std::size_t kUrlTblEntriesPerBlock = kBlockSize / 12;  // 341, the last 4 bytes stay empty
-constexpr std::uint32_t kWindowEntrySize = 0x196;  // the 1.1 form of the window structure
+constexpr std::uint32_t kWindowEntrySize = 0x196;                // the 1.1 form of the window structure
 
 // Pads with zeros so that an item of the given size does not cross a block.
 void KeepInBlock(TBytes& bytes, std::size_t size) {

@@ -39,13 +39,13 @@ TChmTopicFiles BuildTopicFiles(const std::vector<TChmTopic>& topics, TChmStrings
 
 // What #SYSTEM says beyond the project's own options.
 struct TChmSystemInfo {
-    std::uint32_t Timestamp = 0;   // seconds since 1970
-    std::string CompiledName;      // lower-case stem of the output file
-    std::string Title;             // in the file's code page
+    std::uint32_t Timestamp = 0;  // seconds since 1970
+    std::string CompiledName;     // lower-case stem of the output file
+    std::string Title;            // in the file's code page
     bool DoubleByteCodePage = false;
-    TBytes IdxHdr;                 // copied into code 13
-    bool FullTextSearch = false;   // the file holds $FIftiMain
-    bool KeywordLinks = false;     // the file holds $WWKeywordLinks
+    TBytes IdxHdr;                // copied into code 13
+    bool FullTextSearch = false;  // the file holds $FIftiMain
+    bool KeywordLinks = false;    // the file holds $WWKeywordLinks
 };
 TBytes BuildSystemFile(const TChmProject& project, const TChmSystemInfo& info);
 

@@ -47,8 +47,10 @@ void AppendUtf16(TBytes& out, std::string_view utf8) {
         const auto b0 = static_cast<unsigned char>(utf8[at++]);
         char32_t c = b0;
         int extra = b0 >= 0xF0 ? 3 : b0 >= 0xE0 ? 2 : b0 >= 0xC0 ? 1 : 0;
-        if (b0 >= 0x80 && extra == 0) c = 0xFFFD;
-        else c = b0 & (0xFF >> (extra + (extra ? 2 : 1)));
+        if (b0 >= 0x80 && extra == 0)
+            c = 0xFFFD;
+        else
+            c = b0 & (0xFF >> (extra + (extra ? 2 : 1)));
         for (int k = 0; k < extra && at < utf8.size(); ++k) c = (c << 6) | (utf8[at++] & 0x3F);
         const auto unit = [&](char32_t u) {
             out.push_back(static_cast<std::uint8_t>(u & 0xFF));

@@ -12,9 +12,9 @@
 #include "chmwriter/chm_bytes.h"
 
 struct TSitemapKeyword {
-    std::string Name;                  // UTF-8, references decoded
-    int Level = 0;                     // 0 top level, 1 below a keyword ...
-    std::vector<std::string> Locals;   // page addresses, without anchors
+    std::string Name;                 // UTF-8, references decoded
+    int Level = 0;                    // 0 top level, 1 below a keyword ...
+    std::vector<std::string> Locals;  // page addresses, without anchors
 };
 
 // The keywords of a sitemap index in file order.

@@ -17,7 +17,7 @@
 #include "chmwriter/lzx_compressor.h"
 
 struct TLzxSectionResult {
-    TBytes Content;                      // the joined LZX stream
+    TBytes Content;                           // the joined LZX stream
     std::vector<std::uint64_t> FrameOffsets;  // start of every frame in Content
     std::uint64_t UncompressedLength = 0;
 };

@@ -20,9 +20,26 @@ struct TChmWindowDefinition {
     std::optional<std::array<std::int32_t, 4>> Position;  // the bracketed field
 
     enum TField {
-        fTitle, fContents, fIndex, fDefaultFile, fHomeFile, fJump1Text, fJump1Url, fJump2Text, fJump2Url,
-        fNavigationStyle, fNavigationWidth, fButtons, fPosition, fStyle, fExtendedStyle, fShowState,
-        fNavigationClosed, fDefaultPane, fNavigationPosition, fIdNotify
+        fTitle,
+        fContents,
+        fIndex,
+        fDefaultFile,
+        fHomeFile,
+        fJump1Text,
+        fJump1Url,
+        fJump2Text,
+        fJump2Url,
+        fNavigationStyle,
+        fNavigationWidth,
+        fButtons,
+        fPosition,
+        fStyle,
+        fExtendedStyle,
+        fShowState,
+        fNavigationClosed,
+        fDefaultPane,
+        fNavigationPosition,
+        fIdNotify
     };
     const std::string* Text(TField field) const { return Fields[field] ? &*Fields[field] : nullptr; }
     // A numeric field (decimal or 0x hexadecimal); empty when left out or not a number.

@@ -190,12 +190,8 @@ void SplitWords(std::string_view utf8, std::vector<std::string>& words) {
         }
         const char32_t c = NextCodePoint(utf8, at);
         switch (KindOf(c)) {
-            case TCharKind::Separator:
-                flush();
-                break;
-            case TCharKind::Letter:
-                AppendUtf8(word, FoldCase(c));
-                break;
+            case TCharKind::Separator: flush(); break;
+            case TCharKind::Letter: AppendUtf8(word, FoldCase(c)); break;
             case TCharKind::Single:
                 flush();
                 AppendUtf8(word, c);
@@ -289,8 +285,7 @@ TDocumentWords GroupWords(const TSearchDocument& document) {
     return grouped;
 }
 
-TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigned codePage,
-                          std::uint32_t languageId) {
+TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigned codePage, std::uint32_t languageId) {
     std::vector<TDocumentWords> grouped;
     grouped.reserve(documents.size());
     for (const auto& document : documents) grouped.push_back(GroupWords(document));
@@ -465,8 +460,8 @@ TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePa
     h.PutU32At(0x14, level.front().Offset);
     h.PutU16At(0x18, depth);
     h.PutU32At(0x1A, 7);
-    const std::uint8_t scales[6] = {2, static_cast<std::uint8_t>(docRoot), 2, static_cast<std::uint8_t>(countRoot), 2,
-                                    static_cast<std::uint8_t>(locationRoot)};
+    const std::uint8_t scales[6] = {2, static_cast<std::uint8_t>(docRoot),     2, static_cast<std::uint8_t>(countRoot),
+                                    2, static_cast<std::uint8_t>(locationRoot)};
     for (std::size_t k = 0; k < 6; ++k) file[0x1E + k] = scales[k];
     h.PutU32At(0x2E, kNodeSize);
     h.PutU32At(0x3E, static_cast<std::uint32_t>(longestWord));

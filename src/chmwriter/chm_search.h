@@ -44,8 +44,7 @@ TDocumentWords GroupWords(const TSearchDocument& document);
 
 // $FIftiMain for documents numbered as the topics (#TOPICS entries).
 TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePage, std::uint32_t languageId);
-TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigned codePage,
-                          std::uint32_t languageId);
+TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigned codePage, std::uint32_t languageId);
 
 // Scale-and-root coding (scale 2) of one number, bits most significant
 // first; exposed for the tests' reader.

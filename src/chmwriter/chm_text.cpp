@@ -27,12 +27,12 @@ struct TNamedEntity {
     char32_t Code;
 };
 const TNamedEntity kOtherEntities[] = {
-    {"amp", '&'},        {"lt", '<'},         {"gt", '>'},         {"quot", '"'},       {"apos", '\''},
-    {"OElig", 0x152},    {"oelig", 0x153},    {"Scaron", 0x160},   {"scaron", 0x161},   {"Yuml", 0x178},
-    {"fnof", 0x192},     {"circ", 0x2C6},     {"tilde", 0x2DC},    {"ndash", 0x2013},   {"mdash", 0x2014},
-    {"lsquo", 0x2018},   {"rsquo", 0x2019},   {"sbquo", 0x201A},   {"ldquo", 0x201C},   {"rdquo", 0x201D},
-    {"bdquo", 0x201E},   {"dagger", 0x2020},  {"Dagger", 0x2021},  {"bull", 0x2022},    {"hellip", 0x2026},
-    {"permil", 0x2030},  {"lsaquo", 0x2039},  {"rsaquo", 0x203A},  {"euro", 0x20AC},    {"trade", 0x2122}};
+    {"amp", '&'},       {"lt", '<'},        {"gt", '>'},        {"quot", '"'},     {"apos", '\''},
+    {"OElig", 0x152},   {"oelig", 0x153},   {"Scaron", 0x160},  {"scaron", 0x161}, {"Yuml", 0x178},
+    {"fnof", 0x192},    {"circ", 0x2C6},    {"tilde", 0x2DC},   {"ndash", 0x2013}, {"mdash", 0x2014},
+    {"lsquo", 0x2018},  {"rsquo", 0x2019},  {"sbquo", 0x201A},  {"ldquo", 0x201C}, {"rdquo", 0x201D},
+    {"bdquo", 0x201E},  {"dagger", 0x2020}, {"Dagger", 0x2021}, {"bull", 0x2022},  {"hellip", 0x2026},
+    {"permil", 0x2030}, {"lsaquo", 0x2039}, {"rsaquo", 0x203A}, {"euro", 0x20AC},  {"trade", 0x2122}};
 
 // The character a reference between "&" and ";" stands for, or 0.
 char32_t ReferenceCode(std::string_view ref) {
@@ -173,17 +173,34 @@ unsigned CodePageOfLanguage(std::uint32_t languageId) {
         case 0x12: return 949;
         case 0x1E: return 874;
         case 0x2A: return 1258;
-        case 0x02: case 0x19: case 0x22: case 0x23: case 0x2F: case 0x3F: case 0x40: case 0x44: case 0x50:
-            return 1251;
+        case 0x02:
+        case 0x19:
+        case 0x22:
+        case 0x23:
+        case 0x2F:
+        case 0x3F:
+        case 0x40:
+        case 0x44:
+        case 0x50: return 1251;
         case 0x1A:  // Croatian, Serbian and Bosnian share a primary id; Cyrillic variants have their own sub ids
             return languageId == 0x0C1A || languageId == 0x1C1A || languageId == 0x201A ? 1251 : 1250;
-        case 0x05: case 0x0E: case 0x15: case 0x18: case 0x1B: case 0x1C: case 0x24: return 1250;
+        case 0x05:
+        case 0x0E:
+        case 0x15:
+        case 0x18:
+        case 0x1B:
+        case 0x1C:
+        case 0x24: return 1250;
         case 0x08: return 1253;
         case 0x1F: return 1254;
         case 0x2C: return languageId == 0x082C ? 1251 : 1254;
         case 0x0D: return 1255;
-        case 0x01: case 0x20: case 0x29: return 1256;
-        case 0x25: case 0x26: case 0x27: return 1257;
+        case 0x01:
+        case 0x20:
+        case 0x29: return 1256;
+        case 0x25:
+        case 0x26:
+        case 0x27: return 1257;
         default: return 1252;
     }
 }

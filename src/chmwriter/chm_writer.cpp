@@ -228,9 +228,8 @@ void TChmWriter::Run() {
     Tell("Reading the help project " + Quoted(projectFile_));
     const TBytes projectBytes = ReadWholeFile(projectFile_);
     const std::string folder = FolderOf(projectFile_);
-    TChmProject project =
-        ParseChmProject(std::string_view(reinterpret_cast<const char*>(projectBytes.data()), projectBytes.size()),
-                        folder);
+    TChmProject project = ParseChmProject(
+        std::string_view(reinterpret_cast<const char*>(projectBytes.data()), projectBytes.size()), folder);
 
     // The sitemaps travel with the pages even when [Files] leaves them out.
     std::vector<std::string> files = project.Files;
@@ -438,13 +437,13 @@ void TChmWriter::Run() {
     out.Commit();
     Progress(1.0);
     Tell("Compiled " + std::to_string(files.size()) + " files, " + std::to_string(topics.size()) + " topics, " +
-        std::to_string(lzx.UncompressedLength) + " bytes compressed to " + std::to_string(lzx.Content.size()) + ".");
+         std::to_string(lzx.UncompressedLength) + " bytes compressed to " + std::to_string(lzx.Content.size()) + ".");
 }
 
 }  // namespace
 
-bool WriteChmFromProject(const std::string& projectFile, const std::string& outputFile,
-                         const TChmWriteOptions& options, const TChmWriteCallbacks& callbacks) {
+bool WriteChmFromProject(const std::string& projectFile, const std::string& outputFile, const TChmWriteOptions& options,
+                         const TChmWriteCallbacks& callbacks) {
     std::string reason;
     try {
         TChmWriter(projectFile, outputFile, options, callbacks).Run();

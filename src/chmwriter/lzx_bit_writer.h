@@ -24,18 +24,14 @@ public:
 
     // Zero bits up to the next word boundary (none when already there).
     void Align() {
-        if (Pending != 0)
-            Put(0, 16 - Pending);
+        if (Pending != 0) Put(0, 16 - Pending);
     }
 
     // Raw bytes of an uncompressed block; only on a word boundary.
-    void PutBytes(std::span<const std::uint8_t> bytes) {
-        Out.insert(Out.end(), bytes.begin(), bytes.end());
-    }
+    void PutBytes(std::span<const std::uint8_t> bytes) { Out.insert(Out.end(), bytes.begin(), bytes.end()); }
 
     void PutLe32(std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            Out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        for (int i = 0; i < 4; ++i) Out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
     }
 
     void PutByte(std::uint8_t b) { Out.push_back(b); }

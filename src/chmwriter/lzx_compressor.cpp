@@ -19,17 +19,14 @@ struct TStats {
     std::array<std::uint32_t, kLzxMaxMainSize> Main{};
     std::array<std::uint32_t, kLzxNumSecondaryLengths> Length{};
     std::array<std::uint32_t, kLzxAlignedSize> Aligned{};
-    std::uint64_t FooterBits = 0;          // position footers sent verbatim
-    std::uint64_t AlignedFooterBits = 0;   // what is left of them when the low 3 bits use the aligned tree
+    std::uint64_t FooterBits = 0;         // position footers sent verbatim
+    std::uint64_t AlignedFooterBits = 0;  // what is left of them when the low 3 bits use the aligned tree
     std::size_t Bytes = 0;
 
     void Add(const TStats& o) {
-        for (std::size_t i = 0; i < Main.size(); ++i)
-            Main[i] += o.Main[i];
-        for (std::size_t i = 0; i < Length.size(); ++i)
-            Length[i] += o.Length[i];
-        for (std::size_t i = 0; i < Aligned.size(); ++i)
-            Aligned[i] += o.Aligned[i];
+        for (std::size_t i = 0; i < Main.size(); ++i) Main[i] += o.Main[i];
+        for (std::size_t i = 0; i < Length.size(); ++i) Length[i] += o.Length[i];
+        for (std::size_t i = 0; i < Aligned.size(); ++i) Aligned[i] += o.Aligned[i];
         FooterBits += o.FooterBits;
         AlignedFooterBits += o.AlignedFooterBits;
         Bytes += o.Bytes;
@@ -47,7 +44,7 @@ struct TBlock {
     std::size_t EndFrame = 0;
     std::uint64_t CostBits = 0;
     TStats Stats;
-    TTreeState Trees;   // the trees this block sends (unchanged for an uncompressed block)
+    TTreeState Trees;  // the trees this block sends (unchanged for an uncompressed block)
     std::array<std::uint8_t, kLzxAlignedSize> AlignedLengths{};
 };
 
@@ -60,23 +57,19 @@ constexpr unsigned PretreeExtraBits(unsigned symbol) {
     return symbol == 17 ? 4 : symbol == 18 ? 5 : symbol == 19 ? 1 : 0;
 }
 
-unsigned DeltaCode(std::uint8_t prev, std::uint8_t cur) {
-    return (prev + 17u - cur) % 17u;
-}
+unsigned DeltaCode(std::uint8_t prev, std::uint8_t cur) { return (prev + 17u - cur) % 17u; }
 
 // The pretree symbols that turn prev into cur. A run of code 19 is only used
 // where the old lengths agree as well, so it decodes the same whichever
 // element a decoder takes the delta from.
-void PlanTree(std::span<const std::uint8_t> prev, std::span<const std::uint8_t> cur,
-              std::vector<TPretreeItem>& items) {
+void PlanTree(std::span<const std::uint8_t> prev, std::span<const std::uint8_t> cur, std::vector<TPretreeItem>& items) {
     items.clear();
     const std::size_t n = cur.size();
     std::size_t i = 0;
     while (i < n) {
         if (cur[i] == 0) {
             std::size_t run = 1;
-            while (i + run < n && cur[i + run] == 0)
-                ++run;
+            while (i + run < n && cur[i + run] == 0) ++run;
             if (run >= 4) {
                 while (run >= 20) {
                     const std::size_t k = std::min<std::size_t>(run, 51);
@@ -90,13 +83,11 @@ void PlanTree(std::span<const std::uint8_t> prev, std::span<const std::uint8_t> 
                     run = 0;
                 }
             }
-            for (; run > 0; --run, ++i)
-                items.push_back({static_cast<std::uint8_t>(DeltaCode(prev[i], 0)), 0});
+            for (; run > 0; --run, ++i) items.push_back({static_cast<std::uint8_t>(DeltaCode(prev[i], 0)), 0});
             continue;
         }
         std::size_t run = 1;
-        while (i + run < n && run < 5 && cur[i + run] == cur[i] && prev[i + run] == prev[i])
-            ++run;
+        while (i + run < n && run < 5 && cur[i + run] == cur[i] && prev[i + run] == prev[i]) ++run;
         if (run >= 4) {
             items.push_back({19, static_cast<std::uint8_t>(run - 4)});
             items.push_back({static_cast<std::uint8_t>(DeltaCode(prev[i], cur[i])), 0});
@@ -118,32 +109,27 @@ TPretree MakePretree(std::span<const std::uint8_t> prev, std::span<const std::ui
     TPretree t;
     PlanTree(prev, cur, t.Items);
     std::array<std::uint32_t, kLzxPretreeSize> freqs{};
-    for (const auto& it : t.Items)
-        ++freqs[it.Symbol];
+    for (const auto& it : t.Items) ++freqs[it.Symbol];
     BuildLzxCodeLengths(freqs, kLzxMaxPretreeLength, t.Lengths);
     t.Bits = kLzxPretreeSize * 4;
-    for (const auto& it : t.Items)
-        t.Bits += t.Lengths[it.Symbol] + PretreeExtraBits(it.Symbol);
+    for (const auto& it : t.Items) t.Bits += t.Lengths[it.Symbol] + PretreeExtraBits(it.Symbol);
     return t;
 }
 
 void WritePretree(TLzxBitWriter& w, const TPretree& t) {
     std::array<std::uint16_t, kLzxPretreeSize> codes{};
     BuildLzxCodes(t.Lengths, codes);
-    for (auto l : t.Lengths)
-        w.Put(l, 4);
+    for (auto l : t.Lengths) w.Put(l, 4);
     for (const auto& it : t.Items) {
         w.Put(codes[it.Symbol], t.Lengths[it.Symbol]);
-        if (const unsigned extra = PretreeExtraBits(it.Symbol))
-            w.Put(it.Extra, extra);
+        if (const unsigned extra = PretreeExtraBits(it.Symbol)) w.Put(it.Extra, extra);
     }
 }
 
 class TIntervalEncoder {
 public:
     TIntervalEncoder(std::span<const std::uint8_t> input, unsigned windowBits)
-        : Input(input), MainSize(kLzxNumChars + 8 * LzxPositionSlots(windowBits)),
-          Parse(ReusedParse) {
+        : Input(input), MainSize(kLzxNumChars + 8 * LzxPositionSlots(windowBits)), Parse(ReusedParse) {
         ParseLzx(input, windowBits, Parse);
     }
 
@@ -152,10 +138,9 @@ public:
         PlanBlocks();
         TLzxInterval out;
         Writer.Reserve(Input.size() / 4 + 64);
-        Writer.Put(0, 1);   // no E8 call translation
+        Writer.Put(0, 1);  // no E8 call translation
         TTreeState sent;
-        for (const TBlock& b : Blocks)
-            WriteBlock(b, sent, out.FrameOffsets);
+        for (const TBlock& b : Blocks) WriteBlock(b, sent, out.FrameOffsets);
         out.Bytes = Writer.Take();
         return out;
     }
@@ -179,8 +164,7 @@ private:
                 const unsigned slot = LzxPositionSlot(tok.Value);
                 const unsigned header = std::min(tok.Length - kLzxMinMatch, kLzxNumPrimaryLengths);
                 ++s.Main[kLzxNumChars + slot * 8 + header];
-                if (header == kLzxNumPrimaryLengths)
-                    ++s.Length[tok.Length - kLzxMinMatch - kLzxNumPrimaryLengths];
+                if (header == kLzxNumPrimaryLengths) ++s.Length[tok.Length - kLzxMinMatch - kLzxNumPrimaryLengths];
                 const unsigned extra = LzxFooterBits(slot);
                 s.FooterBits += extra;
                 if (extra >= 3) {
@@ -206,12 +190,11 @@ private:
 
         std::uint64_t bits = 3 + 24;
         bits += MakePretree(std::span(prev.Main.data(), kLzxNumChars), main.first(kLzxNumChars)).Bits;
-        bits += MakePretree(std::span(prev.Main.data() + kLzxNumChars, MainSize - kLzxNumChars),
-                            main.subspan(kLzxNumChars))
-                    .Bits;
+        bits +=
+            MakePretree(std::span(prev.Main.data() + kLzxNumChars, MainSize - kLzxNumChars), main.subspan(kLzxNumChars))
+                .Bits;
         bits += MakePretree(prev.Length, b.Trees.Length).Bits;
-        for (std::size_t i = 0; i < MainSize; ++i)
-            bits += std::uint64_t{stats.Main[i]} * main[i];
+        for (std::size_t i = 0; i < MainSize; ++i) bits += std::uint64_t{stats.Main[i]} * main[i];
         for (std::size_t i = 0; i < kLzxNumSecondaryLengths; ++i)
             bits += std::uint64_t{stats.Length[i]} * b.Trees.Length[i];
 
@@ -237,7 +220,7 @@ private:
     // Frame-granular greedy: a frame joins the open block when one block
     // costs no more than two.
     void PlanBlocks() {
-        TTreeState before;   // trees the decoder holds when the open block starts
+        TTreeState before;  // trees the decoder holds when the open block starts
         TBlock open = Evaluate(FrameStats[0], before);
         open.FirstFrame = 0;
         open.EndFrame = 1;
@@ -279,23 +262,19 @@ private:
                 Writer.Put(0, 16);
             else
                 Writer.Align();
-            for (auto r : Parse.FrameEndRepeats[b.EndFrame - 1])
-                Writer.PutLe32(r);
+            for (auto r : Parse.FrameEndRepeats[b.EndFrame - 1]) Writer.PutLe32(r);
             for (std::size_t f = b.FirstFrame; f < b.EndFrame; ++f) {
-                if (f != b.FirstFrame)
-                    offsets.push_back(Writer.ByteSize());
+                if (f != b.FirstFrame) offsets.push_back(Writer.ByteSize());
                 const std::size_t from = f * kLzxFrameSize;
                 Writer.PutBytes(Input.subspan(from, std::min(Input.size(), from + kLzxFrameSize) - from));
             }
-            if (size & 1)
-                Writer.PutByte(0);
+            if (size & 1) Writer.PutByte(0);
             return;
         }
 
         const bool aligned = b.Type == TLzxBlockType::Aligned;
         if (aligned)
-            for (auto l : b.AlignedLengths)
-                Writer.Put(l, 3);
+            for (auto l : b.AlignedLengths) Writer.Put(l, 3);
         std::span<const std::uint8_t> main(b.Trees.Main.data(), MainSize);
         WritePretree(Writer, MakePretree(std::span(sent.Main.data(), kLzxNumChars), main.first(kLzxNumChars)));
         WritePretree(Writer, MakePretree(std::span(sent.Main.data() + kLzxNumChars, MainSize - kLzxNumChars),
@@ -313,8 +292,7 @@ private:
         const auto& lengthLengths = b.Trees.Length;
 
         for (std::size_t f = b.FirstFrame; f < b.EndFrame; ++f) {
-            if (f != b.FirstFrame)
-                offsets.push_back(Writer.ByteSize());
+            if (f != b.FirstFrame) offsets.push_back(Writer.ByteSize());
             for (std::size_t t = FrameTokenBegin(f); t < Parse.FrameTokenEnd[f]; ++t) {
                 const TLzxToken& tok = Parse.Tokens[t];
                 if (tok.Length == 0) {
@@ -330,8 +308,7 @@ private:
                     Writer.Put(lengthCodes[ls], lengthLengths[ls]);
                 }
                 const unsigned extra = LzxFooterBits(slot);
-                if (extra == 0)
-                    continue;
+                if (extra == 0) continue;
                 const std::uint32_t footer = tok.Value - LzxSlotBase(slot);
                 if (aligned && extra >= 3) {
                     Writer.Put(footer >> 3, extra - 3);
@@ -356,13 +333,12 @@ private:
 
 thread_local TLzxParse TIntervalEncoder::ReusedParse;
 
-} // namespace
+}  // namespace
 
 TLzxInterval CompressLzxInterval(std::span<const std::uint8_t> input, unsigned windowBits) {
     if (windowBits < kLzxMinWindowBits || windowBits > kLzxMaxWindowBits)
         throw std::invalid_argument("LZX window bits must be 15 to 21");
-    if (input.empty())
-        return {};
+    if (input.empty()) return {};
     // CHM readers decode whole frames, the last one included, and cut the
     // result to the section length; so a short last frame is sent padded.
     if (const std::size_t tail = input.size() % kLzxFrameSize) {

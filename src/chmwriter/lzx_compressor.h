@@ -17,8 +17,8 @@
 inline constexpr std::size_t kLzxFrameSize = 0x8000;
 
 struct TLzxInterval {
-    std::vector<std::uint8_t> Bytes;           // the compressed stream of this interval, of even length
-    std::vector<std::uint64_t> FrameOffsets;   // start of each input frame within Bytes; the first is 0
+    std::vector<std::uint8_t> Bytes;          // the compressed stream of this interval, of even length
+    std::vector<std::uint64_t> FrameOffsets;  // start of each input frame within Bytes; the first is 0
 };
 
 // Compresses one reset interval starting from a fresh encoder state (empty

@@ -16,13 +16,11 @@ void HuffmanDepths(const std::vector<std::uint32_t>& sortedWeights, std::vector<
     const std::size_t n = sortedWeights.size();
     std::vector<TNode> nodes;
     nodes.reserve(2 * n);
-    for (auto w : sortedWeights)
-        nodes.push_back({w, -1});
+    for (auto w : sortedWeights) nodes.push_back({w, -1});
     std::size_t leaf = 0;
     std::size_t inner = n;
     auto takeSmallest = [&]() -> std::size_t {
-        if (leaf < n && (inner >= nodes.size() || nodes[leaf].Weight <= nodes[inner].Weight))
-            return leaf++;
+        if (leaf < n && (inner >= nodes.size() || nodes[leaf].Weight <= nodes[inner].Weight)) return leaf++;
         return inner++;
     };
     for (std::size_t k = 1; k < n; ++k) {
@@ -37,28 +35,23 @@ void HuffmanDepths(const std::vector<std::uint32_t>& sortedWeights, std::vector<
     depths.assign(nodeDepth.begin(), nodeDepth.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
-} // namespace
+}  // namespace
 
-void BuildLzxCodeLengths(std::span<const std::uint32_t> freqs, unsigned maxLength,
-                         std::span<std::uint8_t> lengths) {
+void BuildLzxCodeLengths(std::span<const std::uint32_t> freqs, unsigned maxLength, std::span<std::uint8_t> lengths) {
     assert(freqs.size() == lengths.size() && freqs.size() >= 2);
     std::fill(lengths.begin(), lengths.end(), std::uint8_t{0});
 
     std::vector<unsigned> symbols;
     symbols.reserve(freqs.size());
     for (unsigned i = 0; i < freqs.size(); ++i)
-        if (freqs[i] != 0)
-            symbols.push_back(i);
+        if (freqs[i] != 0) symbols.push_back(i);
     for (unsigned i = 0; symbols.size() < 2; ++i)
-        if (freqs[i] == 0)
-            symbols.push_back(i);
+        if (freqs[i] == 0) symbols.push_back(i);
 
     auto weight = [&](unsigned s) { return freqs[s]; };
-    std::stable_sort(symbols.begin(), symbols.end(),
-                     [&](unsigned a, unsigned b) { return weight(a) < weight(b); });
+    std::stable_sort(symbols.begin(), symbols.end(), [&](unsigned a, unsigned b) { return weight(a) < weight(b); });
     std::vector<std::uint32_t> sorted(symbols.size());
-    for (std::size_t i = 0; i < symbols.size(); ++i)
-        sorted[i] = weight(symbols[i]);
+    for (std::size_t i = 0; i < symbols.size(); ++i) sorted[i] = weight(symbols[i]);
     std::vector<unsigned> depth;
     HuffmanDepths(sorted, depth);
 
@@ -88,15 +81,13 @@ void BuildLzxCodeLengths(std::span<const std::uint32_t> freqs, unsigned maxLengt
             }
         }
     }
-    for (std::size_t i = 0; i < symbols.size(); ++i)
-        lengths[symbols[i]] = static_cast<std::uint8_t>(depth[i]);
+    for (std::size_t i = 0; i < symbols.size(); ++i) lengths[symbols[i]] = static_cast<std::uint8_t>(depth[i]);
 }
 
 void BuildLzxCodes(std::span<const std::uint8_t> lengths, std::span<std::uint16_t> codes) {
     assert(lengths.size() == codes.size());
     unsigned count[17] = {};
-    for (auto l : lengths)
-        ++count[l];
+    for (auto l : lengths) ++count[l];
     count[0] = 0;
     std::uint32_t next[17] = {};
     std::uint32_t code = 0;

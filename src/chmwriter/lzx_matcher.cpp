@@ -26,15 +26,14 @@ constexpr unsigned kThrottledChain = 8;
 struct TCandidate {
     std::uint32_t Length = 0;
     std::uint32_t Distance = 0;
-    int Repeat = -1;   // index of R0..R2 or -1
+    int Repeat = -1;  // index of R0..R2 or -1
     int Gain = 0;
 };
 
 int MatchGain(std::uint32_t length, std::uint32_t distance, int repeat) {
-    int cost = repeat >= 0 ? kRepeatCost[repeat]
-                           : kMatchCost + static_cast<int>(LzxFooterBits(LzxPositionSlot(distance + 2)));
-    if (length >= kLzxMinMatch + kLzxNumPrimaryLengths)
-        cost += kLongLengthCost;
+    int cost =
+        repeat >= 0 ? kRepeatCost[repeat] : kMatchCost + static_cast<int>(LzxFooterBits(LzxPositionSlot(distance + 2)));
+    if (length >= kLzxMinMatch + kLzxNumPrimaryLengths) cost += kLongLengthCost;
     return static_cast<int>(length) * kLiteralBits - cost;
 }
 
@@ -47,15 +46,17 @@ std::uint64_t Load64(const std::uint8_t* p) {
 class TMatcher {
 public:
     TMatcher(std::span<const std::uint8_t> input, unsigned windowBits, const TLzxMatcherParams& params)
-        : In(input.data()), Size(input.size()), MaxDistance(LzxMaxDistance(windowBits)), Params(params),
-          Head(Scratch.Head), Prev(Scratch.Prev) {
+        : In(input.data()),
+          Size(input.size()),
+          MaxDistance(LzxMaxDistance(windowBits)),
+          Params(params),
+          Head(Scratch.Head),
+          Prev(Scratch.Prev) {
         HashBits = 10;
-        while (HashBits < 16 && (std::size_t{1} << HashBits) < Size)
-            ++HashBits;
+        while (HashBits < 16 && (std::size_t{1} << HashBits) < Size) ++HashBits;
         Head.assign(std::size_t{1} << HashBits, kNone);
         // Only entries below the insertion point are ever read, so stale ones are harmless.
-        if (Prev.size() < Size)
-            Prev.resize(Size);
+        if (Prev.size() < Size) Prev.resize(Size);
     }
 
     void Run(TLzxParse& out) {
@@ -91,11 +92,9 @@ private:
                     continue;
                 }
                 // Two literals and a better match later often beat the match at hand.
-                if (p + 2 >= end || cur.Length < 3)
-                    break;
+                if (p + 2 >= end || cur.Length < 3) break;
                 const TCandidate later = Find(p + 2, end, chain);
-                if (later.Gain <= cur.Gain)
-                    break;
+                if (later.Gain <= cur.Gain) break;
                 tokens.push_back({0, In[p]});
                 tokens.push_back({0, In[p + 1]});
                 p += 2;
@@ -109,19 +108,14 @@ private:
     // Updates R0..R2 the way the decoder will and returns the formatted offset.
     std::uint32_t Emit(const TCandidate& c) {
         switch (c.Repeat) {
-        case 0:
-            return 0;
-        case 1:
-            std::swap(Rep[0], Rep[1]);
-            return 1;
-        case 2:
-            std::swap(Rep[0], Rep[2]);
-            return 2;
-        default:
-            Rep[2] = Rep[1];
-            Rep[1] = Rep[0];
-            Rep[0] = c.Distance;
-            return c.Distance + 2;
+            case 0: return 0;
+            case 1: std::swap(Rep[0], Rep[1]); return 1;
+            case 2: std::swap(Rep[0], Rep[2]); return 2;
+            default:
+                Rep[2] = Rep[1];
+                Rep[1] = Rep[0];
+                Rep[0] = c.Distance;
+                return c.Distance + 2;
         }
     }
 
@@ -144,12 +138,10 @@ private:
         std::uint32_t len = 0;
         while (len + 8 <= limit) {
             const std::uint64_t x = Load64(In + p + len) ^ Load64(In + q + len);
-            if (x != 0)
-                return len + static_cast<std::uint32_t>(__builtin_ctzll(x)) / 8;
+            if (x != 0) return len + static_cast<std::uint32_t>(__builtin_ctzll(x)) / 8;
             len += 8;
         }
-        while (len < limit && In[p + len] == In[q + len])
-            ++len;
+        while (len < limit && In[p + len] == In[q + len]) ++len;
         return len;
     }
 
@@ -157,37 +149,30 @@ private:
         InsertUpTo(p);
         TCandidate best;
         const auto limit = static_cast<std::uint32_t>(std::min<std::size_t>(frameEnd - p, kLzxMaxMatch));
-        if (limit < kLzxMinMatch)
-            return best;
+        if (limit < kLzxMinMatch) return best;
         for (int i = 0; i < 3; ++i) {
             const std::uint32_t r = Rep[static_cast<std::size_t>(i)];
-            if (r > p || In[p] != In[p - r] || In[p + 1] != In[p + 1 - r])
-                continue;
+            if (r > p || In[p] != In[p - r] || In[p + 1] != In[p + 1 - r]) continue;
             const std::uint32_t len = MatchLength(p, p - r, limit);
             const int gain = MatchGain(len, r, i);
-            if (gain > best.Gain)
-                best = {len, r, i, gain};
+            if (gain > best.Gain) best = {len, r, i, gain};
         }
-        if (best.Length >= Params.NiceLength || best.Length == limit || limit < 3 || p + 3 > Size)
-            return best;
+        if (best.Length >= Params.NiceLength || best.Length == limit || limit < 3 || p + 3 > Size) return best;
 
         const std::size_t minPos = p > MaxDistance ? p - MaxDistance : 0;
         std::uint32_t cand = Head[Hash(p)];
-        if (Steps > kStepsPerByte * (p - FrameStart + kStepSlack))
-            chain = std::min(chain, kThrottledChain);
+        if (Steps > kStepsPerByte * (p - FrameStart + kStepSlack)) chain = std::min(chain, kThrottledChain);
         while (cand != kNone && cand >= minPos && chain-- > 0) {
             ++Steps;
             const std::size_t bl = std::max<std::uint32_t>(best.Length, 2);
             if (In[cand + bl] == In[p + bl] && In[cand] == In[p] && In[cand + 1] == In[p + 1]) {
                 const auto distance = static_cast<std::uint32_t>(p - cand);
                 const std::uint32_t len = MatchLength(p, cand, limit);
-                if (len > best.Length && len >= 3 && distance != Rep[0] && distance != Rep[1] &&
-                    distance != Rep[2]) {
+                if (len > best.Length && len >= 3 && distance != Rep[0] && distance != Rep[1] && distance != Rep[2]) {
                     const int gain = MatchGain(len, distance, -1);
                     if (gain > best.Gain) {
                         best = {len, distance, -1, gain};
-                        if (len >= Params.NiceLength || len == limit)
-                            break;
+                        if (len >= Params.NiceLength || len == limit) break;
                     }
                 }
             }
@@ -218,7 +203,7 @@ private:
 
 thread_local TMatcher::TScratch TMatcher::Scratch;
 
-} // namespace
+}  // namespace
 
 void ParseLzx(std::span<const std::uint8_t> input, unsigned windowBits, TLzxParse& out,
               const TLzxMatcherParams& params) {

@@ -9,13 +9,13 @@
 #include <vector>
 
 struct TLzxToken {
-    std::uint32_t Length;   // 0 for a literal, else 2..257
-    std::uint32_t Value;    // the literal byte, or the formatted offset (0..2 repeat R0..R2, else distance + 2)
+    std::uint32_t Length;  // 0 for a literal, else 2..257
+    std::uint32_t Value;   // the literal byte, or the formatted offset (0..2 repeat R0..R2, else distance + 2)
 };
 
 struct TLzxParse {
     std::vector<TLzxToken> Tokens;
-    std::vector<std::size_t> FrameTokenEnd;                      // tokens of frame i end before this index
+    std::vector<std::size_t> FrameTokenEnd;                     // tokens of frame i end before this index
     std::vector<std::array<std::uint32_t, 3>> FrameEndRepeats;  // R0, R1, R2 once frame i is done
 };
 
@@ -27,8 +27,7 @@ struct TLzxMatcherParams {
 };
 
 // No match crosses a frame boundary; matches reach back at most the window.
-TLzxParse ParseLzx(std::span<const std::uint8_t> input, unsigned windowBits,
-                   const TLzxMatcherParams& params = {});
+TLzxParse ParseLzx(std::span<const std::uint8_t> input, unsigned windowBits, const TLzxMatcherParams& params = {});
 // The same into an existing parse, reusing its storage.
 void ParseLzx(std::span<const std::uint8_t> input, unsigned windowBits, TLzxParse& out,
               const TLzxMatcherParams& params = {});

@@ -158,9 +158,9 @@ std::string ConfiguredOutputPath() {
 std::optional<int> CheckDestination(const TBuildOptions& options, const TBuildConsole& console,
                                     TDestination& destination) {
     std::ostream& err = *console.Err;
-    destination = options.Out ? ResolveDestination(*options.Out, 0)
-                              : ResolveDestination(ConfiguredOutputPath(),
-                                                   options.Place ? *options.Place : ConfiguredPlaceTo());
+    destination =
+        options.Out ? ResolveDestination(*options.Out, 0)
+                    : ResolveDestination(ConfiguredOutputPath(), options.Place ? *options.Place : ConfiguredPlaceTo());
     if (destination.State == TDestinationState::Folder || destination.State == TDestinationState::Unwritable) {
         err << "orvalis build: " << destination.Problem << "\n";
         return 2;
@@ -182,7 +182,8 @@ std::optional<int> CheckDestination(const TBuildOptions& options, const TBuildCo
 void ScanMusic(TMP3Collection& collection, const TBuildOptions& options, TProgressReporter& progress) {
     RunSearchStage(collection, options.Paths, [&](const std::string& path, bool& cancel) {
         cancel = InterruptRequested();
-        const std::string text = Translate("Scanning: $1 audio files found", Params({std::to_string(collection.Count())}));
+        const std::string text =
+            Translate("Scanning: $1 audio files found", Params({std::to_string(collection.Count())}));
         progress.Occasional(text + " - " + path);
     });
     progress.Finish();
@@ -205,8 +206,7 @@ void ReportUnreadable(const TMP3Collection& collection, const TBuildConsole& con
 
 // Pages and compilation, with their progress on stderr.
 TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& target, const TBuildOptions& options,
-                             const TBuildConsole& console,
-                             TProgressReporter& progress) {
+                             const TBuildConsole& console, TProgressReporter& progress) {
     int lastSorting = -1;
     int lastStage = -1;
     int lastCompile = -1;

@@ -13,13 +13,13 @@ class App;
 }
 
 struct TBuildOptions {
-    std::optional<std::string> Out;  // --out FILE
-    std::optional<int> Place;        // --place, as a "PlaceTo" value (0 custom, 1..3)
-    bool Open = false;               // --open
-    bool Force = false;              // --force
+    std::optional<std::string> Out;     // --out FILE
+    std::optional<int> Place;           // --place, as a "PlaceTo" value (0 custom, 1..3)
+    bool Open = false;                  // --open
+    bool Force = false;                 // --force
     std::optional<THelpEngine> Engine;  // --compiler native|chmcmd
-    bool NoSearch = false;           // --no-search
-    std::vector<std::string> Paths;  // folders or files to scan, made absolute
+    bool NoSearch = false;              // --no-search
+    std::vector<std::string> Paths;     // folders or files to scan, made absolute
 };
 
 // Declares the command's options and paths on command, filling options.

@@ -13,9 +13,10 @@ namespace {
 // One parser for the whole command line, so help, errors and the word
 // forms (--opt=value, --opt value) are the same for every command.
 struct TCommandLine {
-    CLI::App app{"Orvalis catalogues a music collection into a compiled help file.\n"
-                 "Without a command it starts the wizard (needs a display).",
-                 "orvalis"};
+    CLI::App app{
+        "Orvalis catalogues a music collection into a compiled help file.\n"
+        "Without a command it starts the wizard (needs a display).",
+        "orvalis"};
     TBuildOptions build;
     bool json = false;
     std::vector<std::string> files;
@@ -46,7 +47,7 @@ int RunCli(const std::vector<std::string>& args) {
     } catch (const CLI::Success& e) {
         return line.app.exit(e, std::cout, std::cerr);
     } catch (const CLI::ParseError& e) {
-        const CLI::App* failed = line.buildCommand->parsed() ? line.buildCommand
+        const CLI::App* failed = line.buildCommand->parsed()  ? line.buildCommand
                                  : line.infoCommand->parsed() ? line.infoCommand
                                                               : &line.app;
         std::cerr << "orvalis: " << e.what() << "\n" << failed->help();

@@ -41,8 +41,10 @@ std::string Label(const char* text) {
     std::string label = Translate(text) + ":";
     std::size_t columns = 0;
     for (char c : label) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    if (columns < 14) label.append(14 - columns, ' ');
-    else label += ' ';
+    if (columns < 14)
+        label.append(14 - columns, ' ');
+    else
+        label += ' ';
     return label;
 }
 
@@ -162,7 +164,6 @@ void PrintJson(const std::vector<TFileReport>& reports, std::ostream& out) {
 }
 
 }  // namespace
-
 
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     bool json = false;

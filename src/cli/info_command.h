@@ -8,5 +8,3 @@
 // 0 when every file could be read, 1 when one could not, 2 on bad usage or
 // a configuration that cannot be opened.
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-
-

@@ -33,10 +33,14 @@ bool Classify(const std::string& path, unsigned char type, EntryKind& kind) {
     struct stat st {};
     if (type == DT_UNKNOWN) {
         if (::lstat(path.c_str(), &st) != 0) return false;
-        if (S_ISDIR(st.st_mode)) type = DT_DIR;
-        else if (S_ISREG(st.st_mode)) type = DT_REG;
-        else if (S_ISLNK(st.st_mode)) type = DT_LNK;
-        else return false;
+        if (S_ISDIR(st.st_mode))
+            type = DT_DIR;
+        else if (S_ISREG(st.st_mode))
+            type = DT_REG;
+        else if (S_ISLNK(st.st_mode))
+            type = DT_LNK;
+        else
+            return false;
     }
     switch (type) {
         case DT_DIR: kind = EntryKind::Folder; return true;
@@ -46,9 +50,12 @@ bool Classify(const std::string& path, unsigned char type, EntryKind& kind) {
                 kind = EntryKind::Dangling;  // listed, never read
                 return true;
             }
-            if (S_ISDIR(st.st_mode)) kind = EntryKind::FolderLink;
-            else if (S_ISREG(st.st_mode)) kind = EntryKind::File;
-            else return false;
+            if (S_ISDIR(st.st_mode))
+                kind = EntryKind::FolderLink;
+            else if (S_ISREG(st.st_mode))
+                kind = EntryKind::File;
+            else
+                return false;
             return true;
         default: return false;
     }
@@ -59,14 +66,14 @@ std::string JoinEntry(const std::string& folder, const std::string& name) {
 }
 
 bool IsLocalDiskType(const std::string& type) {
-    static const char* const kTypes[] = {"ext2",  "ext3",  "ext4",    "xfs",     "btrfs", "f2fs",  "jfs",
-                                         "reiserfs", "zfs", "bcachefs", "nilfs2", "vfat",  "msdos", "exfat",
-                                         "ntfs",  "ntfs3", "fuseblk", "hfs",     "hfsplus", "overlay"};
+    static const char* const kTypes[] = {"ext2",     "ext3",  "ext4",     "xfs",    "btrfs",   "f2fs",   "jfs",
+                                         "reiserfs", "zfs",   "bcachefs", "nilfs2", "vfat",    "msdos",  "exfat",
+                                         "ntfs",     "ntfs3", "fuseblk",  "hfs",    "hfsplus", "overlay"};
     return std::find(std::begin(kTypes), std::end(kTypes), type) != std::end(kTypes);
 }
 
 bool IsNetworkType(const std::string& type) {
-    static const char* const kTypes[] = {"nfs",  "nfs4", "cifs",      "smb3",           "smbfs", "ncpfs", "afs",
+    static const char* const kTypes[] = {"nfs",  "nfs4", "cifs",      "smb3",           "smbfs",      "ncpfs", "afs",
                                          "ceph", "9p",   "glusterfs", "fuse.glusterfs", "fuse.sshfs", "drvfs"};
     return std::find(std::begin(kTypes), std::end(kTypes), type) != std::end(kTypes);
 }
@@ -79,10 +86,10 @@ std::string ReadFirstLine(const std::string& fileName) {
 }
 
 bool IsPseudoType(const std::string& type) {
-    static const char* const kTypes[] = {"proc",   "sysfs",      "devtmpfs", "devpts",  "cgroup",      "cgroup2",
-                                         "debugfs", "tracefs",   "securityfs", "pstore", "bpf",        "configfs",
-                                         "fusectl", "mqueue",    "hugetlbfs", "autofs", "binfmt_misc", "efivarfs",
-                                         "rpc_pipefs", "nsfs"};
+    static const char* const kTypes[] = {"proc",    "sysfs",       "devtmpfs", "devpts",     "cgroup",
+                                         "cgroup2", "debugfs",     "tracefs",  "securityfs", "pstore",
+                                         "bpf",     "configfs",    "fusectl",  "mqueue",     "hugetlbfs",
+                                         "autofs",  "binfmt_misc", "efivarfs", "rpc_pipefs", "nsfs"};
     return std::find(std::begin(kTypes), std::end(kTypes), type) != std::end(kTypes);
 }
 
@@ -117,8 +124,7 @@ void TMP3Collection::Clear() {
 }
 
 TAudioInformer& TMP3Collection::Items(int index) const {
-    if (index < 0 || index >= count_)
-        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index < 0 || index >= count_) throw EListError("List index out of bounds (" + std::to_string(index) + ")");
     return *items_[static_cast<std::size_t>(index)];
 }
 
@@ -162,8 +168,10 @@ void TMP3Collection::Scan(const std::string& folder, const TScanEvent& onFolder,
         // mounted below another is scanned once, as a root of its own.
         for (const std::string& root : ScanRoots()) {
             struct stat st {};
-            if (::stat(root.c_str(), &st) == 0) rootDevice_ = st.st_dev;
-            else rootDevice_.reset();
+            if (::stat(root.c_str(), &st) == 0)
+                rootDevice_ = st.st_dev;
+            else
+                rootDevice_.reset();
             ScanFolder(root);
         }
         rootDevice_.reset();

@@ -52,9 +52,7 @@ void TCompactTrie::Store(std::size_t offset, T value) {
     std::memcpy(base_ + offset, &value, sizeof value);
 }
 
-TCompactTrie::TRef TCompactTrie::GetRef(TRefSlot slot) const {
-    return slot == kRootSlot ? root_ : Load<TRef>(slot);
-}
+TCompactTrie::TRef TCompactTrie::GetRef(TRefSlot slot) const { return slot == kRootSlot ? root_ : Load<TRef>(slot); }
 
 void TCompactTrie::SetRef(TRefSlot slot, TRef ref) {
     if (slot == kRootSlot)

@@ -128,11 +128,9 @@ public:
     // The node may be a stand-in that lives only for the call.
     template <class Visit>
     void ForEachKey(Visit&& visit) const {
-        VisitKeys(
-            [](void* context, std::string_view key, const TLetterTree& node) {
-                (*static_cast<std::remove_reference_t<Visit>*>(context))(key, node);
-            },
-            const_cast<void*>(static_cast<const void*>(&visit)));
+        VisitKeys([](void* context, std::string_view key,
+                     const TLetterTree& node) { (*static_cast<std::remove_reference_t<Visit>*>(context))(key, node); },
+                  const_cast<void*>(static_cast<const void*>(&visit)));
     }
 
     // Number of ids in a ring (0 for null).

@@ -240,7 +240,8 @@ bool StartChmcmd(const TChmcmdProject& project, const THelpMessageCallback& onMe
     ::posix_spawnattr_setsigdefault(attributes.Get(), &defaults);
     // A group of its own: a Ctrl-C at the terminal reaches us, and we end the child.
     ::posix_spawnattr_setpgroup(attributes.Get(), 0);
-    ::posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    ::posix_spawnattr_setflags(attributes.Get(),
+                               POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
     std::string arg0 = program, arg1 = "--no-html-scan", arg2 = project.copyName;
     char* argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};

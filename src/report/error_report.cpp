@@ -70,7 +70,8 @@ std::string CurrentThreadDescription() {
     auto tid = static_cast<long>(::syscall(SYS_gettid));
     std::string text = "ID " + std::to_string(tid);
     char name[64] = {};
-    if (::pthread_getname_np(::pthread_self(), name, sizeof name) == 0 && name[0]) text += " \"" + std::string(name) + "\"";
+    if (::pthread_getname_np(::pthread_self(), name, sizeof name) == 0 && name[0])
+        text += " \"" + std::string(name) + "\"";
     return text;
 }
 

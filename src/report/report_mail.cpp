@@ -9,7 +9,6 @@
 #include "report/quick_mail.h"
 #include "base/language.h"
 
-
 std::string SupportMailtoUrl() { return std::string("mailto:") + kSupportAddress; }
 
 namespace {
@@ -21,7 +20,8 @@ std::string SnapshotForMail(const std::string& archive) {
     std::string content = LoadTextFile(archive);
     if (content.empty()) throw EOSError("Cannot read \"" + archive + "\".");
     std::string folder = JoinPath(GetTempFolder(), "orvalis-mail-XXXXXX");
-    if (!::mkdtemp(folder.data())) throw EOSError("Cannot create a folder for the mail: " + std::string(std::strerror(errno)));
+    if (!::mkdtemp(folder.data()))
+        throw EOSError("Cannot create a folder for the mail: " + std::string(std::strerror(errno)));
     std::string copy = JoinPath(folder, ExtractFileName(archive));
     try {
         SaveTextFile(content, copy);
@@ -60,6 +60,6 @@ void SendErrorHistory() {
 std::string ManualSendingMessage() {
     // The file is not beside the program on this system, so say where it is.
     return Translate("Cannot send the message automatically") + ". \r\n" +
-           Translate("Please send the file \"error.history\" to the authors") + " (" + kSupportAddress + ")" +
-           "\r\n" + ErrorHistoryFileName();
+           Translate("Please send the file \"error.history\" to the authors") + " (" + kSupportAddress + ")" + "\r\n" +
+           ErrorHistoryFileName();
 }

@@ -6,7 +6,6 @@
 
 class TAFQuickMail;
 
-
 // "mailto:" and the support address: a new mail in the user's mail program
 // when sending the archive did not work.
 std::string SupportMailtoUrl();

@@ -71,7 +71,8 @@ std::string ConfigFileName() {
     if (name.empty()) name = "orvalis";
     name += ".conf.xml";
     const std::string& exeDir = ExeDir();
-    if (!exeDir.empty() && !FileExists(JoinPath(exeDir, kInstalledMarker)) && ::access(exeDir.c_str(), W_OK | X_OK) == 0)
+    if (!exeDir.empty() && !FileExists(JoinPath(exeDir, kInstalledMarker)) &&
+        ::access(exeDir.c_str(), W_OK | X_OK) == 0)
         return JoinPath(exeDir, name);
 
     // An installed program's folder is not ours to write: use the XDG place.
@@ -98,10 +99,11 @@ bool OpenAppConfiger(std::string& errorMessage) {
         int line = 0, column = 0;
         LineColumnOf(LoadTextFile(fileName), e.Position(), column, false, line);
         errorMessage = e.Message() + "\n" +
-                       Translate("The problem is at line $1, column $2. The file was left as it is; to start afresh "
-                                 "with default settings, move it aside (for example to \"$3.old\") and start "
-                                 "Orvalis again.",
-                                 Params({std::to_string(line), std::to_string(column), fileName}));
+                       Translate(
+                           "The problem is at line $1, column $2. The file was left as it is; to start afresh "
+                           "with default settings, move it aside (for example to \"$3.old\") and start "
+                           "Orvalis again.",
+                           Params({std::to_string(line), std::to_string(column), fileName}));
         return false;
     } catch (const Exception& e) {
         // Nothing was written: a file that does not load stays as it is.
@@ -113,8 +115,7 @@ bool OpenAppConfiger(std::string& errorMessage) {
 
 void CloseAppConfiger() { SetAppConfiger(nullptr); }
 
-void CopySection(TCustomIniFile& source, TCustomIniFile& target, const std::string& path,
-                 const std::string& prefix) {
+void CopySection(TCustomIniFile& source, TCustomIniFile& target, const std::string& path, const std::string& prefix) {
     if (auto* xml = dynamic_cast<TXMLConfig*>(&source))
         TXMLConfig::CopySection(*xml, target, path, prefix);
     else if (auto* mem = dynamic_cast<TMemIniFile*>(&source))
@@ -177,7 +178,8 @@ void TMemIniFile::ListKeyValues(const std::string& section, TStringList& list) {
 
 void TMemIniFile::DeleteSection(const std::string& section) {
     std::string s = TrimChar(section, '.');
-    std::erase_if(entries_, [&](const auto& e) { return e.first == s || e.first.compare(0, s.size() + 1, s + ".") == 0; });
+    std::erase_if(entries_,
+                  [&](const auto& e) { return e.first == s || e.first.compare(0, s.size() + 1, s + ".") == 0; });
 }
 
 void TMemIniFile::DeleteEntry(const std::string& section, const std::string& key) {

@@ -56,16 +56,14 @@ void CloseAppConfiger();
 // Copies every value below the group path of source into target with
 // WriteValue, keeping the full dotted section (after prefix + "." when prefix
 // is not empty). Works for the XML configuration file and the in-memory store.
-void CopySection(TCustomIniFile& source, TCustomIniFile& target, const std::string& path,
-                 const std::string& prefix);
+void CopySection(TCustomIniFile& source, TCustomIniFile& target, const std::string& path, const std::string& prefix);
 
 // A store kept in memory only; for tests and for runs that must not touch the
 // user's configuration. Sections and keys are joined with "." as in the file.
 class TMemIniFile : public TCustomIniFile {
 public:
     TMemIniFile() : TCustomIniFile("") {}
-    std::string ReadValue(const std::string& section, const std::string& key,
-                          const std::string& defaultValue) override;
+    std::string ReadValue(const std::string& section, const std::string& key, const std::string& defaultValue) override;
     void WriteValue(const std::string& section, const std::string& key, const std::string& value) override;
     void ListKeys(const std::string& section, TStringList& list) override;
     void ListSections(TStringList& list) override;

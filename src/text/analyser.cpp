@@ -57,9 +57,7 @@ void PairBrackets(const std::vector<TElPart>& parts, std::vector<int>& closeOf, 
         switch (p.Value) {
             case ccOptionalOpen:
             case ccRepeatOpen:
-            case ccChoiceOpen:
-                open.push_back(i);
-                break;
+            case ccChoiceOpen: open.push_back(i); break;
             case ccChoiceBar:
                 for (auto it = open.rbegin(); it != open.rend(); ++it)
                     if (parts[static_cast<std::size_t>(*it)].Value == ccChoiceOpen) {
@@ -82,8 +80,7 @@ void PairBrackets(const std::vector<TElPart>& parts, std::vector<int>& closeOf, 
                 open.erase(std::next(it).base(), open.end());
                 break;
             }
-            default:
-                break;
+            default: break;
         }
     }
 }
@@ -212,13 +209,34 @@ void TAnalyser::Compile(std::string_view definition) {
                     part.Kind = pkNumber;
                     ++p;
                     break;
-                case '[': part = Control(ccOptionalOpen); ++p; break;
-                case ']': part = Control(ccOptionalClose); ++p; break;
-                case '{': part = Control(ccRepeatOpen); ++p; break;
-                case '}': part = Control(ccRepeatClose); ++p; break;
-                case '(': part = Control(ccChoiceOpen); ++p; break;
-                case '|': part = Control(ccChoiceBar); ++p; break;
-                case ')': part = Control(ccChoiceClose); ++p; break;
+                case '[':
+                    part = Control(ccOptionalOpen);
+                    ++p;
+                    break;
+                case ']':
+                    part = Control(ccOptionalClose);
+                    ++p;
+                    break;
+                case '{':
+                    part = Control(ccRepeatOpen);
+                    ++p;
+                    break;
+                case '}':
+                    part = Control(ccRepeatClose);
+                    ++p;
+                    break;
+                case '(':
+                    part = Control(ccChoiceOpen);
+                    ++p;
+                    break;
+                case '|':
+                    part = Control(ccChoiceBar);
+                    ++p;
+                    break;
+                case ')':
+                    part = Control(ccChoiceClose);
+                    ++p;
+                    break;
                 default:
                     part.Kind = pkLiteral;
                     part.Value = static_cast<unsigned char>(c);
@@ -248,18 +266,13 @@ bool TAnalyser::Analyse(std::string text, int elementIndex) {
 
     std::string message;
     switch (errorKind_) {
-        case pkLiteral:
-            message = Translate("Syntax error") + ": \"" + expected_ + "\" " + Translate("expected");
-            break;
+        case pkLiteral: message = Translate("Syntax error") + ": \"" + expected_ + "\" " + Translate("expected"); break;
         case pkControl:
             message = Translate("Syntax error") + ": " + Translate("delimiter") + " \"" + expected_ + "\" " +
                       Translate("not found");
             break;
-        case pkIdentifier:
-            message = Translate("Syntax error") + ": " + Translate("identifier expected");
-            break;
-        default:
-            break;
+        case pkIdentifier: message = Translate("Syntax error") + ": " + Translate("identifier expected"); break;
+        default: break;
     }
     throw EParseError(message, errorPosition_);
 }
@@ -309,7 +322,8 @@ bool TAnalyser::SkipTo(const TElPart& part, int& position) const {
 }
 
 int TAnalyser::MatchElement(int elementIndex, int position, TAnaTree* parent, int depth) {
-    if (depth > kMaxDepth) throw EParseError(Translate("Syntax error") + ": " + Translate("nesting too deep"), position);
+    if (depth > kMaxDepth)
+        throw EParseError(Translate("Syntax error") + ": " + Translate("nesting too deep"), position);
 
     const TElement& el = elements_[static_cast<std::size_t>(elementIndex)];
     TAnaTree* node = TTree::Make<TAnaTree>(parent, position, static_cast<std::uint8_t>(elementIndex));
@@ -361,8 +375,8 @@ int TAnalyser::MatchElement(int elementIndex, int position, TAnaTree* parent, in
                         auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
                         if (isLetter(text[position - 1])) {
                             ++position;
-                            while (position <= length &&
-                                   (isLetter(text[position - 1]) || (text[position - 1] >= '0' && text[position - 1] <= '9')))
+                            while (position <= length && (isLetter(text[position - 1]) ||
+                                                          (text[position - 1] >= '0' && text[position - 1] <= '9')))
                                 ++position;
                             ok = true;
                         }
@@ -374,8 +388,7 @@ int TAnalyser::MatchElement(int elementIndex, int position, TAnaTree* parent, in
                             ok = true;
                         }
                         break;
-                    default:
-                        break;
+                    default: break;
                 }
             }
             if (ok) {
@@ -434,9 +447,7 @@ int TAnalyser::MatchElement(int elementIndex, int position, TAnaTree* parent, in
                     ++i;
                     continue;
                 }
-                default:
-                    ++i;
-                    continue;
+                default: ++i; continue;
             }
         }
 

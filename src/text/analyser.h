@@ -76,7 +76,7 @@ private:
 
 // One open group while a rule is matched.
 struct TAnaStackItem {
-    int Position = 0;  // where the group began, or where the last complete pass ended
+    int Position = 0;   // where the group began, or where the last complete pass ended
     int FirstItem = 0;  // index of the first item inside the group
     std::uint8_t Control = 0;
     int ChildCount = 0;  // children of the rule's node at that point
@@ -88,7 +88,7 @@ public:
     explicit TAnaTree(TTree* parent, int start = -1, std::uint8_t elementIndex = 0)
         : TTree(parent), Start(start), ElementIndex(elementIndex) {}
 
-    int Start;   // 1-based; -1 for nodes that callers create themselves
+    int Start;  // 1-based; -1 for nodes that callers create themselves
     int Length = 0;
     std::uint8_t ElementIndex;
     void* Data = nullptr;  // for the caller; not owned

@@ -163,8 +163,9 @@ bool TPairFinder::FindNext() {
                 if (!pair.Waiting) {
                     const int start = contentStart_ - 1;
                     const int count = pos_ - contentStart_;
-                    content_ = count > 0 ? text_.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count))
-                                         : std::string();
+                    content_ = count > 0
+                                   ? text_.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count))
+                                   : std::string();
                     matched_ = pair;
                     current_ = -2;
                     return true;
@@ -174,8 +175,8 @@ bool TPairFinder::FindNext() {
         }
 
         if (id <= 255 && ignoreSet_.test(static_cast<std::size_t>(id))) {
-            const auto block = std::find_if(ignores_.begin(), ignores_.end(),
-                                            [id](const TPairEntry& e) { return e.OpenId == id; });
+            const auto block =
+                std::find_if(ignores_.begin(), ignores_.end(), [id](const TPairEntry& e) { return e.OpenId == id; });
             // Nothing inside the block is interpreted.
             int next;
             do {

@@ -17,8 +17,8 @@ ORVALIS_DECLARE_ERROR(EKeywordScanner, Exception);
 
 // Node of the scanner's character tree.
 struct TKeyword {
-    int Id = 0;                 // keyword ending here, 0 if none
-    std::string Chars;          // characters of the children, ascending bytes
+    int Id = 0;                                       // keyword ending here, 0 if none
+    std::string Chars;                                // characters of the children, ascending bytes
     std::vector<std::unique_ptr<TKeyword>> Children;  // same order as Chars
     TKeyword* Parent = nullptr;
 
@@ -51,10 +51,10 @@ private:
 
 struct TPairEntry {
     int OpenId = -1;
-    int SecondId = -1;    // second opening marker, or -1
+    int SecondId = -1;  // second opening marker, or -1
     int CloseId = -1;
     bool Waiting = false;  // opened, second marker not seen yet
-    int BreakId = -1;     // break marker, or -1
+    int BreakId = -1;      // break marker, or -1
     std::int32_t Tag = 0;  // set by the caller, handed back with each match
 };
 

@@ -266,8 +266,10 @@ TAnaTree* TXMLConfig::FindEntry(const std::string& path, bool create, bool wantK
                 if (IsGroup(child))
                     for (TTree* grandChild : child->Children()) {
                         auto* entry = static_cast<TAnaTree*>(grandChild);
-                        if (IsKey(entry)) KeyOf(entry).Deleted = true;
-                        else if (IsGroup(entry)) SectOf(entry).Deleted = true;
+                        if (IsKey(entry))
+                            KeyOf(entry).Deleted = true;
+                        else if (IsGroup(entry))
+                            SectOf(entry).Deleted = true;
                     }
             }
             node = child;
@@ -293,8 +295,7 @@ std::string TXMLConfig::KeyValue(const TAnaTree* key) const {
     return DecodeEntities(raw, false);
 }
 
-std::string TXMLConfig::ReadValue(const std::string& section, const std::string& key,
-                                  const std::string& defaultValue) {
+std::string TXMLConfig::ReadValue(const std::string& section, const std::string& key, const std::string& defaultValue) {
     TAnaTree* node = FindEntry(TrimChar(section, '.') + "." + TrimChar(key, '.'), false, true);
     if (!node || !IsKey(node)) return defaultValue;
     return KeyValue(node);

@@ -38,8 +38,7 @@ public:
     TXMLConfig(const TXMLConfig&) = delete;
     TXMLConfig& operator=(const TXMLConfig&) = delete;
 
-    std::string ReadValue(const std::string& section, const std::string& key,
-                          const std::string& defaultValue) override;
+    std::string ReadValue(const std::string& section, const std::string& key, const std::string& defaultValue) override;
     void WriteValue(const std::string& section, const std::string& key, const std::string& value) override;
     void ListKeys(const std::string& section, TStringList& list) override;
     void ListSections(TStringList& list) override;

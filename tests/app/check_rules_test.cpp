@@ -108,7 +108,7 @@ TEST_F(CheckRules, SetPathsClearsOldTicksAndSkipsWhatIsGone) {
     MakeFolder(dir / "Gone");
     ASSERT_NE(Node("Gone"), nullptr);  // listed while it still existed
     ASSERT_EQ(::rmdir((dir / "Gone").c_str()), 0);
-    MakeFolder(dir / "Late");          // made after its folder was listed
+    MakeFolder(dir / "Late");  // made after its folder was listed
 
     rules.SetPaths({dir / "Gone", dir / "Never/There", "relative/path", "", dir / "Only/X", dir / "Late"});
     EXPECT_EQ(Node("Music")->State(), TCheckState::Unchecked);

@@ -71,10 +71,9 @@ void ClickCheckBox(QTreeView& view, const QModelIndex& index) {
     option.rect = view.visualRect(index);
     option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay |
                       QStyleOptionViewItem::HasDecoration;
-    option.decorationSize = view.iconSize().isValid()
-                                ? view.iconSize()
-                                : QSize(view.style()->pixelMetric(QStyle::PM_SmallIconSize),
-                                        view.style()->pixelMetric(QStyle::PM_SmallIconSize));
+    option.decorationSize = view.iconSize().isValid() ? view.iconSize()
+                                                      : QSize(view.style()->pixelMetric(QStyle::PM_SmallIconSize),
+                                                              view.style()->pixelMetric(QStyle::PM_SmallIconSize));
     QPoint at = view.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &view).center();
     QPoint global = view.viewport()->mapToGlobal(at);
     QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
@@ -247,7 +246,8 @@ TEST(ColumnLayout, KeptInTheConfigurationBetweenRuns) {
         header->hideSection(TFolderListModel::ModifiedColumn);
         page.SysList().sortByColumn(TFolderListModel::SizeColumn, Qt::DescendingOrder);
     }
-    EXPECT_EQ(AppConfiger()->ReadString("SizeAndPos", "CheckboxDriveTree.SysList.Columns"), "2:100,0:333,1:70,3:0,;1:1");
+    EXPECT_EQ(AppConfiger()->ReadString("SizeAndPos", "CheckboxDriveTree.SysList.Columns"),
+              "2:100,0:333,1:70,3:0,;1:1");
     {
         TCheckboxDriveTree page;
         QHeaderView* header = page.SysList().header();
@@ -263,8 +263,8 @@ TEST(ColumnLayout, KeptInTheConfigurationBetweenRuns) {
 TEST(ColumnLayout, DamagedValuesAreIgnored) {
     std::vector<int> order, widths;
     int column = -1, direction = -1;
-    for (const char* bad : {"", "0:10,1:20", "0:10,0:20,1:5,2:5", "0:10,1:x,2:5,3:5", "0:10,1:20,2:5,9:5",
-                            "0:-4,1:20,2:5,3:5"})
+    for (const char* bad :
+         {"", "0:10,1:20", "0:10,0:20,1:5,2:5", "0:10,1:x,2:5,3:5", "0:10,1:20,2:5,9:5", "0:-4,1:20,2:5,3:5"})
         EXPECT_FALSE(ParseColumnLayout(bad, 4, order, widths, column, direction)) << bad;
     EXPECT_TRUE(order.empty());
     ASSERT_TRUE(ParseColumnLayout("3:10,2:20,1:30,0:40,;junk", 4, order, widths, column, direction));

@@ -31,8 +31,8 @@ TEST_F(MessageBoxTest, OnlyTheSixButtonSetsAreAccepted) {
     });
     for (int set : {3, 4, 11, 12, 40, 112}) EXPECT_EQ(ShowMessageBox("x", mtWarning, set), mrOk) << set;
     EXPECT_EQ(seen, (std::vector<TButtonLayout>{TButtonLayout::YesNo, TButtonLayout::Ok, TButtonLayout::YesNoCancel,
-                                                 TButtonLayout::OkCancel, TButtonLayout::RetryCancel,
-                                                 TButtonLayout::AbortRetryIgnore}));
+                                                TButtonLayout::OkCancel, TButtonLayout::RetryCancel,
+                                                TButtonLayout::AbortRetryIgnore}));
     for (int set : {0, 1, 2, 6, 8, 16, 48, 113, 127}) {
         try {
             ShowMessageBox("x", mtWarning, set);

@@ -64,9 +64,12 @@ TEST_F(OutputPageTest, CustomPlaceEnablesFileControlsAndIsStoredAsZero) {
 TEST_F(OutputPageTest, ChmExtensionRule) {
     TTuner page;
     const std::pair<const char*, const char*> cases[] = {
-        {"/out/music.CHM", "/out/music.CHM"},       {"/out/music.htm", "/out/music.htm.chm"},
-        {"/out/music", "/out/music.chm"},           {"/out.d/music", "/out.d/music.chm"},
-        {"", ".chm"},                                {"/out/music.chm.bak", "/out/music.chm.bak.chm"},
+        {"/out/music.CHM", "/out/music.CHM"},
+        {"/out/music.htm", "/out/music.htm.chm"},
+        {"/out/music", "/out/music.chm"},
+        {"/out.d/music", "/out.d/music.chm"},
+        {"", ".chm"},
+        {"/out/music.chm.bak", "/out/music.chm.bak.chm"},
     };
     for (const auto& [typed, stored] : cases) {
         page.FilenameEdit()->setText(typed);
@@ -79,8 +82,8 @@ TEST_F(OutputPageTest, ChmExtensionRule) {
 TEST_F(OutputPageTest, StoredPlaceValues) {
     const std::tuple<const char*, int, const char*> cases[] = {
         // stored, selected index, stored again
-        {"", 0, "1"},  {"abc", 0, "1"}, {"2", 1, "2"},  {"3", 2, "3"}, {"0", 3, "0"},
-        {"-5", 3, "0"}, {"4", 3, "0"},  {"9", -1, "0"}, {"0x2", 1, "2"},
+        {"", 0, "1"},   {"abc", 0, "1"}, {"2", 1, "2"},  {"3", 2, "3"},   {"0", 3, "0"},
+        {"-5", 3, "0"}, {"4", 3, "0"},   {"9", -1, "0"}, {"0x2", 1, "2"},
     };
     for (const auto& [stored, index, again] : cases) {
         Write("PlaceTo", stored);

@@ -28,10 +28,10 @@ protected:
 TEST_F(ProgressFrameTest, StagePositionsRoundHalvesToEven) {
     EXPECT_EQ(TProgressFrame::StagePosition(2, 50, 5, 100), 30);
     EXPECT_EQ(TProgressFrame::StagePosition(5, 100, 5, 100), 100);
-    EXPECT_EQ(TProgressFrame::StagePosition(1, 4, 8, 100), 0);    // 0.5
-    EXPECT_EQ(TProgressFrame::StagePosition(1, 12, 8, 100), 2);   // 1.5
-    EXPECT_EQ(TProgressFrame::StagePosition(2, 0, 8, 100), 12);   // 12.5
-    EXPECT_EQ(TProgressFrame::StagePosition(4, 0, 8, 100), 38);   // 37.5
+    EXPECT_EQ(TProgressFrame::StagePosition(1, 4, 8, 100), 0);   // 0.5
+    EXPECT_EQ(TProgressFrame::StagePosition(1, 12, 8, 100), 2);  // 1.5
+    EXPECT_EQ(TProgressFrame::StagePosition(2, 0, 8, 100), 12);  // 12.5
+    EXPECT_EQ(TProgressFrame::StagePosition(4, 0, 8, 100), 38);  // 37.5
     EXPECT_EQ(TProgressFrame::StagePosition(7, 100, 5, 100), 140);
 }
 

@@ -24,11 +24,11 @@ TEST(TranslateFormTest, TitlesCaptionsAndHintsOfEveryOwnedWidget) {
     TempDir dir;
     const std::string long101(101, 'a');
     const std::string long100(100, 'b');
-    const std::string lng = dir.Write(
-        "t.lng", "[Messages]\n" + Entry("Orvalis", "Orvalis DE") + Entry("&Exit", "&Beenden") +
-                     Entry("Tip", "Hinweis") + Entry("Options", "Optionen") + Entry("Keep", "Behalten") +
-                     Entry("typed", "getippt") + Entry(long101, "short") + Entry(long100, "hundred") +
-                     Entry("Deep", "Tief"));
+    const std::string lng =
+        dir.Write("t.lng", "[Messages]\n" + Entry("Orvalis", "Orvalis DE") + Entry("&Exit", "&Beenden") +
+                               Entry("Tip", "Hinweis") + Entry("Options", "Optionen") + Entry("Keep", "Behalten") +
+                               Entry("typed", "getippt") + Entry(long101, "short") + Entry(long100, "hundred") +
+                               Entry("Deep", "Tief"));
     SetAppLanguage(std::make_unique<TLanguage>(lng));
 
     QWidget window;

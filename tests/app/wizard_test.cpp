@@ -48,8 +48,8 @@ protected:
             }
         });
         // Three copies of the sample collection in two folders.
-        for (const char* name : {"Aurora Quartet - Morning Light.mp3", "Aurora Quartet - Evening Tide.ogg",
-                                 "Grey Skies - Rainfall.wma"}) {
+        for (const char* name :
+             {"Aurora Quartet - Morning Light.mp3", "Aurora Quartet - Evening Tide.ogg", "Grey Skies - Rainfall.wma"}) {
             const std::string src = std::string(ORVALIS_SOURCE_DIR) + "/examples/music/" + name;
             const std::string data = LoadTextFile(src);
             music.Write(std::string("a/") + name, data);
@@ -253,8 +253,8 @@ TEST_F(WizardTest, OverwriteQuestionNamesTheFileAStandardPlaceWouldReplace) {
     form->NextButton()->click();
     form->NextButton()->click();
     ASSERT_EQ(questions.size(), 1u);
-    EXPECT_EQ(questions[0], "File \"" + home / "Documents/Orvalis.chm" +
-                                "\" already exists.Do you want to overwrite it ?");
+    EXPECT_EQ(questions[0],
+              "File \"" + home / "Documents/Orvalis.chm" + "\" already exists.Do you want to overwrite it ?");
     EXPECT_EQ(searches, 0);
     EXPECT_EQ(LoadTextFile(home / "Documents/Orvalis.chm"), "previous catalogue");
 }

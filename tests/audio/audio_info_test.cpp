@@ -97,7 +97,8 @@ TEST_F(AudioRecord, Id3v2TakesPrecedenceFieldByField) {
 }
 
 TEST_F(AudioRecord, Id3v1OnlyFillsEverythingIncludingTrack) {
-    TAudioInformer r = Read(dir.Write("b.mp3", MpegFrames(30) + Id3v1("Title", "Artist", "Album", "1980", "Hi", 7, 17)));
+    TAudioInformer r =
+        Read(dir.Write("b.mp3", MpegFrames(30) + Id3v1("Title", "Artist", "Album", "1980", "Hi", 7, 17)));
     EXPECT_EQ(r.GetText(atArtist), "Artist");
     EXPECT_EQ(r.GetText(atTitle), "Title");
     EXPECT_EQ(r.GetText(atAlbum), "Album");
@@ -187,7 +188,8 @@ TEST_F(AudioRecord, ControlCharactersNeverReachTheTexts) {
     for (const auto& [name, content] : {std::pair<std::string, std::string>{"c.mp3", mp3},
                                         {"c.flac", FlacFile(44100, 2, 44100, {"TITLE=" + raw})},
                                         {"c.ogg", OggFile({"TITLE=" + raw}, 44100)},
-                                        {"c.m4a", m4a}, {"c.wma", wma}}) {
+                                        {"c.m4a", m4a},
+                                        {"c.wma", wma}}) {
         TAudioInformer r = Read(dir.Write(name, content));
         EXPECT_EQ(r.GetText(atTitle), clean) << name;
         EXPECT_EQ(r.GetText(atFileName), dir / name);
@@ -201,14 +203,20 @@ TEST_F(AudioRecord, ControlCharactersNeverReachTheTexts) {
 }
 
 TEST_F(AudioRecord, AlbumArtistAndDiscFromEveryFormat) {
-    std::string id3 = Id3Tag(3, Id3Frame(3, "TPE2", Text("The Band")) + Id3Frame(3, "TPOS", Text("2/3"))) + MpegFrames(5);
+    std::string id3 =
+        Id3Tag(3, Id3Frame(3, "TPE2", Text("The Band")) + Id3Frame(3, "TPOS", Text("2/3"))) + MpegFrames(5);
     std::string id3v2 = Id3Tag(2, Id3Frame2("TP2", Text("The Band")) + Id3Frame2("TPA", Text("2"))) + MpegFrames(5);
-    std::string m4a = Ftyp("M4A ") + Atom("moov", Mvhd(1000, 1000) + Udta(DataItem("aART", 1, "The Band") +
-                                                                          DataItem("disk", 0, U16BE(0) + U16BE(2) + U16BE(3))));
-    std::string wma = AsfFile({AsfFileProperties(128000), AsfStreamProperties(2, 44100, 16000),
-                               AsfExtended({{u"WM/AlbumArtist", 0, WideZ(u"The Band")}, {u"WM/PartOfSet", 0, WideZ(u"2/3")}})});
+    std::string m4a =
+        Ftyp("M4A ") + Atom("moov", Mvhd(1000, 1000) + Udta(DataItem("aART", 1, "The Band") +
+                                                            DataItem("disk", 0, U16BE(0) + U16BE(2) + U16BE(3))));
+    std::string wma =
+        AsfFile({AsfFileProperties(128000), AsfStreamProperties(2, 44100, 16000),
+                 AsfExtended({{u"WM/AlbumArtist", 0, WideZ(u"The Band")}, {u"WM/PartOfSet", 0, WideZ(u"2/3")}})});
     for (const auto& [name, content] :
-         {std::pair<std::string, std::string>{"a.mp3", id3}, {"b.mp3", id3v2}, {"c.m4a", m4a}, {"d.wma", wma},
+         {std::pair<std::string, std::string>{"a.mp3", id3},
+          {"b.mp3", id3v2},
+          {"c.m4a", m4a},
+          {"d.wma", wma},
           {"e.flac", FlacFile(44100, 2, 44100, {"ALBUMARTIST=The Band", "DISCNUMBER=2/3"})},
           {"f.flac", FlacFile(44100, 2, 44100, {"ALBUM ARTIST=The Band", "DISCNUMBER=2"})},
           {"g.ogg", OggFile({"albumartist=The Band", "DISCNUMBER=2/3"}, 44100)},

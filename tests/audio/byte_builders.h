@@ -44,16 +44,18 @@ inline std::string Id3Tag(int version, std::string_view frames, std::size_t padd
     return "ID3" + U8(version) + U8(0) + U8(flags) + SyncSafe(std::uint32_t(body.size())) + body;
 }
 // ID3v1(.1) tag of 128 bytes.
-inline std::string Id3v1(std::string_view title, std::string_view artist, std::string_view album,
-                         std::string_view year, std::string_view comment, int track, int genre) {
+inline std::string Id3v1(std::string_view title, std::string_view artist, std::string_view album, std::string_view year,
+                         std::string_view comment, int track, int genre) {
     auto field = [](std::string_view s, std::size_t n) {
         std::string f(s.substr(0, n));
         f.resize(n, '\0');
         return f;
     };
     std::string t = "TAG" + field(title, 30) + field(artist, 30) + field(album, 30) + field(year, 4);
-    if (track > 0) t += field(comment, 28) + U8(0) + U8(unsigned(track));
-    else t += field(comment, 30);
+    if (track > 0)
+        t += field(comment, 28) + U8(0) + U8(unsigned(track));
+    else
+        t += field(comment, 30);
     return t + U8(unsigned(genre));
 }
 
@@ -78,8 +80,8 @@ inline std::string MpegFrames(std::size_t count, int mode = 1) {
     return out;
 }
 // A first frame carrying a Xing block at the side-information offset.
-inline std::string XingFrame(std::uint32_t flags, std::uint32_t frames, std::uint32_t byteCount,
-                             int version = 1, int mode = 1, const char* magic = "Xing") {
+inline std::string XingFrame(std::uint32_t flags, std::uint32_t frames, std::uint32_t byteCount, int version = 1,
+                             int mode = 1, const char* magic = "Xing") {
     std::string header = version == 1 ? MpegHeader(1, 3, 9, 0, mode) : MpegHeader(2, 3, 8, 0, mode);
     int side = version == 1 ? (mode == 3 ? 21 : 36) : (mode == 3 ? 13 : 21);
     std::string x = std::string(magic, 4) + U32BE(flags);
@@ -95,8 +97,8 @@ inline std::string XingFrame(std::uint32_t flags, std::uint32_t frames, std::uin
 
 // A first frame carrying a VBRI block 32 bytes after its header.
 inline std::string VbriFrame(std::uint32_t frames, std::uint32_t byteCount) {
-    std::string v = "VBRI" + U16BE(1) + U16BE(0) + U16BE(75) + U32BE(byteCount) + U32BE(frames) + U16BE(0) +
-                    U16BE(1) + U16BE(2) + U16BE(1);
+    std::string v = "VBRI" + U16BE(1) + U16BE(0) + U16BE(75) + U32BE(byteCount) + U32BE(frames) + U16BE(0) + U16BE(1) +
+                    U16BE(2) + U16BE(1);
     std::string frame = MpegHeader(1, 3, 9, 0, 1) + Zeros(32) + v;
     frame.resize(417, '\0');
     return frame;
@@ -140,8 +142,8 @@ inline std::string OggPage(std::string_view packet, std::uint64_t granule, std::
            U8(unsigned(lacing.size())) + lacing + std::string(packet);
 }
 inline std::string VorbisIdent(int channels, std::uint32_t sampleRate, std::uint32_t nominal) {
-    return "\x01vorbis" + U32LE(0) + U8(unsigned(channels)) + U32LE(sampleRate) + U32LE(0) + U32LE(nominal) +
-           U32LE(0) + U8(0xB8) + U8(1);
+    return "\x01vorbis" + U32LE(0) + U8(unsigned(channels)) + U32LE(sampleRate) + U32LE(0) + U32LE(nominal) + U32LE(0) +
+           U8(0xB8) + U8(1);
 }
 inline std::string OggFile(const std::vector<std::string>& comments, std::uint64_t lastGranule,
                            std::size_t audioBytes = 2000, int channels = 2, std::uint32_t sampleRate = 44100,
@@ -169,8 +171,8 @@ inline std::string AsfFileProperties(std::uint32_t maxBitRate) {
     return AsfObject(Guid(0x8CABDCA1, 0xA947, 0x11CF, 0x8EE400C00C205365ULL), body);
 }
 inline std::string AsfStreamProperties(int channels, std::uint32_t sampleRate, std::uint32_t bytesPerSecond) {
-    std::string body = Zeros(54) + U16LE(0x161) + U16LE(unsigned(channels)) + U32LE(sampleRate) + U32LE(bytesPerSecond) +
-                       Zeros(8);
+    std::string body =
+        Zeros(54) + U16LE(0x161) + U16LE(unsigned(channels)) + U32LE(sampleRate) + U32LE(bytesPerSecond) + Zeros(8);
     return AsfObject(Guid(0xB7DC0791, 0xA9B7, 0x11CF, 0x8EE600C00C205365ULL), body);
 }
 inline std::string WideZ(std::u16string_view text) { return Utf16(text, false) + U16LE(0); }
@@ -191,7 +193,8 @@ inline std::string AsfExtended(const std::vector<AsfDescriptor>& descriptors) {
     std::string body = U16LE(unsigned(descriptors.size()));
     for (const AsfDescriptor& d : descriptors) {
         std::string name = WideZ(d.name);
-        body += U16LE(unsigned(name.size())) + name + U16LE(unsigned(d.type)) + U16LE(unsigned(d.value.size())) + d.value;
+        body +=
+            U16LE(unsigned(name.size())) + name + U16LE(unsigned(d.type)) + U16LE(unsigned(d.value.size())) + d.value;
     }
     return AsfObject(Guid(0xD2D0A440, 0xE307, 0x11D2, 0x97F000A0C95EA850ULL), body);
 }
@@ -216,7 +219,8 @@ inline std::string Atom(std::string_view type, std::string_view body) {
     return U32BE(std::uint32_t(8 + body.size())) + std::string(type) + std::string(body);
 }
 inline std::string Mvhd(std::uint32_t timeScale, std::uint64_t duration, int version = 0) {
-    if (version == 1) return Atom("mvhd", U8(1) + Zeros(3) + Zeros(16) + U32BE(timeScale) + U64BE(duration) + Zeros(80));
+    if (version == 1)
+        return Atom("mvhd", U8(1) + Zeros(3) + Zeros(16) + U32BE(timeScale) + U64BE(duration) + Zeros(80));
     return Atom("mvhd", U8(0) + Zeros(3) + Zeros(8) + U32BE(timeScale) + U32BE(std::uint32_t(duration)) + Zeros(80));
 }
 // channelConfig >= 0 adds the decoder's own configuration (AAC LC, 44100 Hz).
@@ -224,7 +228,8 @@ inline std::string Esds(std::uint32_t averageBitRate, int channelConfig = -1) {
     // Descriptor lengths in the four-byte form iTunes writes.
     std::string decoderConfig = U8(0x40) + U8(0x15) + U24BE(0) + U32BE(averageBitRate + 1000) + U32BE(averageBitRate);
     if (channelConfig >= 0)
-        decoderConfig += U8(0x05) + "\x80\x80\x80" + U8(2) + U16BE((2u << 11) | (4u << 7) | (unsigned(channelConfig) << 3));
+        decoderConfig +=
+            U8(0x05) + "\x80\x80\x80" + U8(2) + U16BE((2u << 11) | (4u << 7) | (unsigned(channelConfig) << 3));
     std::string es = U16BE(1) + U8(0) + U8(0x04) + "\x80\x80\x80" + U8(unsigned(decoderConfig.size())) + decoderConfig;
     return Atom("esds", Zeros(4) + U8(0x03) + "\x80\x80\x80" + U8(unsigned(es.size())) + es);
 }

@@ -59,10 +59,16 @@ protected:
 TEST_F(CoverArtTest, Id3FrontCoverWinsOverTheFirstPicture) {
     // v2.3: back cover first, front cover (UTF-16 description) second.
     std::string frames = Id3Frame(3, "TIT2", U8(0) + "Song") + Id3Frame(3, "APIC", Apic(0, "back", 4, kBack)) +
-                         Id3Frame(3, "APIC", Apic(1, std::string("\xFF\xFE" "a\0", 4), 3, kFront));
+                         Id3Frame(3, "APIC",
+                                  Apic(1,
+                                       std::string("\xFF\xFE"
+                                                   "a\0",
+                                                   4),
+                                       3, kFront));
     EXPECT_EQ(CoverOf("a.mp3", Id3Tag(3, frames, 20) + MpegFrames(3)), kFront);
     // Only another picture: that one.
-    EXPECT_EQ(CoverOf("b.mp3", Id3Tag(4, Id3Frame(4, "APIC", Apic(3 /*UTF-8*/, "x", 0, kBack))) + MpegFrames(3)), kBack);
+    EXPECT_EQ(CoverOf("b.mp3", Id3Tag(4, Id3Frame(4, "APIC", Apic(3 /*UTF-8*/, "x", 0, kBack))) + MpegFrames(3)),
+              kBack);
     // v2.2 PIC frame.
     EXPECT_EQ(CoverOf("c.mp3", Id3Tag(2, Id3Frame2("PIC", U8(0) + "JPG" + U8(3) + "d" + U8(0) + kFront))), kFront);
     // No picture, no tag, a frame size running past the tag: nothing, no error.

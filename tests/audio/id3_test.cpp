@@ -32,7 +32,9 @@ TEST(ID3v2, TextEncodingsDecodeToUtf8) {
         {"utf-16 FF FE", Text(1, "\xFF\xFE" + Utf16(u"Song", false) + U16LE(0)), "Song"},
         {"utf-16 FE FF", Text(1, "\xFE\xFF" + Utf16(u"Song", true)), "Song"},
         {"utf-16 keeps U+00FF and U+01FF", Text(1, "\xFF\xFE" + Utf16(u"\u00FFa\u01FF", false)),
-         "\xC3\xBF" "a" "\xC7\xBF"},
+         "\xC3\xBF"
+         "a"
+         "\xC7\xBF"},
         {"utf-16 be", Text(2, Utf16(u"Caf\u00E9", true)), "Caf\xC3\xA9"},
         {"utf-8", Text(3, "\xE5\xA4\x8F\xE3\x81\xAE\xE6\xB5\xB7"), "\xE5\xA4\x8F\xE3\x81\xAE\xE6\xB5\xB7"},
         {"trimmed", Text(0, "  Song \n"), "Song"},
@@ -42,8 +44,13 @@ TEST(ID3v2, TextEncodingsDecodeToUtf8) {
         EXPECT_TRUE(v2.Exists) << c.what;
         EXPECT_EQ(v2.Title, c.expected) << c.what;
     }
-    TID3v2 v4 = ReadTag(Id3Tag(4, Id3Frame(4, "TIT2", Text(3, "Stra\xC3\x9F" "e"))));
-    EXPECT_EQ(v4.Title, "Stra\xC3\x9F" "e");
+    TID3v2 v4 = ReadTag(Id3Tag(4, Id3Frame(4, "TIT2",
+                                           Text(3,
+                                                "Stra\xC3\x9F"
+                                                "e"))));
+    EXPECT_EQ(v4.Title,
+              "Stra\xC3\x9F"
+              "e");
 }
 
 TEST(ID3v2, FieldRulesAndFallbacks) {
@@ -51,7 +58,8 @@ TEST(ID3v2, FieldRulesAndFallbacks) {
                          Id3Frame(3, "TIT2", Text(0, "")) + Id3Frame(3, "TIT1", Text(0, "Group")) +
                          Id3Frame(3, "TOAL", Text(0, "Original")) + Id3Frame(3, "TDRC", Text(0, "2004-05-01")) +
                          Id3Frame(3, "TRCK", Text(0, "3/12")) + Id3Frame(3, "TCON", Text(0, "(17)Rock")) +
-                         Id3Frame(3, "TXXX", Text(0, "ignored")) + Id3Frame(3, "COMM", Text(0, "engdesc") + '\0' + "Nice");
+                         Id3Frame(3, "TXXX", Text(0, "ignored")) +
+                         Id3Frame(3, "COMM", Text(0, "engdesc") + '\0' + "Nice");
     TID3v2 v2 = ReadTag(Id3Tag(3, frames, 50));
     EXPECT_EQ(v2.Artist, "Second");
     EXPECT_EQ(v2.Title, "Group");
@@ -96,15 +104,15 @@ TEST(ID3v2, CommentWithoutDescriptionWinsOverITunesData) {
     };
     const std::string norm = comm("iTunNORM", " 00000316 00000316 00002E9D");
     const std::string cddb = comm("iTunes_CDDB_1", "9D09130B+174405+11+150");
-    EXPECT_EQ(ReadTag(Id3Tag(3, comm("", "Real one") + norm + cddb + comm("iTunSMPB", "x") + comm("ITUNPGAP", "0")))
-                  .Comment,
-              "Real one");
+    EXPECT_EQ(
+        ReadTag(Id3Tag(3, comm("", "Real one") + norm + cddb + comm("iTunSMPB", "x") + comm("ITUNPGAP", "0"))).Comment,
+        "Real one");
     // Otherwise a described comment, never the housekeeping.
     EXPECT_EQ(ReadTag(Id3Tag(3, norm + comm("Notes", "Described") + cddb)).Comment, "Described");
     EXPECT_EQ(ReadTag(Id3Tag(3, norm + cddb)).Comment, "");
     // UTF-16 descriptions are compared decoded.
-    std::string wide = Id3Frame(3, "COMM", Text(1, "eng\xFF\xFE" + Utf16(u"iTunNORM", false) + U16LE(0) + "\xFF\xFE" +
-                                                     Utf16(u"0000", false)));
+    std::string wide = Id3Frame(
+        3, "COMM", Text(1, "eng\xFF\xFE" + Utf16(u"iTunNORM", false) + U16LE(0) + "\xFF\xFE" + Utf16(u"0000", false)));
     EXPECT_EQ(ReadTag(Id3Tag(3, comm("", "Plain") + wide)).Comment, "Plain");
 }
 
@@ -186,20 +194,30 @@ TEST(ID3v2, ExtendedHeaderIsSkipped) {
 
 TEST(ID3v2, UnsynchronisationIsUndone) {
     // Version 3: the whole tag, frame headers included, carries a zero after each 0xFF.
-    std::string frame = Id3Frame(3, "TIT2", Text(0, "\xFF" "ab")) + Id3Frame(3, "TPE1", Text(0, "Artist"));
+    std::string frame = Id3Frame(3, "TIT2",
+                                 Text(0,
+                                      "\xFF"
+                                      "ab")) +
+                        Id3Frame(3, "TPE1", Text(0, "Artist"));
     std::string unsynced;
     for (char c : frame) {
         unsynced += c;
         if (static_cast<unsigned char>(c) == 0xFF) unsynced += '\0';
     }
     TID3v2 v3 = ReadTag(Id3Tag(3, unsynced, 10, 0x80));
-    EXPECT_EQ(v3.Title, "\xC3\xBF" "ab");
+    EXPECT_EQ(v3.Title,
+              "\xC3\xBF"
+              "ab");
     EXPECT_EQ(v3.Artist, "Artist");
 
     // Version 4: per frame, the stored size counts the inserted zero.
-    std::string body = Text(0, std::string("\xFF\x00" "cd", 4));
+    std::string body = Text(0, std::string("\xFF\x00"
+                                           "cd",
+                                           4));
     TID3v2 v4 = ReadTag(Id3Tag(4, Id3Frame(4, "TIT2", body, 0x0002) + Id3Frame(4, "TPE1", Text(0, "X"))));
-    EXPECT_EQ(v4.Title, "\xC3\xBF" "cd");
+    EXPECT_EQ(v4.Title,
+              "\xC3\xBF"
+              "cd");
     EXPECT_EQ(v4.Artist, "X");
 }
 
@@ -213,7 +231,8 @@ TEST(ID3v2, CompressedOrEncryptedFramesAreNotStored) {
 TEST(ID3v1, ParsesFieldsTrackAndGenre) {
     TempDir dir;
     TID3v1Tag v1;
-    v1.ReadFromFile(dir.Write("a.mp3", std::string(500, 'x') + Id3v1("Title", "Artist  ", "Alb\xE9", "1999", "Note", 7, 0)));
+    v1.ReadFromFile(
+        dir.Write("a.mp3", std::string(500, 'x') + Id3v1("Title", "Artist  ", "Alb\xE9", "1999", "Note", 7, 0)));
     EXPECT_TRUE(v1.Exists);
     EXPECT_EQ(v1.Title, "Title");
     EXPECT_EQ(v1.Artist, "Artist");

@@ -60,8 +60,8 @@ TEST(MpegHeader, DecodesTablesAndFrameLengths) {
 }
 
 TEST(MpegHeader, Validation) {
-    EXPECT_FALSE(Header(MpegHeader(1, 2, 1, 0, 0)).Valid);  // Layer II 32 kbit/s stereo
-    EXPECT_TRUE(Header(MpegHeader(1, 2, 1, 0, 3)).Valid);   // ... mono
+    EXPECT_FALSE(Header(MpegHeader(1, 2, 1, 0, 0)).Valid);   // Layer II 32 kbit/s stereo
+    EXPECT_TRUE(Header(MpegHeader(1, 2, 1, 0, 3)).Valid);    // ... mono
     EXPECT_FALSE(Header(MpegHeader(1, 2, 14, 0, 3)).Valid);  // Layer II 384 kbit/s mono
     EXPECT_TRUE(Header(MpegHeader(2, 2, 4, 0, 0)).Valid);    // the rule is MPEG-1 only
     EXPECT_FALSE(Header(MpegHeader(1, 3, 9, 3, 0)).Valid);   // sample-rate index 3

@@ -120,13 +120,20 @@ private:
     bool Value() {
         if (++depth_ > 64) return false;
         bool ok;
-        if (Take('{')) ok = Members('}', true);
-        else if (Take('[')) ok = Members(']', false);
-        else if (At('"')) ok = String();
-        else if (At('t')) ok = Word("true");
-        else if (At('f')) ok = Word("false");
-        else if (At('n')) ok = Word("null");
-        else ok = Number();
+        if (Take('{'))
+            ok = Members('}', true);
+        else if (Take('['))
+            ok = Members(']', false);
+        else if (At('"'))
+            ok = String();
+        else if (At('t'))
+            ok = Word("true");
+        else if (At('f'))
+            ok = Word("false");
+        else if (At('n'))
+            ok = Word("null");
+        else
+            ok = Number();
         --depth_;
         return ok;
     }
@@ -156,7 +163,8 @@ TRun RunInfo(const std::string& exe, const std::string& path) {
 
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0 && std::strncmp(*e, "UBSAN_OPTIONS=", 14) != 0) env.push_back(*e);
+        if (std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0 && std::strncmp(*e, "UBSAN_OPTIONS=", 14) != 0)
+            env.push_back(*e);
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
         const char* old = std::getenv(name);
         env.push_back(std::string(name) + "=" + (old ? std::string(old) + ":" : "") +
@@ -180,7 +188,8 @@ TRun RunInfo(const std::string& exe, const std::string& path) {
     const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
     char buf[4096];
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             run.hung = true;
             ::kill(pid, SIGKILL);
@@ -218,8 +227,8 @@ std::vector<std::string> AudioFilesBelow(const std::filesystem::path& root) {
 TEST(JsonChecker, TellsWellFormedFromBroken) {
     for (const char* good : {"[]", " {\"a\": [1, -2.5e3, \"\\u00e9\\n\", true, null]} ", "\"caf\xC3\xA9\""})
         EXPECT_TRUE(TJsonChecker(good).Check()) << good;
-    for (const char* bad : {"", "[1,]", "{\"a\" 1}", "[1] 2", "\"tab\there\"", "\"\\x\"", "[01]", "\"\xC3(\"", "{'a': 1}",
-                            "[\"open"})
+    for (const char* bad :
+         {"", "[1,]", "{\"a\" 1}", "[1] 2", "\"tab\there\"", "\"\\x\"", "[01]", "\"\xC3(\"", "{'a': 1}", "[\"open"})
         EXPECT_FALSE(TJsonChecker(bad).Check()) << bad;
 }
 

@@ -72,8 +72,10 @@ std::string Mutate(const std::string& original, Random& rnd) {
 std::vector<std::string> Seeds(const std::string& extension) {
     std::vector<std::string> seeds;
     if (extension == ".mp3") {
-        seeds.push_back(Id3Tag(3, Id3Frame(3, "TIT2", U8(1) + "\xFF\xFE" + Utf16(u"Title", false)) +
-                                      Id3Frame(3, "COMM", U8(0) + "eng" + '\0' + "c"), 20) +
+        seeds.push_back(Id3Tag(3,
+                               Id3Frame(3, "TIT2", U8(1) + "\xFF\xFE" + Utf16(u"Title", false)) +
+                                   Id3Frame(3, "COMM", U8(0) + "eng" + '\0' + "c"),
+                               20) +
                         XingFrame(15, 30, 30 * 417) + MpegFrames(6) + Id3v1("T", "A", "B", "1", "", 2, 3));
         seeds.push_back(Id3Tag(4, Id3Frame(4, "TPE1", U8(3) + "Art", 0x0003) + SyncSafe(3), 0, 0xC0) + MpegFrames(8));
         seeds.push_back(Id3Tag(2, Id3Frame2("TT2", U8(0) + "Old")) + MpegFrames(4));
@@ -82,27 +84,29 @@ std::vector<std::string> Seeds(const std::string& extension) {
                         VbriFrame(20, 20 * 417) + MpegFrames(6));
     } else if (extension == ".flac") {
         seeds.push_back(FlacFile(44100, 2, 441000, {"TITLE=T", "ARTIST=A", "TRACK=3"}, 200));
-        seeds.push_back("fLaC" + FlacBlock(0, StreamInfo(44100, 2, 16, 44100), false) + FlacBlock(6, Zeros(120), false) +
+        seeds.push_back("fLaC" + FlacBlock(0, StreamInfo(44100, 2, 16, 44100), false) +
+                        FlacBlock(6, Zeros(120), false) +
                         FlacBlock(4, VorbisComments({"ALBUMARTIST=B", "DISCNUMBER=2"}), true) + Zeros(100));
     } else if (extension == ".ogg") {
         seeds.push_back(OggFile({"TITLE=T", "ARTIST=A", "TRACKNUMBER=3"}, 44100, 300));
     } else if (extension == ".wma") {
-        seeds.push_back(AsfFile({AsfFileProperties(128000), AsfStreamProperties(2, 44100, 16000),
-                                 AsfContentDescription(u"T", u"A", u"D"),
-                                 AsfExtended({{u"WM/AlbumTitle", 0, WideZ(u"Al")}, {u"WM/TrackNumber", 3, U32LE(2)}})},
-                                200));
+        seeds.push_back(AsfFile(
+            {AsfFileProperties(128000), AsfStreamProperties(2, 44100, 16000), AsfContentDescription(u"T", u"A", u"D"),
+             AsfExtended({{u"WM/AlbumTitle", 0, WideZ(u"Al")}, {u"WM/TrackNumber", 3, U32LE(2)}})},
+            200));
     } else if (extension == ".m4a") {
         std::string items = DataItem("\xA9nam", 1, "T") + DataItem("gnre", 0, U16BE(3)) + DataItem("trkn", 0, U64BE(1));
-        std::string dolby = SampleEntry("ec-3", 2, 48000, Atom("dec3", "\x06\x01\x20\x0F\x01") +
-                                                             Atom("btrt", U32BE(0) + U32BE(1) + U32BE(2)));
-        std::string flac = SampleEntry("fLaC", 2, 0, Atom("dfLa", Zeros(4) + U8(0x80) + U24BE(34) +
-                                                                    StreamInfo(96000, 2, 24, 96000)));
-        seeds.push_back(Ftyp("isom") + Atom("moov", Mvhd(1000, 9000) + MediaTrak("vide", SampleEntry("avc1", 0, 0, "")) +
-                                                        MediaTrak("soun", dolby) + MediaTrak("soun", flac)) +
+        std::string dolby = SampleEntry(
+            "ec-3", 2, 48000, Atom("dec3", "\x06\x01\x20\x0F\x01") + Atom("btrt", U32BE(0) + U32BE(1) + U32BE(2)));
+        std::string flac =
+            SampleEntry("fLaC", 2, 0, Atom("dfLa", Zeros(4) + U8(0x80) + U24BE(34) + StreamInfo(96000, 2, 24, 96000)));
+        seeds.push_back(Ftyp("isom") +
+                        Atom("moov", Mvhd(1000, 9000) + MediaTrak("vide", SampleEntry("avc1", 0, 0, "")) +
+                                         MediaTrak("soun", dolby) + MediaTrak("soun", flac)) +
                         Atom("mdat", Zeros(100)));
-        seeds.push_back(Ftyp("M4A ") + Atom("mdat", Zeros(100)) +
-                        Atom("moov", Mvhd(1000, 9000) + AudioTrak(SampleEntry("mp4a", 2, 44100, Esds(128000, 2))) +
-                                         Udta(items)));
+        seeds.push_back(
+            Ftyp("M4A ") + Atom("mdat", Zeros(100)) +
+            Atom("moov", Mvhd(1000, 9000) + AudioTrak(SampleEntry("mp4a", 2, 44100, Esds(128000, 2))) + Udta(items)));
     }
     for (const SampleFile& s : kSamples)
         if (LowerCase(ExtractFileExt(s.name)) == extension)
@@ -160,8 +164,8 @@ TEST(Robustness, HostileStructuresEndQuickly) {
     TFlacFile f;
     EXPECT_TRUE(f.ReadFromFile(dir.Write("many.flac", flac)));
     // Ogg whose comment count is 4 billion with empty entries.
-    std::string ogg = OggPage(VorbisIdent(2, 44100, 128000), 0, 0, 2) + OggPage("\x03vorbis" + U32LE(0) + U32LE(0xFFFFFFFF), 0, 1) +
-                      Zeros(400000);
+    std::string ogg = OggPage(VorbisIdent(2, 44100, 128000), 0, 0, 2) +
+                      OggPage("\x03vorbis" + U32LE(0) + U32LE(0xFFFFFFFF), 0, 1) + Zeros(400000);
     TOggVorbis o;
     EXPECT_TRUE(o.ReadFromFile(dir.Write("many.ogg", ogg)));
     // M4A of nested atoms of the smallest size.

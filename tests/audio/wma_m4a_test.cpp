@@ -35,17 +35,31 @@ std::string AacTrak(int channels = 2, unsigned rate = 44100, std::uint32_t bitRa
 }
 
 std::string Items() {
-    return DataItem("\xA9nam", 1, "Title") + DataItem("\xA9" "ART", 1, "Art\xC3\xA9") +
-           DataItem("\xA9" "alb", 1, "Album") + DataItem("\xA9" "cmt", 1, "Comment") +
-           DataItem("\xA9" "day", 1, "2007") + DataItem("gnre", 0, U16BE(18)) +
-           DataItem("trkn", 0, U32BE(4) + U16BE(12) + U16BE(0)) + DataItem("trck", 1, "x");
+    return DataItem("\xA9nam", 1, "Title") +
+           DataItem(
+               "\xA9"
+               "ART",
+               1, "Art\xC3\xA9") +
+           DataItem(
+               "\xA9"
+               "alb",
+               1, "Album") +
+           DataItem(
+               "\xA9"
+               "cmt",
+               1, "Comment") +
+           DataItem(
+               "\xA9"
+               "day",
+               1, "2007") +
+           DataItem("gnre", 0, U16BE(18)) + DataItem("trkn", 0, U32BE(4) + U16BE(12) + U16BE(0)) +
+           DataItem("trck", 1, "x");
 }
 
 }  // namespace
 
 TEST(Wma, ReadsPropertiesAndTags) {
-    std::string file = AsfFile({StreamObjects(),
-                                AsfContentDescription(u"Title", u"Author", u"Description"),
+    std::string file = AsfFile({StreamObjects(), AsfContentDescription(u"Title", u"Author", u"Description"),
                                 AsfExtended({{u"WM/AlbumTitle", 0, WideZ(u"Album")},
                                              {u"WM/TrackNumber", 3, U32LE(9)},
                                              {u"WM/Year", 0, WideZ(u"2003")},
@@ -72,8 +86,8 @@ TEST(Wma, ReadsPropertiesAndTags) {
 TEST(Wma, TagsAlwaysStreamValuesWhenTheyFitTogether) {
     // Above the old limits of 320 kbit/s and 40 000 bytes/s, as WMA Pro and
     // WMA Lossless files are.
-    std::string pro = AsfFile({AsfFileProperties(384000), AsfStreamProperties(6, 48000, 48000),
-                               AsfContentDescription(u"T", u"A", u"")});
+    std::string pro = AsfFile(
+        {AsfFileProperties(384000), AsfStreamProperties(6, 48000, 48000), AsfContentDescription(u"T", u"A", u"")});
     TWMAfile fast = ReadWma(pro);
     EXPECT_TRUE(fast.Valid);
     EXPECT_EQ(fast.Title, "T");
@@ -86,8 +100,9 @@ TEST(Wma, TagsAlwaysStreamValuesWhenTheyFitTogether) {
     EXPECT_EQ(lossless.BitRate, 1152000);
 
     // Values that cannot describe one stream: no stream values, tags kept.
-    for (const std::string& stream : {AsfStreamProperties(0, 44100, 16000), AsfStreamProperties(2, 1000, 16000),
-                                      AsfStreamProperties(2, 8000, 8000 * 2 * 4 + 1), AsfStreamProperties(2, 44100, 0)}) {
+    for (const std::string& stream :
+         {AsfStreamProperties(0, 44100, 16000), AsfStreamProperties(2, 1000, 16000),
+          AsfStreamProperties(2, 8000, 8000 * 2 * 4 + 1), AsfStreamProperties(2, 44100, 0)}) {
         TWMAfile w = ReadWma(AsfFile({AsfFileProperties(128000), stream, AsfContentDescription(u"Kept", u"", u"")}));
         EXPECT_FALSE(w.Valid);
         EXPECT_EQ(w.SampleRate, 0);
@@ -162,8 +177,8 @@ TEST(M4a, WalksTheAtomTreeWhereverThingsAre) {
         EXPECT_EQ(m.Track, 4);
     }
     // edts inside trak, other brands.
-    std::string withEdts = Atom("moov", Mvhd(1000, 5000) + AudioTrak(SampleEntry("mp4a", 1, 22050, Esds(64000)),
-                                                                      Atom("edts", Zeros(20))));
+    std::string withEdts =
+        Atom("moov", Mvhd(1000, 5000) + AudioTrak(SampleEntry("mp4a", 1, 22050, Esds(64000)), Atom("edts", Zeros(20))));
     for (const char* brand : {"M4B ", "mp42", "isom"}) {
         TM4AFile m = ReadM4a(Ftyp(brand) + withEdts);
         EXPECT_EQ(m.SampleRate, 22050) << brand;
@@ -228,8 +243,8 @@ TEST(M4a, AnyAudioSampleEntryGivesChannelsAndRate) {
 TEST(M4a, AppleLosslessAndGenres) {
     std::string cookie = Atom("alac", Zeros(4) + U32BE(4096) + U8(0) + U8(16) + U8(40) + U8(10) + U8(14) + U8(2) +
                                           U16BE(255) + U32BE(0) + U32BE(900000) + U32BE(96000));
-    TM4AFile alac = ReadM4a(Ftyp("M4A ") + Atom("moov", Mvhd(96000, 96000 * 10) +
-                                                          AudioTrak(SampleEntry("alac", 2, 0, cookie))));
+    TM4AFile alac =
+        ReadM4a(Ftyp("M4A ") + Atom("moov", Mvhd(96000, 96000 * 10) + AudioTrak(SampleEntry("alac", 2, 0, cookie))));
     EXPECT_EQ(alac.Channels, 2);
     EXPECT_EQ(alac.SampleRate, 96000);
     EXPECT_EQ(alac.BitRate, 900000);
@@ -249,7 +264,10 @@ TEST(M4a, AppleLosslessAndGenres) {
 }
 
 TEST(M4a, LongTextAndVersionOneHeader) {
-    std::string items = DataItem("\xA9nam", 1, std::string(300, 'n')) + DataItem("\xA9" "ART", 1, "Next");
+    std::string items = DataItem("\xA9nam", 1, std::string(300, 'n')) + DataItem(
+                                                                            "\xA9"
+                                                                            "ART",
+                                                                            1, "Next");
     TM4AFile m = ReadM4a(Ftyp("M4A ") + Atom("moov", Mvhd(44100, 13230000, 1) + Udta(items)));
     EXPECT_EQ(m.Duration, 300000);
     EXPECT_EQ(m.Title, std::string(255, 'n'));

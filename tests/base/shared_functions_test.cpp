@@ -206,8 +206,10 @@ protected:
         ::setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1);
     }
     void TearDown() override {
-        if (had_) ::setenv("XDG_RUNTIME_DIR", saved_.c_str(), 1);
-        else ::unsetenv("XDG_RUNTIME_DIR");
+        if (had_)
+            ::setenv("XDG_RUNTIME_DIR", saved_.c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
     }
     TempDir dir_;
     std::string saved_;

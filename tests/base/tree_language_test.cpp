@@ -86,14 +86,14 @@ TEST_F(Language, WithoutTableTextsStayEnglish) {
 
 TEST_F(Language, ProfileRulesApply) {
     std::string msg = "Error in config file \"$1\" at position $2";
-    std::string file = dir_.Write("de.lng",
-        "[Other]\r\n" + KeyOf("Found") + "=Wrong\r\n"
-        "[messages]\r\n"
-        "  " + LowerCase(KeyOf("Found")) + "  =  Gefunden  \r\n" +
-        KeyOf("Found") + "=Second\r\n" +
-        KeyOf("Artist") + "=\"Interpret\"\r\n" +
-        KeyOf(msg) + "=Position $2 in \"$1\"\r\n"
-        "NOTAKEY=value\r\n");
+    std::string file = dir_.Write("de.lng", "[Other]\r\n" + KeyOf("Found") +
+                                                "=Wrong\r\n"
+                                                "[messages]\r\n"
+                                                "  " +
+                                                LowerCase(KeyOf("Found")) + "  =  Gefunden  \r\n" + KeyOf("Found") +
+                                                "=Second\r\n" + KeyOf("Artist") + "=\"Interpret\"\r\n" + KeyOf(msg) +
+                                                "=Position $2 in \"$1\"\r\n"
+                                                "NOTAKEY=value\r\n");
     SetAppLanguage(std::make_unique<TLanguage>(file));
     EXPECT_EQ(Translate("Found"), "Gefunden");
     EXPECT_EQ(Translate("Artist"), "Interpret");

@@ -315,8 +315,8 @@ TEST_F(ChmCompilerTest, ProgressPhasesAndPercentages) {
         else if (c.status == "Compiling...")
             percents.push_back(c.percent);
     }
-    EXPECT_EQ(phases, (TStringList{" ", "Refreshing files...", " ", " ", "Preparing files...", " ", " ",
-                                   "Compiling...", " "}));
+    EXPECT_EQ(phases,
+              (TStringList{" ", "Refreshing files...", " ", " ", "Preparing files...", " ", " ", "Compiling...", " "}));
     EXPECT_EQ(percents, (std::vector<int>{50, 100, 150, 200, 250, 300}));
     EXPECT_EQ(compiler->CompileMessages(), (TStringList{"one", "two", "three", "four", "five", "six"}));
     // The refresh read the captions from the pages.

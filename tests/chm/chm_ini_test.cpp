@@ -8,8 +8,7 @@ TEST(ChmIniTest, WindowLineFieldsAndFlags) {
     TChmIni ini;
     ini.WriteValue("Options.HHP.Windows.Main", "BackButton", "1");
     ini.WriteValue("Options.HHP.Windows.Main", "PaneWidth", "200");
-    EXPECT_EQ(ini.ProjectSections("x.html"),
-              "[Windows]\r\nMain=,,,\"\",\"\",\"\",\"\",\"\",\"\",,200,0x4,,,,,,,,\r\n");
+    EXPECT_EQ(ini.ProjectSections("x.html"), "[Windows]\r\nMain=,,,\"\",\"\",\"\",\"\",\"\",\"\",,200,0x4,,,,,,,,\r\n");
 
     // Only "1" sets a flag; flags of one field add up; texts go to their own fields.
     TChmIni flags;

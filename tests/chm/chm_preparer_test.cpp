@@ -28,8 +28,10 @@ public:
         ::setenv(name, value.c_str(), 1);
     }
     ~ScopedEnv() {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
     }
 
 private:
@@ -137,8 +139,11 @@ TEST(PageTemplateTest, CutsAtMarkersIncludingMissingOrSwappedOnes) {
 }
 
 TEST(PageTemplateTest, PlaceholdersFollowTheirOrderAndValuesAreNotRescanned) {
-    const TPlaceholders values = {{"$DiskName", "Hard disk (/)"}, {"$Disk", "HDD"}, {"$Title", "$Time and $COLOR"},
-                                  {"$Time", "3:05"}, {"$Color", "odd"}};
+    const TPlaceholders values = {{"$DiskName", "Hard disk (/)"},
+                                  {"$Disk", "HDD"},
+                                  {"$Title", "$Time and $COLOR"},
+                                  {"$Time", "3:05"},
+                                  {"$Color", "odd"}};
     EXPECT_EQ(FillPlaceholders("$DiskName|$Disk|$diskname|$TITLE|$Time|$color|$Other|$", values),
               "Hard disk (/)|HDD|Hard disk (/)|$Time and $COLOR|3:05|odd|$Other|$");
     EXPECT_EQ(FillPlaceholders("", values), "");
@@ -205,8 +210,9 @@ TEST_F(PreparerTest, MissingCorruptOrIncompleteArchiveIsNamedInOneClearError) {
 }
 
 TEST_F(PreparerTest, NonAsciiTemplateTextBecomesCharacterReferences) {
-    WriteArchive("<h1>Caf\xC3\xA9 $Title</h1><!--GroupBegin-->\xE2\x98\x85$Main<!--GroupEnd-->"
-                 "<!--Item.Begin-->$Title<!--Item.End-->");
+    WriteArchive(
+        "<h1>Caf\xC3\xA9 $Title</h1><!--GroupBegin-->\xE2\x98\x85$Main<!--GroupEnd-->"
+        "<!--Item.Begin-->$Title<!--Item.End-->");
     TChmPreparer preparer;
     EXPECT_EQ(preparer.PageTemplate, "<h1>Caf&#233; $Title</h1>$Item");
     EXPECT_EQ(preparer.GroupTemplate, "&#9733;$Main");
@@ -274,8 +280,9 @@ TEST_F(PreparerTest, FourGroupingsInOrderWithStagesAndContents) {
 
     // Index page rows alternate from "odd" and count the files.
     const std::string index = Read("artists.htm");
-    EXPECT_LT(index.find("<tr class=\"odd\"><td><a href=\"" + Page("art", "Abba") + "\">Abba</a></td><td>Total: 1 files"),
-              index.find("<tr class=\"even\"><td><a href=\"" + Page("art", "NOVA") + "\">NOVA</a>"));
+    EXPECT_LT(
+        index.find("<tr class=\"odd\"><td><a href=\"" + Page("art", "Abba") + "\">Abba</a></td><td>Total: 1 files"),
+        index.find("<tr class=\"even\"><td><a href=\"" + Page("art", "NOVA") + "\">NOVA</a>"));
     EXPECT_NE(index.find("<title>Artists</title>"), std::string::npos);
     const std::string nova = Read(Page("art", "Nova"));
     EXPECT_NE(nova.find("<title>Artist: Nova</title>"), std::string::npos);
@@ -352,8 +359,7 @@ TEST_F(PreparerTest, UnknownGroupListsFilesWithoutAValue) {
 }
 
 TEST_F(PreparerTest, ValuesAreEscapedAndPagesArePureAscii) {
-    Add(Record("Salt & Pepper <Live>", "$Time \"<script>\"", "Caf\xC3\xA9", "2001", "\xE5\x9D\x82",
-               "/m/<a>&b.mp3"));
+    Add(Record("Salt & Pepper <Live>", "$Time \"<script>\"", "Caf\xC3\xA9", "2001", "\xE5\x9D\x82", "/m/<a>&b.mp3"));
     TChmPreparer preparer;
     preparer.GeneratePages(Files());
     const std::string page = Read(Page("art", "Salt & Pepper <Live>"));
@@ -363,7 +369,8 @@ TEST_F(PreparerTest, ValuesAreEscapedAndPagesArePureAscii) {
     EXPECT_EQ(page.find("<script>"), std::string::npos);
     EXPECT_NE(Read("albums.htm").find(">Caf&#233;</a>"), std::string::npos);
     EXPECT_NE(Read(Page("gen", "\xE5\x9D\x82")).find("Genre: &#22338;"), std::string::npos);
-    for (const char* name : {"artists.htm", "albums.htm", "years.htm", "genres.htm"}) EXPECT_TRUE(IsPureAscii(Read(name)));
+    for (const char* name : {"artists.htm", "albums.htm", "years.htm", "genres.htm"})
+        EXPECT_TRUE(IsPureAscii(Read(name)));
     EXPECT_TRUE(IsPureAscii(page));
     // The contents keep the real name; the sitemap writer escapes it.
     EXPECT_EQ(preparer.Compiler->Tree->Root->Item(1)->Item(0)->Caption, "Caf\xC3\xA9");
@@ -505,9 +512,10 @@ TEST_F(PreparerTest, AlbumsAreTheirNameWithTheirAlbumArtistOrFolder) {
 }
 
 TEST_F(PreparerTest, TracksFollowDiscAndTrackNumbersAndArtistPagesHeadTheirAlbums) {
-    WriteArchive("<html>$Heading<!--GroupBegin-->[$Cover|$Main|$Info]<!--GroupEnd-->"
-                 "<!--Album.Begin-->{$Main $Title}<!--Album.End-->"
-                 "<!--Item.Begin-->($Track $Title $AlbumLink)<!--Item.End--></html>");
+    WriteArchive(
+        "<html>$Heading<!--GroupBegin-->[$Cover|$Main|$Info]<!--GroupEnd-->"
+        "<!--Album.Begin-->{$Main $Title}<!--Album.End-->"
+        "<!--Item.Begin-->($Track $Title $AlbumLink)<!--Item.End--></html>");
     Add(Tagged({"Nova", "Second disc opener", "Sky", "Nova", "/m/sky/5.mp3", 2, 1, "2001"}));
     Add(Tagged({"Nova", "Unnumbered", "Sky", "Nova", "/m/sky/9.mp3", 1, 0, "2001"}));
     Add(Tagged({"Nova", "Two", "Sky", "Nova", "/m/sky/2.mp3", 1, 2, "2001"}));
@@ -520,7 +528,8 @@ TEST_F(PreparerTest, TracksFollowDiscAndTrackNumbersAndArtistPagesHeadTheirAlbum
     const std::string skyPage = Page("alb", AlbumGroupKey("Sky", "Nova", ""));
     const std::string dawnPage = Page("alb", AlbumGroupKey("Dawn", "Nova", ""));
     const std::string sky = Read(skyPage);
-    EXPECT_TRUE(Ascending(PositionsIn(sky, {"(1-1 One )", "(1-2 Two )", "( Unnumbered )", "(2-1 Second disc opener )"})))
+    EXPECT_TRUE(
+        Ascending(PositionsIn(sky, {"(1-1 One )", "(1-2 Two )", "( Unnumbered )", "(2-1 Second disc opener )"})))
         << sky;
     // The album heading: artist, year, genre, track count and total time.
     EXPECT_NE(sky.find("<a href=\"" + Page("art", "Nova") + "\">Nova</a>"), std::string::npos);
@@ -540,8 +549,9 @@ TEST_F(PreparerTest, TracksFollowDiscAndTrackNumbersAndArtistPagesHeadTheirAlbum
     EXPECT_LT(y1995.find("Guest"), y1995.find("Early"));  // Abba before Nova
     // Index rows: the albums show who made them and when; without a cover a
     // spacer keeps the names in line.
-    EXPECT_NE(Read("albums.htm").find("[<span class=\"nocover\"></span>|<a href=\"" + dawnPage + "\">Dawn</a>|Nova, 1995]"),
-              std::string::npos);
+    EXPECT_NE(
+        Read("albums.htm").find("[<span class=\"nocover\"></span>|<a href=\"" + dawnPage + "\">Dawn</a>|Nova, 1995]"),
+        std::string::npos);
 }
 
 TEST_F(PreparerTest, GroupsSortByTheLocaleWithAccentsBesideTheirLetters) {

@@ -103,12 +103,12 @@ TEST(Files, LinkScan) {
     Project p;
     for (const char* name : {"style.css", "pics/a.gif", "single.png", "pic.jpg", "x.js", "movie.swf"})
         p.dir.Write(name, "x");
-    const std::string page = p.dir.Write(
-        "page.htm",
-        "<html><head><LINK rel=\"stylesheet\"\r\nhref=\"style.css\"></head>\n"
-        "<img alt=\"a > b\" src=\"pics/a.gif\"> <img src='single.png'> <img src=pic.jpg >\n"
-        "<script\tsrc=\"x.js\"></script> <img src=\"http://example.com/remote.gif\">\n"
-        "<object data=\"gone.swf\"></object> <embed src=\"movie.swf\">");
+    const std::string page =
+        p.dir.Write("page.htm",
+                    "<html><head><LINK rel=\"stylesheet\"\r\nhref=\"style.css\"></head>\n"
+                    "<img alt=\"a > b\" src=\"pics/a.gif\"> <img src='single.png'> <img src=pic.jpg >\n"
+                    "<script\tsrc=\"x.js\"></script> <img src=\"http://example.com/remote.gif\">\n"
+                    "<object data=\"gone.swf\"></object> <embed src=\"movie.swf\">");
     TFileInfo* info = p.files.AddWithLinks(page, true);
     ASSERT_NE(info, nullptr);
     // Quoted link values first (in text order), then the extension scan.

@@ -27,9 +27,7 @@ protected:
         }
         return *tree_;
     }
-    TChmTreeItem& Entry(const std::string& name = "/w/art.htm") {
-        return *Tree().Root->AddFileEntry(name, false);
-    }
+    TChmTreeItem& Entry(const std::string& name = "/w/art.htm") { return *Tree().Root->AddFileEntry(name, false); }
     bool Listed(const std::string& key) {
         return Tree().IndexText().find("<param name=\"Name\" value=\"" + key + "\">\r\n<param name=\"Local\"") !=
                std::string::npos;
@@ -91,7 +89,7 @@ TEST_F(Keywords, OptionsAndEnabledKinds) {
 TEST_F(Keywords, UserKeywords) {
     TChmTreeItem& entry = Entry();
     AddUserKeyword(entry, "AC,DC");
-    AddUserKeyword(entry, "Ab");  // no length limit here
+    AddUserKeyword(entry, "Ab");     // no length limit here
     AddUserKeyword(entry, "AC DC");  // already there
     AddUserKeyword(entry, "  ");     // nothing to list
     EXPECT_EQ(entry.KeywordList, ",AC DC,Ab,");

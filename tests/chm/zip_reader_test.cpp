@@ -62,8 +62,8 @@ struct ZipBuilder {
         it.name = name;
         it.method = deflate ? 8 : 0;
         it.packed = deflate ? RawDeflate(data) : data;
-        it.crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()),
-                                                  static_cast<uInt>(data.size())));
+        it.crc = static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
         it.csize = static_cast<std::uint32_t>(it.packed.size());
         it.usize = static_cast<std::uint32_t>(data.size());
         items.push_back(it);
@@ -168,7 +168,7 @@ TEST(ZipNames, ArchiveFormAndMasks) {
     EXPECT_FALSE(MatchesMask("d.txt", "[a-c].txt"));
     EXPECT_TRUE(MatchesMask("d.txt", "[!a-c].txt"));
     EXPECT_TRUE(MatchesMask("B.txt", "[ab].TXT"));
-    EXPECT_TRUE(MatchesMask("[x", "[x"));  // an unclosed bracket is literal
+    EXPECT_TRUE(MatchesMask("[x", "[x"));               // an unclosed bracket is literal
     EXPECT_TRUE(MatchesMask("\xC3\xA9.txt", "?.txt"));  // "?" is one character, not one byte
     EXPECT_TRUE(MatchesMask("aaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*b"));
     EXPECT_FALSE(MatchesMask("aaaaaaaaaaaaaaaaaaaaaaaa", "*a*a*a*a*a*b"));
@@ -196,10 +196,27 @@ TEST_F(ZipReaderTest, BuiltDataArchive) {
     ASSERT_GE(t, 0);
     std::string tpl = Extract(zip, t);
     EXPECT_EQ(tpl, LoadTextFile(std::string(ORVALIS_SOURCE_DIR) + "/data/archive/template.html"));
-    for (const char* marker : {"<!--Item.Begin-->", "<!--Item.End-->", "<!--GroupBegin-->", "<!--GroupEnd-->",
-                               "<!--Album.Begin-->", "<!--Album.End-->", "$Title", "$Color", "$Main", "$Heading",
-                               "$Cover", "$Info", "$Track", "$AlbumLink", "$ArtFilename", "$Artist", "$File",
-                               "$Time", "$Bitrate", "$Samplerate", "charset=utf-8"})
+    for (const char* marker : {"<!--Item.Begin-->",
+                               "<!--Item.End-->",
+                               "<!--GroupBegin-->",
+                               "<!--GroupEnd-->",
+                               "<!--Album.Begin-->",
+                               "<!--Album.End-->",
+                               "$Title",
+                               "$Color",
+                               "$Main",
+                               "$Heading",
+                               "$Cover",
+                               "$Info",
+                               "$Track",
+                               "$AlbumLink",
+                               "$ArtFilename",
+                               "$Artist",
+                               "$File",
+                               "$Time",
+                               "$Bitrate",
+                               "$Samplerate",
+                               "charset=utf-8"})
         EXPECT_NE(tpl.find(marker), std::string::npos) << marker;
     // Blocks come in the order the page generator cuts them, and the page
     // keeps no placeholder it will not fill.
@@ -424,10 +441,10 @@ TEST_F(ZipReaderTest, DamagedDirectoryGivesClearError) {
 TEST_F(ZipReaderTest, DamagedEntriesGiveNoBytes) {
     const std::string text = Pseudorandom(20000);
     ZipBuilder b;
-    b.Add("truncated.htm", text, true).csize /= 2;    // deflate stream ends early
+    b.Add("truncated.htm", text, true).csize /= 2;        // deflate stream ends early
     b.Add("pastend.htm", text, true).csize = 0x00FFFFFF;  // data beyond the file
-    b.Add("huge.htm", "abc", true).usize = 0xFFFFFFF0;  // impossible ratio
-    b.Add("stored.htm", "abc").usize = 10;              // more than stored
+    b.Add("huge.htm", "abc", true).usize = 0xFFFFFFF0;    // impossible ratio
+    b.Add("stored.htm", "abc").usize = 10;                // more than stored
     b.Add("badlocal.htm", "abc");
     b.Add("bzip.htm", "abc").method = 12;
     b.Add("secret.htm", "abc").flags = 1;
@@ -487,8 +504,22 @@ TEST_F(ZipReaderTest, Zip64Records) {
     le(z, {{0x04034b50, 4}, {45, 2}, {0, 2}, {0, 2}, {0, 4}, {crc, 4}, {full, 4}, {full, 4}, {5, 2}, {0, 2}});
     z += "a.txt" + data;
     const std::size_t dir64 = z.size();
-    le(z, {{0x02014b50, 4}, {45, 2}, {45, 2}, {0, 2}, {0, 2}, {0, 4}, {crc, 4}, {full, 4}, {full, 4},
-           {5, 2}, {28, 2}, {0, 2}, {0, 2}, {0, 2}, {0, 4}, {full, 4}});
+    le(z, {{0x02014b50, 4},
+           {45, 2},
+           {45, 2},
+           {0, 2},
+           {0, 2},
+           {0, 4},
+           {crc, 4},
+           {full, 4},
+           {full, 4},
+           {5, 2},
+           {28, 2},
+           {0, 2},
+           {0, 2},
+           {0, 2},
+           {0, 4},
+           {full, 4}});
     z += "a.txt";
     le(z, {{1, 2}, {24, 2}, {10, 8}, {10, 8}, {0, 8}});  // uncompressed, compressed, local offset
     const std::size_t dirSize = z.size() - dir64, end64 = z.size();
@@ -511,8 +542,8 @@ TEST_F(ZipReaderTest, CorruptedBytesNeverCrash) {
     b.Add("template.html", "<html>$Title</html>");
     const std::string good = b.Build();
     // Thousands of rewrites: memory-backed storage keeps this quick.
-    std::string path = DirectoryExists("/dev/shm") ? "/dev/shm/orvalis-zip-fuzz-" + std::to_string(::getpid())
-                                                   : dir / "fuzz.zip";
+    std::string path =
+        DirectoryExists("/dev/shm") ? "/dev/shm/orvalis-zip-fuzz-" + std::to_string(::getpid()) : dir / "fuzz.zip";
     auto tryAll = [&](const std::string& bytes) {
         SaveTextFile(bytes, path);
         TKAZip zip;

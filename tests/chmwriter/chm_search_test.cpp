@@ -99,9 +99,9 @@ public:
             std::uint32_t next = 0;
             while (at < end) {
                 const std::uint8_t length = b_.at(at), shared = b_.at(at + 1);
-                std::string w = previous.substr(0, shared) +
-                                std::string(b_.begin() + static_cast<long>(at + 2),
-                                            b_.begin() + static_cast<long>(at + 1 + length));
+                std::string w =
+                    previous.substr(0, shared) + std::string(b_.begin() + static_cast<long>(at + 2),
+                                                             b_.begin() + static_cast<long>(at + 1 + length));
                 if (word <= w) {
                     next = ReadU32(b_, at + 1 + length);
                     break;
@@ -172,14 +172,18 @@ TEST(ChmSearchWords, SplitsOnLettersAndDigitsAndFoldsCase) {
     EXPECT_EQ(Words("Zo\xC3\xAB MARCHETTI's 2nd-Album, \xC3\x89T\xC3\x89!"),
               (std::vector<std::string>{"zo\xC3\xAB", "marchetti", "s", "2nd", "album", "\xC3\xA9t\xC3\xA9"}));
     // Greek and Cyrillic capitals fold too; punctuation outside ASCII separates.
-    EXPECT_EQ(Words("\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1\xE2\x80\x94\xD0\x91\xD0\xB0\xC2\xAB\xC5\x81\xC3\xB3" "d\xC5\xBA\xC2\xBB"),
+    EXPECT_EQ(Words("\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1\xE2\x80\x94\xD0\x91\xD0\xB0\xC2\xAB\xC5\x81\xC3\xB3"
+                    "d\xC5\xBA\xC2\xBB"),
               (std::vector<std::string>{"\xCF\x89\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1", "\xD0\xB1\xD0\xB0",
-                                        "\xC5\x82\xC3\xB3" "d\xC5\xBA"}));
+                                        "\xC5\x82\xC3\xB3"
+                                        "d\xC5\xBA"}));
     // Each ideograph and kana is a word; Latin next to it is a word of its own.
     EXPECT_EQ(Words("\xE5\x9D\x82\xE6\x9C\xAC \xE9\x81\xA5x\xE3\x81\x82"),
               (std::vector<std::string>{"\xE5\x9D\x82", "\xE6\x9C\xAC", "\xE9\x81\xA5", "x", "\xE3\x81\x82"}));
     // Malformed UTF-8 separates instead of breaking the word list.
-    EXPECT_EQ(Words("ab\xFF" "cd\xC3"), (std::vector<std::string>{"ab", "cd"}));
+    EXPECT_EQ(Words("ab\xFF"
+                    "cd\xC3"),
+              (std::vector<std::string>{"ab", "cd"}));
 }
 
 TEST(ChmSearchWords, PagesGiveTextAndTitleWithoutMarkup) {
@@ -350,8 +354,8 @@ TEST(ChmKeywordLinks, SitemapKeywordsWithTheirPages) {
 TEST(ChmKeywordLinks, ManyKeywordsFillChainedBlocks) {
     std::vector<TSitemapKeyword> keywords;
     for (int i = 0; i < 900; ++i) keywords.push_back({"Keyword number " + std::to_string(i), 0, {"p.htm"}});
-    const TKeywordFiles files =
-        BuildKeywordLinks(keywords, [](const std::string&) { return std::optional<std::uint32_t>(3); }, 1252, 0x409);
+    const TKeywordFiles files = BuildKeywordLinks(
+        keywords, [](const std::string&) { return std::optional<std::uint32_t>(3); }, 1252, 0x409);
     EXPECT_GT(ReadU32(files.BTree, 0x26), 1u);
     const auto entries = ReadKeywordBlocks(files.BTree);
     ASSERT_EQ(entries.size(), keywords.size());
@@ -423,7 +427,8 @@ TEST(ChmSearchFile, PythonChmFindsNamesTitlesAndNothingElse) {
     EXPECT_EQ(PythonSearch(python, chm, Hex("marchetti")), (S{"Artist: Zo\xEB Marchetti", "Album: Tempo", "Artists"}));
     EXPECT_EQ(PythonSearch(python, chm, Hex("zo\xEB")), (S{"Artist: Zo\xEB Marchetti", "Album: Tempo", "Artists"}));
     // A word the code page cannot hold is found by its UTF-8 bytes, each ideograph alone.
-    EXPECT_EQ(PythonSearch(python, chm, Hex("k\xC5\x8Dji")), (S{"Artist: K?ji Tanaka", "Album: Clear Water", "Artists"}));
+    EXPECT_EQ(PythonSearch(python, chm, Hex("k\xC5\x8Dji")),
+              (S{"Artist: K?ji Tanaka", "Album: Clear Water", "Artists"}));
     EXPECT_EQ(PythonSearch(python, chm, Hex("\xE9\x81\xA5")), (S{"Artist: ?? ?", "Artists"}));
     // Title words, and the titles-only question.
     EXPECT_EQ(PythonSearch(python, chm, Hex("tempo")), (S{"Album: Tempo"}));
@@ -445,7 +450,8 @@ TEST(ChmSearchFile, PythonChmReadsWordsOnHundredsOfPages) {
     for (int k = 0; k < 40; ++k) repeated += " shared";
     for (int i = 0; i < 1000; ++i)
         p.Add("p" + std::to_string(i) + ".htm",
-              Page("Page " + std::to_string(i), "<p>" + repeated + " " + std::to_string(i) + (i % 3 ? "" : " third") + "</p>"));
+              Page("Page " + std::to_string(i),
+                   "<p>" + repeated + " " + std::to_string(i) + (i % 3 ? "" : " third") + "</p>"));
     ASSERT_TRUE(Compile(p.Write(dir.Path()), dir / "many.chm").Ok);
     EXPECT_EQ(PythonSearch(python, dir / "many.chm", Hex("shared")).size(), 1000u);
     EXPECT_EQ(PythonSearch(python, dir / "many.chm", Hex("third")).size(), 334u);

@@ -50,8 +50,7 @@ TEST(ChmWriterAgainstChmcmd, SamePagesWithTheSameBytes) {
     hhp.replace(hhp.find("[Options]\r\n"), 11, "[Options]\r\nCompiled file=cmd.chm\r\n");
     WriteFile(folder + "/cmd.hhp", hhp);
     int status = 0;
-    const std::string log =
-        RunCommand("cd " + ShellQuote(folder) + " && chmcmd --no-html-scan cmd.hhp 2>&1", status);
+    const std::string log = RunCommand("cd " + ShellQuote(folder) + " && chmcmd --no-html-scan cmd.hhp 2>&1", status);
     ASSERT_EQ(status, 0) << log;
 
     const std::string ours = scratch / "ours.chm";

@@ -27,7 +27,8 @@ TEST(ChmDirectory, NamesSortWithAsciiLettersFolded) {
 
 TEST(ChmDirectory, OneChunkHasNoIndexAndAQuickrefCount) {
     std::vector<TChmDirectoryEntry> entries;
-    for (int i = 0; i < 12; ++i) entries.push_back({"/f" + std::to_string(i), 1, std::uint64_t(i), 1});  // one-byte ENCINTs
+    for (int i = 0; i < 12; ++i)
+        entries.push_back({"/f" + std::to_string(i), 1, std::uint64_t(i), 1});  // one-byte ENCINTs
     const TChmDirectoryLayout layout = BuildChmDirectory(entries, 0x407);
     EXPECT_EQ(layout.ListingChunks, 1u);
     EXPECT_EQ(layout.Depth, 1u);
@@ -55,8 +56,8 @@ TEST(ChmDirectory, TwentyThousandFilesAreAllFoundByEveryReader) {
     const char* const starts[] = {"_", "a", "A", "[", "~", "Z", "m", "\xC3\xA9", "0", "caf\xC3\xA9 #"};
     const std::string padding(80, 'x');
     for (int i = 0; i < 20000; ++i) {
-        const std::string name = std::string(starts[i % 10]) + padding + (i % 3 == 0 ? "_" : "Q") +
-                                 std::to_string(i) + (i % 2 ? ".htm" : ".HTM");
+        const std::string name = std::string(starts[i % 10]) + padding + (i % 3 == 0 ? "_" : "Q") + std::to_string(i) +
+                                 (i % 2 ? ".htm" : ".HTM");
         project.Add(name, Page("Page " + std::to_string(i)));
     }
     project.Add("main.html", Page("Main"));

@@ -81,7 +81,10 @@ TEST(ChmWriterErrors, StopKeepsTheEarlierFileAndLeavesNoPartialOne) {
 
     // Stops at every point the writer asks, from the first question to the last.
     int questions = 0;
-    ASSERT_TRUE(Compile(project, scratch / "count.chm", {}, [&] { ++questions; return true; }).Ok);
+    ASSERT_TRUE(Compile(project, scratch / "count.chm", {}, [&] {
+                    ++questions;
+                    return true;
+                }).Ok);
     ASSERT_GT(questions, 3);
     for (int stopAt = 0; stopAt < questions; ++stopAt) {
         int asked = 0;

@@ -157,7 +157,8 @@ TEST_F(ChmWriterReadBack, PythonChmSeesHomeTitleAndOneTitledTopicPerPage) {
         "print(f.home.decode()); print(f.title.decode())\n";
     WriteFile(scratch_ / "probe.py", script);
     int status = 0;
-    const std::string out = RunCommand(python + " " + ShellQuote(scratch_ / "probe.py") + " " + ShellQuote(output_), status);
+    const std::string out =
+        RunCommand(python + " " + ShellQuote(scratch_ / "probe.py") + " " + ShellQuote(output_), status);
     ASSERT_EQ(status, 0) << out;
     EXPECT_EQ(out, "/main.html\nMusic Catalogue\n");
 
@@ -223,7 +224,8 @@ TEST(ChmWriterWindows, LargerWindowAndLongerIntervalReadBack) {
         mschmd_header* header = mspack.Open(output);
         ASSERT_NE(header, nullptr);
         for (const auto& [address, content] : p.Files) {
-            EXPECT_TRUE(chm.Read("/" + address) == content) << address << " chmlib, window 2^" << bits << ", " << frames;
+            EXPECT_TRUE(chm.Read("/" + address) == content)
+                << address << " chmlib, window 2^" << bits << ", " << frames;
             for (mschmd_file* f = header->files; f; f = f->next) {
                 if (f->filename != "/" + address) continue;
                 EXPECT_TRUE(mspack.Extract(f, scratch / "x") == content)

@@ -58,7 +58,8 @@ inline std::string ReadFile(const std::string& path) {
 inline std::string Page(const std::string& title, const std::string& body = "<p>text</p>") {
     return "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\r\n<html>\r\n<head>\r\n"
            "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\r\n<title>" +
-           title + "</title>\r\n<link rel=\"stylesheet\" type=\"text/css\" href=\"style.css\">\r\n</head>\r\n<body>\r\n" +
+           title +
+           "</title>\r\n<link rel=\"stylesheet\" type=\"text/css\" href=\"style.css\">\r\n</head>\r\n<body>\r\n" +
            body + "\r\n</body>\r\n</html>\r\n";
 }
 
@@ -68,9 +69,9 @@ struct TProject {
     std::string Title = "Music Catalogue";
     std::string Language = "0x409 English (United States)";
     std::string DefaultTopic = "main.html";
-    std::string WindowsSection;                     // lines after "[Windows]", empty for none
-    std::string ExtraOptions;                       // more "[Options]" lines, each ending in "\r\n"
-    std::string IndexSitemap;                       // temp.hhk; an empty index when unset
+    std::string WindowsSection;                              // lines after "[Windows]", empty for none
+    std::string ExtraOptions;                                // more "[Options]" lines, each ending in "\r\n"
+    std::string IndexSitemap;                                // temp.hhk; an empty index when unset
     std::vector<std::pair<std::string, std::string>> Files;  // address, content; pages are named in the contents
 
     void Add(const std::string& address, const std::string& content) { Files.emplace_back(address, content); }
@@ -84,12 +85,15 @@ struct TProject {
                    "\">\r\n<param name=\"Local\" value=\"" + address + "\">\r\n</OBJECT>\r\n";
         }
         hhc += "</UL>\r\n</BODY></HTML>\r\n";
-        const std::string hhk = !IndexSitemap.empty() ? IndexSitemap : "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\r\n<HTML><BODY>\r\n<UL>\r\n"
-                                "</UL>\r\n</BODY></HTML>\r\n";
+        const std::string hhk = !IndexSitemap.empty()
+                                    ? IndexSitemap
+                                    : "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\r\n<HTML><BODY>\r\n<UL>\r\n"
+                                      "</UL>\r\n</BODY></HTML>\r\n";
         std::string hhp;
         if (!WindowsSection.empty()) hhp += "[Windows]\r\n" + WindowsSection + "\r\n";
-        hhp += "\r\n[Options]\r\nCompatibility=1.1 or later\r\nContents file=temp.hhc\r\nIndex file=temp.hhk\r\n"
-               "Display compile progress=Yes\r\nDefault Window=Main\r\n";
+        hhp +=
+            "\r\n[Options]\r\nCompatibility=1.1 or later\r\nContents file=temp.hhc\r\nIndex file=temp.hhk\r\n"
+            "Display compile progress=Yes\r\nDefault Window=Main\r\n";
         if (!DefaultTopic.empty()) hhp += "Default topic=" + DefaultTopic + "\r\n";
         if (!Title.empty()) hhp += "Title=" + Title + "\r\n";
         if (!Language.empty()) hhp += "Language=" + Language + "\r\n";
@@ -183,9 +187,7 @@ public:
     TMsPack& operator=(const TMsPack&) = delete;
 
     mschmd_header* Open(const std::string& file) { return full_ = d_ ? d_->open(d_, file.c_str()) : nullptr; }
-    mschmd_header* FastOpen(const std::string& file) {
-        return fast_ = d_ ? d_->fast_open(d_, file.c_str()) : nullptr;
-    }
+    mschmd_header* FastOpen(const std::string& file) { return fast_ = d_ ? d_->fast_open(d_, file.c_str()) : nullptr; }
     int LastError() { return d_->last_error(d_); }
     // fast_find on the fast-opened file; the entry's length, -1 when not found.
     long long FastFind(const std::string& name, mschmd_file& file) {

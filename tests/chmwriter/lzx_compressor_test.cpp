@@ -28,8 +28,7 @@ void ExpectRoundTrip(const std::vector<std::uint8_t>& input, unsigned windowBits
     const TLzxInterval interval = CompressLzxInterval(input, windowBits);
     const auto cab = MakeLzxCabinet(interval, input.size(), windowBits);
     ExpectDecodes("libmspack", DecodeCabinetWithMspack(cab), input, windowBits);
-    if (Have7z())
-        ExpectDecodes("7-Zip", DecodeCabinetWith7z(cab), input, windowBits);
+    if (Have7z()) ExpectDecodes("7-Zip", DecodeCabinetWith7z(cab), input, windowBits);
 }
 
 // Catalogue text with a random stretch in the middle, so one interval needs
@@ -41,7 +40,7 @@ std::vector<std::uint8_t> Mixed(std::size_t n, std::uint64_t seed) {
     return data;
 }
 
-} // namespace
+}  // namespace
 
 TEST(LzxCompressor, EmptyInputIsEmptyInterval) {
     const TLzxInterval r = CompressLzxInterval({}, 16);
@@ -56,9 +55,9 @@ TEST(LzxCompressor, RejectsUnsupportedWindow) {
 }
 
 TEST(LzxCompressor, RoundTripsAroundFrameSizes) {
-    for (std::size_t n : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{300},
-                          kLzxFrameSize - 1, kLzxFrameSize, kLzxFrameSize + 1, 2 * kLzxFrameSize,
-                          3 * kLzxFrameSize + 17}) {
+    for (std::size_t n :
+         {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{300}, kLzxFrameSize - 1,
+          kLzxFrameSize, kLzxFrameSize + 1, 2 * kLzxFrameSize, 3 * kLzxFrameSize + 17}) {
         SCOPED_TRACE(n);
         ExpectRoundTrip(MakeCatalogueHtml(n, n), 16);
         ExpectRoundTrip(Mixed(n, n + 1), 16);
@@ -79,12 +78,11 @@ std::size_t CompressedSize(const std::vector<std::uint8_t>& data, unsigned windo
     return CompressLzxInterval(data, windowBits).Bytes.size();
 }
 
-} // namespace
+}  // namespace
 
 TEST(LzxCompressor, SevenZipRejectsMisplacedFrameOffsets) {
     // Guards the oracle itself: the offsets are only checked if this fails.
-    if (!Have7z())
-        GTEST_SKIP() << "7z is not installed";
+    if (!Have7z()) GTEST_SKIP() << "7z is not installed";
     const auto data = MakeCatalogueHtml(3 * kLzxFrameSize, 81);
     TLzxInterval interval = CompressLzxInterval(data, 16);
     ASSERT_TRUE(DecodeCabinetWith7z(MakeLzxCabinet(interval, data.size(), 16)).has_value());
@@ -137,8 +135,7 @@ TEST(LzxCompressor, IncompressibleFramesAreStored) {
     const auto odd = RandomBytes(3 * kLzxFrameSize + 5, 22);
     const TLzxInterval r = CompressLzxInterval(odd, 16);
     ASSERT_EQ(r.FrameOffsets.size(), 4u);
-    for (std::size_t f = 0; f < 3; ++f)
-        EXPECT_LE(r.FrameOffsets[f + 1] - r.FrameOffsets[f], kLzxFrameSize + 20);
+    for (std::size_t f = 0; f < 3; ++f) EXPECT_LE(r.FrameOffsets[f + 1] - r.FrameOffsets[f], kLzxFrameSize + 20);
     EXPECT_LE(r.Bytes.size() - r.FrameOffsets[3], 150u);
     ExpectRoundTrip(odd, 16);
 }
@@ -160,8 +157,7 @@ TEST(LzxCompressor, LongRunsShrinkToAlmostNothing) {
 
     std::vector<std::uint8_t> pattern;
     while (pattern.size() < 100000)
-        for (char c : std::string("abcdefg"))
-            pattern.push_back(static_cast<std::uint8_t>(c));
+        for (char c : std::string("abcdefg")) pattern.push_back(static_cast<std::uint8_t>(c));
     EXPECT_LT(CompressedSize(pattern, 17), 800u);
     ExpectRoundTrip(pattern, 17);
 }
@@ -191,8 +187,7 @@ TEST(LzxCompressor, CatalogueHtmlUsesVerbatimBlocksAndCompressesWell) {
         const TLzxInterval r = CompressLzxInterval(interval, 16);
         EXPECT_EQ(FirstBlockType(r), 1u);
         total += r.Bytes.size();
-        if (i == 0)
-            ExpectRoundTrip(interval, 16);
+        if (i == 0) ExpectRoundTrip(interval, 16);
     }
     EXPECT_LT(total, html.size() * 12 / 100);
 }
@@ -203,10 +198,8 @@ TEST(LzxCompressor, OutputIsDeterministicAcrossThreads) {
     EXPECT_EQ(CompressLzxInterval(data, 16).Bytes, first.Bytes);
     std::vector<TLzxInterval> results(4);
     std::vector<std::thread> threads;
-    for (auto& r : results)
-        threads.emplace_back([&r, &data] { r = CompressLzxInterval(data, 16); });
-    for (auto& t : threads)
-        t.join();
+    for (auto& r : results) threads.emplace_back([&r, &data] { r = CompressLzxInterval(data, 16); });
+    for (auto& t : threads) t.join();
     for (const auto& r : results) {
         EXPECT_EQ(r.Bytes, first.Bytes);
         EXPECT_EQ(r.FrameOffsets, first.FrameOffsets);
@@ -219,14 +212,12 @@ TEST(LzxCompressor, RepeatedOffsetsSurviveAStoredFrame) {
     // match is a repeat of R0 as the stored block's header restores it.
     const auto block = RandomBytes(1000, 61);
     std::vector<std::uint8_t> data;
-    while (data.size() < kLzxFrameSize)
-        data.insert(data.end(), block.begin(), block.end());
+    while (data.size() < kLzxFrameSize) data.insert(data.end(), block.begin(), block.end());
     data.resize(kLzxFrameSize);
     const auto noise = RandomBytes(kLzxFrameSize, 62);
     data.insert(data.end(), noise.begin(), noise.end());
     const auto other = RandomBytes(1000, 63);
-    while (data.size() < 3 * kLzxFrameSize)
-        data.insert(data.end(), other.begin(), other.end());
+    while (data.size() < 3 * kLzxFrameSize) data.insert(data.end(), other.begin(), other.end());
     ExpectRoundTrip(data, 16);
 }
 
@@ -239,15 +230,13 @@ TEST(LzxCompressor, AllThreeRepeatedOffsetsAreUsedAndDecode) {
     const auto noise = RandomBytes(4000, 73);
     for (std::size_t k = 0; data.size() < 60000; ++k) {
         const std::size_t d = distances[rnd.Below(3)];
-        for (int i = 0; i < 24; ++i)
-            data.push_back(data[data.size() - d]);
+        for (int i = 0; i < 24; ++i) data.push_back(data[data.size() - d]);
         data.push_back(noise[k % noise.size()]);
     }
     const TLzxParse parse = ParseLzx(data, 16);
     bool used[3] = {};
     for (const auto& t : parse.Tokens)
-        if (t.Length != 0 && t.Value < 3)
-            used[t.Value] = true;
+        if (t.Length != 0 && t.Value < 3) used[t.Value] = true;
     EXPECT_TRUE(used[0] && used[1] && used[2]);
     ExpectRoundTrip(data, 16);
 }

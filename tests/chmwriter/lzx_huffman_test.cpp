@@ -11,8 +11,7 @@ namespace {
 std::uint64_t Kraft(const std::vector<std::uint8_t>& lengths) {
     std::uint64_t sum = 0;
     for (auto l : lengths)
-        if (l)
-            sum += std::uint64_t{1} << (16 - l);
+        if (l) sum += std::uint64_t{1} << (16 - l);
     return sum;
 }
 
@@ -22,22 +21,20 @@ std::vector<std::uint8_t> Lengths(const std::vector<std::uint32_t>& freqs, unsig
     return lengths;
 }
 
-} // namespace
+}  // namespace
 
 TEST(LzxHuffman, SkewedFrequenciesStayWithinTheLimitAndComplete) {
     // Fibonacci weights would give a 39-bit code without the limit.
     std::vector<std::uint32_t> freqs(40);
     freqs[0] = freqs[1] = 1;
-    for (std::size_t i = 2; i < freqs.size(); ++i)
-        freqs[i] = freqs[i - 1] + freqs[i - 2];
+    for (std::size_t i = 2; i < freqs.size(); ++i) freqs[i] = freqs[i - 1] + freqs[i - 2];
     for (unsigned limit : {16u, 15u, 7u}) {
         SCOPED_TRACE(limit);
         const auto lengths = Lengths(freqs, limit);
         EXPECT_LE(*std::max_element(lengths.begin(), lengths.end()), limit);
         EXPECT_EQ(Kraft(lengths), 65536u);
         // More frequent symbols never get longer codes.
-        for (std::size_t i = 1; i < lengths.size(); ++i)
-            EXPECT_LE(lengths[i], lengths[i - 1]);
+        for (std::size_t i = 1; i < lengths.size(); ++i) EXPECT_LE(lengths[i], lengths[i - 1]);
     }
 }
 

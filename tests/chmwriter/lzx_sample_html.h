@@ -22,29 +22,32 @@ private:
 
 inline std::vector<std::uint8_t> MakeCatalogueHtml(std::size_t targetBytes, std::uint64_t seed = 1) {
     static const char* const kWords[] = {
-        "Love", "Night", "Blue", "River", "Heart", "Summer", "Dream", "Fire", "Rain", "Song",
-        "Light", "Road", "Home", "Time", "Moon", "Star", "Wild", "Dance", "Shadow", "Golden",
-        "Silver", "Winter", "Morning", "Ocean", "Storm", "Sweet", "Broken", "Lonely", "City", "Train",
-        "Angel", "Devil", "Paradise", "Highway", "Echo", "Whisper", "Thunder", "Garden", "Mirror", "Stone",
-        "Velvet", "Electric", "Midnight", "Sunset", "Crystal", "Honey", "Rebel", "Ghost", "Harbor", "Valley"};
-    static const char* const kFirst[] = {"John", "Paul", "Anna", "Maria", "David", "Laura", "Peter", "Nina",
-                                         "Frank", "Ella", "Miles", "Billie", "Johnny", "Aretha", "Bob", "Joni"};
-    static const char* const kLast[] = {"Smith", "Miller", "Davis", "Wilson", "Moore", "Taylor", "Brown",
-                                        "Walker", "Young", "King", "Wright", "Hill", "Green", "Baker", "Adams",
-                                        "Nelson", "Carter", "Mitchell", "Turner", "Parker"};
+        "Love",   "Night",    "Blue",     "River",   "Heart",   "Summer",  "Dream",   "Fire",   "Rain",   "Song",
+        "Light",  "Road",     "Home",     "Time",    "Moon",    "Star",    "Wild",    "Dance",  "Shadow", "Golden",
+        "Silver", "Winter",   "Morning",  "Ocean",   "Storm",   "Sweet",   "Broken",  "Lonely", "City",   "Train",
+        "Angel",  "Devil",    "Paradise", "Highway", "Echo",    "Whisper", "Thunder", "Garden", "Mirror", "Stone",
+        "Velvet", "Electric", "Midnight", "Sunset",  "Crystal", "Honey",   "Rebel",   "Ghost",  "Harbor", "Valley"};
+    static const char* const kFirst[] = {"John",  "Paul", "Anna",  "Maria",  "David",  "Laura",  "Peter", "Nina",
+                                         "Frank", "Ella", "Miles", "Billie", "Johnny", "Aretha", "Bob",   "Joni"};
+    static const char* const kLast[] = {"Smith",  "Miller", "Davis",  "Wilson",   "Moore",  "Taylor", "Brown",
+                                        "Walker", "Young",  "King",   "Wright",   "Hill",   "Green",  "Baker",
+                                        "Adams",  "Nelson", "Carter", "Mitchell", "Turner", "Parker"};
     static const char* const kGenres[] = {"Rock", "Jazz", "Blues", "Pop", "Folk", "Soul", "Classical", "Country"};
     constexpr std::size_t kWordCount = sizeof kWords / sizeof *kWords;
 
     TSampleRandom rnd(seed);
-    auto pick = [&](const char* const* list, std::size_t n) { return std::string(list[rnd.Below(static_cast<std::uint32_t>(n))]); };
+    auto pick = [&](const char* const* list, std::size_t n) {
+        return std::string(list[rnd.Below(static_cast<std::uint32_t>(n))]);
+    };
     auto title = [&]() {
         std::string t = pick(kWords, kWordCount);
-        for (std::uint32_t k = rnd.Below(3); k > 0; --k)
-            t += " " + pick(kWords, kWordCount);
+        for (std::uint32_t k = rnd.Below(3); k > 0; --k) t += " " + pick(kWords, kWordCount);
         return t;
     };
     auto person = [&]() { return pick(kFirst, 16) + " " + pick(kLast, 20); };
-    auto twoDigits = [](unsigned v) { return std::string(1, static_cast<char>('0' + v / 10)) + static_cast<char>('0' + v % 10); };
+    auto twoDigits = [](unsigned v) {
+        return std::string(1, static_cast<char>('0' + v / 10)) + static_cast<char>('0' + v % 10);
+    };
 
     std::string out;
     out.reserve(targetBytes + 8192);
@@ -56,14 +59,17 @@ inline std::vector<std::uint8_t> MakeCatalogueHtml(std::size_t targetBytes, std:
         const std::string genre = pick(kGenres, 8);
         const unsigned year = 1950 + rnd.Below(60);
         const unsigned tracks = 6 + rnd.Below(12);
-        out += "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\n<html>\n<head>\n"
-               "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\n<title>";
-        out += artist + " - " + album + "</title>\n"
+        out +=
+            "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\n<html>\n<head>\n"
+            "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\n<title>";
+        out += artist + " - " + album +
+               "</title>\n"
                "<link rel=\"stylesheet\" type=\"text/css\" href=\"../styles/catalogue.css\">\n</head>\n<body>\n"
                "<div class=\"nav\"><a href=\"../index.html\">Index</a> &gt; <a href=\"../artists/a" +
                std::to_string(albumId * 7 % 9973) + ".html\">" + artist + "</a></div>\n<h1>" + album + "</h1>\n";
         out += "<p class=\"info\">" + std::to_string(year) + " &middot; " + genre + " &middot; " +
-               std::to_string(tracks) + " tracks</p>\n<table class=\"tracks\" cellspacing=\"0\">\n"
+               std::to_string(tracks) +
+               " tracks</p>\n<table class=\"tracks\" cellspacing=\"0\">\n"
                "<tr><th class=\"num\">#</th><th>Title</th><th>Artist</th><th class=\"time\">Length</th>"
                "<th>Bitrate</th><th>File</th></tr>\n";
         for (unsigned t = 1; t <= tracks; ++t) {

@@ -21,13 +21,11 @@ class TLzxTempDir {
 public:
     TLzxTempDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "orvalis-lzx-XXXXXX").string();
-        if (::mkdtemp(tmpl.data()))
-            Path = tmpl;
+        if (::mkdtemp(tmpl.data())) Path = tmpl;
     }
     ~TLzxTempDir() {
         std::error_code ec;
-        if (!Path.empty())
-            std::filesystem::remove_all(Path, ec);
+        if (!Path.empty()) std::filesystem::remove_all(Path, ec);
     }
     TLzxTempDir(const TLzxTempDir&) = delete;
     TLzxTempDir& operator=(const TLzxTempDir&) = delete;
@@ -35,8 +33,7 @@ public:
 };
 
 inline void PutLe(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
 // Cabinet with one folder of LZX type holding the interval and one file "data".
@@ -49,42 +46,41 @@ inline std::vector<std::uint8_t> MakeLzxCabinet(const TLzxInterval& interval, st
     constexpr std::uint32_t kHeader = 36, kFolder = 8;
     const std::uint32_t fileEntry = 16 + static_cast<std::uint32_t>(name.size()) + 1;
     const std::uint32_t dataStart = kHeader + kFolder + fileEntry;
-    const std::uint32_t total =
-        dataStart + static_cast<std::uint32_t>(8 * frames + interval.Bytes.size());
+    const std::uint32_t total = dataStart + static_cast<std::uint32_t>(8 * frames + interval.Bytes.size());
 
     std::vector<std::uint8_t> cab;
     cab.reserve(total);
-    PutLe(cab, 0x4643534D, 4);        // "MSCF"
-    PutLe(cab, 0, 4);                 // reserved
-    PutLe(cab, total, 4);             // cabinet size
-    PutLe(cab, 0, 4);                 // reserved
-    PutLe(cab, kHeader + kFolder, 4); // first file entry
-    PutLe(cab, 0, 4);                 // reserved
-    cab.push_back(3);                 // version 1.3
+    PutLe(cab, 0x4643534D, 4);         // "MSCF"
+    PutLe(cab, 0, 4);                  // reserved
+    PutLe(cab, total, 4);              // cabinet size
+    PutLe(cab, 0, 4);                  // reserved
+    PutLe(cab, kHeader + kFolder, 4);  // first file entry
+    PutLe(cab, 0, 4);                  // reserved
+    cab.push_back(3);                  // version 1.3
     cab.push_back(1);
-    PutLe(cab, 1, 2);                 // folders
-    PutLe(cab, 1, 2);                 // files
-    PutLe(cab, 0, 2);                 // flags
-    PutLe(cab, 0x4F52, 2);            // set id
-    PutLe(cab, 0, 2);                 // cabinet index
+    PutLe(cab, 1, 2);       // folders
+    PutLe(cab, 1, 2);       // files
+    PutLe(cab, 0, 2);       // flags
+    PutLe(cab, 0x4F52, 2);  // set id
+    PutLe(cab, 0, 2);       // cabinet index
 
     PutLe(cab, dataStart, 4);
     PutLe(cab, static_cast<std::uint32_t>(frames), 2);
     PutLe(cab, 0x0003 | (windowBits << 8), 2);
 
     PutLe(cab, static_cast<std::uint32_t>(inputSize), 4);
-    PutLe(cab, 0, 4);                 // offset in folder
-    PutLe(cab, 0, 2);                 // folder index
-    PutLe(cab, 0x5921, 2);            // date
-    PutLe(cab, 0, 2);                 // time
-    PutLe(cab, 0x20, 2);              // archive attribute
+    PutLe(cab, 0, 4);       // offset in folder
+    PutLe(cab, 0, 2);       // folder index
+    PutLe(cab, 0x5921, 2);  // date
+    PutLe(cab, 0, 2);       // time
+    PutLe(cab, 0x20, 2);    // archive attribute
     cab.insert(cab.end(), name.begin(), name.end());
     cab.push_back(0);
 
     for (std::size_t f = 0; f < frames; ++f) {
         const std::size_t from = interval.FrameOffsets[f];
         const std::size_t to = f + 1 < frames ? interval.FrameOffsets[f + 1] : interval.Bytes.size();
-        PutLe(cab, 0, 4);             // no checksum
+        PutLe(cab, 0, 4);  // no checksum
         PutLe(cab, static_cast<std::uint32_t>(to - from), 2);
         PutLe(cab, static_cast<std::uint32_t>(kLzxFrameSize), 2);
         cab.insert(cab.end(), interval.Bytes.begin() + static_cast<std::ptrdiff_t>(from),
@@ -111,8 +107,7 @@ inline std::optional<std::vector<std::uint8_t>> DecodeCabinetWithMspack(std::spa
     const std::string outPath = (dir.Path / "out.bin").string();
     WriteBinaryFile(cabPath, cab);
     mscab_decompressor* cabd = mspack_create_cab_decompressor(nullptr);
-    if (!cabd)
-        return std::nullopt;
+    if (!cabd) return std::nullopt;
     std::optional<std::vector<std::uint8_t>> result;
     if (mscabd_cabinet* c = cabd->open(cabd, cabPath.c_str())) {
         if (c->files && cabd->extract(cabd, c->files, outPath.c_str()) == MSPACK_ERR_OK)
@@ -136,8 +131,7 @@ inline std::optional<std::vector<std::uint8_t>> DecodeCabinetWith7z(std::span<co
     const std::string outPath = (dir.Path / "out.bin").string();
     WriteBinaryFile(cabPath, cab);
     const std::string command = "7z x -so '" + cabPath + "' > '" + outPath + "' 2>/dev/null";
-    if (std::system(command.c_str()) != 0)
-        return std::nullopt;
+    if (std::system(command.c_str()) != 0) return std::nullopt;
     return ReadBinaryFile(outPath);
 }
 

@@ -64,8 +64,9 @@ std::map<std::string, std::string> ReadChm(const std::string& fileName) {
         chm, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES,
         [](chmFile* file, chmUnitInfo* info, void* context) -> int {
             std::string data(static_cast<std::size_t>(info->length), '\0');
-            if (info->length > 0 && chm_retrieve_object(file, info, reinterpret_cast<unsigned char*>(data.data()), 0,
-                                                        static_cast<LONGINT64>(info->length)) != static_cast<LONGINT64>(info->length))
+            if (info->length > 0 &&
+                chm_retrieve_object(file, info, reinterpret_cast<unsigned char*>(data.data()), 0,
+                                    static_cast<LONGINT64>(info->length)) != static_cast<LONGINT64>(info->length))
                 data.clear();
             (*static_cast<std::map<std::string, std::string>*>(context))[info->path] = data;
             return CHM_ENUMERATOR_CONTINUE;
@@ -74,7 +75,8 @@ std::map<std::string, std::string> ReadChm(const std::string& fileName) {
     chmUnitInfo info{};
     // Special objects such as the binary keyword index are not enumerated as
     // normal files; note their presence.
-    if (chm_resolve_object(chm, "/$WWKeywordLinks/BTree", &info) == CHM_RESOLVE_SUCCESS) objects["/$WWKeywordLinks/BTree"];
+    if (chm_resolve_object(chm, "/$WWKeywordLinks/BTree", &info) == CHM_RESOLVE_SUCCESS)
+        objects["/$WWKeywordLinks/BTree"];
     chm_close(chm);
     return objects;
 }
@@ -177,7 +179,8 @@ std::unique_ptr<TempDir> BuildCommandTest::root_;
 TEST(BuildArgsTest, OptionsAndPaths) {
     TBuildOptions o;
     std::string problem;
-    ASSERT_TRUE(ParseBuildArgs({"--out", "/x/music", "--open", "/a/b/", "--force", "--", "--odd"}, o, problem)) << problem;
+    ASSERT_TRUE(ParseBuildArgs({"--out", "/x/music", "--open", "/a/b/", "--force", "--", "--odd"}, o, problem))
+        << problem;
     EXPECT_EQ(o.Out, "/x/music.chm");
     EXPECT_FALSE(o.Place.has_value());
     EXPECT_TRUE(o.Open);
@@ -193,8 +196,12 @@ TEST(BuildArgsTest, OptionsAndPaths) {
     EXPECT_EQ(o.Place, 0);
 
     for (const std::vector<std::string>& bad :
-         std::vector<std::vector<std::string>>{{}, {"--out"}, {"--out", "", "/m"}, {"--place", "attic", "/m"},
-                                               {"--out", "/x.chm", "--place", "desktop", "/m"}, {"--fast", "/m"},
+         std::vector<std::vector<std::string>>{{},
+                                               {"--out"},
+                                               {"--out", "", "/m"},
+                                               {"--place", "attic", "/m"},
+                                               {"--out", "/x.chm", "--place", "desktop", "/m"},
+                                               {"--fast", "/m"},
                                                {""}})
         EXPECT_FALSE(ParseBuildArgs(bad, o, problem)) << (bad.empty() ? "" : bad[0]);
 }
@@ -284,12 +291,13 @@ std::string PythonSearchTitles(const std::string& chm, const std::string& word) 
         hex += digits[c >> 4];
         hex += digits[c & 15];
     }
-    const std::string command = "/usr/bin/python3 -c 'import sys, chm.chm as c\n"
-                                "f = c.CHMFile()\nf.LoadCHM(sys.argv[1].encode())\n"
-                                "print(int(f.IsSearchable()))\n"
-                                "for t in sorted(f.Search(bytes.fromhex(sys.argv[2]), 1, 0)[1]): "
-                                "print(t.decode(\"cp1252\"))' \"" +
-                                chm + "\" " + hex + " 2>&1";
+    const std::string command =
+        "/usr/bin/python3 -c 'import sys, chm.chm as c\n"
+        "f = c.CHMFile()\nf.LoadCHM(sys.argv[1].encode())\n"
+        "print(int(f.IsSearchable()))\n"
+        "for t in sorted(f.Search(bytes.fromhex(sys.argv[2]), 1, 0)[1]): "
+        "print(t.decode(\"cp1252\"))' \"" +
+        chm + "\" " + hex + " 2>&1";
     std::string out;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return out;
@@ -370,9 +378,13 @@ TEST_F(BuildCommandTest, NoAudioFilesMeansNoDatabase) {
 
 TEST_F(BuildCommandTest, UsageAndConfigurationErrorsExitWithTwo) {
     ForceFolders("", home_ / "folder.chm/x", true);
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"--place", "attic", Examples()}, {"--bogus", Examples()}, {home_ / "does-not-exist"},
-             {"--out", home_ / "x.chm", "--place", "desktop", Examples()}, {"--out", home_ / "folder.chm", Examples()}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--place", "attic", Examples()},
+                                               {"--bogus", Examples()},
+                                               {home_ / "does-not-exist"},
+                                               {"--out", home_ / "x.chm", "--place", "desktop", Examples()},
+                                               {"--out", home_ / "folder.chm", Examples()}}) {
         const TRunResult r = Run(args);
         EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]) << "\n" << r.err;
         EXPECT_FALSE(r.err.empty());
@@ -472,7 +484,8 @@ std::string Id3Text(const std::string& id, const std::string& text) {
 std::string Mp3(const std::string& title, const std::string& album, const std::string& picture = {}) {
     std::string frames = Id3Text("TIT2", title) + Id3Text("TPE1", "Cover Band") + Id3Text("TALB", album);
     if (!picture.empty())
-        frames += bytes::Id3Frame(3, "APIC", bytes::U8(0) + "image/jpeg" + bytes::U8(0) + bytes::U8(3) + bytes::U8(0) + picture);
+        frames += bytes::Id3Frame(3, "APIC",
+                                  bytes::U8(0) + "image/jpeg" + bytes::U8(0) + bytes::U8(3) + bytes::U8(0) + picture);
     return bytes::Id3Tag(3, frames) + bytes::MpegFrames(20);
 }
 
@@ -502,12 +515,12 @@ TEST_F(BuildCommandTest, TerminationWhileCompilingLeavesNothingBehind) {
     const std::string target = home_ / "music.chm";
     SaveTextFile("the old catalogue", target);
     pid_t compiler = 0;
-    const TRunResult r = Run({"--force", "--compiler", "chmcmd", "--out", target, Examples()}, {}, std::nullopt,
-                             [&](pid_t program) {
-                                 for (int i = 0; i < 400 && !FileExists(home_ / "chmcmd.pid"); ++i) ::usleep(50000);
-                                 compiler = std::atoi(LoadTextFile(home_ / "chmcmd.pid").c_str());
-                                 ::kill(program, SIGTERM);
-                             });
+    const TRunResult r =
+        Run({"--force", "--compiler", "chmcmd", "--out", target, Examples()}, {}, std::nullopt, [&](pid_t program) {
+            for (int i = 0; i < 400 && !FileExists(home_ / "chmcmd.pid"); ++i) ::usleep(50000);
+            compiler = std::atoi(LoadTextFile(home_ / "chmcmd.pid").c_str());
+            ::kill(program, SIGTERM);
+        });
     EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
     EXPECT_NE(r.err.find("Nothing was changed."), std::string::npos) << r.err;
     EXPECT_EQ(LoadTextFile(target), "the old catalogue");
@@ -521,10 +534,16 @@ TEST_F(BuildCommandTest, ErrorMessagesFillEveryPlaceholder) {
     ASSERT_EQ(::symlink((home_ / "nowhere").c_str(), dangling.c_str()), 0);
     ForceFolders("", home_ / "folder.chm/x", true);
     const std::regex placeholder("\\$[0-9]");
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"/nonexistent"}, {"--bogus", Examples()}, {"--place", "attic", Examples()}, {"--out"},
-             {"--out", "", Examples()}, {dangling}, {"--out", home_ / "folder.chm", Examples()},
-             {"--compiler", "other", Examples()}, {"--out", home_ / "x.chm", "--place", "desktop", Examples()}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"/nonexistent"},
+                                               {"--bogus", Examples()},
+                                               {"--place", "attic", Examples()},
+                                               {"--out"},
+                                               {"--out", "", Examples()},
+                                               {dangling},
+                                               {"--out", home_ / "folder.chm", Examples()},
+                                               {"--compiler", "other", Examples()},
+                                               {"--out", home_ / "x.chm", "--place", "desktop", Examples()}}) {
         const TRunResult r = Run(args);
         EXPECT_EQ(r.status, 2) << args[0] << "\n" << r.err;
         EXPECT_FALSE(std::regex_search(r.err, placeholder)) << r.err;
@@ -565,8 +584,10 @@ TEST_F(BuildCommandTest, AlbumCoversComeFromTagsOrTheFolderAndBrokenOnesAreLeftO
         const std::string stem = "cov-" + HexEncode(Md5Digest(key));
         const std::string page = chm[PageOf("alb", key)];
         ASSERT_FALSE(page.empty()) << album;
-        EXPECT_NE(page.find("<img class=\"cover\" src=\"" + stem + ".jpg\" width=\"200\" height=\"150\""), std::string::npos)
-            << album << "\n" << page;
+        EXPECT_NE(page.find("<img class=\"cover\" src=\"" + stem + ".jpg\" width=\"200\" height=\"150\""),
+                  std::string::npos)
+            << album << "\n"
+            << page;
         // The thumbnails themselves are in the compiled file, as JPEG.
         ASSERT_TRUE(chm.count("/" + stem + ".jpg")) << album;
         EXPECT_EQ(chm["/" + stem + ".jpg"].substr(0, 2), "\xFF\xD8");
@@ -580,13 +601,15 @@ TEST_F(BuildCommandTest, AlbumCoversComeFromTagsOrTheFolderAndBrokenOnesAreLeftO
     EXPECT_EQ(broken.find("<img class=\"cover\""), std::string::npos);
 
     // Covers switched off: the same pages without pictures.
-    SaveTextFile("<?xml version=\"1.0\" encoding=\"Windows-1252\" ?>\n<XMLConfig><info>orvalis config file</info>\n"
-                 "<group name=\"Options\">"
-                 "<param name=\"Covers\">0</param></group></XMLConfig>\n",
-                 *root_ / "bin/orvalis.conf.xml");
+    SaveTextFile(
+        "<?xml version=\"1.0\" encoding=\"Windows-1252\" ?>\n<XMLConfig><info>orvalis config file</info>\n"
+        "<group name=\"Options\">"
+        "<param name=\"Covers\">0</param></group></XMLConfig>\n",
+        *root_ / "bin/orvalis.conf.xml");
     const std::string plain = home_ / "plain.chm";
     ASSERT_EQ(Run({"--out", plain, music}).status, 0);
     auto without = ReadChm(plain);
-    EXPECT_EQ(std::count_if(without.begin(), without.end(), [](const auto& o) { return o.first.rfind("/cov-", 0) == 0; }), 0);
+    EXPECT_EQ(
+        std::count_if(without.begin(), without.end(), [](const auto& o) { return o.first.rfind("/cov-", 0) == 0; }), 0);
     EXPECT_EQ(without["/albums.htm"].find("<img class=\"thumb\""), std::string::npos);
 }

@@ -20,7 +20,8 @@ struct RunResult {
 
 RunResult RunOrvalis(const std::string& arguments) {
     const char* exe = std::getenv("ORVALIS_EXE");
-    std::string command = "'" + std::string(exe ? exe : ORVALIS_BINARY_DIR "/orvalis") + "' " + arguments + " 2>/dev/null";
+    std::string command =
+        "'" + std::string(exe ? exe : ORVALIS_BINARY_DIR "/orvalis") + "' " + arguments + " 2>/dev/null";
     RunResult r;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return r;
@@ -66,8 +67,10 @@ TEST(InfoCommand, ErrorsAndPlainOutput) {
     dir.Write("notes.txt", "hello");
     RunResult r = RunOrvalis("info --json '" + dir / "missing.mp3" + "' '" + dir / "notes.txt" + "' '" + bad + "'");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("{\"file\": " + Json(dir / "missing.mp3") + ", \"texts\": [\"\", \"\", \"\", \"\", \"\", \"\", "
-                         "\"\", " + Json(dir / "missing.mp3") + "], \"numbers\": [], \"error\": \"Cannot open file "),
+    EXPECT_NE(r.out.find("{\"file\": " + Json(dir / "missing.mp3") +
+                         ", \"texts\": [\"\", \"\", \"\", \"\", \"\", \"\", "
+                         "\"\", " +
+                         Json(dir / "missing.mp3") + "], \"numbers\": [], \"error\": \"Cannot open file "),
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("\"error\": \"Not an audio file"), std::string::npos) << r.out;

@@ -94,9 +94,10 @@ TEST(SampleCatalogue, ThreeDecodersAndPythonAgreeOnEveryFile) {
 
     const std::string python = PythonWithChm();
     if (python.empty()) GTEST_SKIP() << "python3-chm is missing; the decoders agreed";
-    const std::string script = "import chm.chm,sys\nf=chm.chm.CHMFile()\nf.LoadCHM(sys.argv[1])\n"
-                               "print(f.home.decode() if isinstance(f.home,bytes) else f.home)\n"
-                               "t=f.title\nprint(t.decode('cp1252') if isinstance(t,bytes) else t)\n";
+    const std::string script =
+        "import chm.chm,sys\nf=chm.chm.CHMFile()\nf.LoadCHM(sys.argv[1])\n"
+        "print(f.home.decode() if isinstance(f.home,bytes) else f.home)\n"
+        "t=f.title\nprint(t.decode('cp1252') if isinstance(t,bytes) else t)\n";
     const std::string out = RunCommand(python + " -c " + ShellQuote(script) + " " + ShellQuote(chm), status);
     ASSERT_EQ(status, 0) << out;
     EXPECT_EQ(out.substr(0, out.find('\n')), "/main.html") << out;

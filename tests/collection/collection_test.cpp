@@ -88,8 +88,8 @@ TEST_F(CollectionTest, ScanFindsAudioFilesDepthFirst) {
     EXPECT_EQ(log.folders.front(), dir.Path());
     std::set<std::string> unique(log.progress.begin(), log.progress.end());
     EXPECT_EQ(unique.size(), log.progress.size());
-    for (const std::string& folder : {std::string(), std::string("/sub"), std::string("/sub/deeper"),
-                                      std::string("/e.mp3")}) {
+    for (const std::string& folder :
+         {std::string(), std::string("/sub"), std::string("/sub/deeper"), std::string("/e.mp3")}) {
         std::string f = dir.Path() + folder;
         int dot = log.IndexOf(f + "/."), dotdot = log.IndexOf(f + "/..");
         ASSERT_GE(dot, 0) << folder;
@@ -126,8 +126,7 @@ TEST_F(CollectionTest, UnreadableFilesAreLeftOut) {
     TScanEvent removeAtStart = [&](TMP3Collection& sender, const std::string& path, bool& cancel) {
         EXPECT_EQ(&sender, &c);
         if (path == dir / ".")
-            for (const char* name : {"gone.ogg", "gone.flac", "gone.m4a"})
-                ::unlink((dir / name).c_str());
+            for (const char* name : {"gone.ogg", "gone.flac", "gone.m4a"}) ::unlink((dir / name).c_str());
         log.OnProgress()(sender, path, cancel);
     };
     c.Scan(dir.Path(), nullptr, removeAtStart);

@@ -21,14 +21,22 @@ int CheckLevel(const TWordsTree& level) {
         ++count;
         EXPECT_GT(static_cast<int>(n->Ch), lo);
         EXPECT_LT(static_cast<int>(n->Ch), hi);
-        if (n->Lower) { EXPECT_EQ(n->Lower->Parent, n); }
-        if (n->Higher) { EXPECT_EQ(n->Higher->Parent, n); }
-        if (n->IDs) { EXPECT_EQ(n->Ch, 0); }
+        if (n->Lower) {
+            EXPECT_EQ(n->Lower->Parent, n);
+        }
+        if (n->Higher) {
+            EXPECT_EQ(n->Higher->Parent, n);
+        }
+        if (n->IDs) {
+            EXPECT_EQ(n->Ch, 0);
+        }
         walk(n->Lower, lo, n->Ch);
         walk(n->Higher, n->Ch, hi);
         count += CheckLevel(n->Next);
     };
-    if (level.RootNode) { EXPECT_EQ(level.RootNode->Parent, nullptr); }
+    if (level.RootNode) {
+        EXPECT_EQ(level.RootNode->Parent, nullptr);
+    }
     walk(level.RootNode, -1, 256);
     return count;
 }
@@ -181,14 +189,14 @@ TEST(StringIndex, RandomKeysStayOrderedAndFindable) {
         std::string k;
         for (int n = len(rng); n > 0; --n) k.push_back(static_cast<char>(ch(rng)));
         keys.insert(k);
-        index.AddUnique(k, static_cast<TStrId>(std::hash<std::string>{}(k) & 0x7fffffff));
+        index.AddUnique(k, static_cast<TStrId>(std::hash<std::string>{}(k)&0x7fffffff));
     }
     std::string expected;
     for (const auto& k : keys) expected += k + '\0';  // std::set orders as bytes too
     // Separator 0 is safe here: no generated key holds it.
     std::string all = index.AllKeys(std::string_view("\0", 1));
     EXPECT_EQ(all, expected);
-    for (const auto& k : keys) EXPECT_EQ(index.Lookup(k), static_cast<TStrId>(std::hash<std::string>{}(k) & 0x7fffffff));
+    for (const auto& k : keys) EXPECT_EQ(index.Lookup(k), static_cast<TStrId>(std::hash<std::string>{}(k)&0x7fffffff));
     CheckLevel(*index.Root());
 }
 
@@ -273,7 +281,9 @@ void ExpectSameLevels(const TLetterTree* a, const TLetterTree* b, const std::str
     if (!a) return;
     ASSERT_EQ(a->Ch, b->Ch) << "at " << path;
     ASSERT_EQ(a->Parent == nullptr, b->Parent == nullptr) << "at " << path;
-    if (a->Parent) { ASSERT_EQ(a->Parent->Ch, b->Parent->Ch) << "at " << path; }
+    if (a->Parent) {
+        ASSERT_EQ(a->Parent->Ch, b->Parent->Ch) << "at " << path;
+    }
     ASSERT_EQ(TCustomStrFinder::RingSize(a->IDs), TCustomStrFinder::RingSize(b->IDs)) << "at " << path;
     for (const TID *x = a->IDs, *y = b->IDs; x; x = x->NextID, y = y->NextID) {
         ASSERT_EQ(x->Value, y->Value) << "at " << path;
@@ -384,10 +394,12 @@ TEST(StringIndex, KeysExtendingEachOtherSplitTheirTails) {
     // Paths that share long stretches, like page files in one folder: each
     // new key splits the unshared rest of an earlier one.
     TCustomStrFinder index;
-    const std::vector<std::string> keys = {"/tmp/w/0a1b2c.htm", "/tmp/w/0a1b2c.html", "/tmp/w/0a1b", "/tmp/w/0a1b2d.htm",
-                                           "/tmp/w/",           "/tmp/w/0A1B2C.HTM",  "/tmp/v",      ""};
+    const std::vector<std::string> keys = {
+        "/tmp/w/0a1b2c.htm", "/tmp/w/0a1b2c.html", "/tmp/w/0a1b", "/tmp/w/0a1b2d.htm",
+        "/tmp/w/",           "/tmp/w/0A1B2C.HTM",  "/tmp/v",      ""};
     for (std::size_t i = 0; i < keys.size(); ++i) index.Add(keys[i], static_cast<TStrId>(i));
-    EXPECT_EQ(index.AllKeys(","), ",/TMP/V,/TMP/W/,/TMP/W/0A1B,/TMP/W/0A1B2C.HTM,/TMP/W/0A1B2C.HTML,/TMP/W/0A1B2D.HTM,");
+    EXPECT_EQ(index.AllKeys(","),
+              ",/TMP/V,/TMP/W/,/TMP/W/0A1B,/TMP/W/0A1B2C.HTM,/TMP/W/0A1B2C.HTML,/TMP/W/0A1B2D.HTM,");
     EXPECT_EQ(index.Select("/tmp/w/0a1b2c.htm"), 2);  // folded: one key with ids 0 and 5
     EXPECT_EQ(index.SelectedIDs(), Ids({0, 5}));
     EXPECT_EQ(index.Lookup("/tmp/w/0a1b2c.ht"), -1);

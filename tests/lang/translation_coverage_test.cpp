@@ -27,8 +27,8 @@ struct Token {
 };
 
 const std::set<std::string> kTranslatingCalls = {"Translate", "Translatable", "Translated", "TranslateCaption",
-                                                  "Tr",        "Say",          "PhaseTitle", "PageText"};
-const std::set<std::string> kFormCalls = {"setText",     "setToolTip", "setWindowTitle", "setTitle",  "QLabel",
+                                                 "Tr",        "Say",          "PhaseTitle", "PageText"};
+const std::set<std::string> kFormCalls = {"setText",     "setToolTip", "setWindowTitle", "setTitle", "QLabel",
                                           "QPushButton", "QCheckBox",  "QRadioButton",   "QGroupBox"};
 
 std::string Unescape(const std::string& body) {
@@ -189,9 +189,10 @@ std::vector<std::string> ShippedLanguageFiles() {
 TEST(TranslationCoverage, CollectorFindsEveryKindOfText) {
     const auto texts = CollectTexts();
     // One of each way a text reaches translation; an empty scan proves nothing.
-    for (const char* text : {"Artists", "e-mail", "Found $1 audio files.", "Press Next to choose where the catalogue goes.",
-                             "Music catalogue", "application error", "Step 1. Search mp3 files",
-                             "The help compiler \"$1\" was not found. Install it (Debian package fp-utils) and try again."})
+    for (const char* text :
+         {"Artists", "e-mail", "Found $1 audio files.", "Press Next to choose where the catalogue goes.",
+          "Music catalogue", "application error", "Step 1. Search mp3 files",
+          "The help compiler \"$1\" was not found. Install it (Debian package fp-utils) and try again."})
         EXPECT_TRUE(texts.count(text)) << "not collected: " << text;
     // Partial literals ("x" in setText(QStringLiteral("x") + y)) are not what is shown.
     EXPECT_FALSE(texts.count(" "));

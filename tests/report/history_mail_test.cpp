@@ -52,12 +52,18 @@ protected:
     // was given to files, then exits with status. PATH holds only its
     // folder, so it names the tools it uses in full.
     void FakeMailProgram(int status, const std::string& extra = "") {
-        std::string script = "#!/bin/sh\n"
-                             "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + (dir_ / "args") + "'\n"
-                             "while [ $# -gt 0 ]; do\n"
-                             "  if [ \"$1\" = --attach ]; then /bin/cp \"$2\" '" + (dir_ / "attached") + "'; fi\n"
-                             "  shift\n"
-                             "done\n" + extra + "exit " + std::to_string(status) + "\n";
+        std::string script =
+            "#!/bin/sh\n"
+            "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" +
+            (dir_ / "args") +
+            "'\n"
+            "while [ $# -gt 0 ]; do\n"
+            "  if [ \"$1\" = --attach ]; then /bin/cp \"$2\" '" +
+            (dir_ / "attached") +
+            "'; fi\n"
+            "  shift\n"
+            "done\n" +
+            extra + "exit " + std::to_string(status) + "\n";
         std::string file = dir_.Write("bin/xdg-email", script);
         ::chmod(file.c_str(), 0755);
     }
@@ -79,7 +85,8 @@ TEST(HistoryMember, NameAndText) {
     EXPECT_EQ(ErrorHistoryFileName(), JoinPath(ExtractFileDir(ConfigFileName()), "error.history"));
 
     EXPECT_EQ(HistoryMemberText("Disk is full.\r\nSecond line.", {"Exception class: EOSError", "----"}),
-              "Brennick Orvalis  Ver." ORVALIS_VERSION "\r\n\r\n"
+              "Brennick Orvalis  Ver." ORVALIS_VERSION
+              "\r\n\r\n"
               "Disk is full.\r\nSecond line.\r\n"
               "\r\n\r\n"
               "Exception class: EOSError\r\n----\r\n");
@@ -128,8 +135,12 @@ TEST_F(HistoryTest, HeadlessReportPrintsAndStores) {
     ASSERT_EQ(members.size(), 1u);
     EXPECT_NE(err.find(members.begin()->first), std::string::npos) << err;
     const std::string& text = members.begin()->second.text;
-    EXPECT_EQ(text.rfind("Brennick Orvalis  Ver." ORVALIS_VERSION "\r\n\r\nCannot read the folder\r\n/music.\r\n\r\n\r\n"
-                         "Exception class: EScanFailure\r\nException address: ", 0), 0u) << text;
+    EXPECT_EQ(
+        text.rfind("Brennick Orvalis  Ver." ORVALIS_VERSION "\r\n\r\nCannot read the folder\r\n/music.\r\n\r\n\r\n"
+                   "Exception class: EScanFailure\r\nException address: ",
+                   0),
+        0u)
+        << text;
     EXPECT_EQ(text.find("Exception address: " + std::string(sizeof(void*) * 2, '0')), std::string::npos);
     EXPECT_NE(text.find("\r\nDisplay  : no display\r\n"), std::string::npos);
     EXPECT_NE(text.find("\r\nList of loaded modules:\r\n"), std::string::npos);

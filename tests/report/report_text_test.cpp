@@ -144,8 +144,9 @@ TEST(ReportBlocks, StackMachineModulesControls) {
     EXPECT_EQ(ReportModulesBlock({"[00400000] /bin/x"}),
               (TStringList{"List of loaded modules:", "[00400000] /bin/x", kSeparator}));
     EXPECT_EQ(ReportControlsBlock({}), TStringList{kSeparator});
-    EXPECT_EQ(ReportControlsBlock({"QLineEdit \"NameEdit\"", "TMainForm \"MainForm\""}),
-              (TStringList{"Active Controls hiearchy:", "QLineEdit \"NameEdit\"", "TMainForm \"MainForm\"", kSeparator}));
+    EXPECT_EQ(
+        ReportControlsBlock({"QLineEdit \"NameEdit\"", "TMainForm \"MainForm\""}),
+        (TStringList{"Active Controls hiearchy:", "QLineEdit \"NameEdit\"", "TMainForm \"MainForm\"", kSeparator}));
 }
 
 TEST(ReportBlocks, WholeReportOfThisProcess) {
@@ -178,7 +179,8 @@ TEST(ReportBlocks, WholeReportOfThisProcess) {
     // The raise's frame is described first, in this test program.
     EXPECT_NE(lines[1].find("test_report"), std::string::npos) << lines[1];
     // libc is listed with a version line under it.
-    auto libc = std::find_if(modules, lines.end(), [](const std::string& l) { return l.find("/libc.so") != std::string::npos; });
+    auto libc = std::find_if(modules, lines.end(),
+                             [](const std::string& l) { return l.find("/libc.so") != std::string::npos; });
     ASSERT_NE(libc, lines.end());
     EXPECT_TRUE(StartsWith(*(libc + 1), std::string(11, ' '))) << *(libc + 1);
 }

@@ -101,9 +101,11 @@ TEST_F(ConfigService, MalformedFileStopsUntouched) {
     dir_.Write("test_services.conf.xml", bad);
     std::string message;
     EXPECT_FALSE(OpenAppConfiger(message));
-    EXPECT_EQ(message, "Error in config file \"" + ConfigPath() + "\" at position 2:2\nThe problem is at line 2, "
-                       "column 2. The file was left as it is; to start afresh with default settings, move it aside "
-                       "(for example to \"" + ConfigPath() + ".old\") and start Orvalis again.");
+    EXPECT_EQ(message, "Error in config file \"" + ConfigPath() +
+                           "\" at position 2:2\nThe problem is at line 2, "
+                           "column 2. The file was left as it is; to start afresh with default settings, move it aside "
+                           "(for example to \"" +
+                           ConfigPath() + ".old\") and start Orvalis again.");
     EXPECT_EQ(AppConfiger(), nullptr);
     CloseAppConfiger();  // nothing open: nothing written
     EXPECT_EQ(LoadTextFile(ConfigPath()), bad);

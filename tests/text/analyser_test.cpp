@@ -74,7 +74,7 @@ TEST(Analyser, ReferenceMustConsumeSomething) {
     EXPECT_TRUE(g.Matches("xzy"));
     EParseError e = g.Failure("xy");
     EXPECT_EQ(e.Position(), 2);
-    EXPECT_EQ(e.Message(), "");  // a failing reference has no message of its own
+    EXPECT_EQ(e.Message(), "");                // a failing reference has no message of its own
     EXPECT_EQ(g.analyser.Tree()->Count(), 0);  // a failed analysis leaves only the root
 }
 

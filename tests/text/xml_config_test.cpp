@@ -105,14 +105,10 @@ TEST_F(XmlConfig, WritesLongOrShortForm) {
 
 TEST_F(XmlConfig, ValuesRoundTripThroughTheFile) {
     const std::pair<std::string, std::string> values[] = {
-        {"markup", "a <b> & c"},
-        {"entityText", "x &lt; y &amp; z"},
-        {"twoLines", "first\r\nsecond"},
-        {"startsWithBreak", "\r\nafter"},
-        {"unixLines", "one\ntwo"},
-        {"spaces", "   lead and trail  "},
-        {"quotes", "say \"hi\""},
-        {"empty", ""},
+        {"markup", "a <b> & c"},         {"entityText", "x &lt; y &amp; z"},
+        {"twoLines", "first\r\nsecond"}, {"startsWithBreak", "\r\nafter"},
+        {"unixLines", "one\ntwo"},       {"spaces", "   lead and trail  "},
+        {"quotes", "say \"hi\""},        {"empty", ""},
     };
     {
         TXMLConfig cfg(Path(), true);
@@ -243,8 +239,9 @@ TEST_F(XmlConfig, WritingIntoDeletedGroupRevivesItEmpty) {
 }
 
 TEST_F(XmlConfig, NewEntriesFollowLoadedOnesAndDuplicatesSurvive) {
-    auto cfg = Load("<group name=\"G\"><param name=\"x\">1</param><param name=\"X\">2</param></group>"
-                    "<param name=\"\">nameless</param>");
+    auto cfg = Load(
+        "<group name=\"G\"><param name=\"x\">1</param><param name=\"X\">2</param></group>"
+        "<param name=\"\">nameless</param>");
     cfg->WriteValue("G", "b", "3");
     cfg->WriteValue("G", "a", "4");
     TStringList list;

@@ -168,7 +168,8 @@ void TExceptionDialog::UpdateTextScrollBar() {
     // Lines counted at the height of "Wg" against the visible height.
     QFontMetrics fm(textLabel_->font());
     const int lineHeight = std::max(1, fm.boundingRect(QStringLiteral("Wg")).height());
-    const int width = std::max(1, textLabel_->viewport()->width() - 2 * static_cast<int>(textLabel_->document()->documentMargin()));
+    const int width =
+        std::max(1, textLabel_->viewport()->width() - 2 * static_cast<int>(textLabel_->document()->documentMargin()));
     QRect needed = fm.boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap, textLabel_->toPlainText());
     const int lines = static_cast<int>(std::ceil(needed.height() / static_cast<double>(fm.lineSpacing())));
     const bool fits = lines * lineHeight <= textLabel_->height();
@@ -307,7 +308,8 @@ void ThreadErrorHook(const TErrorInfo& error) {
         return;
     }
     if (QThread::currentThread() != qApp->thread()) {
-        QMetaObject::invokeMethod(qApp, [error] { ThreadErrorHook(error); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [error] { ThreadErrorHook(error); }, Qt::QueuedConnection);
         return;
     }
     ReportOnce(error);

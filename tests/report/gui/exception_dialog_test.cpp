@@ -181,8 +181,8 @@ TEST_F(DialogTest, ControlsLayoutAndMessage) {
     EXPECT_FALSE(memo->isEnabled());
     EXPECT_TRUE(memo->isHidden());
     EXPECT_EQ(memo->toPlainText().toStdString(),
-              "Exception class: EDiskFull\nException address: " + std::string(sizeof(void*) * 2 - 6, '0') +
-                  "401A2B\n" + std::string(100, '-'));
+              "Exception class: EDiskFull\nException address: " + std::string(sizeof(void*) * 2 - 6, '0') + "401A2B\n" +
+                  std::string(100, '-'));
     EXPECT_FALSE(dialog.DetailsBuilt());
 
     // The icon sits left of the message, 15 pixels apart, tops aligned.
@@ -265,7 +265,10 @@ TEST_F(DialogTest, UnhandledErrorShowsOneDialogAndStoresTheReport) {
     ASSERT_EQ(members.size(), 1u);
     ASSERT_EQ(members.begin()->first, member);
     std::string stored = members.begin()->second.text;
-    EXPECT_EQ(stored.rfind("Brennick Orvalis  Ver." ORVALIS_VERSION "\r\n\r\nThe disk is full.\r\n\r\n\r\nException class: EDiskFull\r\n", 0), 0u);
+    EXPECT_EQ(stored.rfind("Brennick Orvalis  Ver." ORVALIS_VERSION
+                           "\r\n\r\nThe disk is full.\r\n\r\n\r\nException class: EDiskFull\r\n",
+                           0),
+              0u);
     ReplaceAll(stored, "\r\n", "\n", true);
     EXPECT_NE(stored.find(details), std::string::npos);
 }
@@ -321,7 +324,8 @@ TEST_F(DialogTest, FailedSendTellsToSendByHandAndOpensAMail) {
     ASSERT_EQ(boxes.texts.size(), 1u);
     EXPECT_EQ(boxes.texts[0],
               "Cannot send the message automatically. \n"
-              "Please send the file \"error.history\" to the authors (support@orvalis.example)\n" + history_);
+              "Please send the file \"error.history\" to the authors (support@orvalis.example)\n" +
+                  history_);
     EXPECT_EQ(catcher.urls, std::vector<std::string>{"mailto:support@orvalis.example"});
     EXPECT_EQ(ReadZip(history_).size(), 1u);  // kept for sending by hand
 }
