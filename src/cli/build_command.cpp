@@ -332,7 +332,13 @@ bool CompleteBuildOptions(TBuildOptions& options, std::string& problem) {
             problem = Translate("--out needs a file name");
             return false;
         }
-        options.Out = WithChmExtension(AbsolutePath(*options.Out));
+        const std::string out = AbsolutePath(*options.Out);
+        // A folder is no file name: "--out /tmp" must not write "/tmp.chm".
+        if (DirectoryExists(out)) {
+            problem = Translate("\"$1\" is a folder; choose another file name", Params({out}));
+            return false;
+        }
+        options.Out = WithChmExtension(out);
     }
     if (options.Out && options.Place && *options.Place != 0) {
         problem = Translate("--out names a file of its own; it cannot be combined with --place other than custom");

@@ -400,6 +400,13 @@ TEST_F(BuildCommandTest, UsageAndConfigurationErrorsExitWithTwo) {
     EXPECT_EQ(LoadTextFile(*root_ / "bin/orvalis.conf.xml"), "<?xml version=\"1.0\"?><CONFIG><Session");
 }
 
+TEST_F(BuildCommandTest, FolderGivenAsOutIsRefused) {
+    const TRunResult r = Run({"--out", home_.Path(), Examples()});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("\"" + home_.Path() + "\" is a folder"), std::string::npos) << r.err;
+    EXPECT_FALSE(FileExists(home_.Path() + ".chm"));
+}
+
 TEST_F(BuildCommandTest, UnwritableDestinationIsRefusedBeforeTheScan) {
     const std::string plain = home_ / "plain";
     SaveTextFile("x", plain);
