@@ -154,7 +154,8 @@ int BenchPages(int tracks) {
     return 0;
 }
 
-int BenchFull(int tracks) {
+// Small tagged files, 500 to a folder, in a fresh folder.
+std::string WriteBenchCollection(int tracks) {
     const std::string music = MakeTempFolder("orvalis-bench-music");
     for (int n = 0; n < tracks; ++n) {
         const TTrack t = TrackOf(n, tracks);
@@ -162,6 +163,11 @@ int BenchFull(int tracks) {
         if (n % 500 == 0) ForceFolders("", folder, false);
         SaveTextFile(TaggedFile(t), JoinPath(folder, std::to_string(n) + ".mp3"));
     }
+    return music;
+}
+
+int BenchFull(int tracks) {
+    const std::string music = WriteBenchCollection(tracks);
     const std::string out = MakeTempFolder("orvalis-bench-out");
 
     TMP3Collection collection;
@@ -172,8 +178,6 @@ int BenchFull(int tracks) {
 
     TDatabaseRequest request;
     request.TargetPath = JoinPath(out, "bench.chm");
-    // Without an answer the compile counts as stopped.
-    request.OnCompileProgress = [](const std::string&, int, const std::string&) { return true; };
     double pagesDone = 0;
     request.OnStage = [&](int stage, int) {
         if (stage == 0) pagesDone = SecondsSince(start);
@@ -207,13 +211,7 @@ double Median(std::vector<double> v) {
 }
 
 int BenchSearch(int tracks, int rounds) {
-    const std::string music = MakeTempFolder("orvalis-bench-music");
-    for (int n = 0; n < tracks; ++n) {
-        const TTrack t = TrackOf(n, tracks);
-        const std::string folder = JoinPath(music, std::to_string(n / 500));
-        if (n % 500 == 0) ForceFolders("", folder, false);
-        SaveTextFile(TaggedFile(t), JoinPath(folder, std::to_string(n) + ".mp3"));
-    }
+    const std::string music = WriteBenchCollection(tracks);
     const std::string out = MakeTempFolder("orvalis-bench-out");
     TMP3Collection collection;
     Clock::time_point start = Clock::now();
@@ -232,7 +230,6 @@ int BenchSearch(int tracks, int rounds) {
             TDatabaseRequest request;
             request.TargetPath = JoinPath(out, search ? "search.chm" : "plain.chm");
             request.FullTextSearch = search == 1;
-            request.OnCompileProgress = [](const std::string&, int, const std::string&) { return true; };
             start = Clock::now();
             const double cpuStart = CpuSeconds();
             const TDatabaseResult result = RunDatabaseStage(collection, request);

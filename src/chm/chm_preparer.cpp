@@ -148,7 +148,8 @@ TChmPreparer::TChmPreparer() {
 TChmPreparer::~TChmPreparer() = default;
 
 bool TChmPreparer::ForwardCompileProgress(const std::string& status, int percent, const std::string& line) {
-    return OnCompileProgress ? OnCompileProgress(status, percent, line) : false;
+    // Without a listener nobody asks to stop.
+    return OnCompileProgress ? OnCompileProgress(status, percent, line) : true;
 }
 
 std::string LoadArchivedTemplate() {

@@ -401,6 +401,7 @@ TEST_F(PreparerTest, FailedCompileLeavesTheExistingDatabase) {
     TempDir noPrograms;
     ScopedEnv path("PATH", noPrograms.Path());
     TChmPreparer preparer;
+    preparer.Compiler->Engine = THelpEngine::Chmcmd;  // missing from PATH: the compile fails
     preparer.OutputPath = target;
     preparer.Run(Files());
     EXPECT_FALSE(preparer.Placed());
