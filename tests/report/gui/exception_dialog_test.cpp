@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "report/zip_peek.h"
@@ -134,15 +135,25 @@ protected:
         savedPath_ = path ? path : "";
         ForceFolders("", dir_ / "bin", false);
         ::setenv("PATH", (dir_ / "bin").c_str(), 1);
+        // The copy a mail attaches stays for the mail program; here it goes with dir_.
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        savedRuntime_ = runtime ? std::optional<std::string>(runtime) : std::nullopt;
+        ForceFolders("", dir_ / "run", false);
+        ::setenv("XDG_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
     }
     void TearDown() override {
         ::setenv("PATH", savedPath_.c_str(), 1);
+        if (savedRuntime_)
+            ::setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
         SetErrorHistoryFileName("");
         ReportShowing = false;
     }
 
     TempDir dir_;
     std::string history_, savedPath_;
+    std::optional<std::string> savedRuntime_;
 };
 
 TErrorInfo SampleError(const std::string& message) {
