@@ -38,5 +38,3 @@ void ThrowIfInterrupted() {
 int InterruptExitStatus() { return g_signal != 0 ? 128 + g_signal : 0; }
 
 void SetInterruptChildGroup(pid_t group) { g_childGroup = group; }
-
-void ResetInterruptForTesting() { g_signal = 0; }

@@ -22,5 +22,3 @@ void ThrowIfInterrupted();
 int InterruptExitStatus();
 // A child process group the second signal kills with the program (0: none).
 void SetInterruptChildGroup(pid_t group);
-// For tests: forget a request.
-void ResetInterruptForTesting();
