@@ -342,6 +342,15 @@ std::string AsfPictureValue(TBytes v, unsigned& type) {
     return std::string(reinterpret_cast<const char*>(v.data() + at), length);
 }
 
+// Offers a binary WM/Picture value, whichever ASF object holds it; true
+// when the pick is settled.
+bool OfferAsfPicture(TBytes name, unsigned valueType, TBytes value, TPick& pick) {
+    if (valueType != 1 || !IsPictureName(name)) return false;
+    unsigned type = 0;
+    std::string picture = AsfPictureValue(value, type);
+    return pick.Offer(std::move(picture), type == 3);
+}
+
 void ScanExtendedContent(TBytes b, TPick& pick) {
     if (!Fits(b, 0, 2)) return;
     const unsigned count = GetU16LE(b, 0);
@@ -356,11 +365,7 @@ void ScanExtendedContent(TBytes b, TPick& pick) {
         const unsigned valueLength = GetU16LE(b, at + 2);
         at += 4;
         if (!Fits(b, at, valueLength)) return;
-        if (valueType == 1 && IsPictureName(name)) {
-            unsigned type = 0;
-            std::string picture = AsfPictureValue(b.subspan(at, valueLength), type);
-            if (pick.Offer(std::move(picture), type == 3)) return;
-        }
+        if (OfferAsfPicture(name, valueType, b.subspan(at, valueLength), pick)) return;
         at += valueLength;
     }
 }
@@ -378,11 +383,7 @@ void ScanMetadataLibrary(TBytes b, TPick& pick) {
         const TBytes name = b.subspan(at, nameLength);
         at += nameLength;
         if (!Fits(b, at, valueLength)) return;
-        if (valueType == 1 && IsPictureName(name)) {
-            unsigned type = 0;
-            std::string picture = AsfPictureValue(b.subspan(at, valueLength), type);
-            if (pick.Offer(std::move(picture), type == 3)) return;
-        }
+        if (OfferAsfPicture(name, valueType, b.subspan(at, valueLength), pick)) return;
         at += valueLength;
     }
 }
