@@ -2,6 +2,7 @@
 // One help project (contents tree, file set, settings) and its compilation
 // into a .chm file: writes the project, contents and index files and the
 // project store into the project root and runs the help compiler on them.
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,9 @@ public:
     std::unique_ptr<TFiles> Files;
     std::unique_ptr<TChmTree> Tree;
     std::unique_ptr<TChmIni> Ini;
+    // Files of the set held in memory instead of on disk: full path in the
+    // working folder -> bytes.
+    std::map<std::string, std::string> MemoryFiles;
 
     // Phase titles (empty status, percent 0), every compiler message and,
     // with the native engine, the share of bytes compressed. A false answer

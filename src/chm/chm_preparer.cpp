@@ -236,6 +236,7 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
         !artists.empty() && artists.front().unknown ? artists.front().page : GroupPageName("art", catalogue.unknown);
     artistNames_ = &catalogue.artistNames;
     coverFiles_.clear();
+    Titles.clear();
     MakeCovers(catalogue);
     for (int g = 0; g < 4; ++g) WriteGrouping(catalogue, g);
     artistNames_ = nullptr;
@@ -626,6 +627,7 @@ void TChmPreparer::WriteGrouping(TCatalogue& catalogue, int grouping) {
                 }
             }
             lastAlbum = albumIndex;
+            if (albumPages) Titles.push_back({title, artist, group.page});
             const std::string& fileName = f.GetText(atFileName);
             const std::string diskName = HtmlEscape(PageText("Hard disk ($1)", {mounts_->MountPointOf(fileName)}));
             const std::string artFile = artist.empty() ? unknownArtistPage_ : GroupPageName("art", artist);
