@@ -106,7 +106,7 @@ std::string RelativeToFolder(const std::string& path, const std::string& folder)
     return path.substr(prefix.size());
 }
 
-const char kSiteStyle[] = R"css(html,body.site{height:100%;margin:0}
+const char kSiteStyle[] = R"css(html,body.site{height:100%;margin:0;padding:0}
 body.site{display:flex;font-family:Verdana,Tahoma,Arial,sans-serif;font-size:13px;color:#222;background:#fff}
 #side{width:300px;min-width:200px;resize:horizontal;overflow:auto;box-sizing:border-box;padding:8px 10px;
  background:#f0f3f8;border-right:1px solid #c7cfdb}
