@@ -108,8 +108,10 @@ std::string RelativeToFolder(const std::string& path, const std::string& folder)
 
 const char kSiteStyle[] = R"css(html,body.site{height:100%;margin:0;padding:0}
 body.site{display:flex;font-family:Verdana,Tahoma,Arial,sans-serif;font-size:13px;color:#222;background:#fff}
-#side{width:300px;min-width:200px;resize:horizontal;overflow:auto;box-sizing:border-box;padding:8px 10px;
- background:#f0f3f8;border-right:1px solid #c7cfdb}
+#side{width:300px;min-width:200px;resize:horizontal;overflow:hidden;box-sizing:border-box;padding:8px 0 0 10px;
+ background:#f0f3f8;border-right:1px solid #c7cfdb;display:flex;flex-direction:column}
+#tree,#results{flex:1;min-height:0;overflow:auto;padding-right:10px}
+#find{padding-right:10px}
 #page{flex:1;border:0;height:100%;background:#fff}
 .sitehead{font-weight:bold;font-size:15px;margin:2px 0 8px}
 .sitehead a{color:#1c3f6e;text-decoration:none}
@@ -145,7 +147,7 @@ const char kSiteScript[] = R"js((function () {
     var h = links[i].getAttribute("href");
     if (!(h in byPage)) byPage[h] = links[i];
   }
-  function mark(page) {
+  function mark(page, show) {
     var link = byPage[page];
     if (!link || link === current) return;
     if (current) { current.classList.remove("current"); current.removeAttribute("aria-current"); }
@@ -154,6 +156,8 @@ const char kSiteScript[] = R"js((function () {
     link.setAttribute("aria-current", "page");
     for (var p = link.parentNode; p && p !== tree; p = p.parentNode)
       if (p.tagName === "DETAILS") p.open = true;
+    // A page opened from elsewhere than the tree brings its entry into view.
+    if (show && link.scrollIntoView) link.scrollIntoView({ block: "center" });
   }
   function pageOf(href) {
     var name = href.split("#")[0].split("?")[0];
@@ -165,10 +169,10 @@ const char kSiteScript[] = R"js((function () {
   });
   frame.addEventListener("load", function () {
     // Browsers that treat local files as one origin tell which page is shown.
-    try { mark(pageOf(frame.contentWindow.location.pathname)); } catch (err) {}
+    try { mark(pageOf(frame.contentWindow.location.pathname), true); } catch (err) {}
   });
   var start = decodeURIComponent(location.hash.substring(1));
-  if (/^[A-Za-z0-9._~-]+\.html?$/.test(start) && start !== "index.html") { frame.src = start; mark(start); }
+  if (/^[A-Za-z0-9._~-]+\.html?$/.test(start) && start !== "index.html") { frame.src = start; mark(start, true); }
 
   var data = window.ORVALIS_SEARCH;
   var form = document.getElementById("find");
@@ -426,7 +430,10 @@ std::string TSiteBuilder::KeywordPage() const {
     }
 
     std::string out = Head(Translate("Index"), "keywords");
-    out += "<h1>" + HtmlEscape(Translate("Index")) + "</h1>\n";
+    // The same banner as the catalogue's pages, whose style sheet it shares.
+    out += "<table class=\"banner\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\"><tr>"
+           "<td class=\"logo\"><img src=\"logo.png\" width=\"32\" height=\"32\" alt=\"\"></td><td><h1>" +
+           HtmlEscape(Translate("Index")) + "</h1></td></tr></table>\n";
     if (keywords.empty()) out += "<p>" + HtmlEscape(Translate("Nothing found.")) + "</p>\n";
     out += "<p class=\"letters\">";
     for (std::size_t i = 0; i < letters.size(); ++i)
