@@ -2,6 +2,7 @@
 // One help project (contents tree, file set, settings) and its compilation
 // into a .chm file: writes the project, contents and index files and the
 // project store into the project root and runs the help compiler on them.
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,9 @@ public:
     bool CompileFailed = false;      // the compiler reported the last compilation as failed
 
     std::unique_ptr<TFiles> Files;
+    // Files of the set that exist only in memory (full name as in Files, and
+    // the bytes): generated pictures need no trip through the disk.
+    std::map<std::string, std::string> MemoryFiles;
     std::unique_ptr<TChmTree> Tree;
     std::unique_ptr<TChmIni> Ini;
 
