@@ -79,6 +79,7 @@ void TChmCompiler::FreeProject() {
 
 void TChmCompiler::Reset() {
     FreeProject();
+    MemoryFiles.clear();
     Files = std::make_unique<TFiles>(this);
     Files->CheckExistence = true;
     Tree = std::make_unique<TChmTree>(this, Files.get());
@@ -177,6 +178,9 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     ProgressCount = 0;
     PhaseTitle("Compiling...");
 
+    THelpMemoryFiles memoryFiles;
+    for (const auto& [name, bytes] : MemoryFiles) memoryFiles.emplace(Files->AddressOf(name), bytes);
+
     const THelpEngine engine = Engine ? *Engine : ConfiguredHelpEngine();
     stopRequested_ = false;
     progressByBytes_ = engine == THelpEngine::Native;
@@ -191,7 +195,8 @@ void TChmCompiler::Compile(std::string& chmFileName) {
                 if (stopRequested_ && engine == THelpEngine::Chmcmd)
                     throw ECompilationBreak(Translate("Compilation stopped."));
             },
-            [](const std::string&) { return true; }, [this](double fraction) { return CompressionProgress(fraction); });
+            [](const std::string&) { return true; }, [this](double fraction) { return CompressionProgress(fraction); },
+            &memoryFiles);
         outcome = compiled && !stopRequested_ ? kSucceeded : kFailed;
     } catch (const std::exception& e) {
         outcome = kRaised;

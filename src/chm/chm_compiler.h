@@ -45,6 +45,9 @@ public:
     bool CompileFailed = false;      // the compiler reported the last compilation as failed
 
     std::unique_ptr<TFiles> Files;
+    // Files of the set that exist only in memory (full name as in Files, and
+    // the bytes): generated pictures need no trip through the disk.
+    std::map<std::string, std::string> MemoryFiles;
     std::unique_ptr<TChmTree> Tree;
     std::unique_ptr<TChmIni> Ini;
     // Files of the set held in memory instead of on disk: full path in the

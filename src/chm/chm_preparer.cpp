@@ -99,7 +99,8 @@ struct TChmPreparer::TGroup {
 };
 
 struct TChmPreparer::TCover {
-    std::string large, small;  // file names in the working folder; empty when none
+    std::string large, small;            // file names in the working folder; empty when none
+    std::string largeBytes, smallBytes;  // the JPEGs, until the compiler holds them
     int largeWidth = 0, largeHeight = 0, smallWidth = 0, smallHeight = 0;
 };
 
@@ -498,33 +499,33 @@ TChmPreparer::TCover TChmPreparer::MakeCover(const TCatalogue& catalogue, std::s
     if (group.unknown) return cover;
     // The first embedded picture of the album, else an image in its folder;
     // a picture that does not decode counts as none.
-    TThumbnail large;
+    std::vector<TThumbnail> thumbnails;
     std::string picture;
     // Albums embed their cover in every track or in none, so a few tracks
     // tell; this keeps albums without pictures from costing a read per track.
     const std::size_t tried = std::min<std::size_t>(group.ids.size(), kCoverTracksTried);
     for (std::size_t i = 0; i < tried && picture.empty(); ++i)
         picture = EmbeddedCover(catalogue.files[group.ids[i]]->GetText(atFileName));
-    if (!picture.empty()) large = MakeThumbnail(picture, kLargeCover);
-    if (large.Jpeg.empty()) {
+    if (!picture.empty()) thumbnails = MakeThumbnails(picture, {kLargeCover, kSmallCover});
+    if (thumbnails.empty() || thumbnails[0].Jpeg.empty()) {
         const std::string folder = ExtractFileDir(catalogue.files[group.ids.front()]->GetText(atFileName));
         const std::string image = FolderCoverFile(folder);
         if (!image.empty()) picture = ReadImageFile(image);
-        if (!image.empty() && !picture.empty()) large = MakeThumbnail(picture, kLargeCover);
+        if (!image.empty() && !picture.empty()) thumbnails = MakeThumbnails(picture, {kLargeCover, kSmallCover});
     }
-    if (large.Jpeg.empty()) return cover;
-    // The small one from the large one: cheaper than decoding the original again.
-    const TThumbnail small = MakeThumbnail(large.Jpeg, kSmallCover);
+    if (thumbnails.empty() || thumbnails[0].Jpeg.empty()) return cover;
+    TThumbnail& large = thumbnails[0];
+    TThumbnail& small = thumbnails[1];
     const std::string stem = "cov-" + HexEncode(Md5Digest(group.key));
     cover.large = stem + ".jpg";
     cover.largeWidth = large.Width;
     cover.largeHeight = large.Height;
-    SaveTextFile(large.Jpeg, JoinPath(workingFolder_, cover.large));
+    cover.largeBytes = std::move(large.Jpeg);
     if (!small.Jpeg.empty()) {
         cover.small = stem + "-s.jpg";
         cover.smallWidth = small.Width;
         cover.smallHeight = small.Height;
-        SaveTextFile(small.Jpeg, JoinPath(workingFolder_, cover.small));
+        cover.smallBytes = std::move(small.Jpeg);
     }
     return cover;
 }
@@ -551,9 +552,17 @@ void TChmPreparer::MakeCovers(TCatalogue& catalogue) {
     work();
     for (std::thread& t : helpers) t.join();
     if (error) std::rethrow_exception(error);
-    for (const TAlbum& album : catalogue.albums) {
-        if (!album.cover.large.empty()) coverFiles_.push_back(JoinPath(workingFolder_, album.cover.large));
-        if (!album.cover.small.empty()) coverFiles_.push_back(JoinPath(workingFolder_, album.cover.small));
+    // Thumbnails stay in memory: creating a file each cost more than making them.
+    const auto keep = [&](const std::string& name, std::string& bytes) {
+        if (name.empty()) return;
+        const std::string path = JoinPath(workingFolder_, name);
+        coverFiles_.push_back(path);
+        Compiler->MemoryFiles[path] = std::move(bytes);
+        bytes.clear();
+    };
+    for (TAlbum& album : catalogue.albums) {
+        keep(album.cover.large, album.cover.largeBytes);
+        keep(album.cover.small, album.cover.smallBytes);
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <utility>
 #include <memory>
 #include <vector>
 
@@ -50,7 +52,7 @@ bool DecodeJpeg(std::string_view data, int box, TRgb& out) {
     // A truncated picture decodes "with a warning" into a grey lower part:
     // better no cover than that one.
     return tjDecompress2(tj.get(), bytes, size, out.pixels.data(), bestWidth, 0, bestHeight, TJPF_RGB,
-                         TJFLAG_FASTDCT) == 0;
+                         TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE) == 0;
 }
 
 bool DecodePng(std::string_view data, TRgb& out) {
@@ -107,15 +109,16 @@ TRgb ScaleDown(const TRgb& in, int width, int height) {
         for (int x = 0; x < width; ++x) {
             const int x0 = xs[static_cast<std::size_t>(x)];
             const int x1 = std::max(x0 + 1, xs[static_cast<std::size_t>(x) + 1]);
-            // One reciprocal per pixel: integer division per channel was the
-            // bulk of the thumbnail time.
-            const float inverse = 1.0f / static_cast<float>((y1 - y0) * (x1 - x0));
+            // A fixed-point reciprocal per pixel: dividing per channel was
+            // the bulk of the thumbnail time.
+            const std::uint64_t weight = (std::uint64_t{1} << 32) / static_cast<unsigned>((y1 - y0) * (x1 - x0));
             unsigned char* q = &out.pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
                                             static_cast<std::size_t>(x)) *
                                            3];
             const unsigned* s = &sum[static_cast<std::size_t>(x) * 3];
             for (int c = 0; c < 3; ++c)
-                q[c] = static_cast<unsigned char>(std::min(255.0f, static_cast<float>(s[c]) * inverse + 0.5f));
+                q[c] = static_cast<unsigned char>(
+                    std::min<std::uint64_t>(255, (s[c] * weight + (std::uint64_t{1} << 31)) >> 32));
         }
     }
     return out;
@@ -136,25 +139,21 @@ std::string EncodeJpeg(const TRgb& image) {
     return out;
 }
 
-}  // namespace
-
-TThumbnail MakeThumbnail(std::string_view picture, int box) {
-    if (box <= 0 || picture.size() < 8) return {};
-    TRgb image;
-    const bool png = std::memcmp(picture.data(), "\x89PNG", 4) == 0;
-    const bool jpeg = static_cast<unsigned char>(picture[0]) == 0xFF && static_cast<unsigned char>(picture[1]) == 0xD8;
-    if (png ? !DecodePng(picture, image) : !jpeg || !DecodeJpeg(picture, box, image)) return {};
+// Scaled down (never up) to fit box x box, in place.
+void FitInto(TRgb& image, int box) {
     int width = image.width, height = image.height;
-    if (std::max(width, height) > box) {
-        if (width >= height) {
-            height = std::max(1, static_cast<int>(static_cast<long long>(height) * box / width));
-            width = box;
-        } else {
-            width = std::max(1, static_cast<int>(static_cast<long long>(width) * box / height));
-            height = box;
-        }
-        image = ScaleDown(image, width, height);
+    if (std::max(width, height) <= box) return;
+    if (width >= height) {
+        height = std::max(1, static_cast<int>(static_cast<long long>(height) * box / width));
+        width = box;
+    } else {
+        width = std::max(1, static_cast<int>(static_cast<long long>(width) * box / height));
+        height = box;
     }
+    image = ScaleDown(image, width, height);
+}
+
+TThumbnail Encode(const TRgb& image) {
     TThumbnail thumbnail;
     thumbnail.Jpeg = EncodeJpeg(image);
     if (!thumbnail.Jpeg.empty()) {
@@ -163,3 +162,28 @@ TThumbnail MakeThumbnail(std::string_view picture, int box) {
     }
     return thumbnail;
 }
+
+}  // namespace
+
+std::vector<TThumbnail> MakeThumbnails(std::string_view picture, std::initializer_list<int> boxes) {
+    std::vector<TThumbnail> thumbnails(boxes.size());
+    const int largest = boxes.size() == 0 ? 0 : std::max(boxes);
+    if (largest <= 0 || picture.size() < 8) return thumbnails;
+    TRgb image;
+    const bool png = std::memcmp(picture.data(), "\x89PNG", 4) == 0;
+    const bool jpeg = static_cast<unsigned char>(picture[0]) == 0xFF && static_cast<unsigned char>(picture[1]) == 0xD8;
+    if (png ? !DecodePng(picture, image) : !jpeg || !DecodeJpeg(picture, largest, image)) return thumbnails;
+    // Every size from one decoding, each scaled from the one before it when
+    // that is still large enough: the box filter reads every source pixel.
+    std::vector<std::pair<int, std::size_t>> order;
+    for (int box : boxes) order.emplace_back(box, order.size());
+    std::sort(order.begin(), order.end(), std::greater<>());
+    for (const auto& [box, at] : order) {
+        if (box <= 0) break;
+        FitInto(image, box);
+        thumbnails[at] = Encode(image);
+    }
+    return thumbnails;
+}
+
+TThumbnail MakeThumbnail(std::string_view picture, int box) { return MakeThumbnails(picture, {box}).front(); }

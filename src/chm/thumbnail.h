@@ -2,8 +2,10 @@
 // Cover thumbnails: a JPEG or PNG picture scaled to fit a square and encoded
 // as JPEG.
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Pictures with more pixels are refused before decoding.
 inline constexpr std::uint64_t kMaxThumbnailSourcePixels = std::uint64_t{64} << 20;
@@ -17,3 +19,7 @@ struct TThumbnail {
 // The picture scaled down (never up) to fit box x box pixels, as JPEG; empty
 // when the picture is not a JPEG or PNG that decodes, or is too large.
 TThumbnail MakeThumbnail(std::string_view picture, int box);
+
+// One thumbnail per box, in order, from a single decoding of the picture;
+// all empty when it cannot be used.
+std::vector<TThumbnail> MakeThumbnails(std::string_view picture, std::initializer_list<int> boxes);

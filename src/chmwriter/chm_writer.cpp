@@ -191,6 +191,9 @@ private:
     }
     void AddToSection1(const std::string& name, const TBytes& bytes);
     void AddToSection0(const std::string& name, const TBytes& bytes);
+    // The caller's copy when it holds one, otherwise the file below folder.
+    const std::string* MemoryFile(const std::string& address) const;
+    TBytes ReadProjectFile(const std::string& folder, const std::string& address) const;
 
     std::string projectFile_;
     std::string outputFile_;
@@ -214,6 +217,17 @@ void TChmWriter::AddToSection1(const std::string& name, const TBytes& bytes) {
 void TChmWriter::AddToSection0(const std::string& name, const TBytes& bytes) {
     entries_.push_back({name, 0, bytes.empty() ? 0 : section0_.size(), bytes.size()});
     section0_.insert(section0_.end(), bytes.begin(), bytes.end());
+}
+
+const std::string* TChmWriter::MemoryFile(const std::string& address) const {
+    if (!options_.MemoryFiles) return nullptr;
+    const auto found = options_.MemoryFiles->find(address);
+    return found == options_.MemoryFiles->end() ? nullptr : &found->second;
+}
+
+TBytes TChmWriter::ReadProjectFile(const std::string& folder, const std::string& address) const {
+    if (const std::string* held = MemoryFile(address)) return TBytes(held->begin(), held->end());
+    return ReadWholeFile(JoinPath(folder, address));
 }
 
 void TChmWriter::Run() {
@@ -246,6 +260,10 @@ void TChmWriter::Run() {
         if (!folded.insert(LowerAscii(address)).second)
             throw std::runtime_error("Two files of the project differ only in letter case (" + Quoted(address) +
                                      "); a help file cannot hold both.");
+        if (const std::string* held = MemoryFile(address)) {
+            totalBytes += held->size();
+            continue;
+        }
         const std::string path = JoinPath(folder, address);
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) {
@@ -280,7 +298,7 @@ void TChmWriter::Run() {
     for (const auto& address : files) {
         CheckGoing();
         Tell("Adding " + address);
-        const TBytes bytes = ReadWholeFile(JoinPath(folder, address));
+        const TBytes bytes = ReadProjectFile(folder, address);
         const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         if (address == project.ContentsFile) inContents = SitemapAddresses(text);
         if (address == project.IndexFile) indexSitemap = std::string(text);

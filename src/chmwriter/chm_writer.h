@@ -13,6 +13,7 @@
 // file is written under a temporary name beside it and renamed at the end).
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -32,6 +33,9 @@ struct TChmWriteOptions {
     // ANSI code page of the project's language, which is what viewers decode
     // them with. 65001 keeps UTF-8.
     unsigned TitleCodePage = 0;
+    // Files the caller holds in memory rather than on disk, by their address
+    // in the project's [Files] list; every other file is read from disk.
+    const std::map<std::string, std::string>* MemoryFiles = nullptr;
 };
 
 struct TChmWriteCallbacks {

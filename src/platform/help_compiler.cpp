@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -299,6 +300,21 @@ bool ChmcmdSucceeded(int status, const TChmcmdProject& project, const THelpMessa
     return true;
 }
 
+// chmcmd reads every file from disk.
+bool WriteMemoryFiles(const std::string& folder, const THelpMemoryFiles& files, const THelpMessageCallback& onMessage) {
+    try {
+        for (const auto& [address, bytes] : files) {
+            std::string relative = address;
+            std::replace(relative.begin(), relative.end(), '\\', '/');
+            SaveTextFile(bytes, JoinPath(folder.empty() ? "." : folder, relative));
+        }
+    } catch (const Exception& e) {
+        Report(onMessage, e.Message());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallback& onMessage,
@@ -313,9 +329,13 @@ bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallba
 }
 
 bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, const THelpMessageCallback& onMessage,
-                        const THelpFileCallback& onFile, const THelpProgressCallback& onProgress) {
-    if (engine == THelpEngine::Chmcmd) return CompileHelpProject(projectFile, onMessage, onFile);
+                        const THelpFileCallback& onFile, const THelpProgressCallback& onProgress,
+                        const THelpMemoryFiles* memoryFiles) {
     const std::string folder = ExtractFileDir(projectFile);
+    if (engine == THelpEngine::Chmcmd) {
+        if (memoryFiles && !WriteMemoryFiles(folder, *memoryFiles, onMessage)) return false;
+        return CompileHelpProject(projectFile, onMessage, onFile);
+    }
     const std::string chmFile =
         JoinPath(folder.empty() ? "." : folder, RemoveExtension(ExtractFileName(projectFile)) + ".chm");
     // A file left from an earlier run of the same name must not pass for the result.
@@ -328,5 +348,7 @@ bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, cons
     };
     callbacks.KeepGoing = [&] { return keepGoing && !InterruptRequested(); };
     callbacks.OnError = [&](const std::string& reason) { Report(onMessage, reason); };
-    return WriteChmFromProject(projectFile, chmFile, TChmWriteOptions(), callbacks);
+    TChmWriteOptions options;
+    options.MemoryFiles = memoryFiles;
+    return WriteChmFromProject(projectFile, chmFile, options, callbacks);
 }

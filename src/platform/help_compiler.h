@@ -2,6 +2,7 @@
 // The help compiler: turns a help project file (.hhp) into a compiled help
 // file (.chm) by running chmcmd as a child process.
 #include <functional>
+#include <map>
 #include <string>
 
 // Receives every line the compiler prints (standard output and standard error,
@@ -16,6 +17,10 @@ using THelpFileCallback = std::function<bool(const std::string& file)>;
 // Receives the share of the work done (0 to 1) while the in-process engine
 // compresses; false stops the compilation.
 using THelpProgressCallback = std::function<bool(double fraction)>;
+
+// Files of the project held in memory rather than on disk, by their address
+// in the project's [Files] list, with their bytes.
+using THelpMemoryFiles = std::map<std::string, std::string>;
 
 // Which engine compiles: our own writer in process, or chmcmd as a child.
 enum class THelpEngine { Native, Chmcmd };
@@ -37,7 +42,10 @@ bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallba
 // The native engine reports one message line per phase and per file and its
 // progress by bytes compressed; a false answer of onProgress stops it, and
 // nothing is left at B.chm. chmcmd reports its own lines and no progress;
-// onFile is offered the project's files for chmcmd only.
+// onFile is offered the project's files for chmcmd only. memoryFiles, when
+// given, are taken from memory by the native engine and written below the
+// project's folder for chmcmd, which reads only from disk.
 // True only when B.chm is complete.
 bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, const THelpMessageCallback& onMessage,
-                        const THelpFileCallback& onFile, const THelpProgressCallback& onProgress);
+                        const THelpFileCallback& onFile, const THelpProgressCallback& onProgress,
+                        const THelpMemoryFiles* memoryFiles = nullptr);

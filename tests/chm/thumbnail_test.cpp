@@ -22,8 +22,8 @@ std::string Jpeg(int width, int height) {
     return jpeg;
 }
 
-std::string Png(int width, int height) {
-    std::vector<unsigned char> rgba(static_cast<std::size_t>(width * height * 4), 0x80);
+std::string Png(int width, int height, std::vector<unsigned char> rgba = {}) {
+    if (rgba.empty()) rgba.assign(static_cast<std::size_t>(width * height * 4), 0x80);
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
@@ -45,6 +45,16 @@ std::pair<int, int> SizeOf(const std::string& jpeg) {
     tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), &w, &h, &sub, &space);
     tjDestroy(tj);
     return {w, h};
+}
+
+// The pixels of a JPEG, 3 bytes each.
+std::vector<unsigned char> PixelsOf(const std::string& jpeg, int width, int height) {
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(width * height * 3));
+    tjhandle tj = tjInitDecompress();
+    tjDecompress2(tj, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), rgb.data(), width, 0, height,
+                  TJPF_RGB, 0);
+    tjDestroy(tj);
+    return rgb;
 }
 
 }  // namespace
@@ -84,4 +94,35 @@ TEST(ThumbnailTest, BrokenTruncatedOrOversizedPicturesGiveNone) {
     huge[sof + 7] = '\x75';  // width
     huge[sof + 8] = '\x30';
     EXPECT_TRUE(MakeThumbnail(huge, 200).Jpeg.empty());
+}
+
+// One call makes every size, in the order asked, with the colours of the
+// original: a red left half and a blue right half stay where they were.
+TEST(ThumbnailTest, SeveralSizesFromOnePictureKeepItsColours) {
+    const int w = 400, h = 200;
+    std::vector<unsigned char> rgba(static_cast<std::size_t>(w * h * 4));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            unsigned char* p = &rgba[static_cast<std::size_t>((y * w + x) * 4)];
+            p[0] = x < w / 2 ? 220 : 10;
+            p[1] = 30;
+            p[2] = x < w / 2 ? 10 : 240;
+            p[3] = 255;
+        }
+    const std::vector<TThumbnail> t = MakeThumbnails(Png(w, h, rgba), {48, 200});
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(std::make_pair(t[0].Width, t[0].Height), std::make_pair(48, 24));
+    EXPECT_EQ(std::make_pair(t[1].Width, t[1].Height), std::make_pair(200, 100));
+    for (const TThumbnail& one : t) {
+        const std::vector<unsigned char> rgb = PixelsOf(one.Jpeg, one.Width, one.Height);
+        const auto at = [&](int x, int c) {
+            return static_cast<int>(rgb[static_cast<std::size_t>(((one.Height / 2) * one.Width + x) * 3 + c)]);
+        };
+        EXPECT_NEAR(at(2, 0), 220, 12) << one.Width;
+        EXPECT_NEAR(at(2, 2), 10, 12) << one.Width;
+        EXPECT_NEAR(at(one.Width - 3, 0), 10, 12) << one.Width;
+        EXPECT_NEAR(at(one.Width - 3, 2), 240, 12) << one.Width;
+    }
+    // A picture that does not decode gives none of the sizes.
+    for (const TThumbnail& none : MakeThumbnails("not a picture at all", {200, 48})) EXPECT_TRUE(none.Jpeg.empty());
 }

@@ -9,6 +9,7 @@
 #include "chm_writer_test_util.h"
 
 using namespace chmtest;
+using namespace std::string_literals;
 
 namespace {
 
@@ -116,3 +117,25 @@ TEST(ChmWriterErrors, FullDiskIsReportedAndTheTemporaryFileRemoved) {
 }
 
 }  // namespace
+
+// Files the caller holds stand in for missing ones and win over what is on disk.
+TEST(ChmWriterErrors, FilesHeldInMemoryNeedNoDiskCopy) {
+    TScratch scratch;
+    TProject p = SmallProject();
+    p.Add("cover.jpg", "stale copy on disk");
+    const std::string project = p.Write(scratch / "p");
+    fs::remove(scratch / "p/second.htm");
+    const std::string second = Page("Second", "<p>held in memory</p>");
+    const std::string cover = "\xFF\xD8 picture bytes\0\x01"s;
+    const std::map<std::string, std::string> held = {{"second.htm", second}, {"cover.jpg", cover}};
+    TChmWriteOptions options;
+    options.MemoryFiles = &held;
+    const TCompileResult r = Compile(project, scratch / "help.chm", options);
+    ASSERT_TRUE(r.Ok) << r.Error;
+    EXPECT_EQ(r.Progress.back(), 1.0);
+    TChmLib chm(scratch / "help.chm");
+    ASSERT_TRUE(chm.Open());
+    EXPECT_EQ(chm.Read("/second.htm").value_or(""), second);
+    EXPECT_EQ(chm.Read("/cover.jpg").value_or(""), cover);
+    EXPECT_TRUE(chm.Read("/main.html"));
+}

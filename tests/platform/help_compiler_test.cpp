@@ -184,3 +184,37 @@ TEST_F(HelpCompilerTest, ThrowingCallbackKillsTheCompilerAndCleansUp) {
 }
 
 }  // namespace
+
+// Files held in memory reach either engine: ours reads them as they are,
+// chmcmd finds them written beside the project before it starts.
+TEST_F(HelpCompilerTest, FilesHeldInMemoryReachBothEngines) {
+    dir.Write("main.html", "<html><head><title>Main</title></head><body>m</body></html>");
+    dir.Write("temp.hhc", "<HTML><BODY><UL></UL></BODY></HTML>\r\n");
+    const std::string project = dir.Write("temp8.hhp", kProject);
+    const THelpMemoryFiles held = {{"b.html", "<html><head><title>B</title></head><body>held</body></html>"}};
+    const auto compile = [&](THelpEngine engine) {
+        CompileRun run;
+        run.ok = CompileHelpProject(
+            project, engine, [&](const std::string& line) { run.messages.push_back(line); }, {}, {}, &held);
+        return run;
+    };
+    CompileRun native = compile(THelpEngine::Native);
+    EXPECT_TRUE(native.ok) << AllMessages(native);
+    EXPECT_FALSE(FileExists(dir / "b.html"));
+    EXPECT_NE(LoadTextFile(dir / "temp8.chm").size(), 0u);
+
+    FakeCompiler("/bin/cp b.html seen-b.html && echo x > temp8.chm\n");
+    PathOverride path(bin.Path());
+    CompileRun chmcmd = compile(THelpEngine::Chmcmd);
+    EXPECT_TRUE(chmcmd.ok) << AllMessages(chmcmd);
+    EXPECT_EQ(LoadTextFile(dir / "seen-b.html"), held.at("b.html"));
+
+    // A file that cannot be written stops chmcmd from starting, with the reason.
+    const THelpMemoryFiles unwritable = {{"missing-folder/c.html", "c"}};
+    CompileRun failed;
+    failed.ok = CompileHelpProject(
+        project, THelpEngine::Chmcmd, [&](const std::string& line) { failed.messages.push_back(line); }, {}, {},
+        &unwritable);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_NE(AllMessages(failed).find("missing-folder/c.html"), std::string::npos) << AllMessages(failed);
+}
