@@ -50,9 +50,6 @@ public:
     std::map<std::string, std::string> MemoryFiles;
     std::unique_ptr<TChmTree> Tree;
     std::unique_ptr<TChmIni> Ini;
-    // Files of the set held in memory instead of on disk: full path in the
-    // working folder -> bytes.
-    std::map<std::string, std::string> MemoryFiles;
 
     // Phase titles (empty status, percent 0), every compiler message and,
     // with the native engine, the share of bytes compressed. A false answer
