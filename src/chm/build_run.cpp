@@ -27,6 +27,8 @@ void MakeWebSite(TChmPreparer& preparer, const std::vector<const TAudioInfo*>& f
     source.Titles = &preparer.Titles;
     source.Title = Translate("Music catalogue");
     source.Search = request.FullTextSearch.value_or(true);
+    // The run's folder is removed when the stage ends.
+    source.MoveFiles = true;
     bool stopped = false;
     const std::string status = Translate("Writing the web pages");
     source.OnProgress = [&](int percent) {

@@ -294,6 +294,21 @@ void WriteFile(const std::string& path, std::string_view bytes) {
     if (::close(fd) != 0) throw OsError(path, errno);
 }
 
+// Puts the old site's copy of a file into the new site when its bytes are
+// the same: a second name costs far less than a new file, and the old name
+// goes with the old site. False when it differs or cannot be linked.
+bool LinkUnchanged(const std::string& old, const std::string& to, std::string_view bytes) {
+    struct stat st {};
+    if (::lstat(old.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) != bytes.size())
+        return false;
+    try {
+        if (SiteFileContents(old, nullptr) != bytes) return false;
+    } catch (const EOSError&) {
+        return false;
+    }
+    return ::link(old.c_str(), to.c_str()) == 0;
+}
+
 bool IsEmptyFolder(const std::string& folder) {
     std::error_code error;
     return std::filesystem::is_empty(folder, error) && !error;
@@ -574,6 +589,11 @@ bool WriteWebSite(const TSiteSource& source, const std::string& target) {
     }
     if (!report(0)) return false;
     int shown = 0;
+    // The working folder goes with the run, so its files may simply move
+    // over when both folders are on one file system.
+    bool moving = source.MoveFiles;
+    // Covers of albums that did not change are there already.
+    const bool oldSite = IsOurSite(target);
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string relative = RelativeToFolder(names[i], source.WorkingFolder);
         const std::string to = JoinPath(folder, relative);
@@ -582,7 +602,17 @@ bool WriteWebSite(const TSiteSource& source, const std::string& target) {
             std::filesystem::create_directories(ExtractFileDir(to), error);
             if (error) throw OsError(ExtractFileDir(to), error.value());
         }
-        WriteFile(to, SiteFileContents(names[i], source.MemoryFiles));
+        const bool inMemory = source.MemoryFiles && source.MemoryFiles->count(names[i]) > 0;
+        if (moving && !inMemory) {
+            if (::rename(names[i].c_str(), to.c_str()) != 0) {
+                if (errno != EXDEV) throw OsError(to, errno);
+                moving = false;
+            }
+        }
+        if (!moving || inMemory) {
+            const std::string bytes = SiteFileContents(names[i], source.MemoryFiles);
+            if (!oldSite || !LinkUnchanged(JoinPath(target, relative), to, bytes)) WriteFile(to, bytes);
+        }
         const int percent = static_cast<int>((i + 1) * 90 / names.size());
         if (percent != shown) {
             shown = percent;

@@ -35,6 +35,9 @@ struct TSiteSource {
     const std::vector<TSiteTitle>* Titles = nullptr;
     std::string Title;   // of the start page
     bool Search = true;  // write the search index and show the search box
+    // The working folder is thrown away after the site is written, so its
+    // files may be moved rather than copied.
+    bool MoveFiles = false;
     // Percent of the files written; false stops the run, leaving nothing behind.
     std::function<bool(int percent)> OnProgress;
 };
