@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the catalogue of one collection with and without album covers and
-# prints both wall times and file sizes.
+# prints both wall times (medians of alternating runs), their ratio and the
+# file sizes.
 #   bench/catalogue_covers.sh BUILD_DIR COLLECTION [RUNS]
 # COLLECTION: e.g. made once with
 #   /usr/bin/python3 ../shared/tools/make_real_corpus.py /tmp/corpus10k 10000
@@ -24,10 +25,18 @@ one() {
   end=$(date +%s.%N)
   echo "$end - $start" | bc
 }
-for covers in 0 1; do
-  conf $covers
-  times=()
-  for ((i = 0; i < runs; ++i)); do times+=("$(one $covers)"); done
-  best=$(printf '%s\n' "${times[@]}" | sort -n | head -1)
-  echo "covers=$covers runs: ${times[*]} best: $best s size: $(stat -c %s "$work/out-$covers.chm") bytes"
+# Alternating runs, so both sides see the same machine load.
+declare -a t0 t1
+for ((i = 0; i < runs; ++i)); do
+  conf 0; t0+=("$(one 0)")
+  conf 1; t1+=("$(one 1)")
 done
+median() { printf '%s\n' "$@" | sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+m0=$(median "${t0[@]}")
+m1=$(median "${t1[@]}")
+s0=$(stat -c %s "$work/out-0.chm")
+s1=$(stat -c %s "$work/out-1.chm")
+
+echo "covers=0 runs: ${t0[*]} median: $m0 s size: $s0 bytes"
+echo "covers=1 runs: ${t1[*]} median: $m1 s size: $s1 bytes"
+echo "ratio with/without: $(echo "scale=3; $m1 / $m0" | bc)  growth: $(( (s1 - s0) / 1024 )) KiB"

@@ -26,6 +26,7 @@
 #include "base/atomic_file.h"
 #include "chm/html_escape.h"
 #include "chm/keywords.h"
+#include "chm/parallel_loop.h"
 #include "chm/page_names.h"
 #include "chm/title_language.h"
 #include "chm/zip_reader.h"
@@ -99,9 +100,14 @@ struct TChmPreparer::TGroup {
 };
 
 struct TChmPreparer::TCover {
-    std::string large, small;            // file names in the working folder; empty when none
-    std::string largeBytes, smallBytes;  // the JPEGs, until the compiler holds them
+    std::string large, small;  // file names in the catalogue; empty when none
     int largeWidth = 0, largeHeight = 0, smallWidth = 0, smallHeight = 0;
+    std::string largeBytes, smallBytes;  // the JPEGs, once made
+    // The picture they are made from: its bytes while they are kept, and
+    // where it was found (the audio file that embeds it, or the image file).
+    std::string picture;
+    std::string source;
+    bool embedded = false;
 };
 
 struct TChmPreparer::TAlbum {
@@ -238,9 +244,12 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
     artistNames_ = &catalogue.artistNames;
     coverFiles_.clear();
     Titles.clear();
-    MakeCovers(catalogue);
+    // The thumbnails are made while the pages are written: the pages only
+    // need their sizes, which the pictures' headers tell.
+    std::unique_ptr<TParallelLoop> thumbnails = StartCovers(catalogue);
     for (int g = 0; g < 4; ++g) WriteGrouping(catalogue, g);
     artistNames_ = nullptr;
+    FinishCovers(catalogue, thumbnails.get());
 
     TChmTreeItem& root = *Compiler->Tree->Root;
     if (root.Count() > 0 && root.Item(0)->FileInfo)
@@ -493,72 +502,118 @@ constexpr std::size_t kCoverTracksTried = 3;
 
 }  // namespace
 
-TChmPreparer::TCover TChmPreparer::MakeCover(const TCatalogue& catalogue, std::size_t album) const {
+namespace {
+
+// Pictures kept in memory between finding and thumbnailing; beyond this,
+// the few that do not fit are read again.
+constexpr std::size_t kKeptPictureBytes = std::size_t{256} << 20;
+
+}  // namespace
+
+TChmPreparer::TCover TChmPreparer::PlanCover(const TCatalogue& catalogue, std::size_t album,
+                                             std::atomic<std::size_t>& kept) const {
     TCover cover;
     const TGroup& group = catalogue.groups[1][album];
     if (group.unknown) return cover;
     // The first embedded picture of the album, else an image in its folder;
-    // a picture that does not decode counts as none.
-    std::vector<TThumbnail> thumbnails;
-    std::string picture;
+    // a picture whose header or end is broken counts as none.
+    std::vector<TThumbnailSize> sizes;
     // Albums embed their cover in every track or in none, so a few tracks
     // tell; this keeps albums without pictures from costing a read per track.
     const std::size_t tried = std::min<std::size_t>(group.ids.size(), kCoverTracksTried);
-    for (std::size_t i = 0; i < tried && picture.empty(); ++i)
-        picture = EmbeddedCover(catalogue.files[group.ids[i]]->GetText(atFileName));
-    if (!picture.empty()) thumbnails = MakeThumbnails(picture, {kLargeCover, kSmallCover});
-    if (thumbnails.empty() || thumbnails[0].Jpeg.empty()) {
-        const std::string folder = ExtractFileDir(catalogue.files[group.ids.front()]->GetText(atFileName));
-        const std::string image = FolderCoverFile(folder);
-        if (!image.empty()) picture = ReadImageFile(image);
-        if (!image.empty() && !picture.empty()) thumbnails = MakeThumbnails(picture, {kLargeCover, kSmallCover});
+    for (std::size_t i = 0; i < tried && cover.picture.empty(); ++i) {
+        cover.source = catalogue.files[group.ids[i]]->GetText(atFileName);
+        cover.picture = EmbeddedCover(cover.source);
+        cover.embedded = true;
     }
-    if (thumbnails.empty() || thumbnails[0].Jpeg.empty()) return cover;
-    TThumbnail& large = thumbnails[0];
-    TThumbnail& small = thumbnails[1];
+    if (!cover.picture.empty()) sizes = PlanThumbnails(cover.picture, {kLargeCover, kSmallCover});
+    if (sizes.empty() || sizes[0].Width == 0) {
+        cover.source = FolderCoverFile(ExtractFileDir(catalogue.files[group.ids.front()]->GetText(atFileName)));
+        cover.picture = cover.source.empty() ? std::string() : ReadImageFile(cover.source);
+        cover.embedded = false;
+        if (!cover.picture.empty()) sizes = PlanThumbnails(cover.picture, {kLargeCover, kSmallCover});
+    }
+    if (sizes.empty() || sizes[0].Width == 0) return {};
     const std::string stem = "cov-" + HexEncode(Md5Digest(group.key));
     cover.large = stem + ".jpg";
-    cover.largeWidth = large.Width;
-    cover.largeHeight = large.Height;
-    cover.largeBytes = std::move(large.Jpeg);
-    if (!small.Jpeg.empty()) {
-        cover.small = stem + "-s.jpg";
-        cover.smallWidth = small.Width;
-        cover.smallHeight = small.Height;
-        cover.smallBytes = std::move(small.Jpeg);
+    cover.largeWidth = sizes[0].Width;
+    cover.largeHeight = sizes[0].Height;
+    cover.small = stem + "-s.jpg";
+    cover.smallWidth = sizes[1].Width;
+    cover.smallHeight = sizes[1].Height;
+    if (kept.fetch_add(cover.picture.size()) + cover.picture.size() > kKeptPictureBytes) {
+        kept.fetch_sub(cover.picture.size());
+        cover.picture = std::string();
     }
     return cover;
 }
 
-void TChmPreparer::MakeCovers(TCatalogue& catalogue) {
-    if (!Covers) return;
-    // Albums are independent: decoding and scaling spread over the cores.
-    const std::size_t count = catalogue.albums.size();
-    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    std::atomic<std::size_t> next{0};
-    std::mutex failure;
-    std::exception_ptr error;
-    const auto work = [&] {
-        try {
-            for (std::size_t a; (a = next++) < count;) catalogue.albums[a].cover = MakeCover(catalogue, a);
-        } catch (...) {
-            std::lock_guard<std::mutex> lock(failure);
-            if (!error) error = std::current_exception();
-            next = count;
-        }
+void TChmPreparer::MakeCoverThumbnails(TCover& cover) {
+    if (cover.large.empty()) return;
+    if (cover.picture.empty())
+        cover.picture = cover.embedded ? EmbeddedCover(cover.source) : ReadImageFile(cover.source);
+    std::vector<TThumbnail> made = MakeThumbnails(cover.picture, {kLargeCover, kSmallCover});
+    cover.picture = std::string();
+    // The pages show the planned sizes; a picture broken inside, or changed
+    // since, fails here and is taken out of them afterwards.
+    const auto fits = [](const TThumbnail& t, int width, int height) {
+        return !t.Jpeg.empty() && t.Width == width && t.Height == height;
     };
-    std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < threads && i < count; ++i) helpers.emplace_back(work);
-    work();
-    for (std::thread& t : helpers) t.join();
-    if (error) std::rethrow_exception(error);
+    if (!fits(made[0], cover.largeWidth, cover.largeHeight) || !fits(made[1], cover.smallWidth, cover.smallHeight))
+        return;
+    cover.largeBytes = std::move(made[0].Jpeg);
+    cover.smallBytes = std::move(made[1].Jpeg);
+}
+
+void TChmPreparer::DropCover(const TCatalogue& catalogue, std::size_t album) {
+    const TCover& cover = catalogue.albums[album].cover;
+    const std::string large = ImageTag(cover.large, cover.largeWidth, cover.largeHeight, "cover");
+    const std::string small = ImageTag(cover.small, cover.smallWidth, cover.smallHeight, "thumb");
+    const auto rewrite = [&](const std::string& page, const std::vector<std::pair<std::string, std::string>>& swaps) {
+        const std::string path = JoinPath(workingFolder_, page);
+        std::string text = LoadTextFile(path);
+        for (const auto& [from, to] : swaps) ReplaceAll(text, from, to, true);
+        SaveTextFile(text, path);
+    };
+    // The pages as they would have been written without the cover.
+    rewrite(catalogue.groups[1][album].page, {{"<td class=\"cover\">" + large + "</td>", ""}});
+    rewrite(kGroupings[1].indexPage, {{small, "<span class=\"nocover\"></span>"}});
+    for (const TGroup& artist : catalogue.groups[0])
+        if (std::any_of(artist.ids.begin(), artist.ids.end(),
+                        [&](std::size_t id) { return catalogue.albumOf[id] == album; }))
+            rewrite(artist.page, {{small, ""}});
+}
+
+std::unique_ptr<TParallelLoop> TChmPreparer::StartCovers(TCatalogue& catalogue) {
+    if (!Covers) return nullptr;
+    const std::size_t count = catalogue.albums.size();
+    // Finding the pictures and reading their headers: all cores, waited for.
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    std::atomic<std::size_t> kept{0};
+    TParallelLoop(count, cores, [&](std::size_t a) {
+        catalogue.albums[a].cover = PlanCover(catalogue, a, kept);
+    }).Wait();
+    // Decoding and scaling beside the page writing, which keeps one core.
+    return std::make_unique<TParallelLoop>(count, std::max(1u, cores - 1), [&catalogue](std::size_t a) {
+        MakeCoverThumbnails(catalogue.albums[a].cover);
+    });
+}
+
+void TChmPreparer::FinishCovers(TCatalogue& catalogue, TParallelLoop* thumbnails) {
+    if (!thumbnails) return;
+    thumbnails->Wait();
+    for (std::size_t a = 0; a < catalogue.albums.size(); ++a)
+        if (!catalogue.albums[a].cover.large.empty() && catalogue.albums[a].cover.largeBytes.empty()) {
+            DropCover(catalogue, a);
+            catalogue.albums[a].cover = TCover();
+        }
     // Thumbnails stay in memory: creating a file each cost more than making them.
     const auto keep = [&](const std::string& name, std::string& bytes) {
-        if (name.empty()) return;
+        if (name.empty() || bytes.empty()) return;
         const std::string path = JoinPath(workingFolder_, name);
         coverFiles_.push_back(path);
         Compiler->MemoryFiles[path] = std::move(bytes);
-        bytes.clear();
+        bytes = std::string();
     };
     for (TAlbum& album : catalogue.albums) {
         keep(album.cover.large, album.cover.largeBytes);

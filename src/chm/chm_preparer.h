@@ -3,6 +3,7 @@
 // by artist, album, year and genre, writes an index page per grouping and a
 // page per group from the template in the `data` archive, registers them with
 // the help project, compiles it and puts the compiled file in place.
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -27,6 +28,7 @@ ORVALIS_DECLARE_ERROR(EDataArchiveError, Exception);
 std::string LoadArchivedTemplate();
 
 class TAudioInfo;
+class TParallelLoop;
 class TCustomStrFinder;
 class TMP3Collection;
 
@@ -95,10 +97,18 @@ private:
     bool ForwardCompileProgress(const std::string& status, int percent, const std::string& line);
     // One grouping: its index page, one page per group, the contents entries.
     void WriteGrouping(TCatalogue& catalogue, int grouping);
-    // Every album's cover thumbnails, written to the working folder and
-    // listed for the project; one album's cover.
-    void MakeCovers(TCatalogue& catalogue);
-    TCover MakeCover(const TCatalogue& catalogue, std::size_t album) const;
+    // Album covers: every album's picture found and its thumbnail sizes
+    // planned, then the thumbnails made in the background (the loop
+    // returned; null without covers). FinishCovers waits for them and hands
+    // them to the compiler.
+    std::unique_ptr<TParallelLoop> StartCovers(TCatalogue& catalogue);
+    void FinishCovers(TCatalogue& catalogue, TParallelLoop* thumbnails);
+    // One album's picture and thumbnail sizes; kept counts the picture bytes
+    // held in memory.
+    TCover PlanCover(const TCatalogue& catalogue, std::size_t album, std::atomic<std::size_t>& kept) const;
+    static void MakeCoverThumbnails(TCover& cover);
+    // Takes a cover whose thumbnails failed out of the pages already written.
+    void DropCover(const TCatalogue& catalogue, std::size_t album);
     // The block above an album page's tracks: cover, artist, year, genre,
     // track count, total time.
     std::string AlbumHeading(const TAlbum& album, const TCover& cover, std::size_t tracks) const;

@@ -23,36 +23,56 @@ struct TTjFree {
 };
 using TTjHandle = std::unique_ptr<void, TTjFree>;
 
-// Decodes at the smallest scale that still covers box, so a large JPEG is
-// never decoded at full size.
-bool DecodeJpeg(std::string_view data, int box, TRgb& out) {
-    TTjHandle tj(tjInitDecompress());
-    if (!tj) return false;
+// The size a JPEG decodes to at the smallest scale that still covers box,
+// so a large JPEG is never decoded at full size; false when the header is
+// unusable or the picture too large.
+bool JpegDecodedSize(tjhandle tj, std::string_view data, int box, int& width, int& height) {
     auto* bytes = reinterpret_cast<unsigned char*>(const_cast<char*>(data.data()));
-    const auto size = static_cast<unsigned long>(data.size());
-    int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(tj.get(), bytes, size, &width, &height, &subsampling, &colourspace) != 0) return false;
-    if (width <= 0 || height <= 0 ||
-        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxThumbnailSourcePixels)
+    int fullWidth = 0, fullHeight = 0, subsampling = 0, colourspace = 0;
+    if (tjDecompressHeader3(tj, bytes, static_cast<unsigned long>(data.size()), &fullWidth, &fullHeight, &subsampling,
+                            &colourspace) != 0)
+        return false;
+    if (fullWidth <= 0 || fullHeight <= 0 ||
+        static_cast<std::uint64_t>(fullWidth) * static_cast<std::uint64_t>(fullHeight) > kMaxThumbnailSourcePixels)
         return false;
     int count = 0;
     const tjscalingfactor* factors = tjGetScalingFactors(&count);
-    int bestWidth = width, bestHeight = height;
+    width = fullWidth;
+    height = fullHeight;
     for (int i = 0; factors && i < count; ++i) {
-        const int w = TJSCALED(width, factors[i]);
-        const int h = TJSCALED(height, factors[i]);
-        if (std::max(w, h) >= box && w * static_cast<long long>(h) < bestWidth * static_cast<long long>(bestHeight)) {
-            bestWidth = w;
-            bestHeight = h;
+        const int w = TJSCALED(fullWidth, factors[i]);
+        const int h = TJSCALED(fullHeight, factors[i]);
+        if (std::max(w, h) >= box && w * static_cast<long long>(h) < width * static_cast<long long>(height)) {
+            width = w;
+            height = h;
         }
     }
-    out.width = bestWidth;
-    out.height = bestHeight;
-    out.pixels.assign(static_cast<std::size_t>(bestWidth) * static_cast<std::size_t>(bestHeight) * 3, 0);
+    return true;
+}
+
+bool DecodeJpeg(std::string_view data, int box, TRgb& out) {
+    TTjHandle tj(tjInitDecompress());
+    if (!tj || !JpegDecodedSize(tj.get(), data, box, out.width, out.height)) return false;
+    out.pixels.resize(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height) * 3);
     // A truncated picture decodes "with a warning" into a grey lower part:
     // better no cover than that one.
-    return tjDecompress2(tj.get(), bytes, size, out.pixels.data(), bestWidth, 0, bestHeight, TJPF_RGB,
+    return tjDecompress2(tj.get(), reinterpret_cast<unsigned char*>(const_cast<char*>(data.data())),
+                         static_cast<unsigned long>(data.size()), out.pixels.data(), out.width, 0, out.height, TJPF_RGB,
                          TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE) == 0;
+}
+
+// The PNG's size from its header; false when unusable or too large.
+bool PngSize(std::string_view data, int& width, int& height) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, data.data(), data.size())) return false;
+    const bool usable = image.width > 0 && image.height > 0 &&
+                        static_cast<std::uint64_t>(image.width) * image.height <= kMaxThumbnailSourcePixels;
+    width = static_cast<int>(image.width);
+    height = static_cast<int>(image.height);
+    png_image_free(&image);
+    return usable;
 }
 
 bool DecodePng(std::string_view data, TRgb& out) {
@@ -139,9 +159,8 @@ std::string EncodeJpeg(const TRgb& image) {
     return out;
 }
 
-// Scaled down (never up) to fit box x box, in place.
-void FitInto(TRgb& image, int box) {
-    int width = image.width, height = image.height;
+// The size width x height takes when scaled down (never up) to fit box x box.
+void FitSize(int& width, int& height, int box) {
     if (std::max(width, height) <= box) return;
     if (width >= height) {
         height = std::max(1, static_cast<int>(static_cast<long long>(height) * box / width));
@@ -150,7 +169,35 @@ void FitInto(TRgb& image, int box) {
         width = std::max(1, static_cast<int>(static_cast<long long>(width) * box / height));
         height = box;
     }
-    image = ScaleDown(image, width, height);
+}
+
+void FitInto(TRgb& image, int box) {
+    int width = image.width, height = image.height;
+    FitSize(width, height, box);
+    if (width != image.width || height != image.height) image = ScaleDown(image, width, height);
+}
+
+bool IsPng(std::string_view picture) { return picture.size() >= 8 && std::memcmp(picture.data(), "\x89PNG", 4) == 0; }
+
+bool IsJpeg(std::string_view picture) {
+    return picture.size() >= 8 && static_cast<unsigned char>(picture[0]) == 0xFF &&
+           static_cast<unsigned char>(picture[1]) == 0xD8;
+}
+
+// The boxes with their places in the list, the largest first.
+std::vector<std::pair<int, std::size_t>> LargestFirst(std::initializer_list<int> boxes) {
+    std::vector<std::pair<int, std::size_t>> order;
+    for (int box : boxes) order.emplace_back(box, order.size());
+    std::sort(order.begin(), order.end(), std::greater<>());
+    return order;
+}
+
+// Whether the picture's end marker is there: a cut-off download or tag is
+// the common broken cover, and it shows before anything is decoded. Some
+// writers pad after the marker, so the last few kilobytes are searched.
+bool EndsComplete(std::string_view picture, std::string_view marker) {
+    const std::size_t window = std::min<std::size_t>(4096, picture.size() / 2);
+    return picture.substr(picture.size() - window).find(marker) != std::string_view::npos;
 }
 
 TThumbnail Encode(const TRgb& image) {
@@ -168,17 +215,13 @@ TThumbnail Encode(const TRgb& image) {
 std::vector<TThumbnail> MakeThumbnails(std::string_view picture, std::initializer_list<int> boxes) {
     std::vector<TThumbnail> thumbnails(boxes.size());
     const int largest = boxes.size() == 0 ? 0 : std::max(boxes);
-    if (largest <= 0 || picture.size() < 8) return thumbnails;
+    if (largest <= 0) return thumbnails;
     TRgb image;
-    const bool png = std::memcmp(picture.data(), "\x89PNG", 4) == 0;
-    const bool jpeg = static_cast<unsigned char>(picture[0]) == 0xFF && static_cast<unsigned char>(picture[1]) == 0xD8;
-    if (png ? !DecodePng(picture, image) : !jpeg || !DecodeJpeg(picture, largest, image)) return thumbnails;
+    if (IsPng(picture) ? !DecodePng(picture, image) : !IsJpeg(picture) || !DecodeJpeg(picture, largest, image))
+        return thumbnails;
     // Every size from one decoding, each scaled from the one before it when
     // that is still large enough: the box filter reads every source pixel.
-    std::vector<std::pair<int, std::size_t>> order;
-    for (int box : boxes) order.emplace_back(box, order.size());
-    std::sort(order.begin(), order.end(), std::greater<>());
-    for (const auto& [box, at] : order) {
+    for (const auto& [box, at] : LargestFirst(boxes)) {
         if (box <= 0) break;
         FitInto(image, box);
         thumbnails[at] = Encode(image);
@@ -187,3 +230,25 @@ std::vector<TThumbnail> MakeThumbnails(std::string_view picture, std::initialize
 }
 
 TThumbnail MakeThumbnail(std::string_view picture, int box) { return MakeThumbnails(picture, {box}).front(); }
+
+std::vector<TThumbnailSize> PlanThumbnails(std::string_view picture, std::initializer_list<int> boxes) {
+    std::vector<TThumbnailSize> sizes(boxes.size());
+    const int largest = boxes.size() == 0 ? 0 : std::max(boxes);
+    if (largest <= 0) return sizes;
+    int width = 0, height = 0;
+    if (IsPng(picture)) {
+        if (!EndsComplete(picture, "IEND") || !PngSize(picture, width, height)) return sizes;
+    } else {
+        TTjHandle tj(tjInitDecompress());
+        if (!IsJpeg(picture) || !EndsComplete(picture, "\xFF\xD9") || !tj ||
+            !JpegDecodedSize(tj.get(), picture, largest, width, height))
+            return sizes;
+    }
+    // The same steps as MakeThumbnails, on the sizes alone.
+    for (const auto& [box, at] : LargestFirst(boxes)) {
+        if (box <= 0) break;
+        FitSize(width, height, box);
+        sizes[at] = {width, height};
+    }
+    return sizes;
+}

@@ -23,3 +23,14 @@ TThumbnail MakeThumbnail(std::string_view picture, int box);
 // One thumbnail per box, in order, from a single decoding of the picture;
 // all empty when it cannot be used.
 std::vector<TThumbnail> MakeThumbnails(std::string_view picture, std::initializer_list<int> boxes);
+
+struct TThumbnailSize {
+    int Width = 0;  // 0 when the picture cannot be used
+    int Height = 0;
+};
+
+// The sizes MakeThumbnails gives for the picture, read from its header
+// alone; all 0 when the header is unusable, the picture too large or its
+// end marker missing (a truncated picture). Cheap next to decoding, so
+// pages can be laid out while the thumbnails are still being made.
+std::vector<TThumbnailSize> PlanThumbnails(std::string_view picture, std::initializer_list<int> boxes);

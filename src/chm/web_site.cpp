@@ -592,7 +592,7 @@ bool WriteWebSite(const TSiteSource& source, const std::string& target) {
     // The working folder goes with the run, so its files may simply move
     // over when both folders are on one file system.
     bool moving = source.MoveFiles;
-    // Covers of albums that did not change are there already.
+    // What did not change since the old site is there already.
     const bool oldSite = IsOurSite(target);
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string relative = RelativeToFolder(names[i], source.WorkingFolder);

@@ -126,3 +126,31 @@ TEST(ThumbnailTest, SeveralSizesFromOnePictureKeepItsColours) {
     // A picture that does not decode gives none of the sizes.
     for (const TThumbnail& none : MakeThumbnails("not a picture at all", {200, 48})) EXPECT_TRUE(none.Jpeg.empty());
 }
+
+// The sizes read from the header are the sizes the thumbnails come out in,
+// whatever scale the decoder picks; cut-off pictures are refused up front.
+TEST(ThumbnailTest, PlannedSizesMatchTheThumbnailsAndCutPicturesAreRefused) {
+    for (const std::string& picture :
+         {Jpeg(400, 300), Jpeg(333, 1000), Jpeg(1201, 799), Jpeg(50, 40), Jpeg(210, 205), Png(640, 480), Png(30, 90)}) {
+        const std::vector<TThumbnailSize> plan = PlanThumbnails(picture, {200, 48});
+        const std::vector<TThumbnail> made = MakeThumbnails(picture, {200, 48});
+        ASSERT_EQ(plan.size(), 2u);
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_GT(plan[i].Width, 0);
+            EXPECT_EQ(std::make_pair(plan[i].Width, plan[i].Height), std::make_pair(made[i].Width, made[i].Height));
+            EXPECT_EQ(SizeOf(made[i].Jpeg), std::make_pair(made[i].Width, made[i].Height));
+        }
+    }
+    const std::string jpeg = Jpeg(400, 300), png = Png(640, 480);
+    for (const std::string& cut : {jpeg.substr(0, jpeg.size() - 10), png.substr(0, png.size() - 20),
+                                   jpeg.substr(0, 40) + std::string(200, 'x'), std::string("GIF89a...")})
+        EXPECT_EQ(PlanThumbnails(cut, {200})[0].Width, 0);
+    // Writers that pad after the end marker still count as complete.
+    EXPECT_EQ(PlanThumbnails(jpeg + std::string(100, '\0'), {200})[0].Width, 200);
+
+    // Broken inside with header and end intact: planned, but it does not decode.
+    std::string inside = jpeg;
+    for (std::size_t i = inside.size() / 3; i < inside.size() / 2; i += 2) inside.replace(i, 2, "\xFF\xD9");
+    EXPECT_EQ(PlanThumbnails(inside, {200})[0].Width, 200);
+    EXPECT_TRUE(MakeThumbnail(inside, 200).Jpeg.empty());
+}

@@ -598,6 +598,13 @@ TEST_F(BuildCommandTest, AlbumCoversComeFromTagsOrTheFolderAndBrokenOnesAreLeftO
     SaveTextFile(jpeg, music + "/beside/Cover.JPG");
     SaveTextFile(Mp3("Crash", "Broken Album", jpeg.substr(0, 40) + std::string(200, 'x')), music + "/broken/01.mp3");
     SaveTextFile(jpeg.substr(0, 30), music + "/broken/folder.jpg");
+    // Header and end intact, broken inside: only decoding finds out, after
+    // the pages were laid out with it.
+    std::string inside = jpeg;
+    for (std::size_t i = inside.size() / 3; i < inside.size() / 2; i += 2) inside.replace(i, 2, "\xFF\xD9");
+    ForceFolders("", music + "/inside/x", true);
+    SaveTextFile(Mp3("Quiet", "Damaged Album"), music + "/inside/01.mp3");
+    SaveTextFile(inside, music + "/inside/front.jpg");
 
     const std::string target = home_ / "covers.chm";
     const TRunResult r = Run({"--out", target, music});
@@ -625,6 +632,16 @@ TEST_F(BuildCommandTest, AlbumCoversComeFromTagsOrTheFolderAndBrokenOnesAreLeftO
     ASSERT_FALSE(broken.empty());
     EXPECT_NE(broken.find("Crash"), std::string::npos);
     EXPECT_EQ(broken.find("<img class=\"cover\""), std::string::npos);
+    const std::string damagedKey = AlbumGroupKey("Damaged Album", "", music + "/inside");
+    const std::string damagedStem = "cov-" + HexEncode(Md5Digest(damagedKey));
+    const std::string damaged = chm[PageOf("alb", damagedKey)];
+    ASSERT_FALSE(damaged.empty());
+    EXPECT_NE(damaged.find("Quiet"), std::string::npos);
+    EXPECT_EQ(damaged.find(damagedStem), std::string::npos) << damaged;
+    EXPECT_EQ(damaged.find("<td class=\"cover\">"), std::string::npos) << damaged;
+    EXPECT_EQ(chm["/albums.htm"].find(damagedStem), std::string::npos);
+    EXPECT_EQ(chm[PageOf("art", "Cover Band")].find(damagedStem), std::string::npos);
+    EXPECT_FALSE(chm.count("/" + damagedStem + ".jpg"));
 
     // Covers switched off: the same pages without pictures.
     SaveTextFile(
