@@ -21,9 +21,10 @@ PACKAGES=(
   dpkg-dev file
 )
 
-# Readers and the optional chmcmd engine, for the cross-checks of the tests.
+# Readers and the optional chmcmd engine, for the cross-checks of the tests;
+# a headless browser that loads the web pages.
 if [ "${1:-}" = "--tests" ]; then
-  PACKAGES+=(p7zip-full python3-chm fp-utils)
+  PACKAGES+=(p7zip-full python3-chm fp-utils chromium)
 fi
 
 missing=()

@@ -15,6 +15,7 @@
 #include "widgets/translate_form.h"
 #include "app/widget_placement.h"
 #include "chm/chm_preparer.h"
+#include "chm/web_site.h"
 #include "collection/collection.h"
 #include "base/exe_dir.h"
 #include "services/configer.h"
@@ -270,8 +271,10 @@ void TMainForm::RunSearchStage() {
         ProgressPage->Cancelled = true;
         return;
     }
+    const bool site = OutputPage->OutputKind() == TOutputKind::WebPages;
     if (destination_.State == TDestinationState::ExistingFile &&
-        ShowMessageBox(OverwriteQuestion(destination_.Path), mtConfirmation, mbYes | mbNo) != mrYes)
+        ShowMessageBox(site ? SiteOverwriteQuestion(destination_.Path) : OverwriteQuestion(destination_.Path),
+                       mtConfirmation, mbYes | mbNo) != mrYes)
         return;
     FolderPage->GetResolvedPaths();
     // Qt paints every widget through a backing store, so the progress page's
@@ -296,6 +299,7 @@ void TMainForm::RunDatabaseStage() {
     if (Collection->Count() <= 0) return;
 
     TDatabaseRequest request;
+    request.Output = OutputPage->OutputKind();
     request.TargetPath = destination_.Path;
 
     LastStage = 0;
@@ -325,9 +329,12 @@ void TMainForm::RunDatabaseStage() {
         ShowMessageBox(NoDatabaseMessage(result), mtError, mbOK);
         return;
     }
-    if (OutputPage->OpenAfterCompil()->isChecked() && OpenDocument) OpenDocument(result.DatabasePath);
+    // A site opens at its start page; "Show in folder" then shows the site folder.
+    const std::string opened =
+        request.Output == TOutputKind::WebPages ? SiteStartPage(result.DatabasePath) : result.DatabasePath;
+    if (OutputPage->OpenAfterCompil()->isChecked() && OpenDocument) OpenDocument(opened);
     ReturnToFirstPage();
-    if (ShowFinished) ShowFinished(result.DatabasePath);
+    if (ShowFinished) ShowFinished(opened);
 }
 
 void TMainForm::ReturnToFirstPage() {

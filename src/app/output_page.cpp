@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 
+#include "chm/web_site.h"
 #include "platform/special_folders.h"
 #include "services/configer.h"
 #include "base/language.h"
@@ -19,11 +20,20 @@ TConfiger& Config() {
 
 QString Tr(const char* text) { return QString::fromStdString(Translate(text)); }
 
+// "Session" / "OutputKind" values.
+constexpr const char* kCompiledHelpValue = "chm";
+constexpr const char* kWebPagesValue = "html";
+
 }  // namespace
 
 TTuner::TTuner(QWidget* parent) : QWidget(parent) {
     setObjectName("Tuner");
 
+    label3_.setObjectName("Label3");
+    label3_.setText(QStringLiteral("Kind of catalogue"));
+    outputKind_.setObjectName("OutputKindComboBox");
+    outputKind_.addItems({Tr("Compiled help file (.chm)"), Tr("Web pages (folder)")});
+    label3_.setBuddy(&outputKind_);
     label2_.setObjectName("Label2");
     label2_.setText(QStringLiteral("Where to place database"));
     placeTo_.setObjectName("PlaceToComboBox");
@@ -47,29 +57,40 @@ TTuner::TTuner(QWidget* parent) : QWidget(parent) {
     grid_.setContentsMargins(8, 12, 8, 8);
     grid_.setHorizontalSpacing(3);
     grid_.setVerticalSpacing(2);
-    grid_.addWidget(&label2_, 0, 0, 1, 2);
-    grid_.addWidget(&placeTo_, 1, 0, 1, 2, Qt::AlignLeft);
+    grid_.addWidget(&label3_, 0, 0, 1, 2);
+    grid_.addWidget(&outputKind_, 1, 0, 1, 2, Qt::AlignLeft);
     grid_.setRowMinimumHeight(2, 6);
-    grid_.addWidget(&label1_, 3, 0, 1, 2);
-    grid_.addWidget(&fileName_, 4, 0);
-    grid_.addWidget(&select_, 4, 1);
+    grid_.addWidget(&label2_, 3, 0, 1, 2);
+    grid_.addWidget(&placeTo_, 4, 0, 1, 2, Qt::AlignLeft);
+    grid_.setRowMinimumHeight(5, 6);
+    grid_.addWidget(&label1_, 6, 0, 1, 2);
+    grid_.addWidget(&fileName_, 7, 0);
+    grid_.addWidget(&select_, 7, 1);
     target_.setObjectName("TargetLabel");
     target_.setWordWrap(true);
     target_.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    grid_.addWidget(&target_, 5, 0, 1, 2, Qt::AlignTop);
-    grid_.setRowMinimumHeight(5, 24);
-    grid_.setRowStretch(5, 1);
-    grid_.addWidget(&openAfter_, 6, 0, 1, 2);
+    grid_.addWidget(&target_, 8, 0, 1, 2, Qt::AlignTop);
+    grid_.setRowMinimumHeight(8, 24);
+    grid_.setRowStretch(8, 1);
+    grid_.addWidget(&openAfter_, 9, 0, 1, 2);
     grid_.setColumnStretch(0, 1);
 
     RunSaveDialog = &RunChmSaveDialog;
+    RunFolderDialog = &RunSiteFolderDialog;
 
     TConfiger& cfg = Config();
-    fileName_.setText(QString::fromStdString(cfg.ReadString(kSection, "DBFilename")));
-    if (fileName_.text().isEmpty()) fileName_.setText(QString::fromStdString(DocumentsFolder() + "/orvalis.chm"));
+    chmName_ = cfg.ReadString(kSection, "DBFilename");
+    if (chmName_.empty()) chmName_ = DocumentsFolder() + "/orvalis.chm";
+    siteFolder_ = cfg.ReadString(kSection, "SiteFolder");
+    if (siteFolder_.empty()) siteFolder_ = JoinPath(DocumentsFolder(), kSiteFolderName);
+    shownKind_ = cfg.ReadString(kSection, "OutputKind") == kWebPagesValue ? TOutputKind::WebPages
+                                                                           : TOutputKind::CompiledHelp;
+    outputKind_.setCurrentIndex(shownKind_ == TOutputKind::WebPages ? 1 : 0);
+    fileName_.setText(QString::fromStdString(shownKind_ == TOutputKind::WebPages ? siteFolder_ : chmName_));
     openAfter_.setChecked(cfg.ReadBool(kSection, "OpenAfterCompil"));
     placeTo_.setCurrentIndex(PlaceIndexFor(cfg.ReadString(kSection, "PlaceTo"), placeTo_.count()));
 
+    connect(&outputKind_, &QComboBox::currentIndexChanged, this, &TTuner::OutputKindChanged);
     connect(&placeTo_, &QComboBox::currentIndexChanged, this, &TTuner::UpdateState);
     connect(&fileName_, &QLineEdit::textChanged, this, &TTuner::UpdateState);
     connect(&select_, &QPushButton::clicked, this, &TTuner::SelectButtonClick);
@@ -88,34 +109,67 @@ int TTuner::PlaceValueFor(int selectedIndex, int itemCount) {
     return selectedIndex + 1;
 }
 
+TOutputKind TTuner::OutputKind() const {
+    return outputKind_.currentIndex() == 1 ? TOutputKind::WebPages : TOutputKind::CompiledHelp;
+}
+
+void TTuner::KeepEditedName() {
+    (shownKind_ == TOutputKind::WebPages ? siteFolder_ : chmName_) = fileName_.text().toStdString();
+}
+
+void TTuner::OutputKindChanged() {
+    KeepEditedName();
+    shownKind_ = OutputKind();
+    fileName_.setText(QString::fromStdString(shownKind_ == TOutputKind::WebPages ? siteFolder_ : chmName_));
+    UpdateState();
+}
+
 TDestination TTuner::Destination() const {
-    return ResolveDestination(WithChmExtension(fileName_.text().toStdString()),
-                              PlaceValueFor(placeTo_.currentIndex(), placeTo_.count()));
+    const int place = PlaceValueFor(placeTo_.currentIndex(), placeTo_.count());
+    if (OutputKind() == TOutputKind::WebPages) return ResolveSiteDestination(fileName_.text().toStdString(), place);
+    return ResolveDestination(WithChmExtension(fileName_.text().toStdString()), place);
 }
 
 void TTuner::UpdateState() {
-    const std::string target = DatabaseDestination(WithChmExtension(fileName_.text().toStdString()),
-                                                   PlaceValueFor(placeTo_.currentIndex(), placeTo_.count()));
-    target_.setText(QString::fromStdString(Translate("The catalogue will be written to: $1", Params({target}))));
+    const int place = PlaceValueFor(placeTo_.currentIndex(), placeTo_.count());
+    if (OutputKind() == TOutputKind::WebPages) {
+        label1_.setText(Tr("Folder for the web pages"));
+        const std::string target = SiteDestination(fileName_.text().toStdString(), place);
+        target_.setText(
+            QString::fromStdString(Translate("The web pages will be written to the folder: $1", Params({target}))));
+    } else {
+        label1_.setText(Tr("Filename for database"));
+        const std::string target = DatabaseDestination(WithChmExtension(fileName_.text().toStdString()), place);
+        target_.setText(QString::fromStdString(Translate("The catalogue will be written to: $1", Params({target}))));
+    }
     const bool custom = placeTo_.currentIndex() >= 0 && placeTo_.currentIndex() + 1 == placeTo_.count();
     fileName_.setEnabled(custom);
     select_.setEnabled(custom);
 }
 
 void TTuner::StoreSettings() {
-    const std::string name = fileName_.text().toStdString();
-    const std::string fixed = WithChmExtension(name);
-    if (fixed != name) fileName_.setText(QString::fromStdString(fixed));
     TConfiger& cfg = Config();
+    KeepEditedName();
+    const std::string fixed = WithChmExtension(chmName_);
+    if (fixed != chmName_) {
+        chmName_ = fixed;
+        if (shownKind_ == TOutputKind::CompiledHelp) fileName_.setText(QString::fromStdString(fixed));
+    }
     cfg.WriteString(kSection, "DBFilename", fixed);
+    cfg.WriteString(kSection, "SiteFolder", siteFolder_);
+    cfg.WriteString(kSection, "OutputKind",
+                    OutputKind() == TOutputKind::WebPages ? kWebPagesValue : kCompiledHelpValue);
     cfg.WriteBool(kSection, "OpenAfterCompil", openAfter_.isChecked());
     cfg.WriteString(kSection, "PlaceTo", std::to_string(PlaceValueFor(placeTo_.currentIndex(), placeTo_.count())));
 }
 
 void TTuner::SelectButtonClick() {
     std::string chosen = fileName_.text().toStdString();
-    if (RunSaveDialog && RunSaveDialog(this, chosen))
+    if (OutputKind() == TOutputKind::WebPages) {
+        if (RunFolderDialog && RunFolderDialog(this, chosen)) fileName_.setText(QString::fromStdString(chosen));
+    } else if (RunSaveDialog && RunSaveDialog(this, chosen)) {
         fileName_.setText(QString::fromStdString(WithChmExtension(chosen)));
+    }
     StoreSettings();
 }
 
@@ -129,5 +183,15 @@ bool RunChmSaveDialog(QWidget* owner, std::string& fileName) {
     if (!fileName.empty()) dialog.selectFile(QString::fromStdString(fileName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
     fileName = dialog.selectedFiles().constFirst().toStdString();
+    return true;
+}
+
+bool RunSiteFolderDialog(QWidget* owner, std::string& folder) {
+    QFileDialog dialog(owner);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (!folder.empty()) dialog.setDirectory(QString::fromStdString(ExtractFileDir(folder)));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    folder = dialog.selectedFiles().constFirst().toStdString();
     return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// The second wizard page: where the finished catalogue goes, under which file
-// name for a custom place, and whether to open it when it is ready. The three
-// settings live in "Session" so the build run can read the place from there.
+// The second wizard page: whether the catalogue is a compiled help file or a
+// folder of web pages, where it goes, under which file or folder name for a
+// custom place, and whether to open it when it is ready. The settings live in
+// "Session" so the build run can read the place from there.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -12,41 +13,56 @@
 #include <functional>
 #include <string>
 
+#include "chm/build_run.h"
 #include "chm/destination.h"
 
 class TTuner : public QWidget {
     Q_OBJECT
 public:
-    // Loads "Session" / "DBFilename", "OpenAfterCompil" and "PlaceTo" into the controls.
+    // Loads "Session" / "OutputKind", "DBFilename", "SiteFolder",
+    // "OpenAfterCompil" and "PlaceTo" into the controls.
     explicit TTuner(QWidget* parent = nullptr);
 
-    // Puts ".chm" on a file name without it and writes the three settings.
+    // Puts ".chm" on a file name without it and writes the settings.
     void StoreSettings();
-    // The file the chosen place and name resolve to, checked as it stands now.
+    // What the run makes.
+    TOutputKind OutputKind() const;
+    // The file (or site folder) the chosen place and name resolve to,
+    // checked as it stands now.
     TDestination Destination() const;
-    // The file name controls are for the custom place only.
+    // The name controls are for the custom place only; they show the file
+    // name or the site folder, whichever the kind of catalogue needs.
     void UpdateState();
-    // Save dialog for the file name; stores the settings whether or not a
-    // file was chosen.
+    // Save dialog for the file name, or a folder dialog for web pages;
+    // stores the settings whether or not anything was chosen.
     void SelectButtonClick();
 
-    // Shows the save dialog; true with the chosen name when confirmed.
+    // Show the dialogs; true with the chosen name when confirmed.
     // Replaceable so the page can be driven without a real dialog.
     std::function<bool(QWidget* owner, std::string& fileName)> RunSaveDialog;
+    std::function<bool(QWidget* owner, std::string& folder)> RunFolderDialog;
 
     // What a "PlaceTo" value selects (-1: nothing) and what a selection stores.
     static int PlaceIndexFor(const std::string& stored, int itemCount);
     static int PlaceValueFor(int selectedIndex, int itemCount);
 
+    QComboBox* OutputKindComboBox() { return &outputKind_; }
     QComboBox* PlaceToComboBox() { return &placeTo_; }
     QLineEdit* FilenameEdit() { return &fileName_; }
     QPushButton* SelectButton() { return &select_; }
     QCheckBox* OpenAfterCompil() { return &openAfter_; }
-    // Names the file the run will write, whatever the place.
+    QLabel* FilenameLabel() { return &label1_; }
+    // Names the file or folder the run will write, whatever the place.
     QLabel* TargetLabel() { return &target_; }
 
 private:
+    void OutputKindChanged();
+    // The name edit's text belongs to the kind shown until now.
+    void KeepEditedName();
+
     QGridLayout grid_{this};
+    QLabel label3_{this};
+    QComboBox outputKind_{this};
     QLabel label2_{this};
     QComboBox placeTo_{this};
     QLabel label1_{this};
@@ -54,7 +70,12 @@ private:
     QPushButton select_{this};
     QCheckBox openAfter_{this};
     QLabel target_{this};
+    std::string chmName_;
+    std::string siteFolder_;
+    TOutputKind shownKind_ = TOutputKind::CompiledHelp;
 };
 
 // The save dialog the page shows: "CHM files(*.chm)", default suffix "chm".
 bool RunChmSaveDialog(QWidget* owner, std::string& fileName);
+// The folder dialog for a site folder.
+bool RunSiteFolderDialog(QWidget* owner, std::string& folder);

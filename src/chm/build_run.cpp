@@ -2,15 +2,47 @@
 
 #include <algorithm>
 
+#include "audio/audio_info.h"
 #include "base/run_folder.h"
 #include "chm/chm_preparer.h"
+#include "chm/web_site.h"
 #include "collection/collection.h"
 #include "base/language.h"
+#include "base/shared_functions.h"
 
 namespace {
 
 // How many of the compiler's last lines a failure report shows.
 constexpr std::size_t kCompilerLinesShown = 12;
+
+// The pages of the run as a web site in place of the target folder.
+void MakeWebSite(TChmPreparer& preparer, const std::vector<const TAudioInfo*>& files, const TDatabaseRequest& request,
+                 TDatabaseResult& result) {
+    preparer.GeneratePages(files);
+    TSiteSource source;
+    source.WorkingFolder = GetAppTempFolder();
+    source.Files = preparer.Compiler->Files.get();
+    source.Tree = preparer.Compiler->Tree.get();
+    source.MemoryFiles = &preparer.Compiler->MemoryFiles;
+    source.Titles = &preparer.Titles;
+    source.Title = Translate("Music catalogue");
+    source.Search = request.FullTextSearch.value_or(true);
+    // The run's folder is removed when the stage ends.
+    source.MoveFiles = true;
+    bool stopped = false;
+    const std::string status = Translate("Writing the web pages");
+    source.OnProgress = [&](int percent) {
+        if (request.OnCompileProgress && !request.OnCompileProgress(status, percent, std::string())) stopped = true;
+        return !stopped;
+    };
+    try {
+        result.Done = WriteWebSite(source, request.TargetPath);
+    } catch (const EOSError& e) {
+        result.Message = e.Message();
+        return;
+    }
+    if (!result.Done) result.Message = Translate("The run was cancelled.");
+}
 
 }  // namespace
 
@@ -47,6 +79,14 @@ TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequ
     // Everything the run writes lives in its own folder, removed however the run ends.
     TRunFolder folder;
     TChmPreparer preparer;
+    if (request.Output == TOutputKind::WebPages) {
+        preparer.OnStage = request.OnStage;
+        std::vector<const TAudioInfo*> files;
+        for (int i = 0; i < collection.Count(); ++i) files.push_back(&collection.Items(i));
+        result.DatabasePath = request.TargetPath;
+        MakeWebSite(preparer, files, request, result);
+        return result;
+    }
     preparer.OutputPath = request.TargetPath;
     preparer.Compiler->Engine = request.Engine;
     preparer.FullTextSearch = request.FullTextSearch;

@@ -33,17 +33,28 @@ std::string CheckBeforeRun();
 // with all its subfolders, or a single file). Returns false when cancelled.
 bool RunSearchStage(TMP3Collection& collection, const std::vector<std::string>& paths, const TFoundEvent& onFound);
 
+// What the database stage makes of the pages.
+enum class TOutputKind {
+    CompiledHelp,  // one .chm file
+    WebPages,      // a folder of web pages for any browser
+};
+
 struct TDatabaseRequest {
-    std::string TargetPath;              // the file the catalogue is placed as, from ResolveDestination
+    TOutputKind Output = TOutputKind::CompiledHelp;
+    // The file the catalogue is placed as (ResolveDestination), or for web
+    // pages the site folder (ResolveSiteDestination).
+    std::string TargetPath;
     std::optional<THelpEngine> Engine;   // unset: the configured help compiler
-    std::optional<bool> FullTextSearch;  // unset: as configured, on when the configuration is silent
+    std::optional<bool> FullTextSearch;  // unset: as configured, on when the configuration is silent;
+                                         // for web pages: false leaves the search index out
+    // For web pages, the share of files written arrives here (empty line).
     TStageEvent OnStage;
     TCompileProgressEvent OnCompileProgress;
 };
 
 struct TDatabaseResult {
     bool Done = false;                       // the database is in place at DatabasePath
-    std::string DatabasePath;                // where it was placed (or would have been)
+    std::string DatabasePath;                // where it was placed (or would have been); the site folder
     std::string Message;                     // why there is no database, when !Done
     std::vector<std::string> CompilerLines;  // the compiler's last lines, for the failure report
 };

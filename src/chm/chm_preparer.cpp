@@ -243,6 +243,7 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
         !artists.empty() && artists.front().unknown ? artists.front().page : GroupPageName("art", catalogue.unknown);
     artistNames_ = &catalogue.artistNames;
     coverFiles_.clear();
+    Titles.clear();
     // The thumbnails are made while the pages are written: the pages only
     // need their sizes, which the pictures' headers tell.
     std::unique_ptr<TParallelLoop> thumbnails = StartCovers(catalogue);
@@ -690,6 +691,7 @@ void TChmPreparer::WriteGrouping(TCatalogue& catalogue, int grouping) {
                 }
             }
             lastAlbum = albumIndex;
+            if (albumPages) Titles.push_back({title, artist, group.page});
             const std::string& fileName = f.GetText(atFileName);
             const std::string diskName = HtmlEscape(PageText("Hard disk ($1)", {mounts_->MountPointOf(fileName)}));
             const std::string artFile = artist.empty() ? unknownArtistPage_ : GroupPageName("art", artist);

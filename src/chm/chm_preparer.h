@@ -18,6 +18,7 @@
 #include "chm/chm_compiler.h"
 #include "chm/disk_names.h"
 #include "chm/page_template.h"
+#include "chm/web_site.h"
 
 // The data archive beside the program is missing, unreadable or incomplete.
 ORVALIS_DECLARE_ERROR(EDataArchiveError, Exception);
@@ -79,6 +80,9 @@ public:
     void GeneratePages(const std::vector<const TAudioInfo*>& files);
     // The second half: compile and place the database.
     void CompileAndPlace();
+
+    // Every track with its album page, in album order, for a site's search index.
+    std::vector<TSiteTitle> Titles;
 
     // Album covers on the pages; "Options"/"Covers" = 0 in the configuration
     // turns them off.

@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 
 #include "base/language.h"
 #include "base/shared_functions.h"
+#include "chm/web_site.h"
 #include "platform/special_folders.h"
 #include "services/configer.h"
 
@@ -22,6 +24,28 @@ int ProbeWritable(const std::string& folder) {
     ::close(fd);
     ::unlink(probe.c_str());
     return 0;
+}
+
+// Missing folders are created by the run; the nearest existing one must take files.
+void CheckWritableFolder(TDestination& result) {
+    struct stat st {};
+    std::string folder = ExtractFileDir(result.Path);
+    if (folder.empty()) folder = ".";
+    while (::stat(folder.c_str(), &st) != 0 && errno == ENOENT && folder != "/" && folder != ".") {
+        const std::string parent = ExtractFileDir(folder);
+        folder = parent.empty() ? "." : parent;
+    }
+    int error = 0;
+    if (::stat(folder.c_str(), &st) != 0)
+        error = errno;
+    else if (!S_ISDIR(st.st_mode))
+        error = ENOTDIR;
+    else
+        error = ProbeWritable(folder);
+    if (error != 0) {
+        result.State = TDestinationState::Unwritable;
+        result.Problem = Translate("Cannot write in the folder \"$1\": $2", Params({folder, std::strerror(error)}));
+    }
 }
 
 }  // namespace
@@ -60,24 +84,38 @@ TDestination ResolveDestination(const std::string& chosenName, int placeTo) {
         return result;
     }
     if (::lstat(result.Path.c_str(), &st) == 0) result.State = TDestinationState::ExistingFile;
-
-    // Missing folders are created by the run; the nearest existing one must take files.
-    std::string folder = ExtractFileDir(result.Path);
-    if (folder.empty()) folder = ".";
-    while (::stat(folder.c_str(), &st) != 0 && errno == ENOENT && folder != "/" && folder != ".") {
-        const std::string parent = ExtractFileDir(folder);
-        folder = parent.empty() ? "." : parent;
-    }
-    int error = 0;
-    if (::stat(folder.c_str(), &st) != 0)
-        error = errno;
-    else if (!S_ISDIR(st.st_mode))
-        error = ENOTDIR;
-    else
-        error = ProbeWritable(folder);
-    if (error != 0) {
-        result.State = TDestinationState::Unwritable;
-        result.Problem = Translate("Cannot write in the folder \"$1\": $2", Params({folder, std::strerror(error)}));
-    }
+    CheckWritableFolder(result);
     return result;
+}
+
+TDestination ResolveSiteDestination(const std::string& chosenFolder, int placeTo) {
+    TDestination result;
+    result.Path = SiteDestination(chosenFolder, placeTo);
+    while (result.Path.size() > 1 && result.Path.back() == '/') result.Path.pop_back();
+    struct stat st {};
+    if (::lstat(result.Path.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) {
+            result.State = TDestinationState::Folder;
+            result.Problem = Translate("\"$1\" is not a folder; choose another folder for the web pages",
+                                       Params({result.Path}));
+            return result;
+        }
+        std::error_code error;
+        if (IsOurSite(result.Path)) {
+            result.State = TDestinationState::ExistingFile;
+        } else if (!std::filesystem::is_empty(result.Path, error) || error) {
+            result.State = TDestinationState::Folder;
+            result.Problem = Translate(
+                "The folder \"$1\" is not empty and holds no web site made by Orvalis; choose an empty or new folder",
+                Params({result.Path}));
+            return result;
+        }
+    }
+    // The site is built beside its folder, so the folder above must take files.
+    CheckWritableFolder(result);
+    return result;
+}
+
+std::string SiteOverwriteQuestion(const std::string& folder) {
+    return Translate("The web site \"$1\" already exists. Do you want to replace it?", Params({folder}));
 }

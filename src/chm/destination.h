@@ -19,8 +19,8 @@ std::string OverwriteQuestion(const std::string& fileName);
 // What stands at the file a run will write.
 enum class TDestinationState {
     Free,          // nothing there; the folder is writable or can be created
-    ExistingFile,  // a file (or a link) that the run would replace
-    Folder,        // a folder: the run cannot put a file there
+    ExistingFile,  // a file (or a link), or a site of ours, that the run would replace
+    Folder,        // a folder (for a site: a file, or a folder not made by us): refused
     Unwritable,    // the folder cannot be created or written
 };
 
@@ -35,3 +35,12 @@ struct TDestination {
 // and whether its folder (or the nearest existing one above it) can be
 // written, by creating and removing a probe file there.
 TDestination ResolveDestination(const std::string& chosenName, int placeTo);
+
+// The same for a web site: the folder of the chosen place (see
+// SiteDestination). A site of ours there is ExistingFile; a missing or empty
+// folder is Free; a file or a non-empty folder without our marker is Folder,
+// since a run never replaces what it did not write.
+TDestination ResolveSiteDestination(const std::string& chosenFolder, int placeTo);
+
+// The question asked before a run replaces an existing site.
+std::string SiteOverwriteQuestion(const std::string& folder);

@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include "chm/build_run.h"
+#include "chm/web_site.h"
 #include "collection/collection.h"
 #include "platform/special_folders.h"
 #include "report/error_report.h"
@@ -158,9 +159,12 @@ std::string ConfiguredOutputPath() {
 std::optional<int> CheckDestination(const TBuildOptions& options, const TBuildConsole& console,
                                     TDestination& destination) {
     std::ostream& err = *console.Err;
-    destination =
-        options.Out ? ResolveDestination(*options.Out, 0)
-                    : ResolveDestination(ConfiguredOutputPath(), options.Place ? *options.Place : ConfiguredPlaceTo());
+    if (options.Html)
+        destination = ResolveSiteDestination(*options.Html, 0);
+    else
+        destination = options.Out ? ResolveDestination(*options.Out, 0)
+                                  : ResolveDestination(ConfiguredOutputPath(),
+                                                       options.Place ? *options.Place : ConfiguredPlaceTo());
     if (destination.State == TDestinationState::Folder || destination.State == TDestinationState::Unwritable) {
         err << "orvalis build: " << destination.Problem << "\n";
         return 2;
@@ -171,7 +175,9 @@ std::optional<int> CheckDestination(const TBuildOptions& options, const TBuildCo
                 << Translate("\"$1\" already exists; use --force to overwrite it", Params({destination.Path})) << "\n";
             return 1;
         }
-        if (!AskYesNo(console, OverwriteQuestion(destination.Path))) {
+        const std::string question =
+            options.Html ? SiteOverwriteQuestion(destination.Path) : OverwriteQuestion(destination.Path);
+        if (!AskYesNo(console, question)) {
             err << "orvalis build: " << Translate("the existing database was kept; no database was made") << "\n";
             return 1;
         }
@@ -211,6 +217,7 @@ TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& targ
     int lastStage = -1;
     int lastCompile = -1;
     TDatabaseRequest request;
+    request.Output = options.Html ? TOutputKind::WebPages : TOutputKind::CompiledHelp;
     request.TargetPath = target;
     request.Engine = options.Engine;
     if (options.NoSearch) request.FullTextSearch = false;
@@ -233,7 +240,8 @@ TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& targ
         if (InterruptRequested()) return false;
         if (status.empty()) return true;
         percent = std::clamp(percent, 0, 100);
-        const std::string text = Translate("Compiling: $1%", Params({std::to_string(percent)}));
+        const std::string text = options.Html ? Translate("Writing the web pages: $1%", Params({std::to_string(percent)}))
+                                              : Translate("Compiling: $1%", Params({std::to_string(percent)}));
         if (console.ErrIsTerminal) {
             progress.Status(text);
         } else if (lastCompile < 0 || percent / 25 != lastCompile / 25) {
@@ -245,7 +253,8 @@ TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& targ
     TDatabaseResult result = RunDatabaseStage(collection, request);
     ThrowIfInterrupted();
     // The compiler may report its progress in few lines; say when it is complete.
-    if (result.Done && lastCompile < 100) progress.Line(Translate("Compiling: $1%", Params({"100"})));
+    if (result.Done && lastCompile < 100 && !options.Html)
+        progress.Line(Translate("Compiling: $1%", Params({"100"})));
     progress.Finish();
     return result;
 }
@@ -261,7 +270,7 @@ int ReportOutcome(const TDatabaseResult& result, const TBuildOptions& options, c
         return 1;
     }
     *console.Out << result.DatabasePath << "\n" << std::flush;
-    if (options.Open) OpenWithDesktop(result.DatabasePath, console);
+    if (options.Open) OpenWithDesktop(options.Html ? SiteStartPage(result.DatabasePath) : result.DatabasePath, console);
     return 0;
 }
 
@@ -291,6 +300,10 @@ int Build(const TBuildOptions& options, const TBuildConsole& console, TProgressR
 void AddBuildOptions(CLI::App& command, TBuildOptions& options) {
     command.add_option("--out", options.Out, "write the catalogue as FILE (\".chm\" is added when missing)")
         ->type_name("FILE");
+    CLI::Option* html =
+        command.add_option("--html", options.Html, "write the catalogue as web pages into the folder DIR")
+            ->type_name("DIR");
+    html->excludes("--out");
     command
         .add_option_function<std::string>(
             "--place",
@@ -313,8 +326,10 @@ void AddBuildOptions(CLI::App& command, TBuildOptions& options) {
             },
             "the help compiler: our own (native, the default) or chmcmd")
         ->check(CLI::IsMember({"native", "chmcmd"}))
-        ->type_name("ENGINE");
-    command.add_flag("--no-search", options.NoSearch, "leave the full-text search out of the catalogue");
+        ->type_name("ENGINE")
+        ->excludes(html);
+    command.add_flag("--no-search", options.NoSearch,
+                     "leave the full-text search out of the catalogue (with --html: the search box and its index)");
     command.add_option("PATH", options.Paths, "folders or files to scan")->required();
 }
 
@@ -339,6 +354,25 @@ bool CompleteBuildOptions(TBuildOptions& options, std::string& problem) {
             return false;
         }
         options.Out = WithChmExtension(out);
+    }
+    if (options.Html) {
+        if (options.Out || options.Engine) {
+            problem = Translate("--html cannot be combined with --out or --compiler");
+            return false;
+        }
+        if (options.Html->empty()) {
+            problem = Translate("--html needs a folder");
+            return false;
+        }
+        options.Html = AbsolutePath(*options.Html);
+        if (*options.Html == "/") {
+            problem = Translate("--html needs a folder of its own, not \"/\"");
+            return false;
+        }
+        if (options.Place && *options.Place != 0) {
+            problem = Translate("--html names a folder of its own; it cannot be combined with --place other than custom");
+            return false;
+        }
     }
     if (options.Out && options.Place && *options.Place != 0) {
         problem = Translate("--out names a file of its own; it cannot be combined with --place other than custom");

@@ -14,6 +14,7 @@ class App;
 
 struct TBuildOptions {
     std::optional<std::string> Out;     // --out FILE
+    std::optional<std::string> Html;    // --html DIR: web pages instead of a .chm
     std::optional<int> Place;           // --place, as a "PlaceTo" value (0 custom, 1..3)
     bool Open = false;                  // --open
     bool Force = false;                 // --force
@@ -25,7 +26,7 @@ struct TBuildOptions {
 // Declares the command's options and paths on command, filling options.
 void AddBuildOptions(CLI::App& command, TBuildOptions& options);
 // Checks and completes parsed options: paths and --out made absolute, ".chm"
-// appended to --out, --out combined only with --place custom. False with the
+// appended to --out, --out and --html combined only with --place custom. False with the
 // reason in problem.
 bool CompleteBuildOptions(TBuildOptions& options, std::string& problem);
 // Reads the words after "build". False with the reason in problem on bad usage.

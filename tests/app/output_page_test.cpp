@@ -121,6 +121,54 @@ TEST_F(OutputPageTest, SelectStoresWhetherOrNotConfirmed) {
     EXPECT_EQ(Read("DBFilename"), "/elsewhere/catalogue.txt.chm");
 }
 
+TEST_F(OutputPageTest, WebPagesKeepAFolderOfTheirOwn) {
+    Write("DBFilename", "/music/cat.chm");
+    Write("PlaceTo", "0");
+    TTuner page;
+    EXPECT_EQ(page.OutputKind(), TOutputKind::CompiledHelp);
+    page.OutputKindComboBox()->setCurrentIndex(1);
+    EXPECT_EQ(page.OutputKind(), TOutputKind::WebPages);
+    EXPECT_EQ(page.FilenameEdit()->text().toStdString(), home / "Documents/Orvalis");
+    EXPECT_EQ(page.FilenameLabel()->text(), "Folder for the web pages");
+    EXPECT_NE(page.TargetLabel()->text().toStdString().find("folder: " + home / "Documents/Orvalis"),
+              std::string::npos)
+        << page.TargetLabel()->text().toStdString();
+
+    // Each kind keeps its own name while the user switches.
+    page.FilenameEdit()->setText("/sites/music");
+    page.OutputKindComboBox()->setCurrentIndex(0);
+    EXPECT_EQ(page.FilenameEdit()->text().toStdString(), "/music/cat.chm");
+    EXPECT_EQ(page.FilenameLabel()->text(), "Filename for database");
+    page.OutputKindComboBox()->setCurrentIndex(1);
+    EXPECT_EQ(page.FilenameEdit()->text().toStdString(), "/sites/music");
+    EXPECT_EQ(page.Destination().Path, "/sites/music");
+    page.StoreSettings();
+    EXPECT_EQ(Read("OutputKind"), "html");
+    EXPECT_EQ(Read("SiteFolder"), "/sites/music");
+    EXPECT_EQ(Read("DBFilename"), "/music/cat.chm");
+
+    // A fixed place writes its own folder there.
+    page.PlaceToComboBox()->setCurrentIndex(0);
+    EXPECT_EQ(page.Destination().Path, home / "Desktop/Orvalis");
+    EXPECT_NE(page.TargetLabel()->text().toStdString().find(home / "Desktop/Orvalis"), std::string::npos);
+
+    TTuner next;  // comes back as it was stored; Select asks for a folder
+    EXPECT_EQ(next.OutputKind(), TOutputKind::WebPages);
+    EXPECT_EQ(next.FilenameEdit()->text().toStdString(), "/sites/music");
+    next.RunSaveDialog = [](QWidget*, std::string&) {
+        ADD_FAILURE() << "a site is a folder";
+        return false;
+    };
+    next.RunFolderDialog = [](QWidget*, std::string& folder) {
+        EXPECT_EQ(folder, "/sites/music");
+        folder = "/chosen";
+        return true;
+    };
+    next.SelectButton()->click();
+    EXPECT_EQ(next.FilenameEdit()->text().toStdString(), "/chosen");
+    EXPECT_EQ(Read("SiteFolder"), "/chosen");
+}
+
 }  // namespace
 
 TEST(OutputPageTarget, NamesTheFileTheRunWillWrite) {

@@ -19,6 +19,7 @@
 #include "base/exe_dir.h"
 #include "services/message_box.h"
 #include "chm/destination.h"
+#include "chm/web_site.h"
 #include "test_util.h"
 
 namespace {
@@ -90,6 +91,7 @@ protected:
         };
         r.Database = [this](TMP3Collection& c, const TDatabaseRequest& request) {
             requests.push_back(request.TargetPath);
+            kinds.push_back(request.Output);
             databaseCount = c.Count();
             if (beforeDatabase) beforeDatabase();
             for (int stage = 2; stage <= 5; ++stage)
@@ -97,7 +99,11 @@ protected:
             request.OnStage(0, 0);
             request.OnCompileProgress("Compiling", 60, "");
             TDatabaseResult result = databaseResult;
-            if (result.Done) {
+            if (result.Done && request.Output == TOutputKind::WebPages) {
+                ForceFolders("", JoinPath(request.TargetPath, kSiteMarkerName), true);
+                SaveTextFile("", JoinPath(request.TargetPath, kSiteMarkerName));
+                result.DatabasePath = request.TargetPath;
+            } else if (result.Done) {
                 SaveTextFile("catalogue", request.TargetPath);
                 result.DatabasePath = request.TargetPath;
             }
@@ -133,6 +139,7 @@ protected:
     TUnhandledErrorHandler oldHandler;
     int answer = mrYes;
     std::vector<std::string> questions, errors, opened, requests, searchedPaths;
+    std::vector<TOutputKind> kinds;
     std::vector<TMessageIcon> icons;
     int searches = 0, reports = 0, databaseCount = -1;
     std::function<void(int)> onReport;
@@ -230,6 +237,44 @@ TEST_F(WizardTest, DestinationThatCannotTakeTheFileIsRefusedBeforeTheScan) {
         EXPECT_TRUE(requests.empty());
         EXPECT_EQ(form->PageIndex, 1) << "back on the output page to choose again";
     }
+}
+
+TEST_F(WizardTest, WebPagesGoToTheirFolderAndOpenAtTheStartPage) {
+    Set("Session", "PlaceTo", "0");
+    auto form = NewForm();
+    Tick(*form, {music.Path()});
+    form->NextButton()->click();
+    form->OutputPage->OutputKindComboBox()->setCurrentIndex(1);
+    form->OutputPage->OpenAfterCompil()->setChecked(true);
+    form->OutputPage->FilenameEdit()->setText(QString::fromStdString(out / "site"));
+    form->NextButton()->click();
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    EXPECT_TRUE(questions.empty());
+    ASSERT_EQ(requests, (std::vector<std::string>{out / "site"}));
+    EXPECT_EQ(kinds, (std::vector<TOutputKind>{TOutputKind::WebPages}));
+    EXPECT_EQ(opened, (std::vector<std::string>{out / "site/index.html"}));
+    EXPECT_EQ(Get("Session", "OutputKind"), "html");
+    EXPECT_EQ(Get("Session", "SiteFolder"), out / "site");
+
+    // Our site again: asked before it is replaced.
+    form->NextButton()->click();
+    form->NextButton()->click();
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(questions[0], SiteOverwriteQuestion(out / "site"));
+    EXPECT_EQ(requests.size(), 2u);
+
+    // A folder of other things: refused before the scan.
+    out.Write("letters/a.txt", "x");
+    questions.clear();
+    const int searched = searches;
+    form->NextButton()->click();
+    form->OutputPage->FilenameEdit()->setText(QString::fromStdString(out / "letters"));
+    form->NextButton()->click();
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(questions[0], ResolveSiteDestination(out / "letters", 0).Problem);
+    EXPECT_EQ(searches, searched);
+    EXPECT_EQ(requests.size(), 2u);
+    EXPECT_EQ(LoadTextFile(out / "letters/a.txt"), "x");
 }
 
 TEST_F(WizardTest, FilesThatCannotBeReadAreCountedOnTheProgressPage) {

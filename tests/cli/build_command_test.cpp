@@ -206,6 +206,25 @@ TEST(BuildArgsTest, OptionsAndPaths) {
         EXPECT_FALSE(ParseBuildArgs(bad, o, problem)) << (bad.empty() ? "" : bad[0]);
 }
 
+TEST(BuildArgsTest, HtmlNamesAFolderOfItsOwn) {
+    TBuildOptions o;
+    std::string problem;
+    ASSERT_TRUE(ParseBuildArgs({"--html", "/x/site/", "--no-search", "/m"}, o, problem)) << problem;
+    EXPECT_EQ(o.Html, "/x/site");
+    EXPECT_FALSE(o.Out.has_value());
+    EXPECT_TRUE(o.NoSearch);
+    ASSERT_TRUE(ParseBuildArgs({"--html=/x/site.chm", "--place", "custom", "/m"}, o, problem)) << problem;
+    EXPECT_EQ(o.Html, "/x/site.chm") << "no extension is added to a folder";
+
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"--html", "/x", "--out", "/y.chm", "/m"},
+                                               {"--html", "/x", "--compiler", "native", "/m"},
+                                               {"--html", "/x", "--place", "desktop", "/m"},
+                                               {"--html", "", "/m"},
+                                               {"--html", "/", "/m"}})
+        EXPECT_FALSE(ParseBuildArgs(bad, o, problem)) << bad[1] << " " << bad[2];
+}
+
 TEST(BuildArgsTest, ChmExtensionIsAppendedLikeTheOutputPage) {
     EXPECT_EQ(WithChmExtension("/out/music.CHM"), "/out/music.CHM");
     EXPECT_EQ(WithChmExtension("/out/music.htm"), "/out/music.htm.chm");
@@ -636,4 +655,63 @@ TEST_F(BuildCommandTest, AlbumCoversComeFromTagsOrTheFolderAndBrokenOnesAreLeftO
     EXPECT_EQ(
         std::count_if(without.begin(), without.end(), [](const auto& o) { return o.first.rfind("/cov-", 0) == 0; }), 0);
     EXPECT_EQ(without["/albums.htm"].find("<img class=\"thumb\""), std::string::npos);
+}
+
+TEST_F(BuildCommandTest, WebPagesHoldTheSamePagesAndCoversAsTheCompiledFile) {
+    const std::string music = home_ / "music";
+    ForceFolders("", music + "/beside/x", true);
+    SaveTextFile(Mp3("Next", "Beside Album"), music + "/beside/01.mp3");
+    SaveTextFile(SampleJpeg(400, 300), music + "/beside/Cover.JPG");
+    fs::copy(Examples(), music + "/examples");
+
+    const std::string chmFile = home_ / "same.chm";
+    ASSERT_EQ(Run({"--out", chmFile, music}).status, 0);
+    const std::string site = home_ / "site";
+    TRunResult r = Run({"--html", site, music});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, site + "\n");
+    EXPECT_NE(r.err.find("Writing the web pages: 100%"), std::string::npos) << r.err;
+
+    const auto sameAsCompiled = [&] {
+        int pages = 0, covers = 0;
+        for (const auto& [path, bytes] : ReadChm(chmFile)) {
+            const std::string name = path.substr(1);
+            const std::string ext = ExtractFileExt(name);
+            if (name.find('/') != std::string::npos || name.find('$') != std::string::npos || name.empty()) continue;
+            if (ext != ".htm" && ext != ".html" && ext != ".jpg" && ext != ".css" && ext != ".png") continue;
+            EXPECT_TRUE(FileExists(JoinPath(site, name))) << name;
+            EXPECT_EQ(LoadTextFile(JoinPath(site, name)), bytes) << name;
+            ++(ext == ".jpg" ? covers : pages);
+        }
+        EXPECT_GT(pages, 20);
+        EXPECT_EQ(covers, 2) << "the large and the small cover";
+    };
+    sameAsCompiled();
+
+    // Our own site is replaced only when asked to.
+    r = Run({"--html", site, music});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+    r = Run({"--html", site, music}, {}, "y");
+    EXPECT_EQ(r.status, 0) << r.err;
+    // A cover that changed is written anew, an unchanged one kept.
+    const std::string key = AlbumGroupKey("Beside Album", "", music + "/beside");
+    const std::string cover = JoinPath(site, "cov-" + HexEncode(Md5Digest(key)) + ".jpg");
+    ASSERT_TRUE(FileExists(cover));
+    SaveTextFile("edited by hand", cover);
+    r = Run({"--force", "--html", site, music});
+    EXPECT_EQ(r.status, 0) << r.err;
+    sameAsCompiled();
+
+    // A folder of other things is refused before the scan and left alone.
+    const std::string other = home_ / "other";
+    ForceFolders("", other + "/notes.txt", true);
+    SaveTextFile("mine", other + "/notes.txt");
+    r = Run({"--force", "--html", other, music});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("holds no web site made by Orvalis"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Found"), std::string::npos) << "nothing was scanned\n" << r.err;
+    EXPECT_EQ(LoadTextFile(other + "/notes.txt"), "mine");
+    for (const auto& e : fs::directory_iterator(home_.Path()))
+        EXPECT_NE(e.path().filename().string().rfind(".site.", 0), 0u) << "staging folder left: " << e.path();
 }

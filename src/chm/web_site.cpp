@@ -1,0 +1,641 @@
+#include "chm/web_site.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "base/language.h"
+#include "base/shared_functions.h"
+#include "chm/chm_tree.h"
+#include "chm/collation.h"
+#include "chm/html_escape.h"
+#include "chm/keywords.h"
+#include "platform/special_folders.h"
+
+namespace {
+
+EOSError OsError(const std::string& path, int error) {
+    return EOSError(Translate("Cannot write \"$1\": $2", Params({path, std::strerror(error)})));
+}
+
+// Page names are plain ASCII, but a file name of the working folder may
+// hold anything; a link must survive it.
+std::string UrlPath(std::string_view path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : path) {
+        if (std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == '~' || c == '/') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+// Text as a JavaScript string literal. "<" and ">" are escaped too, so no
+// value can close a script element wherever the data ends up.
+std::string JsString(std::string_view text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '<': out += "\\u003c"; break;
+            case '>': out += "\\u003e"; break;
+            default:
+                if (c < 0x20) {
+                    out += "\\u00";
+                    out += kHex[c >> 4];
+                    out += kHex[c & 15];
+                } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                           (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
+                            static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+                    // U+2028 and U+2029 end a line in older script engines.
+                    out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+                    i += 2;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+// The heading a keyword is listed under: its first letter without accents in
+// upper case, "#" for anything that is no letter.
+std::string IndexLetter(std::string_view keyword) {
+    if (keyword.empty()) return "#";
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(keyword.data(), static_cast<std::int32_t>(std::min<std::size_t>(keyword.size(), 16))));
+    icu::UnicodeString base = U_SUCCESS(status) ? nfd->normalize(text, status) : text;
+    if (U_FAILURE(status) || base.isEmpty()) return "#";
+    const UChar32 first = u_toupper(base.char32At(0));
+    if (!u_isalpha(first)) return "#";
+    std::string out;
+    icu::UnicodeString(first).toUTF8String(out);
+    return out;
+}
+
+// Relative name of a file of the working folder; empty for a file elsewhere.
+std::string RelativeToFolder(const std::string& path, const std::string& folder) {
+    const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return {};
+    return path.substr(prefix.size());
+}
+
+const char kSiteStyle[] = R"css(html,body.site{height:100%;margin:0;padding:0}
+body.site{display:flex;font-family:Verdana,Tahoma,Arial,sans-serif;font-size:13px;color:#222;background:#fff}
+#side{width:300px;min-width:200px;resize:horizontal;overflow:hidden;box-sizing:border-box;padding:8px 0 0 10px;
+ background:#f0f3f8;border-right:1px solid #c7cfdb;display:flex;flex-direction:column}
+#tree,#results{flex:1;min-height:0;overflow:auto;padding-right:10px}
+#find{padding-right:10px}
+#page{flex:1;border:0;height:100%;background:#fff}
+.sitehead{font-weight:bold;font-size:15px;margin:2px 0 8px}
+.sitehead a{color:#1c3f6e;text-decoration:none}
+.sitehead img{vertical-align:middle;margin-right:6px}
+#find input{width:100%;box-sizing:border-box;padding:5px 6px;margin-bottom:8px;border:1px solid #9aa8bd;border-radius:3px}
+#side ul{list-style:none;margin:0;padding:0 0 0 14px}
+#side li{margin:1px 0;white-space:nowrap;overflow:hidden;text-overflow:ellipsis}
+#side summary{cursor:pointer;margin:3px 0;font-weight:bold}
+#side a{color:#1c3f6e;text-decoration:none}
+#side a:hover{text-decoration:underline}
+#side a.current{background:#1c3f6e;color:#fff;border-radius:2px;padding:0 3px}
+.count,.where{color:#6a7586;font-weight:normal;font-size:11px}
+.indexlink{margin:0 0 6px;font-weight:bold}
+#results h3{font-size:12px;margin:10px 0 3px;color:#4a5566}
+#results p{color:#6a7586;margin:4px 0}
+#results li{white-space:normal}
+body.keywords .letters{position:sticky;top:0;background:#fff;padding:4px 0;border-bottom:1px solid #c7cfdb}
+body.keywords .letters a{display:inline-block;min-width:1.4em;text-align:center;font-weight:bold}
+body.keywords ul{list-style:none;padding-left:14px;margin:2px 0}
+body.keywords h2{margin:14px 0 4px}
+)css";
+
+// Marks the entry of the page shown, opens "index.html#page.htm" at that
+// page, and searches as the user types ("index.html?q=text" starts with a
+// search). Everything else works without it.
+const char kSiteScript[] = R"js((function () {
+  "use strict";
+  var tree = document.getElementById("tree");
+  var frame = document.getElementById("page");
+  var byPage = {}, current = null;
+  var links = tree.getElementsByTagName("a");
+  for (var i = 0; i < links.length; i++) {
+    var h = links[i].getAttribute("href");
+    if (!(h in byPage)) byPage[h] = links[i];
+  }
+  function mark(page, show) {
+    var link = byPage[page];
+    if (!link || link === current) return;
+    if (current) { current.classList.remove("current"); current.removeAttribute("aria-current"); }
+    current = link;
+    link.classList.add("current");
+    link.setAttribute("aria-current", "page");
+    for (var p = link.parentNode; p && p !== tree; p = p.parentNode)
+      if (p.tagName === "DETAILS") p.open = true;
+    // A page opened from elsewhere than the tree brings its entry into view.
+    if (show && link.scrollIntoView) link.scrollIntoView({ block: "center" });
+  }
+  function pageOf(href) {
+    var name = href.split("#")[0].split("?")[0];
+    return decodeURIComponent(name.substring(name.lastIndexOf("/") + 1));
+  }
+  document.addEventListener("click", function (e) {
+    var a = e.target.closest ? e.target.closest("a") : null;
+    if (a && a.target === "page") mark(a.getAttribute("href"));
+  });
+  frame.addEventListener("load", function () {
+    // Browsers that treat local files as one origin tell which page is shown.
+    try { mark(pageOf(frame.contentWindow.location.pathname), true); } catch (err) {}
+  });
+  var start = decodeURIComponent(location.hash.substring(1));
+  if (/^[A-Za-z0-9._~-]+\.html?$/.test(start) && start !== "index.html") { frame.src = start; mark(start, true); }
+
+  var data = window.ORVALIS_SEARCH;
+  var form = document.getElementById("find");
+  var box = document.getElementById("q");
+  var results = document.getElementById("results");
+  if (!data || !form) return;
+  form.hidden = false;
+  form.addEventListener("submit", function (e) { e.preventDefault(); });
+  var limit = 50, folded = null;
+  function fold(s) { return s.normalize("NFD").replace(/[\u0300-\u036f]/g, "").toLowerCase(); }
+  function prepare() {
+    folded = { a: data.a.map(function (r) { return fold(r[0]); }),
+               b: data.b.map(function (r) { return fold(r[0]); }),
+               t: data.t.map(function (r) { return fold(r[0]); }) };
+  }
+  function matches(text, terms) {
+    for (var i = 0; i < terms.length; i++) if (text.indexOf(terms[i]) < 0) return false;
+    return true;
+  }
+  function section(title, kind, terms, row) {
+    var found = [], total = 0, keys = folded[kind];
+    for (var i = 0; i < keys.length; i++)
+      if (matches(keys[i], terms)) { if (found.length < limit) found.push(i); total++; }
+    if (!total) return 0;
+    var h = document.createElement("h3");
+    h.textContent = title + " (" + total + ")";
+    results.appendChild(h);
+    var ul = document.createElement("ul");
+    found.forEach(function (i) { ul.appendChild(row(data[kind][i])); });
+    results.appendChild(ul);
+    if (total > found.length) {
+      var more = document.createElement("p");
+      more.textContent = results.dataset.more.replace("$1", total - found.length);
+      results.appendChild(more);
+    }
+    return total;
+  }
+  function item(text, page, where) {
+    var li = document.createElement("li"), a = document.createElement("a");
+    a.href = page; a.target = "page"; a.textContent = text;
+    li.appendChild(a);
+    if (where) {
+      var w = document.createElement("span");
+      w.className = "where"; w.textContent = " " + where;
+      li.appendChild(w);
+    }
+    return li;
+  }
+  function search() {
+    var terms = fold(box.value).split(/\s+/).filter(function (t) { return t.length > 0; });
+    results.textContent = "";
+    if (!terms.length) { results.hidden = true; tree.hidden = false; return; }
+    if (!folded) prepare();
+    var n = section(results.dataset.artists, "a", terms, function (r) { return item(r[0], r[1]); });
+    n += section(results.dataset.albums, "b", terms, function (r) { return item(r[0], r[1]); });
+    n += section(results.dataset.titles, "t", terms, function (r) {
+      var album = data.b[r[2]];
+      return item(r[0], album[1], [r[1], album[0]].filter(Boolean).join(" \u00b7 "));
+    });
+    if (!n) {
+      var none = document.createElement("p");
+      none.textContent = results.dataset.none;
+      results.appendChild(none);
+    }
+    results.hidden = false;
+    tree.hidden = true;
+  }
+  box.addEventListener("input", search);
+  var asked = new URLSearchParams(location.search).get("q");
+  if (asked) { box.value = asked; search(); }
+})();
+)js";
+
+// A staging folder beside the target, removed with everything in it unless
+// it was placed.
+class TStagingFolder {
+public:
+    explicit TStagingFolder(const std::string& target) {
+        const std::string parent = ExtractFileDir(target);
+        std::error_code ignored;
+        std::filesystem::create_directories(parent, ignored);
+        std::string name = JoinPath(parent, "." + ExtractFileName(target) + ".XXXXXX");
+        if (!::mkdtemp(name.data())) throw OsError(name, errno);
+        path_ = name;
+        // mkdtemp makes a private folder; a site is read like any other folder.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::chmod(path_.c_str(), 0777 & ~mask);
+    }
+    ~TStagingFolder() {
+        if (path_.empty()) return;
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TStagingFolder(const TStagingFolder&) = delete;
+    TStagingFolder& operator=(const TStagingFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+    void Placed() { path_.clear(); }
+
+private:
+    std::string path_;
+};
+
+void WriteFile(const std::string& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) throw OsError(path, errno);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            ::close(fd);
+            throw OsError(path, error);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) throw OsError(path, errno);
+}
+
+// Puts the old site's copy of a file into the new site when its bytes are
+// the same: a second name costs far less than a new file, and the old name
+// goes with the old site. False when it differs or cannot be linked.
+bool LinkUnchanged(const std::string& old, const std::string& to, std::string_view bytes) {
+    struct stat st {};
+    if (::lstat(old.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) != bytes.size())
+        return false;
+    try {
+        if (SiteFileContents(old, nullptr) != bytes) return false;
+    } catch (const EOSError&) {
+        return false;
+    }
+    return ::link(old.c_str(), to.c_str()) == 0;
+}
+
+bool IsEmptyFolder(const std::string& folder) {
+    std::error_code error;
+    return std::filesystem::is_empty(folder, error) && !error;
+}
+
+// Everything of the start page and the keyword page.
+class TSiteBuilder {
+public:
+    explicit TSiteBuilder(const TSiteSource& source) : source_(source) {}
+
+    std::string StartPage() const;
+    std::string KeywordPage() const;
+    std::string SearchIndex() const;
+
+private:
+    std::string Href(const TChmTreeItem& entry) const {
+        return entry.FileInfo ? UrlPath(RelativeToFolder(entry.FileInfo->FileName, source_.WorkingFolder)) : "";
+    }
+    void TreeList(const TChmTreeItem& parent, std::string& out) const;
+    std::string Head(const std::string& title, const char* bodyClass) const;
+
+    const TSiteSource& source_;
+};
+
+std::string TSiteBuilder::Head(const std::string& title, const char* bodyClass) const {
+    return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+           HtmlEscape(title) + "</title>\n<link rel=\"stylesheet\" href=\"style.css\">\n" +
+           "<link rel=\"stylesheet\" href=\"site.css\">\n</head>\n<body class=\"" + bodyClass + "\">\n";
+}
+
+void TSiteBuilder::TreeList(const TChmTreeItem& parent, std::string& out) const {
+    out += "<ul>\n";
+    for (int i = 0; i < parent.Count(); ++i) {
+        const TChmTreeItem& entry = *parent.Item(i);
+        const std::string link =
+            "<a href=\"" + Href(entry) + "\" target=\"page\">" + HtmlEscape(entry.Caption) + "</a>";
+        if (entry.Count() == 0) {
+            out += "<li>" + link + "</li>\n";
+            continue;
+        }
+        out += "<li><details><summary>" + link + "</summary>\n";
+        TreeList(entry, out);
+        out += "</details></li>\n";
+    }
+    out += "</ul>\n";
+}
+
+std::string TSiteBuilder::StartPage() const {
+    std::string out = Head(source_.Title, "site");
+    out += "<nav id=\"side\">\n<div class=\"sitehead\"><a href=\"main.html\" target=\"page\">"
+           "<img src=\"logo.png\" width=\"24\" height=\"24\" alt=\"\">" +
+           HtmlEscape(source_.Title) + "</a></div>\n";
+    if (source_.Search) {
+        // Shown by the script, which is what makes it work.
+        out += "<form id=\"find\" role=\"search\" hidden><input id=\"q\" type=\"search\" autocomplete=\"off\" "
+               "placeholder=\"" + HtmlEscape(Translate("Find artists, albums and titles")) + "\" aria-label=\"" +
+               HtmlEscape(Translate("Search")) + "\"></form>\n";
+        out += "<div id=\"results\" hidden data-artists=\"" + HtmlEscape(Translate("Artists")) + "\" data-albums=\"" +
+               HtmlEscape(Translate("Albums")) + "\" data-titles=\"" + HtmlEscape(Translate("Titles")) +
+               "\" data-none=\"" + HtmlEscape(Translate("Nothing found.")) + "\" data-more=\"" +
+               HtmlEscape(Translate("and $1 more")) + "\"></div>\n";
+    }
+    out += "<div id=\"tree\">\n<p class=\"indexlink\"><a href=\"keywords.html\" target=\"page\">" +
+           HtmlEscape(Translate("Index")) + "</a></p>\n";
+    const TChmTreeItem& root = *source_.Tree->Root;
+    for (int i = 0; i < root.Count(); ++i) {
+        const TChmTreeItem& grouping = *root.Item(i);
+        // The first grouping stands open, so the start page shows what there is.
+        out += std::string(i == 0 ? "<details open>" : "<details>") + "<summary><a href=\"" + Href(grouping) +
+               "\" target=\"page\">" + HtmlEscape(grouping.Caption) + "</a> <span class=\"count\">" +
+               std::to_string(grouping.Count()) + "</span></summary>\n";
+        TreeList(grouping, out);
+        out += "</details>\n";
+    }
+    out += "</div>\n</nav>\n<iframe id=\"page\" name=\"page\" src=\"main.html\" title=\"" +
+           HtmlEscape(source_.Title) + "\"></iframe>\n";
+    if (source_.Search) out += "<script src=\"search.js\"></script>\n";
+    out += "<script src=\"site.js\"></script>\n</body>\n</html>\n";
+    return out;
+}
+
+std::string TSiteBuilder::KeywordPage() const {
+    struct TListedKeyword {
+        std::string sortKey, text;
+        std::vector<const TChmTreeItem*> entries;
+    };
+    std::vector<TListedKeyword> keywords;
+    if (source_.Tree->Keywords) {
+        // The same keywords and entries as the compiled index lists.
+        source_.Tree->Keywords->ForEachKey([&](std::string_view key, const TLetterTree& node) {
+            TListedKeyword keyword;
+            const TID* first = node.IDs;
+            const TID* id = first;
+            if (!id) return;
+            do {
+                const TChmTreeItem* entry = TChmTreeItem::FromKeywordId(id->Value);
+                const int at = KeywordIndexOf(*entry, key);
+                if (at >= 0 && at < static_cast<int>(entry->KeywordKindList.size()) &&
+                    HasKind(entry->EnabledKinds, entry->KeywordKindList[static_cast<std::size_t>(at)]) &&
+                    entry->FileInfo)
+                    keyword.entries.push_back(entry);
+                id = id->NextID;
+            } while (id != first);
+            keyword.text = Trim(key);
+            if (!keyword.entries.empty() && !keyword.text.empty()) keywords.push_back(std::move(keyword));
+        });
+    }
+    const TCollator collator(CollationLocaleFromEnvironment());
+    for (TListedKeyword& k : keywords) k.sortKey = collator.SortKey(k.text);
+    std::sort(keywords.begin(), keywords.end(),
+              [](const TListedKeyword& a, const TListedKeyword& b) { return a.sortKey < b.sortKey; });
+
+    // Sections in the order their first keyword comes.
+    std::vector<std::string> letters;
+    std::vector<std::string> sections;
+    std::map<std::string, std::size_t> sectionOf;
+    for (const TListedKeyword& k : keywords) {
+        const std::string letter = IndexLetter(k.text);
+        auto [at, added] = sectionOf.emplace(letter, letters.size());
+        if (added) {
+            letters.push_back(letter);
+            sections.emplace_back();
+        }
+        std::string& html = sections[at->second];
+        if (k.entries.size() == 1) {
+            html += "<li><a href=\"" + Href(*k.entries.front()) + "\">" + HtmlEscape(k.text) + "</a></li>\n";
+            continue;
+        }
+        html += "<li>" + HtmlEscape(k.text) + "<ul>\n";
+        for (const TChmTreeItem* entry : k.entries)
+            html += "<li><a href=\"" + Href(*entry) + "\">" + HtmlEscape(entry->Caption) + "</a></li>\n";
+        html += "</ul></li>\n";
+    }
+
+    std::string out = Head(Translate("Index"), "keywords");
+    // The same banner as the catalogue's pages, whose style sheet it shares.
+    out += "<table class=\"banner\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\"><tr>"
+           "<td class=\"logo\"><img src=\"logo.png\" width=\"32\" height=\"32\" alt=\"\"></td><td><h1>" +
+           HtmlEscape(Translate("Index")) + "</h1></td></tr></table>\n";
+    if (keywords.empty()) out += "<p>" + HtmlEscape(Translate("Nothing found.")) + "</p>\n";
+    out += "<p class=\"letters\">";
+    for (std::size_t i = 0; i < letters.size(); ++i)
+        out += "<a href=\"#k" + std::to_string(i) + "\">" + HtmlEscape(letters[i]) + "</a> ";
+    out += "</p>\n";
+    for (std::size_t i = 0; i < letters.size(); ++i)
+        out += "<h2 id=\"k" + std::to_string(i) + "\">" + HtmlEscape(letters[i]) + "</h2>\n<ul>\n" + sections[i] +
+               "</ul>\n";
+    out += "</body>\n</html>\n";
+    return out;
+}
+
+std::string TSiteBuilder::SearchIndex() const {
+    // a: artists, b: albums [name, page]; t: titles [title, artist, album position in b].
+    const TChmTreeItem& root = *source_.Tree->Root;
+    std::string out = "var ORVALIS_SEARCH={a:[";
+    if (root.Count() > 0)
+        for (int i = 0; i < root.Item(0)->Count(); ++i) {
+            const TChmTreeItem& entry = *root.Item(0)->Item(i);
+            out += (i ? ",\n[" : "\n[") + JsString(entry.Caption) + "," + JsString(Href(entry)) + "]";
+        }
+    out += "],b:[";
+    std::map<std::string, std::size_t> albumAt;
+    if (root.Count() > 1)
+        for (int i = 0; i < root.Item(1)->Count(); ++i) {
+            const TChmTreeItem& entry = *root.Item(1)->Item(i);
+            if (entry.FileInfo)
+                albumAt.emplace(RelativeToFolder(entry.FileInfo->FileName, source_.WorkingFolder),
+                                static_cast<std::size_t>(i));
+            out += (i ? ",\n[" : "\n[") + JsString(entry.Caption) + "," + JsString(Href(entry)) + "]";
+        }
+    out += "],t:[";
+    bool first = true;
+    if (source_.Titles)
+        for (const TSiteTitle& t : *source_.Titles) {
+            const auto album = albumAt.find(t.AlbumPage);
+            if (album == albumAt.end() || t.Title.empty()) continue;
+            out += (first ? "\n[" : ",\n[") + JsString(t.Title) + "," + JsString(t.Artist) + "," +
+                   std::to_string(album->second) + "]";
+            first = false;
+        }
+    out += "]};\n";
+    return out;
+}
+
+}  // namespace
+
+bool IsOurSite(const std::string& folder) {
+    struct stat st {};
+    return ::lstat(JoinPath(folder, kSiteMarkerName).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string SiteStartPage(const std::string& folder) { return JoinPath(folder, "index.html"); }
+
+std::string SiteDestination(const std::string& chosenFolder, int placeTo) {
+    const std::string folder = PlaceFolder(placeTo);
+    if (folder.empty()) return chosenFolder;
+    return JoinPath(folder, kSiteFolderName);
+}
+
+std::string SiteFileContents(const std::string& path, const std::map<std::string, std::string>* memoryFiles) {
+    if (memoryFiles) {
+        const auto found = memoryFiles->find(path);
+        if (found != memoryFiles->end()) return found->second;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw EOSError(Translate("Cannot read \"$1\": $2", Params({path, std::strerror(errno)})));
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            throw EOSError(Translate("Cannot read \"$1\": $2", Params({path, std::strerror(error)})));
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+void PlaceSiteFolder(const std::string& staged, const std::string& target, bool tryExchange) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0) {
+        if (errno != ENOENT) throw OsError(target, errno);
+        // Nobody else's folder may appear there in the meantime and be replaced.
+        if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) throw OsError(target, errno);
+        if (::rename(staged.c_str(), target.c_str()) != 0) throw OsError(target, errno);
+        return;
+    }
+    // Checked again here: the folder may have changed since the run started.
+    if (!S_ISDIR(st.st_mode) || !(IsOurSite(target) || IsEmptyFolder(target)))
+        throw EOSError(Translate("\"$1\" is not a web site made by Orvalis; it was left as it is", Params({target})));
+
+    std::error_code ignored;
+    if (tryExchange) {
+        if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+            // The staging name now holds the old site.
+            std::filesystem::remove_all(staged, ignored);
+            return;
+        }
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) throw OsError(target, errno);
+    }
+    // Without an exchange: the old site steps aside onto an empty folder of
+    // its own, the new one takes its name, and the old one goes.
+    std::string aside = JoinPath(ExtractFileDir(target), "." + ExtractFileName(target) + ".old.XXXXXX");
+    if (!::mkdtemp(aside.data())) throw OsError(aside, errno);
+    if (::rename(target.c_str(), aside.c_str()) != 0) {
+        const int error = errno;
+        ::rmdir(aside.c_str());
+        throw OsError(target, error);
+    }
+    if (::rename(staged.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        ::rename(aside.c_str(), target.c_str());
+        throw OsError(target, error);
+    }
+    std::filesystem::remove_all(aside, ignored);
+}
+
+bool WriteWebSite(const TSiteSource& source, const std::string& target) {
+    TStagingFolder staging(target);
+    const std::string& folder = staging.Path();
+    const auto report = [&](int percent) { return !source.OnProgress || source.OnProgress(percent); };
+
+    // Every file of the catalogue, under the name it has in the working folder.
+    std::vector<std::string> names;
+    std::set<std::string> seen;
+    for (const auto& file : source.Files->Items) {
+        const std::string relative = RelativeToFolder(file->FileName, source.WorkingFolder);
+        if (relative.empty() || !seen.insert(relative).second) continue;
+        names.push_back(file->FileName);
+    }
+    if (!report(0)) return false;
+    int shown = 0;
+    // The working folder goes with the run, so its files may simply move
+    // over when both folders are on one file system.
+    bool moving = source.MoveFiles;
+    // What did not change since the old site is there already.
+    const bool oldSite = IsOurSite(target);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string relative = RelativeToFolder(names[i], source.WorkingFolder);
+        const std::string to = JoinPath(folder, relative);
+        if (relative.find('/') != std::string::npos) {
+            std::error_code error;
+            std::filesystem::create_directories(ExtractFileDir(to), error);
+            if (error) throw OsError(ExtractFileDir(to), error.value());
+        }
+        const bool inMemory = source.MemoryFiles && source.MemoryFiles->count(names[i]) > 0;
+        if (moving && !inMemory) {
+            if (::rename(names[i].c_str(), to.c_str()) != 0) {
+                if (errno != EXDEV) throw OsError(to, errno);
+                moving = false;
+            }
+        }
+        if (!moving || inMemory) {
+            const std::string bytes = SiteFileContents(names[i], source.MemoryFiles);
+            if (!oldSite || !LinkUnchanged(JoinPath(target, relative), to, bytes)) WriteFile(to, bytes);
+        }
+        const int percent = static_cast<int>((i + 1) * 90 / names.size());
+        if (percent != shown) {
+            shown = percent;
+            if (!report(percent)) return false;
+        }
+    }
+
+    const TSiteBuilder builder(source);
+    WriteFile(JoinPath(folder, "index.html"), builder.StartPage());
+    WriteFile(JoinPath(folder, "keywords.html"), builder.KeywordPage());
+    WriteFile(JoinPath(folder, "site.css"), kSiteStyle);
+    WriteFile(JoinPath(folder, "site.js"), kSiteScript);
+    if (source.Search) WriteFile(JoinPath(folder, "search.js"), builder.SearchIndex());
+    WriteFile(JoinPath(folder, kSiteMarkerName), "Orvalis web site\n");
+    if (!report(95)) return false;
+
+    // On disk before it replaces the old site: a crash must not leave empty pages.
+    if (const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+    }
+    PlaceSiteFolder(folder, target);
+    staging.Placed();
+    report(100);
+    return true;
+}
