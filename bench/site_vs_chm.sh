@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds one collection as a compiled help file and as web pages, RUNS times
 # each, alternating, and prints every wall time, the medians and the sizes.
+# Web pages are timed twice: replacing the site of the run before (a
+# rebuild) and into a new folder (a first build).
 #   bench/site_vs_chm.sh BUILD_DIR COLLECTION [RUNS]
 # COLLECTION: e.g. made once with
 #   /usr/bin/python3 ../shared/tools/make_real_corpus.py /tmp/catcorpus10k 10000
@@ -25,13 +27,17 @@ one() {
   echo "$end - $start" | bc
 }
 median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-chm=() site=()
+chm=() site=() fresh=()
 # Alternating runs share whatever the disk cache and the machine do.
 for ((i = 0; i < runs; ++i)); do
   chm+=("$(one --out "$work/out.chm")")
   site+=("$(one --html "$work/site")")
+  fresh+=("$(one --html "$work/fresh-$i")")
+  rm -rf "$work/fresh-$i"
 done
 echo "chm   runs: ${chm[*]}"
 echo "site  runs: ${site[*]}"
+echo "first runs: ${fresh[*]}"
 echo "chm   median: $(median "${chm[@]}") s, $(du -sh "$work/out.chm" | cut -f1)"
 echo "site  median: $(median "${site[@]}") s, $(du -sh "$work/site" | cut -f1) in $(find "$work/site" -type f | wc -l) files"
+echo "first median: $(median "${fresh[@]}") s (into a new folder)"

@@ -4,20 +4,25 @@
 # Needs xvfb, xdotool, imagemagick and kchmviewer. Every file it makes stays below
 # a temporary folder, apart from the PNGs in OUTDIR.
 set -euo pipefail
-program=$(realpath "$1")
+built=$(realpath "$1")
 outdir=$(realpath -m "$2")
 locale=${3:-de_DE.UTF-8}
 music=$(realpath "$(dirname "$0")/../examples/music")
 mkdir -p "$outdir"
 work=$(mktemp -d /tmp/orvalis-shots-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/home" "$work/config/orvalis" "$work/run" "$work/out" "$work/music"
+mkdir -p "$work/home" "$work/bin" "$work/run" "$work/out" "$work/music"
 chmod 700 "$work/run"
+# A copy of the program keeps its configuration (beside it) out of the build folder.
+for f in "$built" "$(dirname "$built")"/{data,steps.txt,fnametemplates.txt} "$(dirname "$built")"/*.lng; do
+  cp "$f" "$work/bin/"
+done
+program=$work/bin/$(basename "$built")
 # A collection large enough for the progress page to stay on screen a moment.
 for i in $(seq -w 1 100); do cp -r "$music" "$work/music/disc-$i"; done
 
 # The music folder ticked, the catalogue to a file of our own, not opened.
-cat > "$work/config/orvalis/orvalis.conf.xml" <<XML
+cat > "$work/bin/$(basename "$built").conf.xml" <<XML
 <?xml version="1.0" encoding="Windows-1252" ?>
 <XMLConfig><info>orvalis config file</info>
 <group name="Last">
@@ -34,10 +39,11 @@ XML
 cat > "$work/session.sh" <<'SESSION'
 set -euo pipefail
 shot() { sleep 1; import -window root "$outdir/$1"; }
-# Without a window manager the wizard sits where it places itself: (262, 170), 538 x 370.
-next_button() { xdotool mousemove $((262 + 374)) $((170 + 345)) click 1; }
+# The Next button sits at (374, 345) of the 538 x 370 wizard, wherever it placed itself.
+next_button() { xdotool mousemove $((X + 374)) $((Y + 345)) click 1; }
 "$program" & wizard=$!
 sleep 4
+eval "$(xdotool search --sync --onlyvisible --pid "$wizard" | head -1 | xargs xdotool getwindowgeometry --shell)"
 shot wizard-1-folders.png
 next_button; shot wizard-2-output.png
 next_button                 # Start: the catalogue is built, the wizard returns to page 1
@@ -54,7 +60,7 @@ sleep 5; shot catalogue-artists.png
 kill "$viewer"; wait "$viewer" 2>/dev/null || true
 SESSION
 
-env -u LC_ALL -u LC_MESSAGES LANG="$locale" HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
+env -u LC_ALL -u LC_MESSAGES LANG="$locale" HOME="$work/home" \
     XDG_RUNTIME_DIR="$work/run" program="$program" outdir="$outdir" work="$work" \
     xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/session.sh"
 ls "$outdir"

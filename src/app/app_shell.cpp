@@ -1,7 +1,9 @@
 #include "app/app_shell.h"
 
 #include <QAbstractEventDispatcher>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QEventLoop>
 #include <QTimer>
 #include <QWidget>
@@ -56,4 +58,19 @@ bool TAppShell::eventFilter(QObject* watched, QEvent* event) {
     ending_ = true;
     if (loop_) loop_->quit();
     return true;
+}
+
+bool DismissModalWindows() {
+    bool none = true;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible() || !window->isModal()) continue;
+        none = false;
+        // reject() ends a dialog's exec() even where closing is refused
+        // (a message box without an escape button).
+        if (auto* dialog = qobject_cast<QDialog*>(window))
+            dialog->reject();
+        else
+            window->close();
+    }
+    return none;
 }

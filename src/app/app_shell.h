@@ -42,3 +42,8 @@ private:
     bool ending_ = false;
     bool finished_ = false;
 };
+
+// Rejects the modal dialogs open at the moment (a question or a message);
+// true when none was open. Closing the main window has to wait for them,
+// since each holds a nested event loop.
+bool DismissModalWindows();

@@ -87,6 +87,8 @@ int RunWizard(int argc, char** argv) {
             QTimer signalWatch;
             QObject::connect(&signalWatch, &QTimer::timeout, mainForm.get(), [&] {
                 if (!InterruptRequested()) return;
+                // An open question or message goes first; the next tick closes.
+                if (!DismissModalWindows()) return;
                 signalWatch.stop();
                 mainForm->CancelButton()->click();
             });

@@ -2,6 +2,7 @@
 // finish hook runs once after that, and a refused close keeps it running.
 #include <gtest/gtest.h>
 
+#include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
 
@@ -80,6 +81,31 @@ TEST(AppShellTest, WithoutHooksOnlyRunsUntilClosed) {
     TAppShell shell(&window, {});
     QTimer::singleShot(10, &window, [&] { window.close(); });
     EXPECT_EQ(shell.Run(), 0);
+}
+
+// A stop asked for while a message is open (the finished dialog, a
+// question) must not wait for somebody to answer it: the message goes, and
+// the window can close once no modal dialog is left.
+TEST(AppShellTest, ModalMessagesAreDismissedSoTheWindowCanClose) {
+    TestApp();
+    QWidget window;
+    window.show();
+    EXPECT_TRUE(DismissModalWindows());
+    // No escape button: closing alone would be refused.
+    QMessageBox box(QMessageBox::Information, "Done", "The catalogue is ready.", QMessageBox::NoButton, &window);
+    box.addButton("Open", QMessageBox::AcceptRole);
+    box.addButton("Show in folder", QMessageBox::AcceptRole);
+    bool dismissed = false, empty = false;
+    QTimer::singleShot(20, &window, [&] {
+        dismissed = !DismissModalWindows();
+        QTimer::singleShot(0, &window, [&] { empty = DismissModalWindows(); });
+    });
+    QTimer::singleShot(3000, &box, [&] { box.done(1234); });  // a way out should the dismissal fail
+    const int answer = box.exec();
+    EXPECT_TRUE(dismissed);
+    EXPECT_EQ(answer, QDialog::Rejected);
+    QApplication::processEvents();
+    EXPECT_TRUE(empty);
 }
 
 }  // namespace
