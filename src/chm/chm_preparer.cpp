@@ -587,10 +587,11 @@ void TChmPreparer::DropCover(const TCatalogue& catalogue, std::size_t album) {
 std::unique_ptr<TParallelLoop> TChmPreparer::StartCovers(TCatalogue& catalogue) {
     if (!Covers) return nullptr;
     const std::size_t count = catalogue.albums.size();
-    // Finding the pictures and reading their headers: all cores, waited for.
+    // Finding the pictures and reading their headers: all cores (this
+    // thread among them), waited for.
     const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
     std::atomic<std::size_t> kept{0};
-    TParallelLoop(count, cores, [&](std::size_t a) {
+    TParallelLoop(count, std::max(1u, cores - 1), [&](std::size_t a) {
         catalogue.albums[a].cover = PlanCover(catalogue, a, kept);
     }).Wait();
     // Decoding and scaling beside the page writing, which keeps one core.

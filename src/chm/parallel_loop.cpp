@@ -29,6 +29,8 @@ void TParallelLoop::Join() {
 }
 
 void TParallelLoop::Wait() {
+    // The caller has nothing else to do: it takes indices too.
+    Run();
     Join();
     if (error_) std::rethrow_exception(error_);
 }

@@ -19,8 +19,9 @@ public:
     TParallelLoop(const TParallelLoop&) = delete;
     TParallelLoop& operator=(const TParallelLoop&) = delete;
 
-    // Waits until every index is done; the first exception a work call
-    // raised passes on (the remaining indices are then skipped).
+    // Works on the remaining indices alongside the threads until every one
+    // is done; the first exception a work call raised passes on (the
+    // remaining indices are then skipped).
     void Wait();
 
 private:
