@@ -6,13 +6,9 @@
 # COLLECTION: e.g. made once with
 #   /usr/bin/python3 ../shared/tools/make_real_corpus.py /tmp/corpus10k 10000
 set -euo pipefail
-build=$(cd "$1" && pwd)
-collection=$2
-runs=${3:-3}
-work=$(mktemp -d /tmp/orvalis-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/bin" "$work/run"
-for f in orvalis data steps.txt fnametemplates.txt default.lng; do cp "$build/$f" "$work/bin/"; done
+. "$(dirname "$0")/bench_lib.sh"
+bench_setup "$@"
+mkdir -p "$work/run"
 conf() {
   printf '<?xml version="1.0" encoding="Windows-1252" ?>\n<XMLConfig><info>orvalis config file</info>\n<group name="Options"><param name="Covers">%s</param></group></XMLConfig>\n' "$1" \
     > "$work/bin/orvalis.conf.xml"
@@ -31,7 +27,6 @@ for ((i = 0; i < runs; ++i)); do
   conf 0; t0+=("$(one 0)")
   conf 1; t1+=("$(one 1)")
 done
-median() { printf '%s\n' "$@" | sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 m0=$(median "${t0[@]}")
 m1=$(median "${t1[@]}")
 s0=$(stat -c %s "$work/out-0.chm")

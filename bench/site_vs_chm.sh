@@ -9,15 +9,11 @@
 # RUNTIME_DIR=/dev/shm/x puts the working folder elsewhere (a desktop's is a
 # tmpfs); by default it shares the output's file system.
 set -euo pipefail
-build=$(cd "$1" && pwd)
-collection=$2
-runs=${3:-3}
-work=$(mktemp -d /tmp/orvalis-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/bench_lib.sh"
+bench_setup "$@"
 runtime=${RUNTIME_DIR:-$work/run}
-mkdir -p "$work/bin" "$runtime"
+mkdir -p "$runtime"
 chmod 700 "$runtime"
-for f in orvalis data steps.txt fnametemplates.txt default.lng; do cp "$build/$f" "$work/bin/"; done
 one() {
   local start end
   start=$(date +%s.%N)
@@ -26,7 +22,6 @@ one() {
   end=$(date +%s.%N)
   echo "$end - $start" | bc
 }
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 chm=() site=() fresh=()
 # Alternating runs share whatever the disk cache and the machine do.
 for ((i = 0; i < runs; ++i)); do
