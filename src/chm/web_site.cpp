@@ -446,9 +446,9 @@ std::string TSiteBuilder::KeywordPage() const {
 
     std::string out = Head(Translate("Index"), "keywords");
     // The same banner as the catalogue's pages, whose style sheet it shares.
-    out += "<table class=\"banner\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\"><tr>"
+    out += "<div class=\"banner\"><table class=\"banner\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\"><tr>"
            "<td class=\"logo\"><img src=\"logo.png\" width=\"32\" height=\"32\" alt=\"\"></td><td><h1>" +
-           HtmlEscape(Translate("Index")) + "</h1></td></tr></table>\n";
+           HtmlEscape(Translate("Index")) + "</h1></td></tr></table></div>\n";
     if (keywords.empty()) out += "<p>" + HtmlEscape(Translate("Nothing found.")) + "</p>\n";
     out += "<p class=\"letters\">";
     for (std::size_t i = 0; i < letters.size(); ++i)
