@@ -20,10 +20,6 @@ TConfiger& Config() {
 
 QString Tr(const char* text) { return QString::fromStdString(Translate(text)); }
 
-// "Session" / "OutputKind" values.
-constexpr const char* kCompiledHelpValue = "chm";
-constexpr const char* kWebPagesValue = "html";
-
 }  // namespace
 
 TTuner::TTuner(QWidget* parent) : QWidget(parent) {
@@ -81,10 +77,8 @@ TTuner::TTuner(QWidget* parent) : QWidget(parent) {
     TConfiger& cfg = Config();
     chmName_ = cfg.ReadString(kSection, "DBFilename");
     if (chmName_.empty()) chmName_ = DocumentsFolder() + "/orvalis.chm";
-    siteFolder_ = cfg.ReadString(kSection, "SiteFolder");
-    if (siteFolder_.empty()) siteFolder_ = JoinPath(DocumentsFolder(), kSiteFolderName);
-    shownKind_ = cfg.ReadString(kSection, "OutputKind") == kWebPagesValue ? TOutputKind::WebPages
-                                                                           : TOutputKind::CompiledHelp;
+    siteFolder_ = ConfiguredSiteFolder();
+    shownKind_ = ConfiguredOutputKind();
     outputKind_.setCurrentIndex(shownKind_ == TOutputKind::WebPages ? 1 : 0);
     fileName_.setText(QString::fromStdString(shownKind_ == TOutputKind::WebPages ? siteFolder_ : chmName_));
     openAfter_.setChecked(cfg.ReadBool(kSection, "OpenAfterCompil"));
@@ -157,8 +151,7 @@ void TTuner::StoreSettings() {
     }
     cfg.WriteString(kSection, "DBFilename", fixed);
     cfg.WriteString(kSection, "SiteFolder", siteFolder_);
-    cfg.WriteString(kSection, "OutputKind",
-                    OutputKind() == TOutputKind::WebPages ? kWebPagesValue : kCompiledHelpValue);
+    cfg.WriteString(kSection, "OutputKind", OutputKindValue(OutputKind()));
     cfg.WriteBool(kSection, "OpenAfterCompil", openAfter_.isChecked());
     cfg.WriteString(kSection, "PlaceTo", std::to_string(PlaceValueFor(placeTo_.currentIndex(), placeTo_.count())));
 }

@@ -9,6 +9,8 @@
 #include "collection/collection.h"
 #include "base/language.h"
 #include "base/shared_functions.h"
+#include "platform/special_folders.h"
+#include "services/configer.h"
 
 namespace {
 
@@ -45,6 +47,21 @@ void MakeWebSite(TChmPreparer& preparer, const std::vector<const TAudioInfo*>& f
 }
 
 }  // namespace
+
+TOutputKind ConfiguredOutputKind() {
+    TConfiger* configer = AppConfiger();
+    return configer && configer->ReadString("Session", "OutputKind") == OutputKindValue(TOutputKind::WebPages)
+               ? TOutputKind::WebPages
+               : TOutputKind::CompiledHelp;
+}
+
+std::string OutputKindValue(TOutputKind kind) { return kind == TOutputKind::WebPages ? "html" : "chm"; }
+
+std::string ConfiguredSiteFolder() {
+    TConfiger* configer = AppConfiger();
+    const std::string folder = configer ? configer->ReadString("Session", "SiteFolder") : std::string();
+    return folder.empty() ? JoinPath(DocumentsFolder(), kSiteFolderName) : folder;
+}
 
 std::string CheckBeforeRun() {
     try {

@@ -39,6 +39,14 @@ enum class TOutputKind {
     WebPages,      // a folder of web pages for any browser
 };
 
+// The kind of catalogue the wizard chose last ("Session" / "OutputKind"): a
+// .chm unless it chose web pages; how a kind is stored there.
+TOutputKind ConfiguredOutputKind();
+std::string OutputKindValue(TOutputKind kind);
+// The site folder for the custom place ("Session" / "SiteFolder"), by default
+// "Orvalis" in the documents folder.
+std::string ConfiguredSiteFolder();
+
 struct TDatabaseRequest {
     TOutputKind Output = TOutputKind::CompiledHelp;
     // The file the catalogue is placed as (ResolveDestination), or for web

@@ -240,8 +240,9 @@ TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& targ
         if (InterruptRequested()) return false;
         if (status.empty()) return true;
         percent = std::clamp(percent, 0, 100);
-        const std::string text = options.Html ? Translate("Writing the web pages: $1%", Params({std::to_string(percent)}))
-                                              : Translate("Compiling: $1%", Params({std::to_string(percent)}));
+        const std::string text = options.Html
+                                     ? Translate("Writing the web pages: $1%", Params({std::to_string(percent)}))
+                                     : Translate("Compiling: $1%", Params({std::to_string(percent)}));
         if (console.ErrIsTerminal) {
             progress.Status(text);
         } else if (lastCompile < 0 || percent / 25 != lastCompile / 25) {
@@ -253,8 +254,7 @@ TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& targ
     TDatabaseResult result = RunDatabaseStage(collection, request);
     ThrowIfInterrupted();
     // The compiler may report its progress in few lines; say when it is complete.
-    if (result.Done && lastCompile < 100 && !options.Html)
-        progress.Line(Translate("Compiling: $1%", Params({"100"})));
+    if (result.Done && lastCompile < 100 && !options.Html) progress.Line(Translate("Compiling: $1%", Params({"100"})));
     progress.Finish();
     return result;
 }
@@ -274,11 +274,20 @@ int ReportOutcome(const TDatabaseResult& result, const TBuildOptions& options, c
     return 0;
 }
 
-int Build(const TBuildOptions& options, const TBuildConsole& console, TProgressReporter& progress) {
+// Without --out, --html or --compiler, the kind of catalogue chosen last in
+// the wizard applies, as its place does.
+TBuildOptions WithSessionOutput(TBuildOptions options) {
+    if (!options.Out && !options.Html && !options.Engine && ConfiguredOutputKind() == TOutputKind::WebPages)
+        options.Html = SiteDestination(ConfiguredSiteFolder(), options.Place ? *options.Place : ConfiguredPlaceTo());
+    return options;
+}
+
+int Build(const TBuildOptions& given, const TBuildConsole& console, TProgressReporter& progress) {
     if (const std::string problem = CheckBeforeRun(); !problem.empty()) {
         *console.Err << "orvalis build: " << problem << "\n";
         return 2;
     }
+    const TBuildOptions options = WithSessionOutput(given);
     TDestination destination;
     if (const std::optional<int> refused = CheckDestination(options, console, destination)) return *refused;
     TMP3Collection collection;
@@ -370,7 +379,8 @@ bool CompleteBuildOptions(TBuildOptions& options, std::string& problem) {
             return false;
         }
         if (options.Place && *options.Place != 0) {
-            problem = Translate("--html names a folder of its own; it cannot be combined with --place other than custom");
+            problem =
+                Translate("--html names a folder of its own; it cannot be combined with --place other than custom");
             return false;
         }
     }

@@ -715,3 +715,22 @@ TEST_F(BuildCommandTest, WebPagesHoldTheSamePagesAndCoversAsTheCompiledFile) {
     for (const auto& e : fs::directory_iterator(home_.Path()))
         EXPECT_NE(e.path().filename().string().rfind(".site.", 0), 0u) << "staging folder left: " << e.path();
 }
+
+// A plain "orvalis build" makes what the wizard made last: web pages into its
+// folder; --out or --compiler still ask for a compiled file.
+TEST_F(BuildCommandTest, WizardsChoiceOfWebPagesAppliesWithoutOutOrHtml) {
+    const std::string site = home_ / "chosen site";
+    SaveTextFile(
+        "<?xml version=\"1.0\" encoding=\"Windows-1252\" ?>\n<XMLConfig><info>orvalis config file</info>\n"
+        "<group name=\"Session\"><param name=\"PlaceTo\">0</param><param name=\"OutputKind\">html</param>"
+        "<param name=\"SiteFolder\">" + site + "</param></group></XMLConfig>\n",
+        *root_ / "bin/orvalis.conf.xml");
+    TRunResult r = Run({Examples()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, site + "\n");
+    EXPECT_TRUE(FileExists(JoinPath(site, "index.html")));
+    const std::string file = home_ / "asked.chm";
+    r = Run({"--out", file, Examples()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, file + "\n");
+}
