@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <unicode/normalizer2.h>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -246,6 +248,29 @@ const char kSiteScript[] = R"js((function () {
 })();
 )js";
 
+// Inside a folder being built; holds the id of the process building it.
+constexpr const char* kStagingMarkerName = ".orvalis-staging";
+
+// Staging folders beside target that a run ended by force (a second Ctrl-C,
+// a kill) left behind: ours by their name and marker, their process gone.
+void RemoveAbandonedStaging(const std::string& target) {
+    const std::string parent = ExtractFileDir(target);
+    const std::string prefix = "." + ExtractFileName(target) + ".";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(parent.empty() ? "." : parent, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string marker = JoinPath(entry.path().string(), kStagingMarkerName);
+        struct stat st {};
+        if (::lstat(marker.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 32) continue;
+        long long pid = 0;
+        if (!TryStrToInt(Trim(LoadTextFile(marker)), pid) || pid <= 0 || pid > INT_MAX) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        std::error_code ignored;
+        std::filesystem::remove_all(entry.path(), ignored);
+    }
+}
+
 // A staging folder beside the target, removed with everything in it unless
 // it was placed.
 class TStagingFolder {
@@ -261,6 +286,9 @@ public:
         const mode_t mask = ::umask(0);
         ::umask(mask);
         ::chmod(path_.c_str(), 0777 & ~mask);
+        // Says whose folder this is, so a run ended by force can be cleaned up
+        // after by the next one.
+        SaveTextFile(std::to_string(::getpid()) + "\n", JoinPath(path_, kStagingMarkerName));
     }
     ~TStagingFolder() {
         if (path_.empty()) return;
@@ -575,6 +603,7 @@ void PlaceSiteFolder(const std::string& staged, const std::string& target, bool 
 }
 
 bool WriteWebSite(const TSiteSource& source, const std::string& target) {
+    RemoveAbandonedStaging(target);
     TStagingFolder staging(target);
     const std::string& folder = staging.Path();
     const auto report = [&](int percent) { return !source.OnProgress || source.OnProgress(percent); };
@@ -627,6 +656,7 @@ bool WriteWebSite(const TSiteSource& source, const std::string& target) {
     WriteFile(JoinPath(folder, "site.js"), kSiteScript);
     if (source.Search) WriteFile(JoinPath(folder, "search.js"), builder.SearchIndex());
     WriteFile(JoinPath(folder, kSiteMarkerName), "Orvalis web site\n");
+    ::unlink(JoinPath(folder, kStagingMarkerName).c_str());
     if (!report(95)) return false;
 
     // On disk before it replaces the old site: a crash must not leave empty pages.

@@ -63,8 +63,7 @@ protected:
     }
     void TearDown() override { SetAppConfiger(nullptr); }
 
-    TDatabaseResult Build(const std::string& target, const TCompileProgressEvent& progress = {},
-                          bool search = true) {
+    TDatabaseResult Build(const std::string& target, const TCompileProgressEvent& progress = {}, bool search = true) {
         TMP3Collection collection;
         EXPECT_TRUE(RunSearchStage(collection, {Examples()}, {}));
         TDatabaseRequest request;
@@ -179,6 +178,23 @@ TEST_F(WebSiteTest, StoppedRunLeavesTheOldSiteAndNoStagingFolder) {
     EXPECT_GT(calls, 1);
     EXPECT_TRUE(FileExists(JoinPath(site, "old.txt")));
     EXPECT_EQ(Entries(out_.Path()), std::set<std::string>({"site"}));
+}
+
+// What a run ended by force left beside the site goes with the next run,
+// but only folders of ours whose run is over.
+TEST_F(WebSiteTest, NextRunRemovesStagingFoldersOfEndedRuns) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);  // an id no running process has
+    out_.Write(".site.AbCdEf/.orvalis-staging", std::to_string(child) + "\n");
+    out_.Write(".site.AbCdEf/alb-1.htm", "half written");
+    out_.Write(".site.GhIjKl/.orvalis-staging", std::to_string(::getpid()) + "\n");  // still running
+    out_.Write(".site.MnOpQr/notes.txt", "not ours");
+    out_.Write(".site.StUvWx/.orvalis-staging", "not a process id");
+    ASSERT_TRUE(Build(out_ / "site").Done);
+    EXPECT_EQ(Entries(out_.Path()), std::set<std::string>({"site", ".site.GhIjKl", ".site.MnOpQr", ".site.StUvWx"}));
+    EXPECT_FALSE(FileExists(out_ / "site/.orvalis-staging"));
 }
 
 TEST_F(WebSiteTest, PlacementWithoutExchangeMovesTheOldSiteAside) {
