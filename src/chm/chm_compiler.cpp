@@ -178,6 +178,7 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     ProgressCount = 0;
     PhaseTitle("Compiling...");
 
+    // The held bytes by project address; the compiler reads them in place.
     THelpMemoryFiles memoryFiles;
     for (const auto& [name, bytes] : MemoryFiles) memoryFiles.emplace(Files->AddressOf(name), bytes);
 

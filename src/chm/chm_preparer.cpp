@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <exception>
-#include <mutex>
 #include <thread>
 #include <map>
 #include <set>
@@ -26,7 +24,7 @@
 #include "base/atomic_file.h"
 #include "chm/html_escape.h"
 #include "chm/keywords.h"
-#include "chm/parallel_loop.h"
+#include "base/parallel_loop.h"
 #include "chm/page_names.h"
 #include "chm/title_language.h"
 #include "chm/zip_reader.h"

@@ -36,16 +36,13 @@ EOSError OsError(const std::string& path, int error) {
 // Page names are plain ASCII, but a file name of the working folder may
 // hold anything; a link must survive it.
 std::string UrlPath(std::string_view path) {
-    static const char kHex[] = "0123456789ABCDEF";
     std::string out;
-    for (const unsigned char c : path) {
-        if (std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == '~' || c == '/') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
+    for (const char c : path) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) || c == '.' || c == '-' || c == '_' || c == '~' || c == '/')
+            out += c;
+        else
+            out += '%' + HexEncode(std::string_view(&c, 1));
     }
     return out;
 }
@@ -387,14 +384,17 @@ void TSiteBuilder::TreeList(const TChmTreeItem& parent, std::string& out) const 
 
 std::string TSiteBuilder::StartPage() const {
     std::string out = Head(source_.Title, "site");
-    out += "<nav id=\"side\">\n<div class=\"sitehead\"><a href=\"main.html\" target=\"page\">"
-           "<img src=\"logo.png\" width=\"24\" height=\"24\" alt=\"\">" +
-           HtmlEscape(source_.Title) + "</a></div>\n";
+    out +=
+        "<nav id=\"side\">\n<div class=\"sitehead\"><a href=\"main.html\" target=\"page\">"
+        "<img src=\"logo.png\" width=\"24\" height=\"24\" alt=\"\">" +
+        HtmlEscape(source_.Title) + "</a></div>\n";
     if (source_.Search) {
         // Shown by the script, which is what makes it work.
-        out += "<form id=\"find\" role=\"search\" hidden><input id=\"q\" type=\"search\" autocomplete=\"off\" "
-               "placeholder=\"" + HtmlEscape(Translate("Find artists, albums and titles")) + "\" aria-label=\"" +
-               HtmlEscape(Translate("Search")) + "\"></form>\n";
+        out +=
+            "<form id=\"find\" role=\"search\" hidden><input id=\"q\" type=\"search\" autocomplete=\"off\" "
+            "placeholder=\"" +
+            HtmlEscape(Translate("Find artists, albums and titles")) + "\" aria-label=\"" +
+            HtmlEscape(Translate("Search")) + "\"></form>\n";
         out += "<div id=\"results\" hidden data-artists=\"" + HtmlEscape(Translate("Artists")) + "\" data-albums=\"" +
                HtmlEscape(Translate("Albums")) + "\" data-titles=\"" + HtmlEscape(Translate("Titles")) +
                "\" data-none=\"" + HtmlEscape(Translate("Nothing found.")) + "\" data-more=\"" +
@@ -412,8 +412,8 @@ std::string TSiteBuilder::StartPage() const {
         TreeList(grouping, out);
         out += "</details>\n";
     }
-    out += "</div>\n</nav>\n<iframe id=\"page\" name=\"page\" src=\"main.html\" title=\"" +
-           HtmlEscape(source_.Title) + "\"></iframe>\n";
+    out += "</div>\n</nav>\n<iframe id=\"page\" name=\"page\" src=\"main.html\" title=\"" + HtmlEscape(source_.Title) +
+           "\"></iframe>\n";
     if (source_.Search) out += "<script src=\"search.js\"></script>\n";
     out += "<script src=\"site.js\"></script>\n</body>\n</html>\n";
     return out;
@@ -474,9 +474,10 @@ std::string TSiteBuilder::KeywordPage() const {
 
     std::string out = Head(Translate("Index"), "keywords");
     // The same banner as the catalogue's pages, whose style sheet it shares.
-    out += "<div class=\"banner\"><table class=\"banner\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\"><tr>"
-           "<td class=\"logo\"><img src=\"logo.png\" width=\"32\" height=\"32\" alt=\"\"></td><td><h1>" +
-           HtmlEscape(Translate("Index")) + "</h1></td></tr></table></div>\n";
+    out +=
+        "<div class=\"banner\"><table class=\"banner\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\"><tr>"
+        "<td class=\"logo\"><img src=\"logo.png\" width=\"32\" height=\"32\" alt=\"\"></td><td><h1>" +
+        HtmlEscape(Translate("Index")) + "</h1></td></tr></table></div>\n";
     if (keywords.empty()) out += "<p>" + HtmlEscape(Translate("Nothing found.")) + "</p>\n";
     out += "<p class=\"letters\">";
     for (std::size_t i = 0; i < letters.size(); ++i)
@@ -543,8 +544,7 @@ std::string SiteFileContents(const std::string& path, const std::map<std::string
         if (found != memoryFiles->end()) return found->second;
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw EOSError(Translate("Cannot read \"$1\": $2", Params({path, std::strerror(errno)})));
+    if (fd < 0) throw EOSError(Translate("Cannot read \"$1\": $2", Params({path, std::strerror(errno)})));
     std::string bytes;
     char buffer[65536];
     for (;;) {

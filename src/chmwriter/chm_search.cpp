@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <exception>
-#include <mutex>
-#include <thread>
 #include <unordered_map>
 
+#include "base/parallel_loop.h"
 #include "base/utf8.h"
 #include "chmwriter/chm_text.h"
 
@@ -482,29 +480,10 @@ void TSearchWordCollector::Add(std::string_view html) {
 void TSearchWordCollector::RunBatch() {
     const std::size_t base = documents_.size();
     documents_.resize(base + batch_.size());
-    const auto work = [&](std::size_t first) {
-        for (std::size_t i = first; i < batch_.size(); i += threads_)
-            documents_[base + i] = GroupWords(EncodeSearchWords(ExtractPageWords(batch_[i]), codePage_));
-    };
-    const std::size_t workers = std::min<std::size_t>(threads_, batch_.size());
-    if (workers <= 1) {
-        work(0);
-    } else {
-        std::vector<std::thread> pool;
-        std::exception_ptr failure;
-        std::mutex failureLock;
-        for (std::size_t t = 0; t < workers; ++t)
-            pool.emplace_back([&, t] {
-                try {
-                    work(t);
-                } catch (...) {
-                    std::lock_guard lock(failureLock);
-                    if (!failure) failure = std::current_exception();
-                }
-            });
-        for (auto& thread : pool) thread.join();
-        if (failure) std::rethrow_exception(failure);
-    }
+    // The calling thread takes pages too.
+    TParallelLoop(batch_.size(), threads_ - 1, [&](std::size_t i) {
+        documents_[base + i] = GroupWords(EncodeSearchWords(ExtractPageWords(batch_[i]), codePage_));
+    }).Wait();
     batch_.clear();
     batchBytes_ = 0;
 }

@@ -192,7 +192,7 @@ private:
     void AddToSection1(const std::string& name, const TBytes& bytes);
     void AddToSection0(const std::string& name, const TBytes& bytes);
     // The caller's copy when it holds one, otherwise the file below folder.
-    const std::string* MemoryFile(const std::string& address) const;
+    const std::string_view* MemoryFile(const std::string& address) const;
     TBytes ReadProjectFile(const std::string& folder, const std::string& address) const;
 
     std::string projectFile_;
@@ -219,14 +219,14 @@ void TChmWriter::AddToSection0(const std::string& name, const TBytes& bytes) {
     section0_.insert(section0_.end(), bytes.begin(), bytes.end());
 }
 
-const std::string* TChmWriter::MemoryFile(const std::string& address) const {
+const std::string_view* TChmWriter::MemoryFile(const std::string& address) const {
     if (!options_.MemoryFiles) return nullptr;
     const auto found = options_.MemoryFiles->find(address);
     return found == options_.MemoryFiles->end() ? nullptr : &found->second;
 }
 
 TBytes TChmWriter::ReadProjectFile(const std::string& folder, const std::string& address) const {
-    if (const std::string* held = MemoryFile(address)) return TBytes(held->begin(), held->end());
+    if (const std::string_view* held = MemoryFile(address)) return TBytes(held->begin(), held->end());
     return ReadWholeFile(JoinPath(folder, address));
 }
 
@@ -260,7 +260,7 @@ void TChmWriter::Run() {
         if (!folded.insert(LowerAscii(address)).second)
             throw std::runtime_error("Two files of the project differ only in letter case (" + Quoted(address) +
                                      "); a help file cannot hold both.");
-        if (const std::string* held = MemoryFile(address)) {
+        if (const std::string_view* held = MemoryFile(address)) {
             totalBytes += held->size();
             continue;
         }

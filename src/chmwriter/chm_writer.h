@@ -16,6 +16,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct TChmWriteOptions {
     // Compression workers; 0 means one per hardware thread. The result is
@@ -34,8 +35,9 @@ struct TChmWriteOptions {
     // them with. 65001 keeps UTF-8.
     unsigned TitleCodePage = 0;
     // Files the caller holds in memory rather than on disk, by their address
-    // in the project's [Files] list; every other file is read from disk.
-    const std::map<std::string, std::string>* MemoryFiles = nullptr;
+    // in the project's [Files] list; every other file is read from disk. The
+    // bytes stay the caller's and must outlive the call.
+    const std::map<std::string, std::string_view>* MemoryFiles = nullptr;
 };
 
 struct TChmWriteCallbacks {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 
 // Receives every line the compiler prints (standard output and standard error,
 // in the order they arrive, without the line end) and the layer's own
@@ -19,8 +20,8 @@ using THelpFileCallback = std::function<bool(const std::string& file)>;
 using THelpProgressCallback = std::function<bool(double fraction)>;
 
 // Files of the project held in memory rather than on disk, by their address
-// in the project's [Files] list, with their bytes.
-using THelpMemoryFiles = std::map<std::string, std::string>;
+// in the project's [Files] list, with their bytes (which stay the caller's).
+using THelpMemoryFiles = std::map<std::string, std::string_view>;
 
 // Which engine compiles: our own writer in process, or chmcmd as a child.
 enum class THelpEngine { Native, Chmcmd };

@@ -127,7 +127,7 @@ TEST(ChmWriterErrors, FilesHeldInMemoryNeedNoDiskCopy) {
     fs::remove(scratch / "p/second.htm");
     const std::string second = Page("Second", "<p>held in memory</p>");
     const std::string cover = "\xFF\xD8 picture bytes\0\x01"s;
-    const std::map<std::string, std::string> held = {{"second.htm", second}, {"cover.jpg", cover}};
+    const std::map<std::string, std::string_view> held = {{"second.htm", second}, {"cover.jpg", cover}};
     TChmWriteOptions options;
     options.MemoryFiles = &held;
     const TCompileResult r = Compile(project, scratch / "help.chm", options);

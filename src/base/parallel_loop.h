@@ -11,7 +11,7 @@
 
 class TParallelLoop {
 public:
-    // Starts at once; threads is at least 1.
+    // Starts the threads at once; with none, Wait does all the work.
     TParallelLoop(std::size_t count, unsigned threads, std::function<void(std::size_t)> work);
     // A loop not waited for is stopped: the threads finish the index they
     // are at and end. Nothing is rethrown here.

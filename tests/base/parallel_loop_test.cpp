@@ -1,4 +1,4 @@
-#include "chm/parallel_loop.h"
+#include "base/parallel_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 // Each index exactly once, whatever the number of threads, the caller of
 // Wait working too.
 TEST(ParallelLoopTest, EveryIndexRunsOnce) {
-    for (unsigned threads : {1u, 2u, 7u}) {
+    for (unsigned threads : {0u, 1u, 2u, 7u}) {
         std::vector<std::atomic<int>> runs(1000);
         TParallelLoop loop(runs.size(), threads, [&](std::size_t i) { ++runs[i]; });
         loop.Wait();

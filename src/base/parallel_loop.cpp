@@ -1,10 +1,10 @@
-#include "chm/parallel_loop.h"
+#include "base/parallel_loop.h"
 
 #include <algorithm>
 
 TParallelLoop::TParallelLoop(std::size_t count, unsigned threads, std::function<void(std::size_t)> work)
     : count_(count), work_(std::move(work)) {
-    const std::size_t wanted = std::min<std::size_t>(std::max(threads, 1u), count);
+    const std::size_t wanted = std::min<std::size_t>(threads, count);
     for (std::size_t i = 0; i < wanted; ++i) threads_.emplace_back([this] { Run(); });
 }
 
