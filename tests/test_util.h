@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <algorithm>
+#include <filesystem>
+#include <vector>
 #include <string>
 
 #include "base/shared_functions.h"
@@ -32,3 +35,26 @@ public:
 private:
     std::string path_;
 };
+
+// A digest of everything below folder: each entry's path, kind and bytes (a
+// link's target, not what it points to), so any change to a tree shows.
+inline std::string TreeDigest(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::string all;
+    std::error_code error;
+    std::vector<std::string> lines;
+    for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        const fs::path& p = it->path();
+        const std::string relative = fs::relative(p, folder).string();
+        if (it->is_symlink())
+            lines.push_back("L " + relative + " " + fs::read_symlink(p).string());
+        else if (it->is_directory())
+            lines.push_back("D " + relative);
+        else
+            lines.push_back("F " + relative + " " + HexEncode(Md5Digest(LoadTextFile(p.string()))));
+    }
+    std::sort(lines.begin(), lines.end());
+    for (const std::string& line : lines) all += line + "\n";
+    return error ? "unreadable: " + error.message() : HexEncode(Md5Digest(all)) + " (" + std::to_string(lines.size()) + " entries)";
+}

@@ -199,14 +199,15 @@ std::string Md5Digest(std::string_view text) {
 
 void SubstituteParams(std::string& text, std::string_view params) {
     if (params.empty()) return;
+    // One value a line; a final line break only ends the last value, so
+    // "\r\n" is one empty value and "a\r\n\r\n" is "a" and an empty one.
+    if (params.size() >= 2 && params.substr(params.size() - 2) == "\r\n") params.remove_suffix(2);
     TStringList lines;
-    std::string rest(params), line, tail;
-    for (;;) {
-        SplitFirst(rest, "\r\n", line, tail);
-        rest = tail;
-        if (line.empty() && rest.empty()) break;
-        lines.push_back(line);
-        if (rest.empty()) break;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = params.find("\r\n", start);
+        lines.emplace_back(params.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        if (end == std::string_view::npos) break;
+        start = end + 2;
     }
     // One pass over the text: a parameter value holding "$2" (a file name,
     // say) is put in as it stands and never substituted again. Only the first
@@ -311,30 +312,60 @@ void DeleteTree(const std::string& folder, bool keepFolder) {
     if (folder.empty()) return;
     struct stat st {};
     if (::lstat(folder.c_str(), &st) != 0) return;
-    if (S_ISLNK(st.st_mode)) {
+    if (!S_ISDIR(st.st_mode)) {
         // A link in place of the folder: remove the link, never its target.
-        if (!keepFolder) ::unlink(folder.c_str());
+        if (S_ISLNK(st.st_mode) && !keepFolder) ::unlink(folder.c_str());
         return;
     }
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        TStringList names;
-        while (dirent* e = ::readdir(dir)) {
-            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-            names.emplace_back(e->d_name);
-        }
-        ::closedir(dir);
-        for (const auto& name : names) {
-            std::string path = JoinPath(folder, name);
-            struct stat est {};
-            if (::lstat(path.c_str(), &est) != 0) continue;
-            if (S_ISDIR(est.st_mode)) {
-                DeleteTree(path, false);
-            } else {
-                ::unlink(path.c_str());
-            }
-        }
-    }
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    const TMountId mount = MountIdAt(fd, "");
+    RemoveFolderContents(fd, mount);
+    ::close(fd);
     if (!keepFolder) ::rmdir(folder.c_str());
+}
+
+TMountId MountIdAt(int dirFd, const char* name) {
+    TMountId id;
+    struct statx sx {};
+    const int flags = AT_SYMLINK_NOFOLLOW | (*name ? 0 : AT_EMPTY_PATH);
+    if (::statx(dirFd, name, flags, STATX_TYPE | STATX_INO | STATX_MNT_ID, &sx) != 0) return id;
+    id.Known = true;
+    id.Device = (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+    if (sx.stx_mask & STATX_MNT_ID) id.Mount = sx.stx_mnt_id;
+    return id;
+}
+
+void RemoveFolderContents(int dirFd, const TMountId& mount) {
+    const int listFd = ::dup(dirFd);
+    if (listFd < 0) return;
+    DIR* dir = ::fdopendir(listFd);
+    if (!dir) {
+        ::close(listFd);
+        return;
+    }
+    TStringList names;
+    while (dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        names.emplace_back(e->d_name);
+    }
+    ::closedir(dir);
+    for (const auto& name : names) {
+        struct stat est {};
+        if (::fstatat(dirFd, name.c_str(), &est, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISDIR(est.st_mode)) {
+            ::unlinkat(dirFd, name.c_str(), 0);
+            continue;
+        }
+        // Another file system mounted here (a bind mount of someone's music
+        // included) is not ours to empty; the folder under it stays too.
+        if (MountIdAt(dirFd, name.c_str()) != mount) continue;
+        const int sub = ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub < 0) continue;
+        RemoveFolderContents(sub, mount);
+        ::close(sub);
+        ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+    }
 }
 
 bool ForceFolders(std::string base, std::string path, bool skipLast) {

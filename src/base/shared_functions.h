@@ -46,8 +46,21 @@ std::string GetUserTempFolder();
 // otherwise the per-user folder.
 std::string GetAppTempFolder();
 // Deletes the folder's contents depth first (and the folder unless keepFolder).
-// Symbolic links are removed themselves, never followed. Failures are ignored.
+// Symbolic links are removed themselves, never followed; a file system
+// mounted inside is never entered. Failures are ignored.
 void DeleteTree(const std::string& folder, bool keepFolder);
+// Which mount an entry lies on: its device and, where the kernel tells,
+// its mount id (a bind mount of the same device differs only there).
+struct TMountId {
+    bool Known = false;
+    std::uint64_t Device = 0;
+    std::uint64_t Mount = 0;
+    bool operator==(const TMountId&) const = default;
+};
+// Of name inside the open folder dirFd ("" for the folder itself), links not followed.
+TMountId MountIdAt(int dirFd, const char* name);
+// DeleteTree's work on an open folder: everything inside that lies on mount.
+void RemoveFolderContents(int dirFd, const TMountId& mount);
 bool ForceFolders(std::string base, std::string path, bool skipLast);
 std::string RelativePath(std::string_view path, std::string_view baseFolder);
 std::uint32_t FileSize32(const std::string& fileName);
