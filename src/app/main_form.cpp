@@ -261,10 +261,11 @@ void TMainForm::RunSearchStage() {
     // destination is refused before any work is done, and the question
     // names the file the run will replace.
     OutputPage->StoreSettings();
-    destination_ = OutputPage->Destination();
+    FolderPage->GetResolvedPaths();
+    destination_ = OutputPage->Destination(FolderPage->Paths);
     std::string problem = buildRunner_.Check ? buildRunner_.Check() : std::string();
     if (problem.empty() &&
-        (destination_.State == TDestinationState::Folder || destination_.State == TDestinationState::Unwritable))
+        (destination_.State == TDestinationState::Refused || destination_.State == TDestinationState::Unwritable))
         problem = destination_.Problem;
     if (!problem.empty()) {
         ShowMessageBox(problem, mtError, mbOK);
@@ -276,7 +277,6 @@ void TMainForm::RunSearchStage() {
         ShowMessageBox(site ? SiteOverwriteQuestion(destination_.Path) : OverwriteQuestion(destination_.Path),
                        mtConfirmation, mbYes | mbNo) != mrYes)
         return;
-    FolderPage->GetResolvedPaths();
     // Qt paints every widget through a backing store, so the progress page's
     // frequent updates are double-buffered without anything to switch on.
     TProgressFrame* progress = ProgressPage;

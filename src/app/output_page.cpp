@@ -118,10 +118,11 @@ void TTuner::OutputKindChanged() {
     UpdateState();
 }
 
-TDestination TTuner::Destination() const {
+TDestination TTuner::Destination(const std::vector<std::string>& catalogued) const {
     const int place = PlaceValueFor(placeTo_.currentIndex(), placeTo_.count());
-    if (OutputKind() == TOutputKind::WebPages) return ResolveSiteDestination(fileName_.text().toStdString(), place);
-    return ResolveDestination(WithChmExtension(fileName_.text().toStdString()), place);
+    if (OutputKind() == TOutputKind::WebPages)
+        return ResolveSiteDestination(fileName_.text().toStdString(), place, catalogued);
+    return ResolveDestination(WithChmExtension(fileName_.text().toStdString()), place, catalogued);
 }
 
 void TTuner::UpdateState() {

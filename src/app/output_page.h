@@ -29,7 +29,8 @@ public:
     TOutputKind OutputKind() const;
     // The file (or site folder) the chosen place and name resolve to,
     // checked as it stands now.
-    TDestination Destination() const;
+    // Where the run writes, checked against the folders being catalogued.
+    TDestination Destination(const std::vector<std::string>& catalogued = {}) const;
     // The name controls are for the custom place only; they show the file
     // name or the site folder, whichever the kind of catalogue needs.
     void UpdateState();

@@ -65,7 +65,7 @@ std::string ConfiguredSiteFolder() {
 
 std::string CheckBeforeRun() {
     try {
-        LoadArchivedTemplate();
+        CheckDataArchive();
         TRunFolder probe;
     } catch (const Exception& e) {
         return e.Message();
@@ -96,6 +96,7 @@ TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequ
     // Everything the run writes lives in its own folder, removed however the run ends.
     TRunFolder folder;
     TChmPreparer preparer;
+    preparer.CheckStop = request.CheckStop;
     if (request.Output == TOutputKind::WebPages) {
         preparer.OnStage = request.OnStage;
         std::vector<const TAudioInfo*> files;

@@ -58,6 +58,8 @@ struct TDatabaseRequest {
     // For web pages, the share of files written arrives here (empty line).
     TStageEvent OnStage;
     TCompileProgressEvent OnCompileProgress;
+    // Called from any thread in long loops that report no stage; raises to stop.
+    std::function<void()> CheckStop;
 };
 
 struct TDatabaseResult {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <thread>
 #include <map>
+#include <mutex>
 #include <set>
 #include <tuple>
 #include <cerrno>
@@ -20,6 +21,7 @@
 #include "audio/buffered_file.h"
 #include "audio/cover_art.h"
 #include "chm/collation.h"
+#include "chm/destination.h"
 #include "chm/thumbnail.h"
 #include "base/atomic_file.h"
 #include "chm/html_escape.h"
@@ -178,6 +180,21 @@ std::string LoadArchivedTemplate() {
     }
 }
 
+void CheckDataArchive() {
+    LoadArchivedTemplate();
+    const std::string archive = ArchiveFileName();
+    TKAZip zip;
+    try {
+        zip.Open(archive);
+    } catch (const Exception& e) {
+        throw EDataArchiveError(Translate("The data archive \"$1\" cannot be read: $2", Params({archive, e.Message()})));
+    }
+    for (const TKAZipEntriesEntry& entry : zip.Entries())
+        if (const std::string problem = zip.EntryProblem(entry); !problem.empty())
+            throw EDataArchiveError(Translate("The data archive \"$1\" cannot be used: member \"$2\": $3",
+                                              Params({archive, entry.FileName, problem})));
+}
+
 void TChmPreparer::LoadTemplate() {
     const std::string text = LoadArchivedTemplate();
     // Viewers read compiled pages in the code page of their language, so the
@@ -280,6 +297,11 @@ void TChmPreparer::CompileAndPlace() {
 
     if (compiled.empty() || !FileExists(compiled)) {
         failureReason_ = Translate("The help compiler did not produce the database.");
+        return;
+    }
+    // Asked again now: something else may have taken the name during the run.
+    if (const std::string problem = FileReplaceProblem(OutputPath); !problem.empty()) {
+        failureReason_ = problem;
         return;
     }
     try {
@@ -508,7 +530,32 @@ constexpr std::size_t kKeptPictureBytes = std::size_t{256} << 20;
 
 }  // namespace
 
-TChmPreparer::TCover TChmPreparer::PlanCover(const TCatalogue& catalogue, std::size_t album,
+// The picture of each folder, found with one listing per folder however many
+// albums share it (a folder of thousands of loose tracks holds many albums).
+class TChmPreparer::TFolderCovers {
+public:
+    std::string Find(const std::string& folder) {
+        TEntry* entry;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            std::unique_ptr<TEntry>& slot = entries_[folder];
+            if (!slot) slot = std::make_unique<TEntry>();
+            entry = slot.get();
+        }
+        std::call_once(entry->once, [&] { entry->cover = FolderCoverFile(folder); });
+        return entry->cover;
+    }
+
+private:
+    struct TEntry {
+        std::once_flag once;
+        std::string cover;
+    };
+    std::mutex mutex_;
+    std::map<std::string, std::unique_ptr<TEntry>> entries_;
+};
+
+TChmPreparer::TCover TChmPreparer::PlanCover(const TCatalogue& catalogue, std::size_t album, TFolderCovers& folders,
                                              std::atomic<std::size_t>& kept) const {
     TCover cover;
     const TGroup& group = catalogue.groups[1][album];
@@ -526,7 +573,7 @@ TChmPreparer::TCover TChmPreparer::PlanCover(const TCatalogue& catalogue, std::s
     }
     if (!cover.picture.empty()) sizes = PlanThumbnails(cover.picture, {kLargeCover, kSmallCover});
     if (sizes.empty() || sizes[0].Width == 0) {
-        cover.source = FolderCoverFile(ExtractFileDir(catalogue.files[group.ids.front()]->GetText(atFileName)));
+        cover.source = folders.Find(ExtractFileDir(catalogue.files[group.ids.front()]->GetText(atFileName)));
         cover.picture = cover.source.empty() ? std::string() : ReadImageFile(cover.source);
         cover.embedded = false;
         if (!cover.picture.empty()) sizes = PlanThumbnails(cover.picture, {kLargeCover, kSmallCover});
@@ -589,11 +636,14 @@ std::unique_ptr<TParallelLoop> TChmPreparer::StartCovers(TCatalogue& catalogue) 
     // thread among them), waited for.
     const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
     std::atomic<std::size_t> kept{0};
+    TFolderCovers folders;
     TParallelLoop(count, std::max(1u, cores - 1), [&](std::size_t a) {
-        catalogue.albums[a].cover = PlanCover(catalogue, a, kept);
+        if (CheckStop) CheckStop();
+        catalogue.albums[a].cover = PlanCover(catalogue, a, folders, kept);
     }).Wait();
     // Decoding and scaling beside the page writing, which keeps one core.
-    return std::make_unique<TParallelLoop>(count, std::max(1u, cores - 1), [&catalogue](std::size_t a) {
+    return std::make_unique<TParallelLoop>(count, std::max(1u, cores - 1), [this, &catalogue](std::size_t a) {
+        if (CheckStop) CheckStop();
         MakeCoverThumbnails(catalogue.albums[a].cover);
     });
 }

@@ -5,6 +5,7 @@
 // the help project, compiles it and puts the compiled file in place.
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -26,6 +27,9 @@ ORVALIS_DECLARE_ERROR(EDataArchiveError, Exception);
 // "template.html" of the data archive; raises EDataArchiveError naming the
 // archive and the cause.
 std::string LoadArchivedTemplate();
+// Reads every member of the data archive, so a damaged or unsafe one is
+// refused before a run starts; raises EDataArchiveError naming the member.
+void CheckDataArchive();
 
 class TAudioInfo;
 class TParallelLoop;
@@ -88,11 +92,16 @@ public:
     // turns them off.
     bool Covers = true;
 
+    // Asked, from any thread, in loops that can run long without reporting a
+    // stage (finding and reading covers); raises to stop the run.
+    std::function<void()> CheckStop;
+
 private:
     struct TGroup;
     struct TAlbum;
     struct TCover;
     struct TCatalogue;
+    class TFolderCovers;
 
     bool ForwardCompileProgress(const std::string& status, int percent, const std::string& line);
     // One grouping: its index page, one page per group, the contents entries.
@@ -105,7 +114,8 @@ private:
     void FinishCovers(TCatalogue& catalogue, TParallelLoop* thumbnails);
     // One album's picture and thumbnail sizes; kept counts the picture bytes
     // held in memory.
-    TCover PlanCover(const TCatalogue& catalogue, std::size_t album, std::atomic<std::size_t>& kept) const;
+    TCover PlanCover(const TCatalogue& catalogue, std::size_t album, TFolderCovers& folders,
+                     std::atomic<std::size_t>& kept) const;
     static void MakeCoverThumbnails(TCover& cover);
     // Takes a cover whose thumbnails failed out of the pages already written.
     void DropCover(const TCatalogue& catalogue, std::size_t album);

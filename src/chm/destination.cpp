@@ -1,5 +1,6 @@
 #include "chm/destination.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,8 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <set>
+#include <utility>
 
 #include "base/language.h"
 #include "base/shared_functions.h"
@@ -48,7 +51,88 @@ void CheckWritableFolder(TDestination& result) {
     }
 }
 
+// Absolute, with links resolved as far as the path exists and the rest
+// taken by name.
+std::string CanonicalPath(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path absolute = fs::absolute(fs::path(path), error).lexically_normal();
+    fs::path existing = absolute, rest;
+    while (!fs::exists(existing, error) && existing.has_relative_path()) {
+        rest = existing.filename() / rest;
+        existing = existing.parent_path();
+    }
+    fs::path resolved = fs::canonical(existing, error);
+    if (error) resolved = existing;
+    std::string result = (rest.empty() ? resolved : resolved / rest).lexically_normal().string();
+    while (result.size() > 1 && result.back() == '/') result.pop_back();
+    return result;
+}
+
+using TNodeId = std::pair<dev_t, ino_t>;
+
+// The folders (and the entry itself) that a path lies in, by identity, so a
+// folder reached through a bind mount is known under either name.
+std::set<TNodeId> NodesAlong(std::string path) {
+    std::set<TNodeId> nodes;
+    for (;;) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) nodes.insert({st.st_dev, st.st_ino});
+        if (path == "/" || path.empty()) break;
+        path = ExtractFileDir(path);
+        if (path.empty()) path = "/";
+    }
+    return nodes;
+}
+
+bool Within(const std::string& inner, const std::string& outer) {
+    return inner == outer || outer == "/" ||
+           (inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/');
+}
+
 }  // namespace
+
+std::string MusicOverlapProblem(const std::string& target, const std::vector<std::string>& catalogued) {
+    if (catalogued.empty()) return {};
+    const std::string place = CanonicalPath(target);
+    const std::set<TNodeId> targetAlong = NodesAlong(place);
+    struct stat targetSt {};
+    const bool targetExists = ::stat(place.c_str(), &targetSt) == 0;
+    for (const std::string& given : catalogued) {
+        const std::string music = CanonicalPath(given);
+        struct stat st {};
+        bool overlaps = Within(place, music) || Within(music, place);
+        if (!overlaps && ::stat(music.c_str(), &st) == 0) {
+            overlaps = targetAlong.count({st.st_dev, st.st_ino}) > 0 ||
+                       (targetExists && NodesAlong(music).count({targetSt.st_dev, targetSt.st_ino}) > 0);
+        }
+        if (overlaps)
+            return Translate(
+                "The catalogue cannot go to \"$1\": it would be, hold or lie inside \"$2\", which is being "
+                "catalogued; choose a place outside the music",
+                Params({target, given}));
+    }
+    return {};
+}
+
+std::string FileReplaceProblem(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return {};  // nothing there, or no folder to hold it
+    // Read through a link, without waiting on a fifo or a device.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    char magic[4] = {};
+    bool catalogue = false;
+    if (fd >= 0) {
+        catalogue = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::pread(fd, magic, 4, 0) == 4 &&
+                    std::memcmp(magic, "ITSF", 4) == 0;
+        ::close(fd);
+    }
+    if (catalogue) return {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return Translate("\"$1\" is a folder; choose another file name", Params({path}));
+    return Translate("\"$1\" is not a catalogue made by Orvalis, so it is left as it is; choose another file name",
+                     Params({path}));
+}
 
 std::string DatabaseDestination(const std::string& outputPath, int placeTo) {
     const std::string folder = PlaceFolder(placeTo);
@@ -74,43 +158,34 @@ std::string OverwriteQuestion(const std::string& fileName) {
            Translate("Do you want to overwrite it ?");
 }
 
-TDestination ResolveDestination(const std::string& chosenName, int placeTo) {
+TDestination ResolveDestination(const std::string& chosenName, int placeTo,
+                                const std::vector<std::string>& catalogued) {
     TDestination result;
     result.Path = DatabaseDestination(chosenName, placeTo);
-    struct stat st {};
-    if (::stat(result.Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        result.State = TDestinationState::Folder;
-        result.Problem = Translate("\"$1\" is a folder; choose another file name", Params({result.Path}));
+    result.Problem = MusicOverlapProblem(result.Path, catalogued);
+    if (result.Problem.empty()) result.Problem = FileReplaceProblem(result.Path);
+    if (!result.Problem.empty()) {
+        result.State = TDestinationState::Refused;
         return result;
     }
+    struct stat st {};
     if (::lstat(result.Path.c_str(), &st) == 0) result.State = TDestinationState::ExistingFile;
     CheckWritableFolder(result);
     return result;
 }
 
-TDestination ResolveSiteDestination(const std::string& chosenFolder, int placeTo) {
+TDestination ResolveSiteDestination(const std::string& chosenFolder, int placeTo,
+                                    const std::vector<std::string>& catalogued) {
     TDestination result;
     result.Path = SiteDestination(chosenFolder, placeTo);
     while (result.Path.size() > 1 && result.Path.back() == '/') result.Path.pop_back();
-    struct stat st {};
-    if (::lstat(result.Path.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode)) {
-            result.State = TDestinationState::Folder;
-            result.Problem = Translate("\"$1\" is not a folder; choose another folder for the web pages",
-                                       Params({result.Path}));
-            return result;
-        }
-        std::error_code error;
-        if (IsOurSite(result.Path)) {
-            result.State = TDestinationState::ExistingFile;
-        } else if (!std::filesystem::is_empty(result.Path, error) || error) {
-            result.State = TDestinationState::Folder;
-            result.Problem = Translate(
-                "The folder \"$1\" is not empty and holds no web site made by Orvalis; choose an empty or new folder",
-                Params({result.Path}));
-            return result;
-        }
+    result.Problem = MusicOverlapProblem(result.Path, catalogued);
+    if (result.Problem.empty()) result.Problem = SiteReplaceProblem(result.Path);
+    if (!result.Problem.empty()) {
+        result.State = TDestinationState::Refused;
+        return result;
     }
+    if (IsOurSite(result.Path)) result.State = TDestinationState::ExistingFile;
     // The site is built beside its folder, so the folder above must take files.
     CheckWritableFolder(result);
     return result;

@@ -2,6 +2,7 @@
 // Where a run puts its catalogue, decided once before the scan starts, so
 // both front ends refuse an impossible destination before any work is done.
 #include <string>
+#include <vector>
 
 // The file a database of the given place ends up in: for 1 to 3 the fixed
 // name in that folder, for any other value the chosen name itself.
@@ -19,28 +20,41 @@ std::string OverwriteQuestion(const std::string& fileName);
 // What stands at the file a run will write.
 enum class TDestinationState {
     Free,          // nothing there; the folder is writable or can be created
-    ExistingFile,  // a file (or a link), or a site of ours, that the run would replace
-    Folder,        // a folder (for a site: a file, or a folder not made by us): refused
+    ExistingFile,  // a catalogue, or a site of ours, that the run would replace
+    Refused,       // not ours to replace, or among the music: Problem says why
     Unwritable,    // the folder cannot be created or written
 };
 
 struct TDestination {
     std::string Path;  // the file the run writes
     TDestinationState State = TDestinationState::Free;
-    std::string Problem;  // for Folder and Unwritable: the message to show
+    std::string Problem;  // for Refused and Unwritable: the message to show
 };
 
+// A run only ever replaces what it wrote. So before the scan the target is
+// refused when it is, holds or lies inside one of the catalogued paths
+// (compared after links and bind mounts are resolved), and a file already
+// there is only replaced when it is a compiled help file.
+
 // Resolves the chosen name and place ("Session" / "PlaceTo" value) into the
-// target file and checks what can be checked now: a folder at the target,
-// and whether its folder (or the nearest existing one above it) can be
-// written, by creating and removing a probe file there.
-TDestination ResolveDestination(const std::string& chosenName, int placeTo);
+// target file and checks what can be checked now: the catalogued paths,
+// what stands at the target, and whether its folder (or the nearest existing
+// one above it) can be written, by creating and removing a probe file there.
+TDestination ResolveDestination(const std::string& chosenName, int placeTo,
+                                const std::vector<std::string>& catalogued = {});
 
 // The same for a web site: the folder of the chosen place (see
-// SiteDestination). A site of ours there is ExistingFile; a missing or empty
-// folder is Free; a file or a non-empty folder without our marker is Folder,
-// since a run never replaces what it did not write.
-TDestination ResolveSiteDestination(const std::string& chosenFolder, int placeTo);
+// SiteDestination). A site of ours that holds only its own files is
+// ExistingFile; a missing or empty folder is Free; anything else is Refused.
+TDestination ResolveSiteDestination(const std::string& chosenFolder, int placeTo,
+                                    const std::vector<std::string>& catalogued = {});
+
+// Why target may not be written among the catalogued paths; empty when it may.
+std::string MusicOverlapProblem(const std::string& target, const std::vector<std::string>& catalogued);
+
+// Why the file at path may not be replaced by a catalogue: empty when nothing
+// is there or it is a compiled help file (checked again just before placing).
+std::string FileReplaceProblem(const std::string& path);
 
 // The question asked before a run replaces an existing site.
 std::string SiteOverwriteQuestion(const std::string& folder);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <unicode/normalizer2.h>
@@ -13,7 +12,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -245,63 +243,6 @@ const char kSiteScript[] = R"js((function () {
 })();
 )js";
 
-// Inside a folder being built; holds the id of the process building it.
-constexpr const char* kStagingMarkerName = ".orvalis-staging";
-
-// Staging folders beside target that a run ended by force (a second Ctrl-C,
-// a kill) left behind: ours by their name and marker, their process gone.
-void RemoveAbandonedStaging(const std::string& target) {
-    const std::string parent = ExtractFileDir(target);
-    const std::string prefix = "." + ExtractFileName(target) + ".";
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(parent.empty() ? "." : parent, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
-        const std::string marker = JoinPath(entry.path().string(), kStagingMarkerName);
-        struct stat st {};
-        if (::lstat(marker.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 32) continue;
-        long long pid = 0;
-        if (!TryStrToInt(Trim(LoadTextFile(marker)), pid) || pid <= 0 || pid > INT_MAX) continue;
-        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-        std::error_code ignored;
-        std::filesystem::remove_all(entry.path(), ignored);
-    }
-}
-
-// A staging folder beside the target, removed with everything in it unless
-// it was placed.
-class TStagingFolder {
-public:
-    explicit TStagingFolder(const std::string& target) {
-        const std::string parent = ExtractFileDir(target);
-        std::error_code ignored;
-        std::filesystem::create_directories(parent, ignored);
-        std::string name = JoinPath(parent, "." + ExtractFileName(target) + ".XXXXXX");
-        if (!::mkdtemp(name.data())) throw OsError(name, errno);
-        path_ = name;
-        // mkdtemp makes a private folder; a site is read like any other folder.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::chmod(path_.c_str(), 0777 & ~mask);
-        // Says whose folder this is, so a run ended by force can be cleaned up
-        // after by the next one.
-        SaveTextFile(std::to_string(::getpid()) + "\n", JoinPath(path_, kStagingMarkerName));
-    }
-    ~TStagingFolder() {
-        if (path_.empty()) return;
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TStagingFolder(const TStagingFolder&) = delete;
-    TStagingFolder& operator=(const TStagingFolder&) = delete;
-
-    const std::string& Path() const { return path_; }
-    void Placed() { path_.clear(); }
-
-private:
-    std::string path_;
-};
-
 void WriteFile(const std::string& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) throw OsError(path, errno);
@@ -332,11 +273,6 @@ bool LinkUnchanged(const std::string& old, const std::string& to, std::string_vi
         return false;
     }
     return ::link(old.c_str(), to.c_str()) == 0;
-}
-
-bool IsEmptyFolder(const std::string& folder) {
-    std::error_code error;
-    return std::filesystem::is_empty(folder, error) && !error;
 }
 
 // Everything of the start page and the keyword page.
@@ -525,11 +461,6 @@ std::string TSiteBuilder::SearchIndex() const {
 
 }  // namespace
 
-bool IsOurSite(const std::string& folder) {
-    struct stat st {};
-    return ::lstat(JoinPath(folder, kSiteMarkerName).c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 std::string SiteStartPage(const std::string& folder) { return JoinPath(folder, "index.html"); }
 
 std::string SiteDestination(const std::string& chosenFolder, int placeTo) {
@@ -560,46 +491,6 @@ std::string SiteFileContents(const std::string& path, const std::map<std::string
     }
     ::close(fd);
     return bytes;
-}
-
-void PlaceSiteFolder(const std::string& staged, const std::string& target, bool tryExchange) {
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) != 0) {
-        if (errno != ENOENT) throw OsError(target, errno);
-        // Nobody else's folder may appear there in the meantime and be replaced.
-        if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return;
-        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) throw OsError(target, errno);
-        if (::rename(staged.c_str(), target.c_str()) != 0) throw OsError(target, errno);
-        return;
-    }
-    // Checked again here: the folder may have changed since the run started.
-    if (!S_ISDIR(st.st_mode) || !(IsOurSite(target) || IsEmptyFolder(target)))
-        throw EOSError(Translate("\"$1\" is not a web site made by Orvalis; it was left as it is", Params({target})));
-
-    std::error_code ignored;
-    if (tryExchange) {
-        if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-            // The staging name now holds the old site.
-            std::filesystem::remove_all(staged, ignored);
-            return;
-        }
-        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) throw OsError(target, errno);
-    }
-    // Without an exchange: the old site steps aside onto an empty folder of
-    // its own, the new one takes its name, and the old one goes.
-    std::string aside = JoinPath(ExtractFileDir(target), "." + ExtractFileName(target) + ".old.XXXXXX");
-    if (!::mkdtemp(aside.data())) throw OsError(aside, errno);
-    if (::rename(target.c_str(), aside.c_str()) != 0) {
-        const int error = errno;
-        ::rmdir(aside.c_str());
-        throw OsError(target, error);
-    }
-    if (::rename(staged.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        ::rename(aside.c_str(), target.c_str());
-        throw OsError(target, error);
-    }
-    std::filesystem::remove_all(aside, ignored);
 }
 
 bool WriteWebSite(const TSiteSource& source, const std::string& target) {
@@ -656,7 +547,7 @@ bool WriteWebSite(const TSiteSource& source, const std::string& target) {
     WriteFile(JoinPath(folder, "site.js"), kSiteScript);
     if (source.Search) WriteFile(JoinPath(folder, "search.js"), builder.SearchIndex());
     WriteFile(JoinPath(folder, kSiteMarkerName), "Orvalis web site\n");
-    ::unlink(JoinPath(folder, kStagingMarkerName).c_str());
+    WriteSiteManifest(folder);
     if (!report(95)) return false;
 
     // On disk before it replaces the old site: a crash must not leave empty pages.
@@ -664,8 +555,7 @@ bool WriteWebSite(const TSiteSource& source, const std::string& target) {
         ::syncfs(fd);
         ::close(fd);
     }
-    PlaceSiteFolder(folder, target);
-    staging.Placed();
+    staging.Place(target);
     report(100);
     return true;
 }

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "chm/site_folder.h"
+
 class TChmTree;
 class TFiles;
 
-// The file that tells a site folder of ours from any other folder.
-inline constexpr const char* kSiteMarkerName = ".orvalis-site";
 // The site folder's name in the fixed places (desktop, documents, ...).
 inline constexpr const char* kSiteFolderName = "Orvalis";
 
@@ -42,8 +42,6 @@ struct TSiteSource {
     std::function<bool(int percent)> OnProgress;
 };
 
-// Whether folder is a site written by us.
-bool IsOurSite(const std::string& folder);
 // The page a browser opens for the site in folder.
 std::string SiteStartPage(const std::string& folder);
 // The site folder of a place ("PlaceTo" value): for 1 to 3 the fixed name in
@@ -55,14 +53,9 @@ std::string SiteDestination(const std::string& chosenFolder, int placeTo);
 std::string SiteFileContents(const std::string& path, const std::map<std::string, std::string>* memoryFiles);
 
 // Builds the site in a fresh folder beside target and puts it in place of
-// target, which must be missing, empty or a site of ours. False when stopped
+// target, which must be missing, empty or a site of ours that holds nothing
+// else (SiteReplaceProblem). False when stopped
 // by OnProgress: target is then as it was and no temporary folder is left.
 // Raises EOSError when the site cannot be written or placed, likewise
 // leaving target unchanged.
 bool WriteWebSite(const TSiteSource& source, const std::string& target);
-
-// Puts the complete folder staged in place of target (missing, empty or a
-// site of ours): exchanged atomically where the file system can, otherwise
-// by moving the old site aside first. The old site is deleted afterwards.
-// Raises EOSError and leaves target as it was on failure.
-void PlaceSiteFolder(const std::string& staged, const std::string& target, bool tryExchange = true);

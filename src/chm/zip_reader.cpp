@@ -11,9 +11,21 @@
 #include <ostream>
 
 #include "base/byte_order.h"
+#include "base/language.h"
 #include "base/shared_functions.h"
 
 namespace {
+
+bool CrcMatches(const TKAZipEntriesEntry& entry, const std::string& data) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes at most 4 GiB a call.
+    for (std::size_t at = 0; at < data.size();) {
+        const std::size_t n = std::min<std::size_t>(data.size() - at, 1u << 30);
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data() + at), static_cast<uInt>(n));
+        at += n;
+    }
+    return crc == entry.Crc32;
+}
 
 constexpr std::uint32_t kLocalHeaderSig = 0x04034b50;
 constexpr std::uint32_t kCentralHeaderSig = 0x02014b50;
@@ -406,7 +418,7 @@ bool TKAZip::ReadEntryData(const TKAZipEntriesEntry& entry, std::string& data) c
     if (entry.CompressionMethod == 0) {
         if (size > packed) return false;
         data.resize(static_cast<std::size_t>(size));
-        if (!ReadAt(dataPos, data.data(), data.size())) {
+        if (!ReadAt(dataPos, data.data(), data.size()) || !CrcMatches(entry, data)) {
             data.clear();
             return false;
         }
@@ -442,11 +454,25 @@ bool TKAZip::ReadEntryData(const TKAZipEntriesEntry& entry, std::string& data) c
         if (rc == Z_BUF_ERROR && zs.avail_in != 0) break;  // no progress possible
     }
     inflateEnd(&zs);
-    if (data.size() != size) {
+    // A damaged stream can inflate to the right length with the wrong bytes.
+    if (data.size() != size || !CrcMatches(entry, data)) {
         data.clear();
         return false;
     }
     return true;
+}
+
+std::string TKAZip::EntryProblem(const TKAZipEntriesEntry& entry) const {
+    const std::string& name = entry.FileName;
+    if (name.find('\\') != std::string::npos) return Translate("its name holds a backslash");
+    if (!name.empty() && name.front() == '/') return Translate("its name is absolute");
+    if (!IsSafeRelativePath(name)) return Translate("its name leaves the archive's folder");
+    if (entry.IsEncrypted() || (entry.CompressionMethod != 0 && entry.CompressionMethod != 8))
+        return Translate("its data are encrypted or packed in an unknown way");
+    if (entry.IsFolder()) return {};
+    std::string data;
+    if (!ReadEntryData(entry, data)) return Translate("its data are damaged (the checksum does not match)");
+    return {};
 }
 
 void TKAZip::ExtractToStream(const TKAZipEntriesEntry& entry, std::ostream& out) {

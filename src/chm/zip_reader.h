@@ -101,6 +101,11 @@ public:
     // "\" and "/" both separate folders in the mask.
     void SelectMatching(std::string_view mask);
 
+    // Why the entry cannot be used: a name with a backslash, an absolute one
+    // or one with "..", an unsupported method, or data that do not inflate
+    // to the bytes its checksum names. Empty text when it is sound.
+    std::string EntryProblem(const TKAZipEntriesEntry& entry) const;
+
     // Writes the entry's uncompressed bytes to out. An unsupported method or an
     // encrypted entry raises EZipError "Cannot process this file: <name> ".
     // Data that are damaged or end early write nothing and raise nothing.

@@ -148,10 +148,11 @@ void OpenWithDesktop(const std::string& fileName, const TBuildConsole& console) 
                      << Translate("cannot open \"$1\": xdg-open is not available", Params({fileName})) << "\n";
 }
 
+// The wizard's file name, treated as --out would be.
 std::string ConfiguredOutputPath() {
     std::string name = AppConfiger() ? AppConfiger()->ReadString("Session", "DBFilename") : std::string();
     if (name.empty()) name = JoinPath(DocumentsFolder(), "orvalis.chm");
-    return name;
+    return WithChmExtension(AbsolutePath(name));
 }
 
 // The file the run will write, or the exit status when it must not run:
@@ -160,12 +161,13 @@ std::optional<int> CheckDestination(const TBuildOptions& options, const TBuildCo
                                     TDestination& destination) {
     std::ostream& err = *console.Err;
     if (options.Html)
-        destination = ResolveSiteDestination(*options.Html, 0);
+        destination = ResolveSiteDestination(*options.Html, 0, options.Paths);
     else
-        destination = options.Out ? ResolveDestination(*options.Out, 0)
+        destination = options.Out ? ResolveDestination(*options.Out, 0, options.Paths)
                                   : ResolveDestination(ConfiguredOutputPath(),
-                                                       options.Place ? *options.Place : ConfiguredPlaceTo());
-    if (destination.State == TDestinationState::Folder || destination.State == TDestinationState::Unwritable) {
+                                                       options.Place ? *options.Place : ConfiguredPlaceTo(),
+                                                       options.Paths);
+    if (destination.State == TDestinationState::Refused || destination.State == TDestinationState::Unwritable) {
         err << "orvalis build: " << destination.Problem << "\n";
         return 2;
     }
@@ -221,6 +223,7 @@ TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& targ
     request.TargetPath = target;
     request.Engine = options.Engine;
     if (options.NoSearch) request.FullTextSearch = false;
+    request.CheckStop = ThrowIfInterrupted;
     request.OnStage = [&](int stage, int pages) {
         ThrowIfInterrupted();
         const int percent = SortingPercent(stage, pages);
@@ -436,7 +439,11 @@ int RunBuildCommand(const std::vector<std::string>& args, const TBuildConsole& c
     return RunBuildCommand(std::move(options), console);
 }
 
-int RunBuildCommand(TBuildOptions options, const TBuildConsole& console) {
+namespace {
+
+// Everything after the configuration is open, so every message speaks the
+// user's language.
+int RunConfigured(TBuildOptions options, const TBuildConsole& console) {
     std::ostream& err = *console.Err;
     std::string problem;
     if (!CompleteBuildOptions(options, problem)) {
@@ -450,7 +457,24 @@ int RunBuildCommand(TBuildOptions options, const TBuildConsole& console) {
             return 2;
         }
     }
+    TProgressReporter progress(console);
+    InstallInterruptHandlers();
+    try {
+        return Build(options, console, progress);
+    } catch (const EInterrupted& e) {
+        progress.Finish();
+        err << "orvalis build: " << e.Message() << " " << Translate("Nothing was changed.") << "\n";
+        return InterruptExitStatus();
+    } catch (...) {
+        progress.Finish();
+        return ReportUnhandledErrorHeadless(std::current_exception());
+    }
+}
 
+}  // namespace
+
+int RunBuildCommand(TBuildOptions options, const TBuildConsole& console) {
+    std::ostream& err = *console.Err;
     // Reports of unhandled errors show where they were raised.
     SetThrowTraceCapture(true);
     std::string configError;
@@ -458,19 +482,7 @@ int RunBuildCommand(TBuildOptions options, const TBuildConsole& console) {
         err << "orvalis: " << configError << "\n";
         return 2;
     }
-    TProgressReporter progress(console);
-    InstallInterruptHandlers();
-    int status;
-    try {
-        status = Build(options, console, progress);
-    } catch (const EInterrupted& e) {
-        progress.Finish();
-        err << "orvalis build: " << e.Message() << " " << Translate("Nothing was changed.") << "\n";
-        status = InterruptExitStatus();
-    } catch (...) {
-        progress.Finish();
-        status = ReportUnhandledErrorHeadless(std::current_exception());
-    }
+    const int status = RunConfigured(std::move(options), console);
     try {
         CloseAppConfiger();
     } catch (const std::exception& e) {

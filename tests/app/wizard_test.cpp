@@ -102,9 +102,10 @@ protected:
             if (result.Done && request.Output == TOutputKind::WebPages) {
                 ForceFolders("", JoinPath(request.TargetPath, kSiteMarkerName), true);
                 SaveTextFile("", JoinPath(request.TargetPath, kSiteMarkerName));
+                WriteSiteManifest(request.TargetPath);
                 result.DatabasePath = request.TargetPath;
             } else if (result.Done) {
-                SaveTextFile("catalogue", request.TargetPath);
+                SaveTextFile("ITSF catalogue", request.TargetPath);
                 result.DatabasePath = request.TargetPath;
             }
             return result;
@@ -195,7 +196,7 @@ TEST_F(WizardTest, StepTextSections) {
 }
 
 TEST_F(WizardTest, DecliningOverwriteScansNothingAndWaitsOnProgressPage) {
-    SaveTextFile("old", out / "music.chm");
+    SaveTextFile("ITSF old", out / "music.chm");
     answer = mrNo;
     auto form = NewForm();
     Tick(*form, {music.Path()});
@@ -212,7 +213,7 @@ TEST_F(WizardTest, DecliningOverwriteScansNothingAndWaitsOnProgressPage) {
     EXPECT_EQ(NextCaption(*form), "Cancel");
     EXPECT_FALSE(form->NextButton()->isEnabled());
     EXPECT_TRUE(form->BackButton()->isEnabled());
-    EXPECT_EQ(LoadTextFile(out / "music.chm"), "old");
+    EXPECT_EQ(LoadTextFile(out / "music.chm"), "ITSF old");
 
     form->BackButton()->click();
     EXPECT_EQ(form->PageIndex, 1);
@@ -288,9 +289,9 @@ TEST_F(WizardTest, FilesThatCannotBeReadAreCountedOnTheProgressPage) {
 }
 
 TEST_F(WizardTest, OverwriteQuestionNamesTheFileAStandardPlaceWouldReplace) {
-    SaveTextFile("old", out / "music.chm");  // the stored name is not where the run writes
+    SaveTextFile("ITSF old", out / "music.chm");  // the stored name is not where the run writes
     ForceFolders(home.Path(), "Documents", false);
-    SaveTextFile("previous catalogue", home / "Documents/Orvalis.chm");
+    SaveTextFile("ITSF previous catalogue", home / "Documents/Orvalis.chm");
     Set("Session", "PlaceTo", "2");
     answer = mrNo;
     auto form = NewForm();
@@ -301,7 +302,7 @@ TEST_F(WizardTest, OverwriteQuestionNamesTheFileAStandardPlaceWouldReplace) {
     EXPECT_EQ(questions[0],
               "File \"" + home / "Documents/Orvalis.chm" + "\" already exists.Do you want to overwrite it ?");
     EXPECT_EQ(searches, 0);
-    EXPECT_EQ(LoadTextFile(home / "Documents/Orvalis.chm"), "previous catalogue");
+    EXPECT_EQ(LoadTextFile(home / "Documents/Orvalis.chm"), "ITSF previous catalogue");
 }
 
 TEST_F(WizardTest, CompletedRunPlacesDatabaseAndReturnsToFirstPage) {
@@ -368,7 +369,7 @@ TEST_F(WizardTest, CancelDuringSearchReturnsToSettingsAndNextStartScansAgain) {
 }
 
 TEST_F(WizardTest, CancelDuringDatabaseStageStopsAndKeepsTheOldCatalogue) {
-    SaveTextFile("old", out / "music.chm");
+    SaveTextFile("ITSF old", out / "music.chm");
     answer = mrYes;  // replace it, then cancel
     auto form = NewForm();
     Tick(*form, {music.Path()});
@@ -379,7 +380,7 @@ TEST_F(WizardTest, CancelDuringDatabaseStageStopsAndKeepsTheOldCatalogue) {
     };
     form->NextButton()->click();
     EXPECT_TRUE(form->ProgressPage->Cancelled);
-    EXPECT_EQ(LoadTextFile(out / "music.chm"), "old");
+    EXPECT_EQ(LoadTextFile(out / "music.chm"), "ITSF old");
     EXPECT_EQ(form->PageIndex, 0);
     EXPECT_FALSE(form->BackButton()->isEnabled());
     ASSERT_EQ(questions.size(), 2u);

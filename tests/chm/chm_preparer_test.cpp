@@ -1,3 +1,4 @@
+#include "chm/build_run.h"
 #include "chm/chm_preparer.h"
 #include "chm/destination.h"
 #include "chm/page_names.h"
@@ -5,6 +6,8 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -397,7 +400,7 @@ TEST_F(PreparerTest, ChannelTextsAndDurations) {
 TEST_F(PreparerTest, FailedCompileLeavesTheExistingDatabase) {
     Add(Record("A", "T", "", "", ""));
     TempDir out;
-    const std::string target = out.Write("music.chm", "the good old database");
+    const std::string target = out.Write("music.chm", "ITSF the good old database");
     TempDir noPrograms;
     ScopedEnv path("PATH", noPrograms.Path());
     TChmPreparer preparer;
@@ -407,7 +410,7 @@ TEST_F(PreparerTest, FailedCompileLeavesTheExistingDatabase) {
     EXPECT_FALSE(preparer.Placed());
     EXPECT_FALSE(preparer.FailureReason().empty());
     EXPECT_FALSE(preparer.CompilerMessages().empty());
-    EXPECT_EQ(LoadTextFile(target), "the good old database");
+    EXPECT_EQ(LoadTextFile(target), "ITSF the good old database");
 }
 
 TEST_F(PreparerTest, RunPlacesTheDatabaseInTheChosenPlace) {
@@ -587,4 +590,50 @@ TEST(CollatorTest, LocaleNamesAndTies) {
     EXPECT_LT(TCollator("xx_NOWHERE").Compare("\xC3\x96sten", "Zeta"), 0);
     // Broken UTF-8 neither crashes nor breaks the order's totality.
     EXPECT_NE(root.Compare("\xFF\xFE", "\xFF"), 0);
+}
+
+// Finding covers can take long on a big folder; a stop asked for meanwhile
+// ends it at the next album rather than after all of them.
+TEST_F(PreparerTest, StopIsLookedAtWhileCoversAreFound) {
+    TempDir music;
+    for (int i = 0; i < 200; ++i)
+        Add(Record("A", "T", "Album " + std::to_string(i), "", "", music.Write("t" + std::to_string(i) + ".mp3", "")));
+    TChmPreparer preparer;
+    std::atomic<int> asked{0};
+    preparer.CheckStop = [&] {
+        if (++asked > 5) throw ERunCancelled("stopped");
+    };
+    EXPECT_THROW(preparer.GeneratePages(Files()), ERunCancelled);
+    EXPECT_LT(asked.load(), 100) << "the remaining albums were skipped";
+}
+
+TEST_F(PreparerTest, DamagedOrUnsafeArchiveMembersAreRefused) {
+    const std::string archive = exeDir_ / "data";
+    const auto problem = [] {
+        try {
+            CheckDataArchive();
+        } catch (const EDataArchiveError& e) {
+            return e.Message();
+        }
+        return std::string();
+    };
+    EXPECT_EQ(problem(), "");
+    for (const char* bad : {"../outside.css", "Need\\back.css", "/etc/absolute.css"}) {
+        WriteArchive(kTemplate);
+        ZipBuffer(archive, bad, "x");
+        EXPECT_NE(problem().find(std::string("\"") + bad + "\""), std::string::npos) << bad << ": " << problem();
+    }
+    // A member whose bytes do not match their checksum.
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += std::to_string(i * 7919 % 1000) + " ";
+    WriteArchive(text);
+    std::string bytes = LoadTextFile(archive);
+    const std::size_t at = bytes.find("template.html");
+    const std::size_t header = bytes.rfind("PK\x03\x04", at);
+    ASSERT_NE(header, std::string::npos);
+    const std::size_t data = at + 13 + static_cast<unsigned char>(bytes[header + 28]) +
+                             256 * static_cast<unsigned char>(bytes[header + 29]);
+    bytes[data + 60] = static_cast<char>(bytes[data + 60] ^ 0x21);
+    SaveTextFile(bytes, archive);
+    EXPECT_NE(problem().find("\"template.html\""), std::string::npos) << problem();
 }

@@ -2,11 +2,14 @@
 // with the real data archive, checked link by link, replaced atomically, and
 // shown in a headless browser when one is installed.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -14,6 +17,7 @@
 #include <set>
 
 #include "base/exe_dir.h"
+#include "base/folder_claim.h"
 #include "chm/build_run.h"
 #include "chm/chm_tree.h"
 #include "chm/destination.h"
@@ -138,26 +142,37 @@ TEST_F(WebSiteTest, ReplacingOurSiteAndRefusingForeignFolders) {
     const std::string site = out_ / "site";
     ASSERT_TRUE(Build(site).Done);
     EXPECT_EQ(ResolveSiteDestination(site, 0).State, TDestinationState::ExistingFile);
-    SaveTextFile("left over", JoinPath(site, "stale.htm"));
     ASSERT_TRUE(Build(site).Done);
-    EXPECT_FALSE(FileExists(JoinPath(site, "stale.htm"))) << "the old site is gone as a whole";
     EXPECT_EQ(Entries(out_.Path()), std::set<std::string>({"site"})) << "no staging folder is left";
+    EXPECT_FALSE(FileExists(JoinPath(site, kClaimFileName)));
+    // Something of the user's put into our site makes it theirs: kept whole.
+    SaveTextFile("my notes", JoinPath(site, "notes.txt"));
+    const std::string before = TreeDigest(site);
+    EXPECT_EQ(ResolveSiteDestination(site, 0).State, TDestinationState::Refused);
+    EXPECT_NE(ResolveSiteDestination(site, 0).Problem.find("\"notes.txt\""), std::string::npos);
+    EXPECT_FALSE(Build(site).Done);
+    EXPECT_EQ(TreeDigest(site), before);
+    EXPECT_EQ(Entries(out_.Path()), std::set<std::string>({"site"}));
 
     // A folder of other things is refused before any work, and again at placement.
     const std::string mine = out_ / "mine";
     out_.Write("mine/letter.txt", "keep me");
     const TDestination destination = ResolveSiteDestination(mine, 0);
-    EXPECT_EQ(destination.State, TDestinationState::Folder);
+    EXPECT_EQ(destination.State, TDestinationState::Refused);
     EXPECT_NE(destination.Problem.find(mine), std::string::npos);
     const TDatabaseResult refused = Build(mine);
     EXPECT_FALSE(refused.Done);
     EXPECT_FALSE(refused.Message.empty());
     EXPECT_EQ(Entries(mine), std::set<std::string>({"letter.txt"}));
     EXPECT_EQ(Entries(out_.Path()), std::set<std::string>({"site", "mine"}));
+    // A site of an earlier version lists no files, so they cannot be told from the user's.
+    out_.Write("older/.orvalis-site", "");
+    out_.Write("older/index.html", "old");
+    EXPECT_EQ(ResolveSiteDestination(out_ / "older", 0).State, TDestinationState::Refused);
 
     // A file is no site folder; an empty folder or a missing one is free.
     out_.Write("plain", "x");
-    EXPECT_EQ(ResolveSiteDestination(out_ / "plain", 0).State, TDestinationState::Folder);
+    EXPECT_EQ(ResolveSiteDestination(out_ / "plain", 0).State, TDestinationState::Refused);
     ::mkdir((out_ / "empty").c_str(), 0755);
     EXPECT_EQ(ResolveSiteDestination(out_ / "empty", 0).State, TDestinationState::Free);
     EXPECT_EQ(ResolveSiteDestination(out_ / "new/deeper", 0).State, TDestinationState::Free);
@@ -180,31 +195,77 @@ TEST_F(WebSiteTest, StoppedRunLeavesTheOldSiteAndNoStagingFolder) {
     EXPECT_EQ(Entries(out_.Path()), std::set<std::string>({"site"}));
 }
 
-// What a run ended by force left beside the site goes with the next run,
-// but only folders of ours whose run is over.
-TEST_F(WebSiteTest, NextRunRemovesStagingFoldersOfEndedRuns) {
+namespace {
+
+// A claim on folder made by a process that has ended since, as a killed run leaves it.
+void ClaimAndEnd(const std::string& folder) {
+    ForceFolders("", folder, false);
     const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    ASSERT_GT(child, 0);
-    ::waitpid(child, nullptr, 0);  // an id no running process has
-    out_.Write(".site.AbCdEf/.orvalis-staging", std::to_string(child) + "\n");
-    out_.Write(".site.AbCdEf/alb-1.htm", "half written");
-    out_.Write(".site.GhIjKl/.orvalis-staging", std::to_string(::getpid()) + "\n");  // still running
-    out_.Write(".site.MnOpQr/notes.txt", "not ours");
-    out_.Write(".site.StUvWx/.orvalis-staging", "not a process id");
+    if (child == 0) {
+        try {
+            TFolderClaim claim(folder);
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::_exit(0);  // the lock goes with the process, the claim file stays
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
+
+// What runs killed half way left beside the site goes with the next run: a
+// site that was still being written, and an old site exchanged out but not
+// yet removed. Folders without a claim of an ended run stay.
+TEST_F(WebSiteTest, NextRunRemovesWhatKilledRunsLeftBesideTheSite) {
+    const std::string site = out_ / "site";
+    ASSERT_TRUE(Build(site).Done);
+    // Killed after the exchange: the old site, complete, under a staging name.
+    ASSERT_TRUE(Build(out_ / "scratch").Done);
+    ASSERT_EQ(::rename((out_ / "scratch").c_str(), (out_ / ".site.AbCdEf").c_str()), 0);
+    ClaimAndEnd(out_ / ".site.AbCdEf");
+    // Killed while writing.
+    out_.Write(".site.GhIjKl/alb-1.htm", "half written");
+    ClaimAndEnd(out_ / ".site.GhIjKl");
+    // Killed in the fallback placement.
+    out_.Write(".site.old.MnOpQr/alb-1.htm", "half written");
+    ClaimAndEnd(out_ / ".site.old.MnOpQr");
+    // Not ours to remove: in use, no claim, an old-style marker.
+    out_.Write(".site.StUvWx/x.htm", "x");
+    const TFolderClaim living(out_ / ".site.StUvWx");
+    out_.Write(".site.YzAbCd/notes.txt", "not ours");
+    out_.Write(".site.EfGhIj/.orvalis-staging", "1\n");
+    ASSERT_TRUE(Build(site).Done);
+    EXPECT_EQ(Entries(out_.Path()), std::set<std::string>({"site", ".site.StUvWx", ".site.YzAbCd", ".site.EfGhIj"}));
+    EXPECT_FALSE(FileExists(JoinPath(site, kClaimFileName)));
+}
+
+// The working folder of a killed run goes with the next run; one in use stays.
+TEST_F(WebSiteTest, NextRunRemovesWorkingFoldersOfKilledRuns) {
+    const std::string user = GetUserTempFolder();
+    ClaimAndEnd(JoinPath(user, "run-AbCdEf"));
+    SaveTextFile("page", JoinPath(user, "run-AbCdEf/alb-1.htm"));
+    ForceFolders("", JoinPath(user, "run-GhIjKl"), false);
+    const TFolderClaim living(JoinPath(user, "run-GhIjKl"));
+    ForceFolders("", JoinPath(user, "run-MnOpQr"), false);  // no claim
     ASSERT_TRUE(Build(out_ / "site").Done);
-    EXPECT_EQ(Entries(out_.Path()), std::set<std::string>({"site", ".site.GhIjKl", ".site.MnOpQr", ".site.StUvWx"}));
-    EXPECT_FALSE(FileExists(out_ / "site/.orvalis-staging"));
+    EXPECT_FALSE(DirectoryExists(JoinPath(user, "run-AbCdEf")));
+    EXPECT_TRUE(DirectoryExists(JoinPath(user, "run-GhIjKl")));
+    EXPECT_TRUE(DirectoryExists(JoinPath(user, "run-MnOpQr")));
 }
 
 TEST_F(WebSiteTest, PlacementWithoutExchangeMovesTheOldSiteAside) {
     const std::string target = out_ / "site";
     out_.Write("site/old.htm", "old");
     out_.Write(std::string("site/") + kSiteMarkerName, "");
+    WriteSiteManifest(target);
     out_.Write(".staged/new.htm", "new");
     out_.Write(std::string(".staged/") + kSiteMarkerName, "");
+    WriteSiteManifest(out_ / ".staged");
     PlaceSiteFolder(out_ / ".staged", target, false);
-    EXPECT_EQ(Entries(target), std::set<std::string>({"new.htm", kSiteMarkerName}));
+    EXPECT_EQ(Entries(target), std::set<std::string>({"new.htm", kSiteMarkerName, kSiteManifestName}));
     EXPECT_EQ(Entries(out_.Path()), std::set<std::string>({"site"}));
 
     // Not ours any more (marker gone, files there): left as it is.
@@ -212,6 +273,45 @@ TEST_F(WebSiteTest, PlacementWithoutExchangeMovesTheOldSiteAside) {
     out_.Write(".again/x.htm", "x");
     EXPECT_THROW(PlaceSiteFolder(out_ / ".again", target, true), EOSError);
     EXPECT_EQ(LoadTextFile(JoinPath(target, "new.htm")), "new");
+}
+
+// Removing an old site takes the files its list names and nothing else: not
+// what was put in since, not what a link points to, not what is mounted inside.
+TEST_F(WebSiteTest, RemovingAnOldSiteTakesOnlyItsOwnFiles) {
+    const std::string site = out_ / "old";
+    out_.Write("old/a.htm", "a");
+    out_.Write("old/covers/c.jpg", "c");
+    out_.Write(std::string("old/") + kSiteMarkerName, "");
+    WriteSiteManifest(site);
+    const std::string music = out_.Write("music/track.mp3", "ID3 music");
+    const std::string before = TreeDigest(out_ / "music");
+    out_.Write("old/covers/mine.jpg", "a photo of mine");
+    ASSERT_EQ(::symlink((out_ / "music").c_str(), (site + "/linked").c_str()), 0);
+    RemoveSiteFolder(site);
+    EXPECT_EQ(Entries(site), std::set<std::string>({"covers", "linked"}));
+    EXPECT_EQ(Entries(site + "/covers"), std::set<std::string>({"mine.jpg"}));
+    EXPECT_EQ(TreeDigest(out_ / "music"), before);
+    EXPECT_EQ(LoadTextFile(music), "ID3 music");
+}
+
+TEST_F(WebSiteTest, AMountInsideAnOldSiteIsNeverEntered) {
+    const std::string site = out_ / "site";
+    ASSERT_TRUE(Build(site).Done);
+    const std::string music = out_ / "music";
+    out_.Write("music/album/track.mp3", "ID3 music");
+    const std::string before = TreeDigest(music);
+    ForceFolders("", site + "/bound", false);
+    if (::mount(music.c_str(), (site + "/bound").c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind-mount here (" << std::strerror(errno) << "); the mount case is not checked";
+    const TDestination refused = ResolveSiteDestination(site, 0);
+    EXPECT_EQ(refused.State, TDestinationState::Refused);
+    EXPECT_NE(refused.Problem.find("\"bound\""), std::string::npos) << refused.Problem;
+    // Even when asked to, removal stops at the mount.
+    DeleteTree(site, false);
+    RemoveSiteFolder(site);
+    EXPECT_EQ(TreeDigest(site + "/bound"), before);
+    ::umount2((site + "/bound").c_str(), MNT_DETACH);
+    EXPECT_EQ(TreeDigest(music), before);
 }
 
 TEST(SiteFiles, MemoryFilesComeBeforeTheDisk) {

@@ -24,6 +24,7 @@
 #include "audio/byte_builders.h"
 #include "chm/page_names.h"
 #include "cli/build_command.h"
+#include "base/folder_claim.h"
 #include "test_util.h"
 
 extern char** environ;
@@ -359,24 +360,24 @@ TEST_F(BuildCommandTest, SampleCatalogueIsSearchableUnlessTurnedOff) {
 
 TEST_F(BuildCommandTest, ExistingDatabaseNeedsForceOrAYes) {
     const std::string target = home_ / "music.chm";
-    SaveTextFile("the old database", target);
+    SaveTextFile("ITSF the old database", target);
     TRunResult r = Run({"--out", target, Examples()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(LoadTextFile(target), "the old database");
+    EXPECT_EQ(LoadTextFile(target), "ITSF the old database");
 
     r = Run({"--out", target, Examples()}, {}, "n");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("File \"" + target + "\" already exists.Do you want to overwrite it ?"), std::string::npos)
         << r.err;
-    EXPECT_EQ(LoadTextFile(target), "the old database");
+    EXPECT_EQ(LoadTextFile(target), "ITSF the old database");
 
     r = Run({"--out", target, Examples()}, {}, "y");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(LoadTextFile(target).substr(0, 4), "ITSF");
 
-    SaveTextFile("the old database", target);
+    SaveTextFile("ITSF the old database", target);
     r = Run({"--force", "--out", target, Examples()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, target + "\n");
@@ -455,7 +456,7 @@ TEST_F(BuildCommandTest, PlacesByOptionOrConfiguration) {
 
 TEST_F(BuildCommandTest, FailedCompilationKeepsTheOldDatabase) {
     const std::string target = home_ / "music.chm";
-    SaveTextFile("the old database", target);
+    SaveTextFile("ITSF the old database", target);
     TempDir noPrograms;
     SetEnv("PATH", noPrograms.Path());
     const TRunResult r = Run({"--force", "--compiler=chmcmd", "--out", target, Examples()});
@@ -463,7 +464,7 @@ TEST_F(BuildCommandTest, FailedCompilationKeepsTheOldDatabase) {
     EXPECT_NE(r.err.find("no database was made"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("chmcmd"), std::string::npos) << "the compiler's messages are shown\n" << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(LoadTextFile(target), "the old database");
+    EXPECT_EQ(LoadTextFile(target), "ITSF the old database");
 }
 
 TEST_F(BuildCommandTest, MissingArchiveIsRefusedBeforeTheScan) {
@@ -539,7 +540,7 @@ TEST_F(BuildCommandTest, TerminationWhileCompilingLeavesNothingBehind) {
     ::chmod((fakeBin + "/chmcmd").c_str(), 0755);
     SetEnv("PATH", fakeBin + ":/usr/bin:/bin");
     const std::string target = home_ / "music.chm";
-    SaveTextFile("the old catalogue", target);
+    SaveTextFile("ITSF the old catalogue", target);
     pid_t compiler = 0;
     const TRunResult r =
         Run({"--force", "--compiler", "chmcmd", "--out", target, Examples()}, {}, std::nullopt, [&](pid_t program) {
@@ -549,7 +550,7 @@ TEST_F(BuildCommandTest, TerminationWhileCompilingLeavesNothingBehind) {
         });
     EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
     EXPECT_NE(r.err.find("Nothing was changed."), std::string::npos) << r.err;
-    EXPECT_EQ(LoadTextFile(target), "the old catalogue");
+    EXPECT_EQ(LoadTextFile(target), "ITSF the old catalogue");
     EXPECT_TRUE(RunFoldersIn(home_ / "run").empty()) << "the run's working folder is gone";
     ASSERT_GT(compiler, 0) << "the compiler was started";
     EXPECT_NE(::kill(compiler, 0), 0) << "no compiler is left running";
@@ -733,4 +734,163 @@ TEST_F(BuildCommandTest, WizardsChoiceOfWebPagesAppliesWithoutOutOrHtml) {
     r = Run({"--out", file, Examples()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, file + "\n");
+}
+
+namespace {
+
+// A copy of the sample collection to point runs at.
+std::string CopyOfExamples(const std::string& to) {
+    fs::create_directories(to);
+    fs::copy(Examples(), to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    return to;
+}
+
+std::string SessionConfig(const std::string& params) {
+    return "<?xml version=\"1.0\" encoding=\"Windows-1252\" ?>\n<XMLConfig><info>orvalis config file</info>\n"
+           "<group name=\"Session\">" +
+           params + "</group></XMLConfig>\n";
+}
+
+}  // namespace
+
+// Every way a destination could take the place of the music, by the options,
+// by the wizard's last choice, or by what lies in the site folder, is refused
+// before the scan and leaves the music as it was.
+TEST_F(BuildCommandTest, NoDestinationMayReplaceTheMusicItCatalogues) {
+    const std::string site = home_ / "Site";
+    const std::string other = CopyOfExamples(home_ / "Other");
+    ASSERT_EQ(Run({"--html", site, other}).status, 0);
+
+    // Music moved into the site folder afterwards.
+    const std::string music = CopyOfExamples(site + "/Music");
+    std::string before = TreeDigest(music);
+    const auto refusedBeforeTheScan = [&](const std::vector<std::string>& args, const std::string& named) {
+        const TRunResult r = Run(args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.err.find("Found"), std::string::npos) << "nothing is scanned\n" << r.err;
+        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(TreeDigest(music), before) << "after orvalis build " << args.back();
+    };
+    refusedBeforeTheScan({"--force", "--html", site, music}, "is being catalogued");
+    refusedBeforeTheScan({"--force", "--html", site, other}, "\"Music/");
+    // The marker in the music folder itself, and in the folder above it.
+    SaveTextFile("", JoinPath(music, ".orvalis-site"));
+    before = TreeDigest(music);
+    refusedBeforeTheScan({"--force", "--html", music, music}, "is being catalogued");
+    ::unlink(JoinPath(music, ".orvalis-site").c_str());
+    before = TreeDigest(music);
+    refusedBeforeTheScan({"--force", "--html", home_.Path(), music}, "is being catalogued");
+    // Through a link to the music folder.
+    fs::create_directory_symlink(music, home_ / "linked");
+    refusedBeforeTheScan({"--force", "--html", site, home_ / "linked"}, "is being catalogued");
+
+    // The wizard's site folder, and its file name pointing at a track.
+    SaveTextFile(SessionConfig("<param name=\"PlaceTo\">0</param><param name=\"OutputKind\">html</param>"
+                               "<param name=\"SiteFolder\">" + site + "</param>"),
+                 *root_ / "bin/orvalis.conf.xml");
+    refusedBeforeTheScan({"--force", music}, "is being catalogued");
+    std::string track;
+    for (const auto& e : fs::recursive_directory_iterator(music))
+        if (e.path().extension() == ".mp3") track = e.path().string();
+    ASSERT_FALSE(track.empty());
+    SaveTextFile(SessionConfig("<param name=\"PlaceTo\">0</param><param name=\"DBFilename\">" + track + "</param>"),
+                 *root_ / "bin/orvalis.conf.xml");
+    refusedBeforeTheScan({"--force", music}, track + ".chm");
+}
+
+TEST_F(BuildCommandTest, OnlyACatalogueIsReplacedByACatalogue) {
+    const std::string target = home_ / "notes.chm";
+    SaveTextFile("my notes, not a catalogue", target);
+    TRunResult r = Run({"--force", "--out", target, Examples()});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("not a catalogue made by Orvalis"), std::string::npos) << r.err;
+    EXPECT_EQ(LoadTextFile(target), "my notes, not a catalogue");
+
+    const std::string catalogue = home_ / "music.chm";
+    ASSERT_EQ(Run({"--out", catalogue, Examples()}).status, 0);
+    const std::string first = LoadTextFile(catalogue);
+    r = Run({"--force", "--out", catalogue, Examples()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(LoadTextFile(catalogue).substr(0, 4), "ITSF");
+}
+
+// Hidden folders beside a site that look like a run's but carry no claim of
+// an ended run (an old-style marker with a dead process id, a claim that a
+// living run holds) are somebody's, and stay.
+TEST_F(BuildCommandTest, FoldersThatOnlyLookLikeARunsAreLeftAlone) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const std::string lookAlike = home_ / ".Site.AbCdEf";
+    CopyOfExamples(lookAlike + "/music");
+    SaveTextFile(std::to_string(child) + "\n", JoinPath(lookAlike, ".orvalis-staging"));
+    const std::string held = home_ / ".Site.GhIjKl";
+    CopyOfExamples(held);
+    const TFolderClaim living(held);
+    const std::string before = TreeDigest(lookAlike), heldBefore = TreeDigest(held);
+
+    const TRunResult r = Run({"--html", home_ / "Site", Examples()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(TreeDigest(lookAlike), before);
+    EXPECT_EQ(TreeDigest(held), heldBefore);
+}
+
+TEST_F(BuildCommandTest, ArchiveMembersAreCheckedBeforeTheScan) {
+    const std::string bin = home_ / "damaged";
+    MakeProgramFolder(bin, true);
+    const std::string archive = bin + "/data";
+    // Flip a byte inside template.html's packed data.
+    std::string bytes = LoadTextFile(archive);
+    const std::size_t name = bytes.find("template.html");
+    ASSERT_NE(name, std::string::npos);
+    const std::size_t header = bytes.rfind("PK\x03\x04", name);
+    ASSERT_NE(header, std::string::npos);
+    const std::size_t data = name + 13 + static_cast<unsigned char>(bytes[header + 28]) +
+                             256 * static_cast<unsigned char>(bytes[header + 29]);
+    bytes[data + 40] = static_cast<char>(bytes[data + 40] ^ 0x55);
+    SaveTextFile(bytes, archive);
+    TRunResult r = Run({"--out", home_ / "x.chm", Examples()}, bin + "/orvalis");
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("\"template.html\""), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Found"), std::string::npos) << "nothing was scanned\n" << r.err;
+
+    MakeProgramFolder(bin, true);
+    ZipBuffer(archive, "../outside.txt", "x");
+    r = Run({"--out", home_ / "x.chm", Examples()}, bin + "/orvalis");
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("\"../outside.txt\""), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Found"), std::string::npos) << r.err;
+    EXPECT_FALSE(FileExists(home_ / "x.chm"));
+}
+
+// Refusals speak the user's language and never show an unfilled "$1".
+TEST_F(BuildCommandTest, RefusalsAreTranslatedAndComplete) {
+    const std::string bin = home_ / "german";
+    MakeProgramFolder(bin, true);
+    fs::copy_file(fs::path(BuiltExe()).parent_path() / "de.lng", bin + "/de.lng");
+    SetEnv("LC_ALL", "de_DE.UTF-8");
+    const std::string plain = home_ / "plain.chm";
+    SaveTextFile("x", plain);
+    const std::vector<std::vector<std::string>> refusals = {
+        {home_ / "nonexistent"},
+        {""},
+        {"--out", "", Examples()},
+        {"--html", "/", Examples()},
+        {"--out", home_.Path(), Examples()},
+        {"--force", "--out", plain, Examples()},
+        {"--force", "--html", home_.Path(), Examples()},
+        {"--html", home_ / "x", "--place", "desktop", Examples()},
+        {"--force", "--html", Examples(), Examples()},
+    };
+    const std::vector<std::string> german = {"gibt es nicht", "leer", "Dateiname", "Ordner", "Ordner",
+                                             "kein Katalog", "Ordner", "Ordner", "katalogisiert"};
+    for (std::size_t i = 0; i < refusals.size(); ++i) {
+        const TRunResult r = Run(refusals[i], bin + "/orvalis");
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.err.find('$'), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.rfind("orvalis build: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(german[i]), std::string::npos) << r.err;
+    }
 }
