@@ -19,20 +19,27 @@
 
 namespace {
 
-enum class EntryKind { Folder, File, FolderLink, Dangling, Other };
+enum class EntryKind { Folder, File, FolderLink, Dangling, Special, Unreachable, Other };
 
 struct ListedEntry {
     std::string name;
     EntryKind kind;
+    int error = 0;  // why an Unreachable entry could not be looked at
 };
 
 // What the listing shows of one directory entry. Devices, sockets and fifos
-// stand for the hidden system entries and are left out; a link to a folder is
-// listed but never entered, so a link loop cannot hang the scan.
-bool Classify(const std::string& path, unsigned char type, EntryKind& kind) {
+// stand for the hidden system entries: listed as Special, never opened; a
+// link to a folder is listed but never entered, so a link loop cannot hang
+// the scan. An entry that cannot even be looked at (its path too long, say)
+// is Unreachable, with the reason in error.
+bool Classify(const std::string& path, unsigned char type, EntryKind& kind, int& error) {
     struct stat st {};
     if (type == DT_UNKNOWN) {
-        if (::lstat(path.c_str(), &st) != 0) return false;
+        if (::lstat(path.c_str(), &st) != 0) {
+            error = errno;
+            kind = EntryKind::Unreachable;
+            return true;
+        }
         if (S_ISDIR(st.st_mode))
             type = DT_DIR;
         else if (S_ISREG(st.st_mode))
@@ -40,14 +47,16 @@ bool Classify(const std::string& path, unsigned char type, EntryKind& kind) {
         else if (S_ISLNK(st.st_mode))
             type = DT_LNK;
         else
-            return false;
+            type = DT_FIFO;
     }
     switch (type) {
         case DT_DIR: kind = EntryKind::Folder; return true;
         case DT_REG: kind = EntryKind::File; return true;
         case DT_LNK:
             if (::stat(path.c_str(), &st) != 0) {
-                kind = EntryKind::Dangling;  // listed, never read
+                error = errno;
+                // Listed, never read.
+                kind = errno == ENOENT || errno == ELOOP ? EntryKind::Dangling : EntryKind::Unreachable;
                 return true;
             }
             if (S_ISDIR(st.st_mode))
@@ -55,9 +64,9 @@ bool Classify(const std::string& path, unsigned char type, EntryKind& kind) {
             else if (S_ISREG(st.st_mode))
                 kind = EntryKind::File;
             else
-                return false;
+                kind = EntryKind::Special;
             return true;
-        default: return false;
+        default: kind = EntryKind::Special; return true;
     }
 }
 
@@ -131,13 +140,21 @@ TAudioInformer& TMP3Collection::Items(int index) const {
 bool TMP3Collection::AddFile(const std::string& path) {
     try {
         if (Capacity() <= count_) items_.resize(items_.size() + 1000);
-        // A file the system will not let us read is named, not shown as an empty record.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // A file the system will not let us read is named, not shown as an
+        // empty record. Never waits: a fifo put in a file's place between the
+        // listing and now would block an ordinary open for ever.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
             problems_.push_back({path, std::strerror(errno)});
             return false;
         }
+        struct stat st {};
+        const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
         ::close(fd);
+        if (!regular) {
+            problems_.push_back({path, Translate("not a regular file")});
+            return false;
+        }
         auto record = std::make_unique<TAudioInformer>();
         record->ReadFile(path);
         items_[static_cast<std::size_t>(count_)] = std::move(record);
@@ -187,7 +204,10 @@ void TMP3Collection::ScanFolder(std::string path) {
 
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
-        if (S_ISREG(st.st_mode) && TAudioInformer::IsAudioFile(path)) AddFile(path);
+        if (S_ISREG(st.st_mode) && TAudioInformer::IsAudioFile(path))
+            AddFile(path);
+        else if (TAudioInformer::IsAudioFile(path))
+            problems_.push_back({path, Translate("not a regular file")});
         if (onProgress_) (*onProgress_)(*this, path, cancel_);
         return;
     }
@@ -207,7 +227,16 @@ void TMP3Collection::ScanFolder(std::string path) {
             std::string name = d->d_name;
             if (name == "." || name == "..") continue;
             EntryKind kind;
-            if (Classify(JoinEntry(path, name), d->d_type, kind)) listing.push_back({std::move(name), kind});
+            int error = 0;
+            if (!Classify(JoinEntry(path, name), d->d_type, kind, error)) continue;
+            // Left out of the listing like hidden system files, but a fifo
+            // named like a track is said, not passed over.
+            if (kind == EntryKind::Special) {
+                if (TAudioInformer::IsAudioFile(name))
+                    problems_.push_back({JoinEntry(path, name), Translate("not a regular file")});
+                continue;
+            }
+            listing.push_back({std::move(name), kind, error});
         }
         ::closedir(dir);
     }
@@ -218,14 +247,23 @@ void TMP3Collection::ScanFolder(std::string path) {
             struct stat sub {};
             bool enter = true;
             if (rootDevice_ || !pseudoDevices_.empty()) {
-                enter = ::lstat(full.c_str(), &sub) == 0 && (!rootDevice_ || sub.st_dev == *rootDevice_) &&
-                        std::find(pseudoDevices_.begin(), pseudoDevices_.end(), sub.st_dev) == pseudoDevices_.end();
+                if (::lstat(full.c_str(), &sub) != 0) {
+                    // Too deep for a path, or gone: said, not passed over.
+                    problems_.push_back(
+                        {full, Translate("the folder cannot be listed: $1", Params({std::strerror(errno)}))});
+                    enter = false;
+                } else {
+                    enter = (!rootDevice_ || sub.st_dev == *rootDevice_) &&
+                            std::find(pseudoDevices_.begin(), pseudoDevices_.end(), sub.st_dev) == pseudoDevices_.end();
+                }
             }
             if (enter) ScanFolder(full);
         } else if (entry.kind == EntryKind::File && TAudioInformer::IsAudioFile(entry.name)) {
             AddFile(full);
         } else if (entry.kind == EntryKind::Dangling && TAudioInformer::IsAudioFile(entry.name)) {
             problems_.push_back({full, Translate("the link points to a missing file")});
+        } else if (entry.kind == EntryKind::Unreachable) {
+            problems_.push_back({full, std::strerror(entry.error)});
         }
         if (onProgress_) (*onProgress_)(*this, full, cancel_);
         if (cancel_) return;

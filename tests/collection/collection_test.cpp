@@ -4,7 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <map>
 #include <set>
 
@@ -221,6 +226,11 @@ TEST_F(CollectionTest, LinksAndSpecialFiles) {
     EXPECT_GE(log.IndexOf(dir / "music/loop"), 0);
     EXPECT_GE(log.IndexOf(dir / "music/dangling.mp3"), 0);
     EXPECT_EQ(log.IndexOf(dir / "music/pipe.mp3"), -1);  // fifos are not listed
+    // ... but one named like a track is said to be unreadable, like the dangling link.
+    std::set<std::string> named;
+    for (const auto& problem : c.Problems()) named.insert(Relative(dir, problem.Path) + ": " + problem.Reason);
+    EXPECT_EQ(named, (std::set<std::string>{"/music/dangling.mp3: the link points to a missing file",
+                                            "/music/pipe.mp3: not a regular file"}));
 
     // A link given directly is followed.
     TMP3Collection viaLink;
@@ -301,4 +311,60 @@ TEST(CollectionRoots, OnlyDiskAndNetworkFileSystems) {
         EXPECT_TRUE(DirectoryExists(root)) << root;
         for (const char* pseudo : {"/proc", "/sys", "/dev", "/dev/shm", "/run"}) EXPECT_NE(root, pseudo);
     }
+}
+
+// A track swapped for a fifo after the listing must not hold the scan: the
+// probe never waits, and the file is named as unreadable.
+TEST_F(CollectionTest, FifoInPlaceOfATrackDoesNotBlock) {
+    ASSERT_EQ(::mkfifo((dir / "swapped.mp3").c_str(), 0600), 0);
+    std::atomic<bool> done{false};
+    // Should the open ever wait, a writer after 2 s releases it and the test fails.
+    std::thread watchdog([&] {
+        for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!done) {
+            const int fd = ::open((dir / "swapped.mp3").c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    TMP3Collection c;
+    const bool added = c.AddFile(dir / "swapped.mp3");
+    done = true;
+    watchdog.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_FALSE(added);
+    ASSERT_EQ(c.Problems().size(), 1u);
+    EXPECT_EQ(c.Problems()[0].Path, dir / "swapped.mp3");
+    EXPECT_EQ(c.Problems()[0].Reason, "not a regular file");
+}
+
+// Entries too deep for a path are named, not passed over.
+TEST_F(CollectionTest, MusicNestedPastThePathLimitIsNamed) {
+    std::string deep = dir.Path();
+    const std::string part(200, 'd');
+    int fd = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    // Made with relative calls: no single path may be that long.
+    while (deep.size() < 4300) {
+        ASSERT_EQ(::mkdirat(fd, part.c_str(), 0755), 0);
+        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+        ASSERT_GE(fd, 0);
+        deep += "/" + part;
+    }
+    const int track = ::openat(fd, "deep.mp3", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(track, 0);
+    ::close(track);
+    ::close(fd);
+    TMP3Collection c;
+    c.Scan(dir.Path(), nullptr, nullptr);
+    EXPECT_EQ(c.Count(), 0);
+    ASSERT_FALSE(c.Problems().empty());
+    EXPECT_EQ(c.Problems().back().Path.find(dir.Path()), 0u);
+    EXPECT_FALSE(c.Problems().back().Reason.empty());
+    // Removed the same way, since the tree is too deep for one path.
+    fd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY);
+    RemoveFolderContents(fd, MountIdAt(fd, ""));
+    ::close(fd);
 }
