@@ -1,6 +1,11 @@
 #include "base/language.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdlib>
 #include <unordered_set>
@@ -25,12 +30,37 @@ std::string ProfileValue(std::string_view raw) {
 
 std::string_view KeyOf(const std::string& line) { return std::string_view(line).substr(0, line.find('=')); }
 
+// Far above any language file; a bigger one is not one.
+constexpr off_t kLargestLanguageFile = 1 << 20;
+
+// The file's text when it is a regular file of sensible size; never waits on
+// a fifo nor reads a device without end.
+std::string LoadLanguageText(const std::string& fileName) {
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return {};
+    struct stat st {};
+    std::string text;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kLargestLanguageFile) {
+        text.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        text.resize(done);
+    }
+    ::close(fd);
+    return text;
+}
+
 }  // namespace
 
 TLanguage::TLanguage(std::string fileName) : languageFile_(std::move(fileName)) {
     // Our own reader of the profile-file format: sections in brackets, one
     // key=value per line, keys without regard to case, first occurrence wins.
-    std::string text = LoadTextFile(languageFile_);
+    std::string text = LoadLanguageText(languageFile_);
     std::vector<std::pair<std::string, std::string>> entries;
     std::unordered_set<std::string> seenKeys;  // folded
     bool inMessages = false;
@@ -86,12 +116,11 @@ std::string Translate(std::string_view text, std::string_view params) {
 }
 
 std::string Params(std::initializer_list<std::string_view> values) {
+    // Every value ends its line, so an empty value still counts.
     std::string out;
-    bool first = true;
     for (auto v : values) {
-        if (!first) out += "\r\n";
         out.append(v);
-        first = false;
+        out += "\r\n";
     }
     return out;
 }

@@ -1,6 +1,7 @@
 #include "chm/chm_tree.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <cctype>
 
 #include "chm/html_escape.h"
@@ -162,10 +163,17 @@ void TFiles::ScanLinks(const std::string& fileName) {
     std::string text = LoadText(fileName);
     BlankLineBreaks(text);
     const std::string dir = FolderWithSlash(fileName);
+    std::string root = PrepareRoot();
+    if (root.empty() || root.back() != '/') root += '/';
+    if (dir.compare(0, root.size(), root) != 0) root = dir;  // a page from elsewhere keeps to its folder
 
+    // Only files of the working folder belong to the catalogue: text of a
+    // page that merely names another file ("../../photo.jpg") adds nothing.
     auto addLink = [&](std::string_view value) {
         if (value.empty() || IsUrl(value)) return;
-        Add(dir + std::string(value), true);
+        const std::string path = std::filesystem::path(dir + std::string(value)).lexically_normal().string();
+        if (path.compare(0, root.size(), root) != 0) return;
+        Add(path, true);
     };
 
     if (LinkFinder->FindFirst(text)) {

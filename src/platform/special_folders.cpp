@@ -73,14 +73,19 @@ std::string DesktopFolder() { return UserDir("DESKTOP", "Desktop"); }
 
 std::string DocumentsFolder() { return UserDir("DOCUMENTS", "Documents"); }
 
-std::string QuickLaunchFolder() {
+std::string UserDataFolder() {
     std::string data = EnvOrEmpty("XDG_DATA_HOME");
     if (data.empty() || data[0] != '/') {
         std::string home = HomeFolder();
         if (home.empty()) return {};
         data = JoinPath(home, ".local/share");
     }
-    return JoinPath(StripTrailingSlashes(data), "orvalis/quicklaunch");
+    return JoinPath(StripTrailingSlashes(data), "orvalis");
+}
+
+std::string QuickLaunchFolder() {
+    const std::string data = UserDataFolder();
+    return data.empty() ? std::string() : JoinPath(data, "quicklaunch");
 }
 
 std::string PlaceFolder(int placeTo) {

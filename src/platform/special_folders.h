@@ -10,6 +10,8 @@ std::string HomeFolder();
 // to ~/Desktop and ~/Documents. Empty when no home folder is known.
 std::string DesktopFolder();
 std::string DocumentsFolder();
+// The user's own data folder of the program: $XDG_DATA_HOME/orvalis.
+std::string UserDataFolder();
 // The stand-in for the Quick Launch toolbar: $XDG_DATA_HOME/orvalis/quicklaunch
 // (XDG_DATA_HOME defaults to ~/.local/share).
 std::string QuickLaunchFolder();

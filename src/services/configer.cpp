@@ -25,14 +25,27 @@ std::string JoinKey(const std::string& section, const std::string& key) {
     return s + "." + k;
 }
 
+// The language file the configuration names: a plain file name, found beside
+// the program or in the user's data folder; empty text when there is none
+// such (a path, "..", a device or fifo are never read).
+std::string ChosenLanguageFile(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return {};
+    for (const std::string& folder : {ExeDir(), UserDataFolder()}) {
+        if (folder.empty()) continue;
+        const std::string file = JoinPath(folder, name);
+        if (FileExists(file)) return file;
+    }
+    return {};
+}
+
 }  // namespace
 
 TConfiger::TConfiger(std::unique_ptr<TCustomIniFile> store) : store_(std::move(store)) {
     if (!AppLanguage()) {
         // An explicit choice wins; otherwise the user's locale picks the file,
         // and English (the empty default table) is left when none matches.
-        const std::string name = ReadString("Options", "General.LangFile");
-        std::string file = name.empty() ? LocaleLanguageFile(ExeDir(), MessagesLocale()) : JoinPath(ExeDir(), name);
+        std::string file = ChosenLanguageFile(ReadString("Options", "General.LangFile"));
+        if (file.empty()) file = LocaleLanguageFile(ExeDir(), MessagesLocale());
         if (file.empty()) file = JoinPath(ExeDir(), "default.lng");
         SetAppLanguage(std::make_unique<TLanguage>(std::move(file)));
     }

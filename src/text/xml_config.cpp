@@ -125,6 +125,18 @@ std::vector<std::string_view> SplitPath(std::string_view path) {
 TSectData& SectOf(const TAnaTree* node) { return *static_cast<TSectData*>(node->Data); }
 TKeyData& KeyOf(const TAnaTree* node) { return *static_cast<TKeyData*>(node->Data); }
 
+// XML editors declare the file UTF-8, often without the blank before "?>";
+// that is what the text is read as anyway, so such a declaration stands for ours.
+std::string WithOurDeclaration(std::string text) {
+    static constexpr std::string_view kOurs = "<?xml version=\"1.0\" encoding=\"Windows-1252\" ?>";
+    const std::size_t end = text.find("?>");
+    if (text.rfind("<?xml ", 0) != 0 || end == std::string::npos) return text;
+    std::string declaration = LowerCase(std::string_view(text).substr(0, end));
+    while (!declaration.empty() && declaration.back() == ' ') declaration.pop_back();
+    if (declaration == "<?xml version=\"1.0\" encoding=\"utf-8\"") text.replace(0, end + 2, kOurs);
+    return text;
+}
+
 }  // namespace
 
 TXMLConfig::TXMLConfig(const std::string& fileName, bool writable)
@@ -133,7 +145,7 @@ TXMLConfig::TXMLConfig(const std::string& fileName, bool writable)
 
     std::string text;
     if (FileExists(fileName)) {
-        text = LoadTextFile(fileName);
+        text = WithOurDeclaration(LoadTextFile(fileName));
     } else {
         info_ = RemoveExtension(ExtractFileName(ExePath())) + " config file";
         text = FileText(info_, "");

@@ -120,6 +120,22 @@ TEST(Files, LinkScan) {
     EXPECT_GT(p.host.Modified, 0);
 }
 
+// Page text that merely names a picture elsewhere (a tag value, say) never
+// brings that picture into the catalogue.
+TEST(Files, LinksOutsideThePagesFolderAreNotTaken) {
+    Project p;
+    TempDir elsewhere;
+    const std::string photo = elsewhere.Write("private.jpg", "x");
+    p.dir.Write("inside.jpg", "x");
+    const std::string relative = RelativePath(photo, p.dir.Path());
+    const std::string page = p.dir.Write(
+        "page.htm", "<img src=\"inside.jpg\"><td>'" + relative + "'</td><td>'" + photo + "'</td><td>=../../x.png'</td>");
+    TFileInfo* info = p.files.AddWithLinks(page, true);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(LinkedNames(*info, p.dir.Path()), (std::vector<std::string>{"inside.jpg"}));
+    EXPECT_EQ(p.files.Count(), 2);
+}
+
 TEST(ContentsFile, ExactTextWithEscaping) {
     Project p;
     p.files.CheckExistence = false;

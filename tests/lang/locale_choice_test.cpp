@@ -1,6 +1,8 @@
 // Which language file the program takes, and how texts of several lines and
 // the archive's pages are translated.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -112,6 +114,33 @@ TEST_F(LocaleChoice, ExplicitOptionWins) {
     EXPECT_EQ(Chosen("fr.lng"), "fr.lng");
     EXPECT_EQ(Translate("Found"), "Trouvés");
     EXPECT_EQ(Chosen("default.lng"), "default.lng");
+}
+
+// The option names a file beside the program or in the user's data folder;
+// paths, devices, fifos and huge files are never read, nor waited on.
+TEST_F(LocaleChoice, OptionNamesOnlyPlainSmallFiles) {
+    ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+    TempDir data;
+    ScopedEnv dataHome{"XDG_DATA_HOME", data.Path()};
+    data.Write("orvalis/mine.lng", "[Messages]\n" + HexEncode(Md5Digest("Found")) + "=Meins\n");
+    EXPECT_EQ(Chosen("mine.lng"), "mine.lng");
+    EXPECT_EQ(Translate("Found"), "Meins");
+    ASSERT_EQ(::mkfifo((dir_ / "pipe.lng").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", (dir_ / "zero.lng").c_str()), 0);
+    dir_.Write("huge.lng", "[Messages]\n" + HexEncode(Md5Digest("Found")) + "=Riesig\n" + std::string(2 << 20, ';'));
+    for (const char* bad : {"../de.lng", "/etc/passwd", "pipe.lng", "zero.lng", "huge.lng", ".."}) {
+        Chosen(bad);
+        EXPECT_NE(Translate("Found"), "Riesig") << bad;
+        EXPECT_TRUE(Translate("Found") == "Gefunden" || Translate("Found") == "Found") << bad;
+    }
+    EXPECT_EQ(Chosen("../de.lng"), "de.lng") << "the locale chooses instead";
+}
+
+// An empty value still fills its place, so no "$1" is ever shown.
+TEST(TranslateParams, EmptyValuesFillTheirPlaces) {
+    EXPECT_EQ(Translate("Not an audio file: $1", Params({""})), "Not an audio file: ");
+    EXPECT_EQ(Translate("$1|$2|$3", Params({"a", "", ""})), "a||");
+    EXPECT_EQ(Translate("$1 and $2", Params({"x", "y"})), "x and y");
 }
 
 TEST(TranslateLines, EachLineOnItsOwnWithLineBreaksKept) {

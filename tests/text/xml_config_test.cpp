@@ -36,6 +36,17 @@ protected:
     TempDir dir_;
 };
 
+// XML editors declare the file UTF-8 (and often without a space before "?>").
+TEST_F(XmlConfig, Utf8DeclarationIsAccepted) {
+    for (const char* head : {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n"}) {
+        dir_.Write("app.conf.xml", std::string(head) +
+                                       "<XMLConfig><info>test</info>\n<group name=\"Session\"><param name=\"Place\">"
+                                       "Caf\xC3\xA9</param></group></XMLConfig>");
+        TXMLConfig cfg(Path(), true);
+        EXPECT_EQ(cfg.ReadValue("Session", "Place", ""), "Caf\xC3\xA9") << head;
+    }
+}
+
 TEST_F(XmlConfig, MissingFileGetsSkeletonAtOnce) {
     {
         TXMLConfig cfg(Path(), true);
