@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 
 #include "audio/byte_builders.h"
 #include "audio/samples.h"
@@ -113,4 +116,22 @@ TEST(InfoCommand, AlbumArtistAndDisc) {
     EXPECT_NE(plain.out.find("  Genre:        \n  Album artist: Various \"Artists\"\n  Disc:         2\n  File name:"),
               std::string::npos)
         << plain.out;
+}
+
+// Every refusal names what it refuses: no message keeps an unfilled "$1".
+TEST(InfoCommand, ErrorMessagesFillEveryPlaceholder) {
+    TempDir dir;
+    dir.Write("notes.txt", "hello");
+    dir.Write("folder.mp3/x", "");
+    ASSERT_EQ(::mkfifo((dir / "pipe.mp3").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink((dir / "nowhere.mp3").c_str(), (dir / "gone.mp3").c_str()), 0);
+    const std::string quoted = "'" + dir.Path() + "/";
+    for (const std::string& args :
+         {std::string("info ''"), "info " + quoted + "missing.mp3'", "info " + quoted + "notes.txt'",
+          "info " + quoted + "folder.mp3'", "info " + quoted + "pipe.mp3'", "info " + quoted + "gone.mp3'",
+          std::string("info --bogus x.mp3"), std::string("info"), "info --json " + quoted + "notes.txt'"}) {
+        const RunResult r = RunOrvalis(args + " 2>&1");
+        EXPECT_NE(r.status, 0) << args;
+        EXPECT_FALSE(std::regex_search(r.out, std::regex("\\$[0-9]"))) << args << "\n" << r.out;
+    }
 }
