@@ -58,3 +58,20 @@ inline std::string TreeDigest(const std::string& folder) {
     for (const std::string& line : lines) all += line + "\n";
     return error ? "unreadable: " + error.message() : HexEncode(Md5Digest(all)) + " (" + std::to_string(lines.size()) + " entries)";
 }
+
+// Flips one byte of a zip member's packed data, `into` bytes after its start:
+// the archive still opens, the member no longer matches its checksum.
+inline bool DamageZipMember(const std::string& archive, const std::string& member, std::size_t into) {
+    std::string bytes = LoadTextFile(archive);
+    const std::size_t name = bytes.find(member);
+    if (name == std::string::npos || name < 30) return false;
+    const std::size_t header = name - 30;
+    if (bytes.compare(header, 4, "PK\x03\x04") != 0) return false;
+    const std::size_t extra = static_cast<unsigned char>(bytes[header + 28]) +
+                              256 * static_cast<std::size_t>(static_cast<unsigned char>(bytes[header + 29]));
+    const std::size_t at = name + member.size() + extra + into;
+    if (at >= bytes.size()) return false;
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x55);
+    SaveTextFile(bytes, archive);
+    return true;
+}

@@ -1,11 +1,9 @@
 #include "base/language.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
 #include <cstdlib>
 #include <unordered_set>
@@ -31,26 +29,15 @@ std::string ProfileValue(std::string_view raw) {
 std::string_view KeyOf(const std::string& line) { return std::string_view(line).substr(0, line.find('=')); }
 
 // Far above any language file; a bigger one is not one.
-constexpr off_t kLargestLanguageFile = 1 << 20;
+constexpr std::int64_t kLargestLanguageFile = 1 << 20;
 
 // The file's text when it is a regular file of sensible size; never waits on
 // a fifo nor reads a device without end.
 std::string LoadLanguageText(const std::string& fileName) {
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return {};
-    struct stat st {};
     std::string text;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kLargestLanguageFile) {
-        text.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        text.resize(done);
-    }
+    if (!ReadSmallRegularFile(fd, kLargestLanguageFile, text)) text.clear();
     ::close(fd);
     return text;
 }

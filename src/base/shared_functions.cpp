@@ -325,6 +325,22 @@ void DeleteTree(const std::string& folder, bool keepFolder) {
     if (!keepFolder) ::rmdir(folder.c_str());
 }
 
+bool ReadSmallRegularFile(int fd, std::int64_t limit, std::string& text) {
+    text.clear();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= limit) return false;
+    text.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    text.resize(done);
+    return true;
+}
+
 TMountId MountIdAt(int dirFd, const char* name) {
     TMountId id;
     struct statx sx {};

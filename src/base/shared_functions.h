@@ -59,6 +59,9 @@ struct TMountId {
 };
 // Of name inside the open folder dirFd ("" for the folder itself), links not followed.
 TMountId MountIdAt(int dirFd, const char* name);
+// The whole of an open file when it is a regular file smaller than limit;
+// false otherwise (a fifo, a device, a huge file) or when reading fails.
+bool ReadSmallRegularFile(int fd, std::int64_t limit, std::string& text);
 // DeleteTree's work on an open folder: everything inside that lies on mount.
 void RemoveFolderContents(int dirFd, const TMountId& mount);
 bool ForceFolders(std::string base, std::string path, bool skipLast);

@@ -21,7 +21,7 @@ namespace {
 
 constexpr std::string_view kManifestHeader = "orvalis-manifest 1";
 // Far above any site's list; a bigger file is not one of ours.
-constexpr off_t kLargestManifest = off_t{256} << 20;
+constexpr std::int64_t kLargestManifest = std::int64_t{256} << 20;
 
 EOSError OsError(const std::string& path, int error) {
     return EOSError(Translate("Cannot write \"$1\": $2", Params({path, std::strerror(error)})));
@@ -95,18 +95,8 @@ bool IsListablePath(std::string_view path) {
 bool ReadManifest(int folderFd, std::vector<std::string>& paths) {
     const int fd = ::openat(folderFd, kSiteManifestName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
-    struct stat st {};
     std::string text;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kLargestManifest) {
-        text.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        text.resize(done);
-    }
+    ReadSmallRegularFile(fd, kLargestManifest, text);
     ::close(fd);
     std::size_t at = text.find('\n');
     if (at == std::string::npos || std::string_view(text).substr(0, at) != kManifestHeader) return false;

@@ -841,16 +841,7 @@ TEST_F(BuildCommandTest, ArchiveMembersAreCheckedBeforeTheScan) {
     const std::string bin = home_ / "damaged";
     MakeProgramFolder(bin, true);
     const std::string archive = bin + "/data";
-    // Flip a byte inside template.html's packed data.
-    std::string bytes = LoadTextFile(archive);
-    const std::size_t name = bytes.find("template.html");
-    ASSERT_NE(name, std::string::npos);
-    const std::size_t header = bytes.rfind("PK\x03\x04", name);
-    ASSERT_NE(header, std::string::npos);
-    const std::size_t data = name + 13 + static_cast<unsigned char>(bytes[header + 28]) +
-                             256 * static_cast<unsigned char>(bytes[header + 29]);
-    bytes[data + 40] = static_cast<char>(bytes[data + 40] ^ 0x55);
-    SaveTextFile(bytes, archive);
+    ASSERT_TRUE(DamageZipMember(archive, "template.html", 40));
     TRunResult r = Run({"--out", home_ / "x.chm", Examples()}, bin + "/orvalis");
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("\"template.html\""), std::string::npos) << r.err;
