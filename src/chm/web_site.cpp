@@ -127,14 +127,14 @@ body.site{display:flex;font-family:Verdana,Tahoma,Arial,sans-serif;font-size:13p
 #results h3{font-size:12px;margin:10px 0 3px;color:#4a5566}
 #results p{color:#6a7586;margin:4px 0}
 #results li{white-space:normal}
-#menu-toggle{position:absolute;left:0;top:0;width:1px;height:1px;margin:0;opacity:0}
-.menubar,.scrim{display:none}
+#menu-toggle,.menubar,.scrim{display:none}
 body.keywords .letters{position:sticky;top:0;background:#fff;padding:4px 0;border-bottom:1px solid #c7cfdb}
 body.keywords .letters a{display:inline-block;min-width:1.4em;text-align:center;font-weight:bold}
 body.keywords ul{list-style:none;padding-left:14px;margin:2px 0}
 body.keywords h2{margin:14px 0 4px}
 @media (max-width:640px){
  body.site{display:block;overflow:hidden}
+ #menu-toggle{display:block;position:absolute;left:0;top:0;width:1px;height:1px;margin:0;opacity:0}
  .menubar{display:flex;align-items:center;height:44px;box-sizing:border-box;padding:0 8px;
   background:#f0f3f8;border-bottom:1px solid #c7cfdb}
  .menubar label{flex:none;cursor:pointer;font-size:14px;line-height:1;padding:7px 10px;border:1px solid #9aa8bd;
