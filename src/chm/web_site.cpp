@@ -109,7 +109,7 @@ body.site{display:flex;font-family:Verdana,Tahoma,Arial,sans-serif;font-size:13p
  background:#f0f3f8;border-right:1px solid #c7cfdb;display:flex;flex-direction:column}
 #tree,#results{flex:1;min-height:0;overflow:auto;padding-right:10px}
 #find{padding-right:10px}
-#page{flex:1;border:0;height:100%;background:#fff}
+#page{flex:1;min-width:0;border:0;height:100%;background:#fff}
 .sitehead{font-weight:bold;font-size:15px;margin:2px 0 8px}
 .sitehead a{color:#1c3f6e;text-decoration:none}
 .sitehead img{vertical-align:middle;margin-right:6px}
@@ -125,25 +125,49 @@ body.site{display:flex;font-family:Verdana,Tahoma,Arial,sans-serif;font-size:13p
 #results h3{font-size:12px;margin:10px 0 3px;color:#4a5566}
 #results p{color:#6a7586;margin:4px 0}
 #results li{white-space:normal}
+#menu-toggle,.menubar,.scrim{display:none}
 body.keywords .letters{position:sticky;top:0;background:#fff;padding:4px 0;border-bottom:1px solid #c7cfdb}
 body.keywords .letters a{display:inline-block;min-width:1.4em;text-align:center;font-weight:bold}
 body.keywords ul{list-style:none;padding-left:14px;margin:2px 0}
 body.keywords h2{margin:14px 0 4px}
+@media (max-width:640px){
+ body.site{display:block;overflow:hidden}
+ #menu-toggle{display:block;position:absolute;left:0;top:0;width:1px;height:1px;margin:0;opacity:0}
+ .menubar{display:flex;align-items:center;height:44px;box-sizing:border-box;padding:0 8px;
+  background:#f0f3f8;border-bottom:1px solid #c7cfdb}
+ .menubar label{flex:none;cursor:pointer;font-size:14px;line-height:1;padding:7px 10px;border:1px solid #9aa8bd;
+  border-radius:3px;background:#fff;color:#1c3f6e;user-select:none}
+ #menu-toggle:focus-visible~.menubar label{outline:2px solid #1c3f6e;outline-offset:1px}
+ .menubar .sitetitle{margin-left:10px;min-width:0;font-weight:bold;color:#1c3f6e;white-space:nowrap;overflow:hidden;
+  text-overflow:ellipsis}
+ #page{display:block;width:100%;height:calc(100% - 44px)}
+ #side{position:fixed;top:44px;left:0;bottom:0;z-index:2;width:min(320px,86vw);min-width:0;resize:none;
+  visibility:hidden;transform:translateX(-100%);transition:transform .2s,visibility .2s;
+  box-shadow:2px 0 12px rgba(0,0,0,.25)}
+ #menu-toggle:checked~#side{visibility:visible;transform:none}
+ .scrim{position:fixed;top:44px;left:0;right:0;bottom:0;z-index:1;background:rgba(0,0,0,.3)}
+ #menu-toggle:checked~.scrim{display:block}
+ #side li{white-space:normal}
+}
 )css";
 
-// Marks the entry of the page shown, opens "index.html#page.htm" at that
-// page, and searches as the user types ("index.html?q=text" starts with a
-// search). Everything else works without it.
+// Marks the entry of the page shown and keeps the page in the address
+// ("index.html#page.htm" opens at that page), and searches as the user types
+// ("index.html?q=text" starts with a search). Pages say which they are by a
+// message, the one way a frame's address reaches the start page from file://
+// in every browser. Everything else works without it.
 const char kSiteScript[] = R"js((function () {
   "use strict";
   var tree = document.getElementById("tree");
   var frame = document.getElementById("page");
-  var byPage = {}, current = null;
+  var toggle = document.getElementById("menu-toggle");
+  var byPage = {}, current = null, shown = null;
   var links = tree.getElementsByTagName("a");
   for (var i = 0; i < links.length; i++) {
     var h = links[i].getAttribute("href");
     if (!(h in byPage)) byPage[h] = links[i];
   }
+  function isPage(name) { return /^[A-Za-z0-9._~-]+\.html?$/.test(name) && name !== "index.html"; }
   function mark(page, show) {
     var link = byPage[page];
     if (!link || link === current) return;
@@ -157,19 +181,46 @@ const char kSiteScript[] = R"js((function () {
     if (show && link.scrollIntoView) link.scrollIntoView({ block: "center" });
   }
   function pageOf(href) {
-    var name = href.split("#")[0].split("?")[0];
-    return decodeURIComponent(name.substring(name.lastIndexOf("/") + 1));
+    var name = String(href).split("#")[0].split("?")[0];
+    try { return decodeURIComponent(name.substring(name.lastIndexOf("/") + 1)); } catch (err) { return ""; }
   }
+  function hashPage() {
+    try { return decodeURIComponent(location.hash.substring(1)); } catch (err) { return ""; }
+  }
+  // The page now in the frame: marked, and in the address for reloads and bookmarks.
+  function showing(page) {
+    if (!isPage(page)) return;
+    shown = page;
+    mark(page, true);
+    var hash = page === "main.html" ? "" : page;
+    if (hashPage() === hash) return;
+    try {
+      history.replaceState(history.state, "", hash ? "#" + hash : location.pathname + location.search);
+    } catch (err) {
+      location.replace("#" + hash);
+    }
+  }
+  function closeMenu() { if (toggle) toggle.checked = false; }
   document.addEventListener("click", function (e) {
     var a = e.target.closest ? e.target.closest("a") : null;
-    if (a && a.target === "page") mark(a.getAttribute("href"));
+    if (a && a.target === "page") { mark(a.getAttribute("href")); closeMenu(); }
+  });
+  document.addEventListener("keydown", function (e) { if (e.key === "Escape") closeMenu(); });
+  window.addEventListener("message", function (e) {
+    if (e.source !== frame.contentWindow || typeof e.data !== "string") return;
+    if (e.data.indexOf("orvalis-page:") === 0) showing(pageOf(e.data.substring(13)));
   });
   frame.addEventListener("load", function () {
-    // Browsers that treat local files as one origin tell which page is shown.
-    try { mark(pageOf(frame.contentWindow.location.pathname), true); } catch (err) {}
+    // Browsers that treat local files as one origin tell it here too.
+    try { showing(pageOf(frame.contentWindow.location.pathname)); } catch (err) {}
   });
-  var start = decodeURIComponent(location.hash.substring(1));
-  if (/^[A-Za-z0-9._~-]+\.html?$/.test(start) && start !== "index.html") { frame.src = start; mark(start, true); }
+  function follow() {
+    var page = hashPage();
+    if (!page) page = "main.html";
+    if (isPage(page) && page !== shown) { shown = page; frame.src = page; mark(page, true); }
+  }
+  window.addEventListener("hashchange", follow);
+  if (hashPage()) follow();
 
   var data = window.ORVALIS_SEARCH;
   var form = document.getElementById("find");
@@ -179,11 +230,23 @@ const char kSiteScript[] = R"js((function () {
   form.hidden = false;
   form.addEventListener("submit", function (e) { e.preventDefault(); });
   var limit = 50, folded = null;
-  function fold(s) { return s.normalize("NFD").replace(/[\u0300-\u036f]/g, "").toLowerCase(); }
+  // Letters that do not decompose into a base letter and marks.
+  var plain = { "\u00df": "ss", "\u00e6": "ae", "\u00f0": "d", "\u00f8": "o", "\u00fe": "th", "\u0111": "d",
+    "\u0127": "h", "\u0131": "i", "\u0138": "k", "\u0140": "l", "\u0142": "l", "\u014b": "n", "\u0153": "oe",
+    "\u0167": "t", "\u017f": "s", "\u0180": "b", "\u0183": "b", "\u0188": "c", "\u0192": "f", "\u0199": "k",
+    "\u019a": "l", "\u01b6": "z", "\u0225": "z", "\u0249": "j", "\u024d": "r", "\u0253": "b", "\u0256": "d",
+    "\u0257": "d", "\u0260": "g", "\u0268": "i", "\u0289": "u" };
+  var special = new RegExp("[" + Object.keys(plain).join("") + "]", "g");
+  function fold(s) {
+    s = s.toLowerCase();
+    if (s.normalize) s = s.normalize("NFKD").replace(/[\u0300-\u036f]/g, "");
+    return s.replace(special, function (c) { return plain[c]; });
+  }
   function prepare() {
+    // Fields of a row joined by a line break, which no search word holds.
     folded = { a: data.a.map(function (r) { return fold(r[0]); }),
-               b: data.b.map(function (r) { return fold(r[0]); }),
-               t: data.t.map(function (r) { return fold(r[0]); }) };
+               b: data.b.map(function (r) { return fold(r[0] + "\n" + (r[2] || "")); }),
+               t: data.t.map(function (r) { return fold(r[0] + "\n" + r[1] + "\n" + data.b[r[2]][0]); }) };
   }
   function matches(text, terms) {
     for (var i = 0; i < terms.length; i++) if (text.indexOf(terms[i]) < 0) return false;
@@ -224,7 +287,7 @@ const char kSiteScript[] = R"js((function () {
     if (!terms.length) { results.hidden = true; tree.hidden = false; return; }
     if (!folded) prepare();
     var n = section(results.dataset.artists, "a", terms, function (r) { return item(r[0], r[1]); });
-    n += section(results.dataset.albums, "b", terms, function (r) { return item(r[0], r[1]); });
+    n += section(results.dataset.albums, "b", terms, function (r) { return item(r[0], r[1], r[2]); });
     n += section(results.dataset.titles, "t", terms, function (r) {
       var album = data.b[r[2]];
       return item(r[0], album[1], [r[1], album[0]].filter(Boolean).join(" \u00b7 "));
@@ -242,6 +305,12 @@ const char kSiteScript[] = R"js((function () {
   if (asked) { box.value = asked; search(); }
 })();
 )js";
+
+// Tells the start page which page its frame shows; does nothing in a window
+// of its own, as in a help viewer. The catalogue's pages carry the same line.
+const char kPageReport[] =
+    "<script type=\"text/javascript\">if (window.parent !== window && window.postMessage) { try { "
+    "window.parent.postMessage(\"orvalis-page:\" + location.href, \"*\"); } catch (e) {} }</script>\n";
 
 void WriteFile(const std::string& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -320,6 +389,12 @@ void TSiteBuilder::TreeList(const TChmTreeItem& parent, std::string& out) const 
 
 std::string TSiteBuilder::StartPage() const {
     std::string out = Head(source_.Title, "site");
+    // On a narrow screen the column is a menu over the page, opened by the
+    // box before it; it works without the script, which closes it after a choice.
+    out += "<input type=\"checkbox\" id=\"menu-toggle\" aria-controls=\"side\" aria-label=\"" +
+           HtmlEscape(Translate("Contents")) + "\">\n<div class=\"menubar\"><label for=\"menu-toggle\">&#9776; " +
+           HtmlEscape(Translate("Contents")) + "</label><span class=\"sitetitle\">" + HtmlEscape(source_.Title) +
+           "</span></div>\n<label for=\"menu-toggle\" class=\"scrim\"></label>\n";
     out +=
         "<nav id=\"side\">\n<div class=\"sitehead\"><a href=\"main.html\" target=\"page\">"
         "<img src=\"logo.png\" width=\"24\" height=\"24\" alt=\"\">" +
@@ -422,13 +497,25 @@ std::string TSiteBuilder::KeywordPage() const {
     for (std::size_t i = 0; i < letters.size(); ++i)
         out += "<h2 id=\"k" + std::to_string(i) + "\">" + HtmlEscape(letters[i]) + "</h2>\n<ul>\n" + sections[i] +
                "</ul>\n";
+    out += kPageReport;
     out += "</body>\n</html>\n";
     return out;
 }
 
 std::string TSiteBuilder::SearchIndex() const {
-    // a: artists, b: albums [name, page]; t: titles [title, artist, album position in b].
+    // a: artists [name, page]; b: albums [name, page, artists]; t: titles [title,
+    // artist, album position in b].
     const TChmTreeItem& root = *source_.Tree->Root;
+    // The artists of an album, in the order their tracks come, for finding
+    // an album by words of its name and its artist together.
+    std::map<std::string, std::vector<std::string>> albumArtists;
+    if (source_.Titles)
+        for (const TSiteTitle& t : *source_.Titles) {
+            std::vector<std::string>& artists = albumArtists[t.AlbumPage];
+            if (!t.Artist.empty() && artists.size() < 4 &&
+                std::find(artists.begin(), artists.end(), t.Artist) == artists.end())
+                artists.push_back(t.Artist);
+        }
     std::string out = "var ORVALIS_SEARCH={a:[";
     if (root.Count() > 0)
         for (int i = 0; i < root.Item(0)->Count(); ++i) {
@@ -440,10 +527,16 @@ std::string TSiteBuilder::SearchIndex() const {
     if (root.Count() > 1)
         for (int i = 0; i < root.Item(1)->Count(); ++i) {
             const TChmTreeItem& entry = *root.Item(1)->Item(i);
-            if (entry.FileInfo)
-                albumAt.emplace(RelativeToFolder(entry.FileInfo->FileName, source_.WorkingFolder),
-                                static_cast<std::size_t>(i));
-            out += (i ? ",\n[" : "\n[") + JsString(entry.Caption) + "," + JsString(Href(entry)) + "]";
+            std::string artists;
+            if (entry.FileInfo) {
+                const std::string page = RelativeToFolder(entry.FileInfo->FileName, source_.WorkingFolder);
+                albumAt.emplace(page, static_cast<std::size_t>(i));
+                const auto found = albumArtists.find(page);
+                if (found != albumArtists.end())
+                    for (const std::string& artist : found->second) artists += (artists.empty() ? "" : ", ") + artist;
+            }
+            out += (i ? ",\n[" : "\n[") + JsString(entry.Caption) + "," + JsString(Href(entry)) + "," +
+                   JsString(artists) + "]";
         }
     out += "],t:[";
     bool first = true;

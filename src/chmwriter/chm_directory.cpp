@@ -12,6 +12,11 @@ constexpr TGuid kDirectoryGuid = {0x5D02926A, 0x212E, 0x11D0, {0x9D, 0xF9, 0x00,
 
 unsigned char FoldAscii(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 
+std::string LowerAscii(std::string s) {
+    for (char& c : s) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+    return s;
+}
+
 // One chunk's worth of encoded entries before the header and quickref are added.
 struct TChunkFill {
     TBytes Entries;
@@ -80,8 +85,12 @@ TChmDirectoryLayout BuildChmDirectory(std::vector<TChmDirectoryEntry> entries, s
               [](const TChmDirectoryEntry& x, const TChmDirectoryEntry& y) { return ChmNameLess(x.Name, y.Name); });
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (entries[i].Name.empty()) throw std::invalid_argument("empty name in the directory");
-        if (i > 0 && entries[i].Name == entries[i - 1].Name)
-            throw std::invalid_argument("name twice in the directory: " + entries[i].Name);
+        if (entries[i].Name.size() > kChmMaxNameBytes)
+            throw std::invalid_argument("name longer than " + std::to_string(kChmMaxNameBytes) +
+                                        " bytes in the directory: " + entries[i].Name.substr(0, 80) + "...");
+        // Sorted case-folded, so twins that differ only in case are neighbours.
+        if (i > 0 && LowerAscii(entries[i - 1].Name) == LowerAscii(entries[i].Name))
+            throw std::invalid_argument("name twice in the directory (letter case aside): " + entries[i].Name);
     }
 
     std::vector<TBytes> encoded;
@@ -119,6 +128,9 @@ TChmDirectoryLayout BuildChmDirectory(std::vector<TChmDirectoryEntry> entries, s
             indexEntries.push_back(std::move(bytes));
         }
         levels.push_back(PackChunks(indexEntries, childNames, kIndexHeaderSize));
+        // Bounded names make every level smaller than the one below; never build another otherwise.
+        if (levels.back().size() >= childNames.size())
+            throw std::logic_error("a directory index level does not shrink");
         levelFirst = nextChunk;
         nextChunk += static_cast<std::uint32_t>(levels.back().size());
         childNames.clear();

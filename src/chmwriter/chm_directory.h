@@ -13,6 +13,16 @@ inline constexpr std::uint32_t kChmChunkSize = 0x1000;
 inline constexpr std::uint32_t kChmDirectoryHeaderSize = 0x54;
 // Every (1 + (1 << density))th entry of a chunk gets a quickref slot.
 inline constexpr std::uint32_t kChmQuickrefDensity = 2;
+// The longest name a directory takes: chmlib finds nothing at all in a
+// directory that holds a longer one. Seven entries of that length with the
+// largest numbers fit one listing chunk (and so one index chunk), so every
+// chunk but a level's last holds seven entries or more and each index level
+// has a seventh of the chunks below it at most.
+inline constexpr std::uint32_t kChmMaxNameBytes = 512;
+// Name length, name, section, offset and length, the numbers as ENCINTs.
+inline constexpr std::uint32_t kChmMaxEntryBytes = 2 + kChmMaxNameBytes + 1 + 10 + 10;
+// A listing chunk's header, seven such entries and their quickref area.
+static_assert(0x14 + 7 * kChmMaxEntryBytes + 4 <= kChmChunkSize);
 
 struct TChmDirectoryEntry {
     std::string Name;           // UTF-8, "/page.html" or "::DataSpace/..."
@@ -35,5 +45,6 @@ struct TChmDirectoryLayout {
 };
 
 // Sorts entries and lays out the directory. Raises std::invalid_argument for
-// duplicate names, an empty name or a name too long for one chunk.
+// names equal but for ASCII letter case (readers cannot tell them apart), an
+// empty name or a name longer than kChmMaxNameBytes.
 TChmDirectoryLayout BuildChmDirectory(std::vector<TChmDirectoryEntry> entries, std::uint32_t languageId);

@@ -171,6 +171,24 @@ std::uint32_t WindowsPerReset(const TChmWriteOptions& options) {
     return static_cast<std::uint32_t>((1ull << options.WindowBits) >> 16);
 }
 
+std::uint32_t MinResetIntervalFrames(unsigned windowBits) { return windowBits >= 16 ? 1u << (windowBits - 16) : 1u; }
+
+// Names at the top beginning with '#' or '$' are the file's own tables
+// (#SYSTEM, #TOPICS, $FIftiMain, ...); readers compare names without letter
+// case, so a page called "#system" would stand in for one of them.
+bool IsReservedName(const std::string& address) { return !address.empty() && (address[0] == '#' || address[0] == '$'); }
+
+void CheckName(const std::string& address) {
+    if (IsReservedName(address))
+        throw std::runtime_error("The file name " + Quoted(address) +
+                                 " is reserved: names beginning with # or $ belong to the help file's own tables.");
+    // Stored with a leading "/".
+    if (address.size() + 1 > kChmMaxNameBytes)
+        throw std::runtime_error("The file name " + Quoted(address.substr(0, 60) + "...") + " is " +
+                                 std::to_string(address.size()) + " bytes long; a help file holds names of up to " +
+                                 std::to_string(kChmMaxNameBytes - 1) + " bytes.");
+}
+
 class TChmWriter {
 public:
     TChmWriter(const std::string& projectFile, const std::string& outputFile, const TChmWriteOptions& options,
@@ -238,6 +256,16 @@ void TChmWriter::Run() {
     if (WindowsPerReset(options_) == 0)
         throw std::runtime_error(
             "An LZX window below 64 KiB cannot be described so that chmlib-based viewers decode it.");
+    // chmlib counts the interval in half windows; shorter than one it reads
+    // as none, and every file comes back empty.
+    if (options_.ResetIntervalFrames < MinResetIntervalFrames(options_.WindowBits))
+        throw std::runtime_error("With an LZX window of 2^" + std::to_string(options_.WindowBits) +
+                                 " bytes the reset interval must be at least " +
+                                 std::to_string(MinResetIntervalFrames(options_.WindowBits)) +
+                                 " frames of 32 KiB (half the window); chmlib-based viewers read nothing otherwise.");
+    if (options_.ResetIntervalFrames > kMaxResetIntervalFrames)
+        throw std::runtime_error("The reset interval must be at most " + std::to_string(kMaxResetIntervalFrames) +
+                                 " frames of 32 KiB.");
 
     Tell("Reading the help project " + Quoted(projectFile_));
     const TBytes projectBytes = ReadWholeFile(projectFile_);
@@ -257,6 +285,7 @@ void TChmWriter::Run() {
     std::set<std::string> folded;
     std::uint64_t totalBytes = 0;
     for (const auto& address : files) {
+        CheckName(address);
         if (!folded.insert(LowerAscii(address)).second)
             throw std::runtime_error("Two files of the project differ only in letter case (" + Quoted(address) +
                                      "); a help file cannot hold both.");

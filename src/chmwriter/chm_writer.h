@@ -18,13 +18,18 @@
 #include <string>
 #include <string_view>
 
+// 1 GiB; libmspack reads nothing at 2 GiB.
+inline constexpr unsigned kMaxResetIntervalFrames = 1u << 15;
+
 struct TChmWriteOptions {
     // Compression workers; 0 means one per hardware thread. The result is
     // the same for every count.
     unsigned Threads = 0;
     // LZX window as a power of two (16 to 21; chmlib cannot describe a 32 KiB
-    // window) and frames of 32 KiB per reset interval (a power of two); 64 KiB
-    // each is what help compilers commonly write.
+    // window) and frames of 32 KiB per reset interval: a power of two from
+    // half the window (2^(WindowBits - 16), which chmlib needs) up to
+    // kMaxResetIntervalFrames; other pairs are refused. 64 KiB each is what
+    // help compilers commonly write.
     unsigned WindowBits = 16;
     unsigned ResetIntervalFrames = 2;
     // Time stamp written into the file (seconds since 1970); the current
