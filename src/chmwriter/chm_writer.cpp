@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -155,6 +156,13 @@ std::set<std::string> SitemapAddresses(std::string_view sitemap) {
     return result;
 }
 
+// The page up to the end of its title, which is all a topic needs of it.
+std::string_view HeadOf(std::string_view page) {
+    const std::string lower = LowerAscii(std::string(page.substr(0, std::min<std::size_t>(page.size(), 1 << 16))));
+    const std::size_t end = lower.find("</title");
+    return end == std::string::npos ? page : page.substr(0, end + 8);
+}
+
 TBytes Utf16(std::string_view ascii) {
     TBytes bytes;
     for (char c : ascii) {
@@ -278,7 +286,8 @@ void TChmWriter::Run() {
 
     const unsigned codePage =
         options_.TitleCodePage != 0 ? options_.TitleCodePage : CodePageOfLanguage(project.LanguageId);
-    const auto encode = [codePage](std::string_view text) { return EncodeForCodePage(text, codePage); };
+    TTitleEncoder titleEncoder(codePage);
+    const auto encode = [&titleEncoder](std::string_view text) { return titleEncoder(text); };
     const std::uint32_t timestamp =
         options_.Timestamp ? *options_.Timestamp : static_cast<std::uint32_t>(std::time(nullptr));
 
@@ -301,9 +310,10 @@ void TChmWriter::Run() {
         const TBytes bytes = ReadProjectFile(folder, address);
         const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         if (address == project.ContentsFile) inContents = SitemapAddresses(text);
-        if (address == project.IndexFile) indexSitemap = std::string(text);
+        // Pages and sitemaps are in the file's code page, as viewers read them.
+        if (address == project.IndexFile) indexSitemap = DecodeFromCodePage(text, codePage);
         if (IsPage(address)) {
-            topics.push_back({address, encode(ExtractHtmlTitle(text)), false});
+            topics.push_back({address, encode(ExtractHtmlTitle(DecodeFromCodePage(HeadOf(text), codePage))), false});
             search.Add(text);
         }
         AddToSection1("/" + address, bytes);
