@@ -5,7 +5,10 @@
 #include <ctime>
 #include <functional>
 
+#include "base/utf8.h"
 #include "chm/keywords.h"
+#include "chmwriter/chm_project.h"
+#include "chmwriter/chm_text.h"
 #include "platform/help_compiler.h"
 #include "services/configer.h"
 #include "base/language.h"
@@ -34,6 +37,30 @@ long long MillisecondsOfDay() {
     tm local{};
     ::localtime_r(&now.tv_sec, &local);
     return ((local.tm_hour * 60LL + local.tm_min) * 60 + local.tm_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool IsPageName(const std::string& fileName) {
+    const std::string ext = UpperCase(ExtractFileExt(fileName));
+    return ext == ".HTML" || ext == ".HTM";
+}
+
+// Our pages are UTF-8 in the run's folder; the compiled file holds them in
+// its code page, as viewers read it (they ignore a page's own charset for
+// the contents tab and search). Pages elsewhere, or in another encoding,
+// stay as they are.
+void EncodePagesForCodePage(const TFiles& files, const std::string& runFolder, unsigned codePage,
+                            const std::map<std::string, std::string>& memoryFiles) {
+    if (codePage == 65001 || runFolder.empty()) return;
+    const std::string prefix = runFolder.back() == '/' ? runFolder : runFolder + "/";
+    for (const auto& file : files.Items) {
+        const std::string& name = file->FileName;
+        if (!IsPageName(name) || name.compare(0, prefix.size(), prefix) != 0 || memoryFiles.count(name)) continue;
+        if (!FileExists(name)) continue;
+        const std::string text = LoadTextFile(name);
+        if (!IsValidUtf8(text)) continue;
+        const std::string encoded = EncodeHtmlForCodePage(text, codePage);
+        if (encoded != text) SaveTextFile(encoded, name);
+    }
 }
 
 std::string KeywordsValue(const TChmTreeItem& entry) {
@@ -162,6 +189,17 @@ void TChmCompiler::Compile(std::string& chmFileName) {
                "Display compile progress=Yes\r\nDefault Window=Main",
                true);
 
+    // One code page for everything the compiled file holds as text: the
+    // one of the project's language.
+    unsigned codePage = CodePageOfLanguage(0x409);
+    try {
+        codePage = CodePageOfLanguage(ParseChmProject(project, RootFolder).LanguageId);
+    } catch (const std::runtime_error&) {
+        // The compiler reports what is wrong with the project.
+    }
+    contents = EncodeHtmlForCodePage(contents, codePage);
+    index = EncodeHtmlForCodePage(index, codePage);
+    EncodePagesForCodePage(*Files, workingFolder, codePage, MemoryFiles);
     const std::string projectFile = JoinPath(RootFolder, baseName + ".hhp");
     const std::string contentsFile = JoinPath(RootFolder, "temp.hhc");
     const std::string indexFile = JoinPath(RootFolder, "temp.hhk");
