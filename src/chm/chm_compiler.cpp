@@ -2,9 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
+#include <thread>
+#include <vector>
 #include <functional>
 
+#include "base/parallel_loop.h"
 #include "base/utf8.h"
 #include "chm/keywords.h"
 #include "chmwriter/chm_project.h"
@@ -52,15 +56,21 @@ void EncodePagesForCodePage(const TFiles& files, const std::string& runFolder, u
                             const std::map<std::string, std::string>& memoryFiles) {
     if (codePage == 65001 || runFolder.empty()) return;
     const std::string prefix = runFolder.back() == '/' ? runFolder : runFolder + "/";
+    std::vector<std::string> pages;
     for (const auto& file : files.Items) {
         const std::string& name = file->FileName;
-        if (!IsPageName(name) || name.compare(0, prefix.size(), prefix) != 0 || memoryFiles.count(name)) continue;
-        if (!FileExists(name)) continue;
-        const std::string text = LoadTextFile(name);
-        if (!IsValidUtf8(text)) continue;
-        const std::string encoded = EncodeHtmlForCodePage(text, codePage);
-        if (encoded != text) SaveTextFile(encoded, name);
+        if (IsPageName(name) && name.compare(0, prefix.size(), prefix) == 0 && !memoryFiles.count(name))
+            pages.push_back(name);
     }
+    // Pages are independent; the threads take them in turn.
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    TParallelLoop(pages.size(), threads - 1, [&](std::size_t i) {
+        if (!FileExists(pages[i])) return;
+        const std::string text = LoadTextFile(pages[i]);
+        if (!IsValidUtf8(text)) return;
+        const std::string encoded = EncodeHtmlForCodePage(text, codePage);
+        if (encoded != text) SaveTextFile(encoded, pages[i]);
+    }).Wait();
 }
 
 std::string KeywordsValue(const TChmTreeItem& entry) {

@@ -212,32 +212,23 @@ unsigned CodePageOfLanguage(std::uint32_t languageId) {
 
 namespace {
 
-// UTF-8 text in the code page; missing(out, c) writes what stands for a
-// character the code page lacks (U+FFFD for broken UTF-8).
+// Runs iconv over one piece of text, appending to out; a character the
+// target lacks, or a broken sequence, is handed to missing with the code
+// point (U+FFFD when broken) and skipped.
 template <class Missing>
-std::string Encode(std::string_view utf8, unsigned codePage, Missing&& missing) {
-    const char* name = IconvName(codePage);
-    if (!name) throw std::runtime_error("code page " + std::to_string(codePage) + " is not supported");
-    TIconv cd(name, "UTF-8");
-    if (!cd.Valid())
-        throw std::runtime_error("the system cannot convert text to code page " + std::to_string(codePage));
-    std::string out;
-    out.reserve(utf8.size());
+void ConvertPiece(const TIconv& cd, std::string_view piece, std::string& out, Missing&& missing) {
     char buffer[4096];
-    char* in = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
+    char* in = const_cast<char*>(piece.data());
+    std::size_t inLeft = piece.size();
     while (inLeft > 0) {
         char* outPtr = buffer;
         std::size_t outLeft = sizeof buffer;
         const std::size_t rc = ::iconv(cd.Get(), &in, &inLeft, &outPtr, &outLeft);
         out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        if (rc != static_cast<std::size_t>(-1)) continue;
-        if (errno == E2BIG) continue;
-        // A character the code page lacks, or broken UTF-8: that one
-        // character (all its continuation bytes) is written another way.
+        if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
         const std::string_view rest(in, inLeft);
         std::size_t next = 0;
-        const char32_t c = NextCodePoint(rest, next);
+        const char32_t c = missing.Decodes ? NextCodePoint(rest, next) : (next = 1, 0xFFFD);
         missing(out, c);
         in += next;
         inLeft -= next;
@@ -246,7 +237,49 @@ std::string Encode(std::string_view utf8, unsigned codePage, Missing&& missing) 
     std::size_t outLeft = sizeof buffer;
     ::iconv(cd.Get(), nullptr, nullptr, &outPtr, &outLeft);
     out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+}
+
+template <class F>
+struct TMissing {
+    F write;
+    bool Decodes;  // the input is UTF-8, so a whole character is skipped
+    void operator()(std::string& out, char32_t c) { write(out, c); }
+};
+
+// Converts text piece by piece: ASCII, the same in every code page here,
+// is copied as it is and only the runs between go through iconv. Pages are
+// mostly ASCII markup, so this is most of the time saved.
+template <class F>
+std::string ConvertText(std::string_view text, const char* to, const char* from, bool wholeText, TMissing<F> missing) {
+    TIconv cd(to, from);
+    if (!cd.Valid())
+        throw std::runtime_error(std::string("the system cannot convert text from ") + from + " to " + to);
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    if (wholeText) {
+        ConvertPiece(cd, text, out, missing);
+        return out;
+    }
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t start = at;
+        while (at < text.size() && static_cast<unsigned char>(text[at]) < 0x80) ++at;
+        out.append(text.substr(start, at - start));
+        start = at;
+        while (at < text.size() && static_cast<unsigned char>(text[at]) >= 0x80) ++at;
+        if (at > start) ConvertPiece(cd, text.substr(start, at - start), out, missing);
+    }
     return out;
+}
+
+// UTF-8 text in the code page; missing(out, c) writes what stands for a
+// character the code page lacks (U+FFFD for broken UTF-8).
+template <class Missing>
+std::string Encode(std::string_view utf8, unsigned codePage, Missing&& missing) {
+    const char* name = IconvName(codePage);
+    if (!name) throw std::runtime_error("code page " + std::to_string(codePage) + " is not supported");
+    auto write = [&missing](std::string& out, char32_t c) { missing(out, c); };
+    return ConvertText(utf8, name, "UTF-8", false, TMissing<decltype(write)>{write, true});
 }
 
 bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view word) {
@@ -301,26 +334,12 @@ std::string DecodeFromCodePage(std::string_view bytes, unsigned codePage) {
     if (ascii) return std::string(bytes);
     const char* name = IconvName(codePage);
     if (!name) throw std::runtime_error("code page " + std::to_string(codePage) + " is not supported");
-    TIconv cd("UTF-8", name);
-    if (!cd.Valid())
-        throw std::runtime_error("the system cannot convert text from code page " + std::to_string(codePage));
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 4);
-    char buffer[4096];
-    char* in = const_cast<char*>(bytes.data());
-    std::size_t inLeft = bytes.size();
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        std::size_t outLeft = sizeof buffer;
-        const std::size_t rc = ::iconv(cd.Get(), &in, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
-        // A byte the code page leaves undefined, or a cut double-byte letter.
-        AppendUtf8(out, 0xFFFD);
-        ++in;
-        --inLeft;
-    }
-    return out;
+    // In a double-byte code page the second byte of a letter may look like
+    // ASCII, so such text is decoded whole.
+    const bool doubleByte = codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+    // A byte the code page leaves undefined, or a cut double-byte letter.
+    auto write = [](std::string& out, char32_t) { AppendUtf8(out, 0xFFFD); };
+    return ConvertText(bytes, "UTF-8", name, doubleByte, TMissing<decltype(write)>{write, false});
 }
 
 struct TTitleEncoder::TRomanizer {

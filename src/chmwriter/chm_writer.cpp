@@ -158,9 +158,9 @@ std::set<std::string> SitemapAddresses(std::string_view sitemap) {
 
 // The page up to the end of its title, which is all a topic needs of it.
 std::string_view HeadOf(std::string_view page) {
-    const std::string lower = LowerAscii(std::string(page.substr(0, std::min<std::size_t>(page.size(), 1 << 16))));
-    const std::size_t end = lower.find("</title");
-    return end == std::string::npos ? page : page.substr(0, end + 8);
+    for (std::size_t at = page.find("</"); at != std::string_view::npos; at = page.find("</", at + 2))
+        if (LowerAscii(std::string(page.substr(at + 2, 5))) == "title") return page.substr(0, at + 8);
+    return page;
 }
 
 TBytes Utf16(std::string_view ascii) {
