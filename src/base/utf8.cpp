@@ -37,3 +37,20 @@ char32_t NextCodePoint(std::string_view s, std::size_t& at) {
     }
     return c;
 }
+
+bool IsValidUtf8(std::string_view s) {
+    for (std::size_t at = 0; at < s.size();) {
+        const auto b0 = static_cast<unsigned char>(s[at]);
+        if (b0 < 0x80) {
+            ++at;
+            continue;
+        }
+        const std::size_t start = at;
+        const char32_t c = NextCodePoint(s, at);
+        const std::size_t length = at - start;
+        const std::size_t expected = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        if (c < 0x80 || length != expected || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return false;
+        if (c == kReplacement && s.substr(start, 3) != "\xEF\xBF\xBD") return false;
+    }
+    return true;
+}

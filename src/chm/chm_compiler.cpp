@@ -2,10 +2,18 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
+#include <optional>
+#include <thread>
+#include <vector>
 #include <functional>
 
+#include "base/parallel_loop.h"
+#include "base/utf8.h"
 #include "chm/keywords.h"
+#include "chmwriter/chm_project.h"
+#include "chmwriter/chm_text.h"
 #include "platform/help_compiler.h"
 #include "services/configer.h"
 #include "base/language.h"
@@ -34,6 +42,41 @@ long long MillisecondsOfDay() {
     tm local{};
     ::localtime_r(&now.tv_sec, &local);
     return ((local.tm_hour * 60LL + local.tm_min) * 60 + local.tm_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool IsPageName(const std::string& fileName) {
+    const std::string ext = UpperCase(ExtractFileExt(fileName));
+    return ext == ".HTML" || ext == ".HTM";
+}
+
+// Our pages are UTF-8 in the run's folder; the compiled file holds them in
+// its code page, as viewers read it (they ignore a page's own charset for
+// the contents tab and search). The converted pages stay in memory: writing
+// them over the originals costs more than converting. Pages elsewhere, or in
+// another encoding, stay as they are.
+std::map<std::string, std::string> PagesInCodePage(const TFiles& files, const std::string& runFolder,
+                                                   unsigned codePage,
+                                                   const std::map<std::string, std::string>& memoryFiles) {
+    std::map<std::string, std::string> converted;
+    if (codePage == 65001 || runFolder.empty()) return converted;
+    const std::string prefix = runFolder.back() == '/' ? runFolder : runFolder + "/";
+    std::vector<std::string> pages;
+    for (const auto& file : files.Items) {
+        const std::string& name = file->FileName;
+        if (IsPageName(name) && name.compare(0, prefix.size(), prefix) == 0 && !memoryFiles.count(name))
+            pages.push_back(name);
+    }
+    std::vector<std::optional<std::string>> results(pages.size());
+    // Pages are independent; the threads take them in turn.
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    TParallelLoop(pages.size(), threads - 1, [&](std::size_t i) {
+        if (!FileExists(pages[i])) return;
+        const std::string text = LoadTextFile(pages[i]);
+        if (IsValidUtf8(text)) results[i] = EncodeHtmlForCodePage(text, codePage);
+    }).Wait();
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        if (results[i]) converted.emplace(pages[i], std::move(*results[i]));
+    return converted;
 }
 
 std::string KeywordsValue(const TChmTreeItem& entry) {
@@ -162,6 +205,18 @@ void TChmCompiler::Compile(std::string& chmFileName) {
                "Display compile progress=Yes\r\nDefault Window=Main",
                true);
 
+    // One code page for everything the compiled file holds as text: the
+    // one of the project's language.
+    unsigned codePage = CodePageOfLanguage(0x409);
+    try {
+        codePage = CodePageOfLanguage(ParseChmProject(project, RootFolder).LanguageId);
+    } catch (const std::runtime_error&) {
+        // The compiler reports what is wrong with the project.
+    }
+    contents = EncodeHtmlForCodePage(contents, codePage);
+    index = EncodeHtmlForCodePage(index, codePage);
+    const std::map<std::string, std::string> pagesInCodePage =
+        PagesInCodePage(*Files, workingFolder, codePage, MemoryFiles);
     const std::string projectFile = JoinPath(RootFolder, baseName + ".hhp");
     const std::string contentsFile = JoinPath(RootFolder, "temp.hhc");
     const std::string indexFile = JoinPath(RootFolder, "temp.hhk");
@@ -181,6 +236,7 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     // The held bytes by project address; the compiler reads them in place.
     THelpMemoryFiles memoryFiles;
     for (const auto& [name, bytes] : MemoryFiles) memoryFiles.emplace(Files->AddressOf(name), bytes);
+    for (const auto& [name, bytes] : pagesInCodePage) memoryFiles.emplace(Files->AddressOf(name), bytes);
 
     const THelpEngine engine = Engine ? *Engine : ConfiguredHelpEngine();
     stopRequested_ = false;

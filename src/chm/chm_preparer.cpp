@@ -63,6 +63,9 @@ std::string PageText(std::string_view text, std::initializer_list<std::string_vi
     return Translate(text, Params(params));
 }
 
+// The place of an album on its artist's page: named after the album's page.
+std::string AlbumAnchor(const std::string& albumPage) { return albumPage.substr(0, albumPage.rfind('.')); }
+
 bool IsPageFile(const std::string& fileName) {
     const std::string ext = UpperCase(ExtractFileExt(fileName));
     return ext == ".HTML" || ext == ".HTM";
@@ -197,9 +200,8 @@ void CheckDataArchive() {
 
 void TChmPreparer::LoadTemplate() {
     const std::string text = LoadArchivedTemplate();
-    // Viewers read compiled pages in the code page of their language, so the
-    // template's own letters go in as character references, like the values.
-    TPageTemplates parts = CutPageTemplate(NonAsciiToCharRefs(TranslatePageText(text)));
+    // Pages are UTF-8 here; the compiled file takes them in its code page.
+    TPageTemplates parts = CutPageTemplate(TranslatePageText(text));
     PageTemplate = std::move(parts.Page);
     GroupTemplate = std::move(parts.Group);
     ItemTemplate = std::move(parts.Item);
@@ -222,7 +224,7 @@ void TChmPreparer::ExtractNeedFiles(const std::string& folder) {
     zip.Close();
     // The shared pages speak the user's language as the generated ones do.
     for (const std::string& file : NeedFiles)
-        if (IsPageFile(file)) SaveTextFile(NonAsciiToCharRefs(TranslatePageText(LoadTextFile(file))), file);
+        if (IsPageFile(file)) SaveTextFile(TranslatePageText(LoadTextFile(file)), file);
 }
 
 void TChmPreparer::Run(TMP3Collection& collection) {
@@ -274,9 +276,9 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
 
     if (OnStage) OnStage(0, 0);
     Compiler->Ini->WriteValue("Options.HHP.Options", "Default topic", "main.html");
-    // Viewers refuse a compiled file without a language id. Our pages are
-    // pure ASCII, so any language reads them; the titles decide, unless the
-    // configuration chooses.
+    // Viewers refuse a compiled file without a language id, and its code page
+    // is the one the compiled file's text is written in: the names decide,
+    // unless the configuration chooses.
     TConfiger* configer = AppConfiger();
     if (!configer || configer->ReadString("Options.HHP.Options", "Language").empty())
         Compiler->Ini->WriteValue("Options.HHP.Options", "Language", LanguageOfCatalogue(files));
@@ -702,7 +704,10 @@ void TChmPreparer::WriteGrouping(TCatalogue& catalogue, int grouping) {
         }
         const std::string shownName = HtmlEscape(group.name);
         const std::string link = "<a href=\"" + group.page + "\">" + shownName + "</a>";
-        const std::string total = HtmlEscape(PageText("Total: $1 files", {std::to_string(ids.size())}));
+        // A group has at least one file, and one file is singular in every
+        // language we ship.
+        const std::string total = HtmlEscape(PageText(
+            ids.size() == 1 ? Translatable("Total: $1 file") : Translatable("Total: $1 files"), {std::to_string(ids.size())}));
         rows += FillPlaceholders(GroupTemplate, {{"$Color", count % 2 == 0 ? "odd" : "even"},
                                                  {"$Main", link},
                                                  {"$Title", total},
@@ -726,12 +731,18 @@ void TChmPreparer::WriteGrouping(TCatalogue& catalogue, int grouping) {
             if (artistPages) {
                 AddUserKeyword(*groupEntry, artist);
                 AddUserKeyword(*groupEntry, title);
-                if (!f.GetText(atAlbum).empty()) AddUserKeyword(*groupEntry, f.GetText(atAlbum));
+                // The album's keyword leads to its heading on this page.
+                if (!f.GetText(atAlbum).empty()) {
+                    AddUserKeyword(*groupEntry, f.GetText(atAlbum));
+                    if (!albumGroup.unknown && !SectionTemplate.empty())
+                        groupEntry->SetKeywordAnchor(f.GetText(atAlbum), AlbumAnchor(albumGroup.page));
+                }
                 // Each album of the artist under a heading that leads to its page.
                 if (albumIndex != lastAlbum && !SectionTemplate.empty()) {
                     const TCover& cover = album.cover;
-                    const std::string albumLink =
-                        "<a href=\"" + albumGroup.page + "\">" + HtmlEscape(albumGroup.name) + "</a>";
+                    const std::string anchor = AlbumAnchor(albumGroup.page);
+                    const std::string albumLink = "<a name=\"" + anchor + "\" id=\"" + anchor + "\" href=\"" +
+                                                  albumGroup.page + "\">" + HtmlEscape(albumGroup.name) + "</a>";
                     items += FillPlaceholders(
                         SectionTemplate,
                         {{"$Main", albumLink},

@@ -1,5 +1,7 @@
 #include "chm/chm_tree.h"
 
+#include "chm/collation.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <cctype>
@@ -318,6 +320,29 @@ std::string TChmTreeItem::Address() const {
     return url;
 }
 
+namespace {
+
+std::string FoldedKeyword(std::string_view keyword) {
+    std::string key(Trim(std::string(keyword)));
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return key;
+}
+
+}  // namespace
+
+std::string TChmTreeItem::KeywordAddress(std::string_view keyword) const {
+    const auto found = KeywordAnchors.find(FoldedKeyword(keyword));
+    if (found == KeywordAnchors.end() || !FileInfo) return Address();
+    std::string url =
+        FileInfo->Missing || !Tree || !Tree->Files ? FileInfo->FileName : Tree->Files->AddressOf(FileInfo->FileName);
+    return url + "#" + found->second;
+}
+
+void TChmTreeItem::SetKeywordAnchor(std::string_view keyword, const std::string& anchor) {
+    KeywordAnchors[FoldedKeyword(keyword)] = anchor;
+}
+
 // ---------------------------------------------------------------------------
 // TChmTree
 
@@ -360,10 +385,10 @@ void AppendEntry(std::string& out, const TChmTreeItem& entry) {
     }
 }
 
-void AppendIndexItem(std::string& out, std::string_view name, const TChmTreeItem& entry) {
+void AppendIndexItem(std::string& out, std::string_view name, const std::string& address) {
     out += "<LI> <OBJECT type=\"text/sitemap\">\r\n";
     out += "<param name=\"Name\" value=\"" + HtmlEscape(name) + "\">\r\n";
-    out += "<param name=\"Local\" value=\"" + HtmlEscape(entry.Address()) + "\">\r\n";
+    out += "<param name=\"Local\" value=\"" + HtmlEscape(address) + "\">\r\n";
     out += "</OBJECT>\r\n";
 }
 
@@ -388,9 +413,16 @@ std::string TChmTree::ContentsText() const {
 std::string TChmTree::IndexText() const {
     std::string out = "<HTML><HEAD></HEAD><BODY><UL>\r\n&Properties;";
     if (Keywords) {
-        std::vector<const TChmTreeItem*> listed;
+        // The index lists its keywords in the order the contents tree uses
+        // for names, not in byte order.
+        struct TListed {
+            std::string sortKey, key;
+            std::vector<const TChmTreeItem*> entries;
+        };
+        std::vector<TListed> keywords;
+        const TCollator collator(CollationLocaleFromEnvironment());
         Keywords->ForEachKey([&](std::string_view key, const TLetterTree& node) {
-            listed.clear();
+            TListed listed;
             const TID* first = node.IDs;
             const TID* id = first;
             do {
@@ -398,20 +430,27 @@ std::string TChmTree::IndexText() const {
                 const int at = KeywordIndexOf(*entry, key);
                 if (at >= 0 && at < static_cast<int>(entry->KeywordKindList.size()) &&
                     HasKind(entry->EnabledKinds, entry->KeywordKindList[static_cast<std::size_t>(at)]))
-                    listed.push_back(entry);
+                    listed.entries.push_back(entry);
                 id = id->NextID;
             } while (id != first);
-            if (listed.empty()) return;
-            AppendIndexItem(out, Trim(key), *listed.front());
-            if (listed.size() == 1) return;
+            if (listed.entries.empty()) return;
+            listed.key = Trim(std::string(key));
+            listed.sortKey = collator.SortKey(listed.key);
+            keywords.push_back(std::move(listed));
+        });
+        std::stable_sort(keywords.begin(), keywords.end(),
+                         [](const TListed& a, const TListed& b) { return a.sortKey < b.sortKey; });
+        for (const TListed& k : keywords) {
+            AppendIndexItem(out, k.key, k.entries.front()->KeywordAddress(k.key));
+            if (k.entries.size() == 1) continue;
             out += "<UL>\r\n";
-            for (const TChmTreeItem* entry : listed) {
+            for (const TChmTreeItem* entry : k.entries) {
                 // A nameless item would be merged into its neighbour by some viewers.
                 const std::string caption = Trim(entry->Caption);
-                AppendIndexItem(out, caption.empty() ? entry->Address() : entry->Caption, *entry);
+                AppendIndexItem(out, caption.empty() ? entry->Address() : entry->Caption, entry->KeywordAddress(k.key));
             }
             out += "</UL>\r\n";
-        });
+        }
     }
     out += "</UL></BODY></HTML>\r\n";
     return out;

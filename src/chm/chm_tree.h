@@ -3,6 +3,7 @@
 // pointing at one file) and its file set (every file compiled in, with the
 // files each one links to). Also writes the contents (.hhc) and index (.hhk)
 // files.
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -112,6 +113,9 @@ public:
     std::vector<TKeywordKind> KeywordKindList;  // one kind per keyword, same order
     TKeywordKindSet EnabledKinds = KindBit(kkUser);
     std::string Anchor;  // appended to the address after "#" when not empty
+    // Keywords that lead to a place on the entry's page, by keyword with
+    // letter case folded: the anchor there.
+    std::map<std::string, std::string> KeywordAnchors;
 
     TChmTreeItem* Item(int index) const { return static_cast<TChmTreeItem*>(Child(index)); }
 
@@ -127,6 +131,11 @@ public:
     std::string ReadTitle(const std::string& fileName);
     // The entry's address: file address plus "#" anchor.
     std::string Address() const;
+    // Where the index keyword leads: the keyword's own anchor on the page
+    // when it has one, else Address().
+    std::string KeywordAddress(std::string_view keyword) const;
+    // Sets the anchor a keyword of the entry leads to.
+    void SetKeywordAnchor(std::string_view keyword, const std::string& anchor);
     // This entry as an id of the keyword index, and back.
     TStrId KeywordId() const { return reinterpret_cast<TStrId>(this); }
     static TChmTreeItem* FromKeywordId(TStrId id) { return reinterpret_cast<TChmTreeItem*>(id); }

@@ -37,53 +37,52 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t i, std::uint32_t& cp) 
     return len;
 }
 
-void AppendCharRef(std::string& out, std::uint32_t cp) {
-    out += "&#";
-    out += std::to_string(cp);
-    out += ';';
-}
-
-// Appends text[i...] as ASCII when it is a non-ASCII character; answers the
-// number of bytes used. A byte that starts no valid sequence is taken as its
-// Latin-1 character.
-std::size_t AppendNonAscii(std::string& out, std::string_view text, std::size_t i) {
-    std::uint32_t cp = 0;
-    std::size_t len = DecodeUtf8(text, i, cp);
-    if (len == 0) {
-        cp = static_cast<unsigned char>(text[i]);
-        len = 1;
+void AppendUtf8Point(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
     }
-    AppendCharRef(out, cp);
-    return len;
 }
 
-std::string Convert(std::string_view text, bool escapeMarkup) {
+}  // namespace
+
+std::string HtmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size() + text.size() / 8);
     std::size_t i = 0;
     while (i < text.size()) {
         const char c = text[i];
         if (static_cast<unsigned char>(c) >= 0x80) {
-            i += AppendNonAscii(out, text, i);
+            std::uint32_t cp = 0;
+            const std::size_t len = DecodeUtf8(text, i, cp);
+            if (len == 0) {
+                AppendUtf8Point(out, static_cast<unsigned char>(c));
+                ++i;
+            } else {
+                out.append(text.substr(i, len));
+                i += len;
+            }
             continue;
         }
         ++i;
-        if (escapeMarkup) {
-            switch (c) {
-                case '&': out += "&amp;"; continue;
-                case '<': out += "&lt;"; continue;
-                case '>': out += "&gt;"; continue;
-                case '"': out += "&quot;"; continue;
-                default: break;
-            }
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c; break;
         }
-        out += c;
     }
     return out;
 }
-
-}  // namespace
-
-std::string HtmlEscape(std::string_view text) { return Convert(text, true); }
-
-std::string NonAsciiToCharRefs(std::string_view text) { return Convert(text, false); }

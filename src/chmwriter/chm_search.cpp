@@ -6,6 +6,7 @@
 
 #include "base/parallel_loop.h"
 #include "base/utf8.h"
+#include "chmwriter/chm_spelling.h"
 #include "chmwriter/chm_text.h"
 
 namespace {
@@ -166,38 +167,76 @@ void TBitWriter::ScaleRoot(std::uint64_t value, unsigned root) {
     Bits(value, width);
 }
 
-void SplitWords(std::string_view utf8, std::vector<std::string>& words) {
-    std::string word;
-    std::size_t at = 0;
-    const auto flush = [&] {
-        if (!word.empty() && word.size() <= kMaxWordBytes) words.push_back(word);
+void SplitWords(std::string_view utf8, TWordList& words) {
+    std::string word;   // folded
+    std::string typed;  // only A-Z folded
+    std::vector<std::string> run;  // CJK letters
+    const auto flushWord = [&] {
+        if (!word.empty() && word.size() <= kMaxWordBytes) {
+            const std::uint32_t place = words.Next++;
+            words.Add(word, place);
+            if (typed != word) words.Add(typed, place, true);
+            std::string plain = AsciiSpelling(word);
+            for (char& c : plain)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+            if (plain != word) words.Add(std::move(plain), place);
+        }
         word.clear();
+        typed.clear();
     };
+    const auto flushRun = [&] {
+        if (run.empty()) return;
+        const std::uint32_t first = words.Next;
+        std::string whole;
+        for (const auto& letter : run) whole += letter;
+        for (std::size_t i = 0; i < run.size(); ++i) {
+            const auto place = static_cast<std::uint32_t>(first + i);
+            if (i == 0 && run.size() > 2 && whole.size() <= kMaxWordBytes) words.Add(whole, place);
+            if (i + 1 < run.size()) words.Add(run[i] + run[i + 1], place);
+            words.Add(run[i], place);
+        }
+        words.Next = static_cast<std::uint32_t>(first + run.size());
+        run.clear();
+    };
+    std::size_t at = 0;
     while (at < utf8.size()) {
         const auto byte = static_cast<unsigned char>(utf8[at]);
         if (byte < 0x80) {
             ++at;
-            if ((byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9')) {
-                word += static_cast<char>(byte);
-            } else if (byte >= 'A' && byte <= 'Z') {
-                word += static_cast<char>(byte + 32);
+            const bool lower = (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9');
+            const bool upper = byte >= 'A' && byte <= 'Z';
+            if (lower || upper) {
+                flushRun();
+                word += static_cast<char>(upper ? byte + 32 : byte);
+                typed += static_cast<char>(upper ? byte + 32 : byte);
             } else {
-                flush();
+                flushWord();
+                flushRun();
             }
             continue;
         }
         const char32_t c = NextCodePoint(utf8, at);
         switch (KindOf(c)) {
-            case TCharKind::Separator: flush(); break;
-            case TCharKind::Letter: AppendUtf8(word, FoldCase(c)); break;
-            case TCharKind::Single:
-                flush();
-                AppendUtf8(word, c);
-                flush();
+            case TCharKind::Separator:
+                flushWord();
+                flushRun();
                 break;
+            case TCharKind::Letter:
+                flushRun();
+                AppendUtf8(word, FoldCase(c));
+                AppendUtf8(typed, c);
+                break;
+            case TCharKind::Single: {
+                flushWord();
+                std::string letter;
+                AppendUtf8(letter, c);
+                run.push_back(std::move(letter));
+                break;
+            }
         }
     }
-    flush();
+    flushWord();
+    flushRun();
 }
 
 TPageWords ExtractPageWords(std::string_view html) {
@@ -248,34 +287,52 @@ TPageWords ExtractPageWords(std::string_view html) {
 
 TSearchDocument EncodeSearchWords(const TPageWords& words, unsigned codePage) {
     std::unordered_map<std::string, std::string> cache;
-    const auto encode = [&](const std::string& word) -> std::string {
-        bool ascii = true;
-        for (char c : word) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-        if (ascii || codePage == 65001) return word;
+    // The word in the code page; empty when the code page lacks a letter.
+    const auto encode = [&](const std::string& word) -> const std::string* {
         auto [it, added] = cache.try_emplace(word);
         if (added) {
             std::string encoded = EncodeForCodePage(word, codePage);
-            it->second = encoded.find('?') == std::string::npos ? std::move(encoded) : word;
+            if (encoded.find('?') == std::string::npos) it->second = std::move(encoded);
         }
-        return it->second;
+        return &it->second;
+    };
+    const auto convert = [&](const TWordList& from, TWordList& to) {
+        to.Words.reserve(from.Words.size());
+        to.Places.reserve(from.Words.size());
+        to.AsTyped.reserve(from.Words.size());
+        for (std::size_t i = 0; i < from.Words.size(); ++i) {
+            const std::string& w = from.Words[i];
+            bool ascii = true;
+            for (char c : w) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+            if (ascii || codePage == 65001) {
+                to.Add(w, from.Places[i], from.AsTyped[i]);
+                continue;
+            }
+            const std::string* encoded = encode(w);
+            if (!encoded->empty())
+                to.Add(*encoded, from.Places[i], from.AsTyped[i]);
+            else if (!from.AsTyped[i])
+                to.Add(w, from.Places[i]);
+        }
+        to.Next = from.Next;
     };
     TSearchDocument document;
-    document.Body.reserve(words.Body.size());
-    for (const auto& w : words.Body) document.Body.push_back(encode(w));
-    for (const auto& w : words.Title) document.Title.push_back(encode(w));
+    convert(words.Body, document.Body);
+    convert(words.Title, document.Title);
     return document;
 }
 
 TDocumentWords GroupWords(const TSearchDocument& document) {
     TDocumentWords grouped;
     std::unordered_map<std::string_view, std::size_t> index;
-    index.reserve(document.Body.size() + document.Title.size());
-    const auto add = [&](const std::vector<std::string>& words, bool title) {
-        for (std::size_t k = 0; k < words.size(); ++k) {
-            auto [it, added] = index.try_emplace(words[k], grouped.Words.size());
-            if (added) grouped.Words.push_back({words[k], {}, {}});
-            auto& word = grouped.Words[it->second];
-            (title ? word.Title : word.Body).push_back(static_cast<std::uint32_t>(k));
+    index.reserve(document.Body.Words.size() + document.Title.Words.size());
+    const auto add = [&](const TWordList& words, bool title) {
+        for (std::size_t k = 0; k < words.Words.size(); ++k) {
+            auto [it, added] = index.try_emplace(words.Words[k], grouped.Words.size());
+            if (added) grouped.Words.push_back({words.Words[k], {}, {}});
+            auto& places = title ? grouped.Words[it->second].Title : grouped.Words[it->second].Body;
+            // Two spellings of one place may fold together.
+            if (places.empty() || places.back() != words.Places[k]) places.push_back(words.Places[k]);
         }
     };
     add(document.Body, false);
@@ -350,6 +407,9 @@ TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePa
     };
     std::vector<TWlc> wlcs;
     wlcs.reserve(entries.size());
+    // Spellings of one word mostly have the same postings: such entries
+    // share one copy of them.
+    std::unordered_multimap<std::size_t, std::size_t> shared;  // hash of the bytes -> index in wlcs
     for (const auto& entry : entries) {
         const std::size_t start = file.size();
         TBitWriter bits(file);
@@ -366,7 +426,23 @@ TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePa
             bits.Align();
         }
         if (file.size() > 0xFFFFFFFFu) throw std::length_error("The full-text index is larger than 4 GiB.");
-        wlcs.push_back({static_cast<std::uint32_t>(start), file.size() - start});
+        const std::size_t size = file.size() - start;
+        const std::string_view bytes(reinterpret_cast<const char*>(file.data()) + start, size);
+        const std::size_t hash = std::hash<std::string_view>{}(bytes);
+        bool reused = false;
+        for (auto [it, end] = shared.equal_range(hash); it != end && !reused; ++it) {
+            const TWlc& earlier = wlcs[it->second];
+            if (earlier.Size == size && std::equal(file.begin() + earlier.Offset, file.begin() + earlier.Offset + static_cast<std::ptrdiff_t>(size), file.begin() + static_cast<std::ptrdiff_t>(start))) {
+                wlcs.push_back(earlier);
+                reused = true;
+            }
+        }
+        if (reused) {
+            file.resize(start);
+            continue;
+        }
+        shared.emplace(hash, wlcs.size());
+        wlcs.push_back({static_cast<std::uint32_t>(start), size});
     }
 
     // Leaves.
@@ -482,7 +558,8 @@ void TSearchWordCollector::RunBatch() {
     documents_.resize(base + batch_.size());
     // The calling thread takes pages too.
     TParallelLoop(batch_.size(), threads_ - 1, [&](std::size_t i) {
-        documents_[base + i] = GroupWords(EncodeSearchWords(ExtractPageWords(batch_[i]), codePage_));
+        const std::string page = DecodeFromCodePage(batch_[i], codePage_);
+        documents_[base + i] = GroupWords(EncodeSearchWords(ExtractPageWords(page), codePage_));
     }).Wait();
     batch_.clear();
     batchBytes_ = 0;

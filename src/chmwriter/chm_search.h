@@ -8,13 +8,30 @@
 
 #include "chmwriter/chm_bytes.h"
 
-// Words of UTF-8 text, folded to lower case: runs of letters and digits;
-// every CJK ideograph, kana or hangul syllable is a word of its own.
-void SplitWords(std::string_view utf8, std::vector<std::string>& words);
+// Words with the place each has in the text. A place may hold several
+// spellings of one word, so a query finds it however it is typed.
+struct TWordList {
+    std::vector<std::string> Words;
+    std::vector<std::uint32_t> Places;  // of each word, never decreasing
+    std::vector<bool> AsTyped;          // the spelling with only A-Z folded
+    std::uint32_t Next = 0;             // the place the next word takes
+    void Add(std::string word, std::uint32_t place, bool asTyped = false) {
+        Words.push_back(std::move(word));
+        Places.push_back(place);
+        AsTyped.push_back(asTyped);
+    }
+};
+
+// Words of UTF-8 text: runs of letters and digits, each folded to lower case,
+// also as typed when only viewers' ASCII folding matches it ("Émilie"), and
+// also unaccented (petrović -> petrovic, søren -> soren, strauß -> strauss).
+// A run of CJK letters is a word as a whole, each letter and each pair of
+// neighbours one too, as such text has no blanks between its words.
+void SplitWords(std::string_view utf8, TWordList& words);
 
 struct TPageWords {
-    std::vector<std::string> Body;   // in reading order, folded UTF-8
-    std::vector<std::string> Title;  // the words of <title>
+    TWordList Body;   // folded UTF-8
+    TWordList Title;  // the words of <title>
 };
 
 // The words of a page: tags stripped, script and style skipped, character
@@ -23,12 +40,13 @@ TPageWords ExtractPageWords(std::string_view html);
 
 // One page as the index stores it: words already in the file's code page.
 struct TSearchDocument {
-    std::vector<std::string> Body;
-    std::vector<std::string> Title;
+    TWordList Body;
+    TWordList Title;
 };
 
-// Words in the code page viewers compare the typed text in; a word the code
-// page cannot hold stays UTF-8 rather than turning into question marks.
+// Words in the code page viewers send the typed text in; a word the code page
+// cannot hold stays UTF-8 rather than turning into question marks, except its
+// as-typed spelling, which no viewer could send.
 TSearchDocument EncodeSearchWords(const TPageWords& words, unsigned codePage);
 
 // One page with each word once and the places it has in the text and the title.

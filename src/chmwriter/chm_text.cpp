@@ -1,11 +1,16 @@
 #include "chmwriter/chm_text.h"
 
 #include "base/utf8.h"
+#include "chmwriter/chm_spelling.h"
+
+#include <unicode/translit.h>
+#include <unicode/unistr.h>
 
 #include <iconv.h>
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -205,35 +210,200 @@ unsigned CodePageOfLanguage(std::uint32_t languageId) {
     }
 }
 
-std::string EncodeForCodePage(std::string_view utf8, unsigned codePage) {
-    if (codePage == 65001) return std::string(utf8);
-    const char* name = IconvName(codePage);
-    if (!name) throw std::runtime_error("code page " + std::to_string(codePage) + " is not supported");
-    TIconv cd(name, "UTF-8");
-    if (!cd.Valid())
-        throw std::runtime_error("the system cannot convert text to code page " + std::to_string(codePage));
-    std::string out;
-    char buffer[256];
-    char* in = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
+namespace {
+
+// Runs iconv over one piece of text, appending to out; a character the
+// target lacks, or a broken sequence, is handed to missing with the code
+// point (U+FFFD when broken) and skipped.
+template <class Missing>
+void ConvertPiece(const TIconv& cd, std::string_view piece, std::string& out, Missing&& missing) {
+    char buffer[4096];
+    char* in = const_cast<char*>(piece.data());
+    std::size_t inLeft = piece.size();
     while (inLeft > 0) {
         char* outPtr = buffer;
         std::size_t outLeft = sizeof buffer;
         const std::size_t rc = ::iconv(cd.Get(), &in, &inLeft, &outPtr, &outLeft);
         out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        if (rc != static_cast<std::size_t>(-1)) continue;
-        if (errno == E2BIG) continue;
-        // A character the code page lacks, or broken UTF-8: skip that one
-        // character (all its continuation bytes) and mark the gap.
-        out += '?';
-        std::size_t skip = 1;
-        while (skip < inLeft && (static_cast<unsigned char>(in[skip]) & 0xC0) == 0x80) ++skip;
-        in += skip;
-        inLeft -= skip;
+        if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+        const std::string_view rest(in, inLeft);
+        std::size_t next = 0;
+        const char32_t c = missing.Decodes ? NextCodePoint(rest, next) : (next = 1, 0xFFFD);
+        missing(out, c);
+        in += next;
+        inLeft -= next;
     }
     char* outPtr = buffer;
     std::size_t outLeft = sizeof buffer;
     ::iconv(cd.Get(), nullptr, nullptr, &outPtr, &outLeft);
     out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+}
+
+template <class F>
+struct TMissing {
+    F write;
+    bool Decodes;  // the input is UTF-8, so a whole character is skipped
+    void operator()(std::string& out, char32_t c) { write(out, c); }
+};
+
+// Converts text piece by piece: ASCII, the same in every code page here,
+// is copied as it is and only the runs between go through iconv. Pages are
+// mostly ASCII markup, so this is most of the time saved.
+template <class F>
+std::string ConvertText(std::string_view text, const char* to, const char* from, bool wholeText, TMissing<F> missing) {
+    TIconv cd(to, from);
+    if (!cd.Valid())
+        throw std::runtime_error(std::string("the system cannot convert text from ") + from + " to " + to);
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    if (wholeText) {
+        ConvertPiece(cd, text, out, missing);
+        return out;
+    }
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t start = at;
+        while (at < text.size() && static_cast<unsigned char>(text[at]) < 0x80) ++at;
+        out.append(text.substr(start, at - start));
+        start = at;
+        while (at < text.size() && static_cast<unsigned char>(text[at]) >= 0x80) ++at;
+        if (at > start) ConvertPiece(cd, text.substr(start, at - start), out, missing);
+    }
+    return out;
+}
+
+// UTF-8 text in the code page; missing(out, c) writes what stands for a
+// character the code page lacks (U+FFFD for broken UTF-8).
+template <class Missing>
+std::string Encode(std::string_view utf8, unsigned codePage, Missing&& missing) {
+    const char* name = IconvName(codePage);
+    if (!name) throw std::runtime_error("code page " + std::to_string(codePage) + " is not supported");
+    auto write = [&missing](std::string& out, char32_t c) { missing(out, c); };
+    return ConvertText(utf8, name, "UTF-8", false, TMissing<decltype(write)>{write, true});
+}
+
+bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view word) {
+    if (text.size() - at < word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if (LowerAscii(text[at + i]) != word[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string EncodeForCodePage(std::string_view utf8, unsigned codePage) {
+    if (codePage == 65001) return std::string(utf8);
+    return Encode(utf8, codePage, [](std::string& out, char32_t) { out += '?'; });
+}
+
+std::string CharsetOfCodePage(unsigned codePage) {
+    switch (codePage) {
+        case 65001: return "utf-8";
+        case 932: return "shift_jis";
+        case 936: return "gb2312";
+        case 949: return "ks_c_5601-1987";
+        case 950: return "big5";
+        default: return "windows-" + std::to_string(codePage);
+    }
+}
+
+std::string EncodeHtmlForCodePage(std::string_view utf8, unsigned codePage) {
+    if (codePage == 65001) return std::string(utf8);
+    std::string out = Encode(utf8, codePage, [](std::string& text, char32_t c) {
+        text += "&#";
+        text += std::to_string(static_cast<std::uint32_t>(c));
+        text += ';';
+    });
+    // The declaration in the head says what the bytes now are.
+    const std::size_t headEnd = std::min(out.size(), FindNoCase(out, "</head", 0));
+    for (std::size_t at = FindNoCase(out, "charset=", 0); at < headEnd; at = FindNoCase(out, "charset=", at + 1)) {
+        std::size_t value = at + 8;
+        const bool quoted = value < out.size() && (out[value] == '"' || out[value] == '\'');
+        if (quoted) ++value;
+        if (!StartsWithNoCase(out, value, "utf-8")) continue;
+        out.replace(value, 5, CharsetOfCodePage(codePage));
+        break;
+    }
+    return out;
+}
+
+std::string DecodeFromCodePage(std::string_view bytes, unsigned codePage) {
+    if (codePage == 65001) return std::string(bytes);
+    bool ascii = true;
+    for (char c : bytes) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return std::string(bytes);
+    const char* name = IconvName(codePage);
+    if (!name) throw std::runtime_error("code page " + std::to_string(codePage) + " is not supported");
+    // In a double-byte code page the second byte of a letter may look like
+    // ASCII, so such text is decoded whole.
+    const bool doubleByte = codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+    // A byte the code page leaves undefined, or a cut double-byte letter.
+    auto write = [](std::string& out, char32_t) { AppendUtf8(out, 0xFFFD); };
+    return ConvertText(bytes, "UTF-8", name, doubleByte, TMissing<decltype(write)>{write, false});
+}
+
+struct TTitleEncoder::TRomanizer {
+    std::unique_ptr<icu::Transliterator> any;
+};
+
+TTitleEncoder::TTitleEncoder(unsigned codePage) : codePage_(codePage) {}
+
+TTitleEncoder::~TTitleEncoder() = default;
+
+std::string TTitleEncoder::Romanized(std::string_view utf8) {
+    if (!romanizer_) {
+        romanizer_ = std::make_unique<TRomanizer>();
+        UErrorCode status = U_ZERO_ERROR;
+        romanizer_->any.reset(icu::Transliterator::createInstance("Any-Latin; Latin-ASCII", UTRANS_FORWARD, status));
+        if (U_FAILURE(status)) romanizer_->any.reset();
+    }
+    if (!romanizer_->any) return {};
+    icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    romanizer_->any->transliterate(text);
+    std::string out;
+    text.toUTF8String(out);
+    // Only what every code page holds.
+    std::string ascii;
+    for (char c : out)
+        if (static_cast<unsigned char>(c) < 0x80 && static_cast<unsigned char>(c) >= 0x20) ascii += c;
+    return ascii;
+}
+
+std::string TTitleEncoder::operator()(std::string_view utf8) {
+    if (codePage_ == 65001) return std::string(utf8);
+    bool lacking = false;
+    std::string out = Encode(utf8, codePage_, [&](std::string&, char32_t) { lacking = true; });
+    if (!lacking) return out;
+    // Letters the code page lacks: their unaccented spelling, else runs of
+    // them romanized, so a title never shows "?".
+    out.clear();
+    std::string pending;
+    const auto flush = [&] {
+        if (!pending.empty()) out += Romanized(pending);
+        pending.clear();
+    };
+    for (std::size_t at = 0; at < utf8.size();) {
+        std::size_t next = at;
+        const char32_t c = NextCodePoint(utf8, next);
+        const std::string_view letter = utf8.substr(at, next - at);
+        at = next;
+        if (c == 0xFFFD) continue;
+        bool writes = true;
+        const std::string encoded =
+            c < 0x80 ? std::string(letter) : Encode(letter, codePage_, [&](std::string&, char32_t) { writes = false; });
+        if (writes) {
+            flush();
+            out += encoded;
+            continue;
+        }
+        std::string spelled;
+        if (AppendAsciiSpelling(spelled, c)) {
+            flush();
+            out += spelled;
+        } else {
+            pending += letter;
+        }
+    }
+    flush();
     return out;
 }

@@ -3,6 +3,7 @@
 // references, and turning the text into the code page the viewers read
 // the file's strings in.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -23,3 +24,34 @@ unsigned CodePageOfLanguage(std::uint32_t languageId);
 // the code page lacks become "?". Raises std::runtime_error for a code page
 // the system cannot convert to.
 std::string EncodeForCodePage(std::string_view utf8, unsigned codePage);
+
+// The name of the code page in a charset declaration ("windows-1252").
+std::string CharsetOfCodePage(unsigned codePage);
+
+// An HTML page or sitemap written in UTF-8, in the code page: characters the
+// code page lacks become numeric character references, and a declared
+// "charset=utf-8" in the head names the code page instead.
+std::string EncodeHtmlForCodePage(std::string_view utf8, unsigned codePage);
+
+// Text in the code page as UTF-8; a byte the code page leaves undefined
+// becomes U+FFFD.
+std::string DecodeFromCodePage(std::string_view bytes, unsigned codePage);
+
+// Titles in the code page the viewers show them in: a letter the code page
+// lacks is written by its unaccented spelling (Petrović -> Petrovic), and a
+// script with no such spelling is romanized (Дмитрий -> Dmitrij), never "?".
+class TTitleEncoder {
+public:
+    explicit TTitleEncoder(unsigned codePage);
+    ~TTitleEncoder();
+    TTitleEncoder(const TTitleEncoder&) = delete;
+    TTitleEncoder& operator=(const TTitleEncoder&) = delete;
+    std::string operator()(std::string_view utf8);
+
+private:
+    struct TRomanizer;
+    std::string Romanized(std::string_view utf8);
+
+    unsigned codePage_;
+    std::unique_ptr<TRomanizer> romanizer_;
+};

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -153,6 +154,13 @@ std::set<std::string> SitemapAddresses(std::string_view sitemap) {
         result.insert(LowerAscii(NormalizeAddress(address)));
     }
     return result;
+}
+
+// The page up to the end of its title, which is all a topic needs of it.
+std::string_view HeadOf(std::string_view page) {
+    for (std::size_t at = page.find("</"); at != std::string_view::npos; at = page.find("</", at + 2))
+        if (LowerAscii(std::string(page.substr(at + 2, 5))) == "title") return page.substr(0, at + 8);
+    return page;
 }
 
 TBytes Utf16(std::string_view ascii) {
@@ -307,7 +315,8 @@ void TChmWriter::Run() {
 
     const unsigned codePage =
         options_.TitleCodePage != 0 ? options_.TitleCodePage : CodePageOfLanguage(project.LanguageId);
-    const auto encode = [codePage](std::string_view text) { return EncodeForCodePage(text, codePage); };
+    TTitleEncoder titleEncoder(codePage);
+    const auto encode = [&titleEncoder](std::string_view text) { return titleEncoder(text); };
     const std::uint32_t timestamp =
         options_.Timestamp ? *options_.Timestamp : static_cast<std::uint32_t>(std::time(nullptr));
 
@@ -330,9 +339,10 @@ void TChmWriter::Run() {
         const TBytes bytes = ReadProjectFile(folder, address);
         const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         if (address == project.ContentsFile) inContents = SitemapAddresses(text);
-        if (address == project.IndexFile) indexSitemap = std::string(text);
+        // Pages and sitemaps are in the file's code page, as viewers read them.
+        if (address == project.IndexFile) indexSitemap = DecodeFromCodePage(text, codePage);
         if (IsPage(address)) {
-            topics.push_back({address, encode(ExtractHtmlTitle(text)), false});
+            topics.push_back({address, encode(ExtractHtmlTitle(DecodeFromCodePage(HeadOf(text), codePage))), false});
             search.Add(text);
         }
         AddToSection1("/" + address, bytes);

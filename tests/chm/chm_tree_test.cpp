@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 #include "chm/chm_tree.h"
 #include "chm/html_escape.h"
@@ -47,13 +49,12 @@ TEST(HtmlText, EntitiesAndMarkup) {
     EXPECT_EQ(HtmlToText("<b>bold</b> &amp;lt;"), "bold &lt;");
 }
 
-TEST(HtmlText, EscapeIsPureAscii) {
+TEST(HtmlText, EscapeKeepsValidUtf8) {
     EXPECT_EQ(HtmlEscape("Rock & Roll <\"x\">"), "Rock &amp; Roll &lt;&quot;x&quot;&gt;");
-    EXPECT_EQ(HtmlEscape("Caf\xC3\xA9 \xE5\x9D\x82 \xF0\x9F\x8E\xB5"), "Caf&#233; &#22338; &#127925;");
+    EXPECT_EQ(HtmlEscape("Caf\xC3\xA9 \xE5\x9D\x82 \xF0\x9F\x8E\xB5"), "Caf\xC3\xA9 \xE5\x9D\x82 \xF0\x9F\x8E\xB5");
     // Bytes that are no UTF-8 character are taken as Latin-1.
-    EXPECT_EQ(HtmlEscape("a\xE9z \xC3"), "a&#233;z &#195;");
-    EXPECT_EQ(HtmlEscape("\xC0\xAF"), "&#192;&#175;");  // overlong form
-    EXPECT_EQ(NonAsciiToCharRefs("<b>\xC3\xA9</b> & x"), "<b>&#233;</b> & x");
+    EXPECT_EQ(HtmlEscape("a\xE9z \xC3"), "a\xC3\xA9z \xC3\x83");
+    EXPECT_EQ(HtmlEscape("\xC0\xAF"), "\xC3\x80\xC2\xAF");  // overlong form
 }
 
 TEST(Files, BlanksAndLetterCaseMakeOneFile) {
@@ -159,7 +160,7 @@ TEST(ContentsFile, ExactTextWithEscaping) {
               "</OBJECT>\r\n"
               "<UL>\r\n"
               "<LI> <OBJECT type=\"text/sitemap\">\r\n"
-              "<param name=\"Name\" value=\"Caf&#233; &#22338;\">\r\n"
+              "<param name=\"Name\" value=\"Caf\xC3\xA9 \xE5\x9D\x82\">\r\n"
               "<param name=\"Local\" value=\"art-1.htm#top\">\r\n"
               "<param name=\"ImageNumber\" value=\"11\">\r\n"
               "</OBJECT>\r\n"
@@ -197,10 +198,6 @@ TEST(IndexFile, ExactTextListsEnabledKindsOnly) {
               "<HTML><HEAD></HEAD><BODY><UL>\r\n"
               "&Properties;"
               "<LI> <OBJECT type=\"text/sitemap\">\r\n"
-              "<param name=\"Name\" value=\"SPACED\">\r\n"
-              "<param name=\"Local\" value=\"art-a.htm\">\r\n"
-              "</OBJECT>\r\n"
-              "<LI> <OBJECT type=\"text/sitemap\">\r\n"
               "<param name=\"Name\" value=\"HARBOR &quot;LIVE&quot;\">\r\n"
               "<param name=\"Local\" value=\"art-a.htm\">\r\n"
               "</OBJECT>\r\n"
@@ -214,7 +211,7 @@ TEST(IndexFile, ExactTextListsEnabledKindsOnly) {
               "<param name=\"Local\" value=\"art-a.htm\">\r\n"
               "</OBJECT>\r\n"
               "<LI> <OBJECT type=\"text/sitemap\">\r\n"
-              "<param name=\"Name\" value=\"Caf&#233;\">\r\n"
+              "<param name=\"Name\" value=\"Caf\xC3\xA9\">\r\n"
               "<param name=\"Local\" value=\"art-b.htm#x\">\r\n"
               "</OBJECT>\r\n"
               "<LI> <OBJECT type=\"text/sitemap\">\r\n"
@@ -222,6 +219,10 @@ TEST(IndexFile, ExactTextListsEnabledKindsOnly) {
               "<param name=\"Local\" value=\"art-c.htm\">\r\n"
               "</OBJECT>\r\n"
               "</UL>\r\n"
+              "<LI> <OBJECT type=\"text/sitemap\">\r\n"
+              "<param name=\"Name\" value=\"SPACED\">\r\n"
+              "<param name=\"Local\" value=\"art-a.htm\">\r\n"
+              "</OBJECT>\r\n"
               "</UL></BODY></HTML>\r\n");
 
     // Once kkB is enabled for the entry, its bold keyword is listed too.
@@ -319,4 +320,28 @@ TEST(Files, PrepareRootIsThePrivateWorkingFolder) {
         ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
     else
         ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(IndexFile, CollatedLikeTheContentsAndKeywordsKeepTheirAnchors) {
+    Project p;
+    p.files.CheckExistence = false;
+    TChmTreeItem* a = p.tree.Root->AddFileEntry(p.dir / "art-a.htm", false);
+    TChmTreeItem* b = p.tree.Root->AddFileEntry(p.dir / "art-b.htm", false);
+    for (const char* name : {"Zo\xC3\xAB", "Frank", "\xC3\x89milie Duval", "eddie", "\xC5\x81ukasz", "Lara"})
+        AddUserKeyword(*a, name);
+    AddUserKeyword(*a, "Tempo");
+    AddUserKeyword(*b, "Tempo");
+    a->SetKeywordAnchor("TEMPO", "alb-1");
+
+    const std::string index = p.tree.IndexText();
+    std::vector<std::size_t> at;
+    for (const char* name : {"EDDIE", "MILIE DUVAL", "FRANK", "LARA", "UKASZ", "TEMPO", "ZO"})
+        at.push_back(index.find(name));
+    EXPECT_TRUE(std::find(at.begin(), at.end(), std::string::npos) == at.end()) << index;
+    EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << index;
+    // The keyword opens the album's place on the page; the other page of the
+    // same keyword has no such place.
+    EXPECT_NE(index.find("value=\"TEMPO\">\r\n<param name=\"Local\" value=\"art-a.htm#alb-1\">"), std::string::npos)
+        << index;
+    EXPECT_NE(index.find("<param name=\"Local\" value=\"art-b.htm\">"), std::string::npos) << index;
 }

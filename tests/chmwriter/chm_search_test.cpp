@@ -15,9 +15,17 @@ namespace {
 using namespace chmtest;
 
 std::vector<std::string> Words(std::string_view text) {
-    std::vector<std::string> words;
+    TWordList words;
     SplitWords(text, words);
-    return words;
+    return words.Words;
+}
+
+// "word@place" for each word of the list.
+std::vector<std::string> Placed(const TWordList& list) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < list.Words.size(); ++i)
+        out.push_back(list.Words[i] + "@" + std::to_string(list.Places[i]));
+    return out;
 }
 
 // Scale-2 codes read most significant bit first.
@@ -169,21 +177,43 @@ private:
 };
 
 TEST(ChmSearchWords, SplitsOnLettersAndDigitsAndFoldsCase) {
+    // Lower case; as typed when only ASCII folding would match it; unaccented.
     EXPECT_EQ(Words("Zo\xC3\xAB MARCHETTI's 2nd-Album, \xC3\x89T\xC3\x89!"),
-              (std::vector<std::string>{"zo\xC3\xAB", "marchetti", "s", "2nd", "album", "\xC3\xA9t\xC3\xA9"}));
-    // Greek and Cyrillic capitals fold too; punctuation outside ASCII separates.
+              (std::vector<std::string>{"zo\xC3\xAB", "zoe", "marchetti", "s", "2nd", "album", "\xC3\xA9t\xC3\xA9",
+                                        "\xC3\x89t\xC3\x89", "ete"}));
+    // Greek and Cyrillic capitals fold too and have no unaccented spelling;
+    // punctuation outside ASCII separates.
     EXPECT_EQ(Words("\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1\xE2\x80\x94\xD0\x91\xD0\xB0\xC2\xAB\xC5\x81\xC3\xB3"
                     "d\xC5\xBA\xC2\xBB"),
-              (std::vector<std::string>{"\xCF\x89\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1", "\xD0\xB1\xD0\xB0",
+              (std::vector<std::string>{"\xCF\x89\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1", "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1",
+                                        "\xD0\xB1\xD0\xB0", "\xD0\x91\xD0\xB0",
                                         "\xC5\x82\xC3\xB3"
-                                        "d\xC5\xBA"}));
-    // Each ideograph and kana is a word; Latin next to it is a word of its own.
-    EXPECT_EQ(Words("\xE5\x9D\x82\xE6\x9C\xAC \xE9\x81\xA5x\xE3\x81\x82"),
-              (std::vector<std::string>{"\xE5\x9D\x82", "\xE6\x9C\xAC", "\xE9\x81\xA5", "x", "\xE3\x81\x82"}));
+                                        "d\xC5\xBA",
+                                        "\xC5\x81\xC3\xB3"
+                                        "d\xC5\xBA",
+                                        "lodz"}));
+    // Letters that do not decompose still have a plain spelling.
+    EXPECT_EQ(Words("s\xC3\xB8ren \xC5\x82ukasz strau\xC3\x9F \xC3\xA6gir \xC4\x91or\xC4\x91" "e \xC3\xBEor \xC3\xB0"),
+              (std::vector<std::string>{"s\xC3\xB8ren", "soren", "\xC5\x82ukasz", "lukasz", "strau\xC3\x9F", "strauss",
+                                        "\xC3\xA6gir", "aegir", "\xC4\x91or\xC4\x91" "e", "dorde", "\xC3\xBEor", "thor",
+                                        "\xC3\xB0", "d"}));
     // Malformed UTF-8 separates instead of breaking the word list.
     EXPECT_EQ(Words("ab\xFF"
                     "cd\xC3"),
               (std::vector<std::string>{"ab", "cd"}));
+}
+
+TEST(ChmSearchWords, CjkRunsAreWordsWholeByLetterAndByPair) {
+    // 鈴木一郎 and 遥x あ: the run, each pair and each letter, each letter
+    // taking a place of its own; Latin next to it is a word of its own.
+    TWordList list;
+    SplitWords("\xE9\x88\xB4\xE6\x9C\xA8\xE4\xB8\x80\xE9\x83\x8E \xE9\x81\xA5x\xE3\x81\x82", list);
+    EXPECT_EQ(Placed(list), (std::vector<std::string>{
+                                "\xE9\x88\xB4\xE6\x9C\xA8\xE4\xB8\x80\xE9\x83\x8E@0", "\xE9\x88\xB4\xE6\x9C\xA8@0",
+                                "\xE9\x88\xB4@0", "\xE6\x9C\xA8\xE4\xB8\x80@1", "\xE6\x9C\xA8@1",
+                                "\xE4\xB8\x80\xE9\x83\x8E@2", "\xE4\xB8\x80@2", "\xE9\x83\x8E@3", "\xE9\x81\xA5@4",
+                                "x@5", "\xE3\x81\x82@6"}));
+    EXPECT_EQ(list.Next, 7u);
 }
 
 TEST(ChmSearchWords, PagesGiveTextAndTitleWithoutMarkup) {
@@ -191,13 +221,22 @@ TEST(ChmSearchWords, PagesGiveTextAndTitleWithoutMarkup) {
         "<html><head><title>Artist: Zo&euml; Marchetti</title><style>p { color: red }</style>"
         "<script type=\"text/javascript\">var hidden = 1;</script></head><body><!-- note -->"
         "<h1 class=\"x\">Zo&#235; &amp; K&#333;ji</h1><p>Rock&nbsp;Roll &#22338;</p></body></html>");
-    EXPECT_EQ(w.Title, (std::vector<std::string>{"artist", "zo\xC3\xAB", "marchetti"}));
-    EXPECT_EQ(w.Body, (std::vector<std::string>{"zo\xC3\xAB", "k\xC5\x8Dji", "rock", "roll", "\xE5\x9D\x82"}));
+    EXPECT_EQ(w.Title.Words, (std::vector<std::string>{"artist", "zo\xC3\xAB", "zoe", "marchetti"}));
+    EXPECT_EQ(Placed(w.Body), (std::vector<std::string>{"zo\xC3\xAB@0", "zoe@0", "k\xC5\x8Dji@1", "koji@1", "rock@2",
+                                                        "roll@3", "\xE5\x9D\x82@4"}));
 
     // The code page holds what it can; the rest stays UTF-8 instead of "?".
     const TSearchDocument d = EncodeSearchWords(w, 1252);
-    EXPECT_EQ(d.Body, (std::vector<std::string>{"zo\xEB", "k\xC5\x8Dji", "rock", "roll", "\xE5\x9D\x82"}));
-    EXPECT_EQ(EncodeSearchWords(w, 65001).Body, w.Body);
+    EXPECT_EQ(d.Body.Words,
+              (std::vector<std::string>{"zo\xEB", "zoe", "k\xC5\x8Dji", "koji", "rock", "roll", "\xE5\x9D\x82"}));
+    EXPECT_EQ(EncodeSearchWords(w, 65001).Body.Words, w.Body.Words);
+    // An as-typed spelling the code page cannot hold is left out: no viewer sends it.
+    TPageWords typed;
+    SplitWords("\xC3\x89milie \xC5\x81ukasz", typed.Body);
+    EXPECT_EQ(EncodeSearchWords(typed, 1252).Body.Words,
+              (std::vector<std::string>{"\xE9milie", "\xC9milie", "emilie", "\xC5\x82ukasz", "lukasz"}));
+    EXPECT_EQ(EncodeSearchWords(typed, 1250).Body.Words,
+              (std::vector<std::string>{"\xE9milie", "\xC9milie", "emilie", "\xB3ukasz", "\xA3ukasz", "lukasz"}));
 }
 
 TEST(ChmSearchIndex, ScaleRootCodesRoundTrip) {
@@ -219,13 +258,14 @@ TEST(ChmSearchIndex, EveryWordAndLocationReadsBack) {
     for (std::uint32_t d = 0; d < docs.size(); ++d) {
         for (std::uint32_t k = 0; k < 300; ++k) {
             const std::string word = "word" + std::to_string((d * 37 + k * 11) % 2500);
-            docs[d].Body.push_back(word);
+            docs[d].Body.Add(word, k);
             expected[{word, false}][d].push_back(k);
         }
-        docs[d].Title = {"title", "only" + std::to_string(d)};
+        docs[d].Title.Add("title", 0);
+        docs[d].Title.Add("only" + std::to_string(d), 1);
         for (std::uint32_t k = 0; k < 2; ++k) {
-            expected[{docs[d].Title[k], true}][d].push_back(k);
-            auto& body = expected[{docs[d].Title[k], false}][d];
+            expected[{docs[d].Title.Words[k], true}][d].push_back(k);
+            auto& body = expected[{docs[d].Title.Words[k], false}][d];
             if (body.empty()) body.push_back(k);
         }
     }
@@ -422,14 +462,19 @@ TEST(ChmSearchFile, PythonChmFindsNamesTitlesAndNothingElse) {
     const std::string chm = dir / "out.chm";
 
     using S = std::set<std::string>;
-    // Titles come back in the file's code page (1252: "?" for what it lacks).
-    EXPECT_EQ(PythonSearch(python, chm, Hex("Tanaka")), (S{"Artist: K?ji Tanaka", "Album: Clear Water", "Artists"}));
+    // Titles come back in the file's code page; what 1252 lacks is spelled
+    // without accents or romanized.
+    EXPECT_EQ(PythonSearch(python, chm, Hex("Tanaka")), (S{"Artist: Koji Tanaka", "Album: Clear Water", "Artists"}));
     EXPECT_EQ(PythonSearch(python, chm, Hex("marchetti")), (S{"Artist: Zo\xEB Marchetti", "Album: Tempo", "Artists"}));
     EXPECT_EQ(PythonSearch(python, chm, Hex("zo\xEB")), (S{"Artist: Zo\xEB Marchetti", "Album: Tempo", "Artists"}));
     // A word the code page cannot hold is found by its UTF-8 bytes, each ideograph alone.
     EXPECT_EQ(PythonSearch(python, chm, Hex("k\xC5\x8Dji")),
-              (S{"Artist: K?ji Tanaka", "Album: Clear Water", "Artists"}));
-    EXPECT_EQ(PythonSearch(python, chm, Hex("\xE9\x81\xA5")), (S{"Artist: ?? ?", "Artists"}));
+              (S{"Artist: Koji Tanaka", "Album: Clear Water", "Artists"}));
+    EXPECT_EQ(PythonSearch(python, chm, Hex("koji")), (S{"Artist: Koji Tanaka", "Album: Clear Water", "Artists"}));
+    EXPECT_EQ(PythonSearch(python, chm, Hex("\xE9\x81\xA5")), (S{"Artist: ban ben yao", "Artists"}));
+    EXPECT_EQ(PythonSearch(python, chm, Hex("\xE5\x9D\x82\xE6\x9C\xAC")), (S{"Artist: ban ben yao", "Artists"}));
+    // As typed, capital and all: only ASCII letters fold on the way in.
+    EXPECT_EQ(PythonSearch(python, chm, Hex("Zo\xEB")), (S{"Artist: Zo\xEB Marchetti", "Album: Tempo", "Artists"}));
     // Title words, and the titles-only question.
     EXPECT_EQ(PythonSearch(python, chm, Hex("tempo")), (S{"Album: Tempo"}));
     EXPECT_EQ(PythonSearch(python, chm, Hex("album")), (S{"Album: Tempo", "Album: Clear Water"}));

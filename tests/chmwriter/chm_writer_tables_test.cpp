@@ -37,6 +37,41 @@ TEST(ChmText, CodePagesFollowTheLanguage) {
     EXPECT_THROW(EncodeForCodePage("x", 12345), std::runtime_error);
 }
 
+TEST(ChmText, PagesTakeTheCodePageAndSayIt) {
+    const std::string page =
+        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"><title>Zo\xC3\xAB "
+        "Petrovi\xC4\x87</title></head><body>charset=utf-8 &amp; \xE5\x9D\x82</body></html>";
+    const std::string western = EncodeHtmlForCodePage(page, 1252);
+    EXPECT_EQ(western,
+              "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\"><title>Zo\xEB "
+              "Petrovi&#263;</title></head><body>charset=utf-8 &amp; &#22338;</body></html>");
+    EXPECT_NE(DecodeFromCodePage(western, 1252).find("<title>Zo\xC3\xAB Petrovi&#263;</title>"), std::string::npos);
+    const std::string japanese = EncodeHtmlForCodePage(page, 932);
+    EXPECT_NE(japanese.find("charset=shift_jis"), std::string::npos);
+    EXPECT_NE(japanese.find("Zo&#235; Petrovi&#263;"), std::string::npos);
+    EXPECT_NE(japanese.find("\x8D\xE2"), std::string::npos);
+    EXPECT_NE(DecodeFromCodePage(japanese, 932).find("&amp; \xE5\x9D\x82</body>"), std::string::npos);
+    EXPECT_EQ(EncodeHtmlForCodePage(page, 65001), page);
+    // Bytes the code page leaves undefined do not stop the decoding.
+    EXPECT_EQ(DecodeFromCodePage("a\x81z", 1252), "a\xEF\xBF\xBDz");
+}
+
+TEST(ChmText, TitlesSpellWhatTheCodePageLacksNeverAsQuestionMarks) {
+    TTitleEncoder western(1252);
+    EXPECT_EQ(western("Artist: Zo\xC3\xAB Petrovi\xC4\x87"), "Artist: Zo\xEB Petrovic");
+    EXPECT_EQ(western("\xC5\x81ukasz \xC5\xBB"
+                      "ak, \xC4\x90or\xC4\x91" "e, S\xC3\xB8ren"),
+              "Lukasz Zak, Dorde, S\xF8ren");
+    // Scripts with no unaccented spelling are romanized, word breaks kept.
+    EXPECT_EQ(western("Artist: \xD0\x94\xD0\xBC\xD0\xB8\xD1\x82\xD1\x80\xD0\xB8\xD0\xB9 \xD0\x9E\xD1\x80\xD0\xBB\xD0\xBE\xD0\xB2"),
+              "Artist: Dmitrij Orlov");
+    const std::string cjk = western("\xE9\x88\xB4\xE6\x9C\xA8");
+    EXPECT_FALSE(cjk.empty());
+    EXPECT_EQ(cjk.find('?'), std::string::npos) << cjk;
+    TTitleEncoder cyrillic(1251);
+    EXPECT_EQ(cyrillic("\xD0\x94\xD0\xBE\xD0\xBC \xC3\x89milie"), "\xC4\xEE\xEC Emilie");
+}
+
 TEST(ChmProjectFile, OptionsWindowsAndFilesAreRead) {
     const std::string text =
         "[WINDOWS]\r\nMain=\"Music, all of it\",\"temp.hhc\",\"temp.hhk\",\"main.html\",\"main.html\",,,,,"
@@ -144,7 +179,7 @@ TEST(ChmTables, ChosenTitleCodePageOverridesTheLanguage) {
     TChmLib utf8(scratch / "utf8.chm");
     TChmLib cyrillic(scratch / "cyrillic.chm");
     EXPECT_EQ(TopicTitles(utf8).at("main.html"), "\xD0\x94\xD0\xBE\xD0\xBC \xE5\x9D\x82");
-    EXPECT_EQ(TopicTitles(cyrillic).at("main.html"), "\xC4\xEE\xEC ?");
+    EXPECT_EQ(TopicTitles(cyrillic).at("main.html"), "\xC4\xEE\xEC ban");
 }
 
 }  // namespace
