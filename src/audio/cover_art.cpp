@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/buffered_file.h"
+#include "audio/format_registry.h"
 #include "base/byte_order.h"
 #include "base/exceptions.h"
 #include "base/shared_functions.h"
@@ -142,13 +143,15 @@ std::string DecodeBase64(std::string_view text) {
     return padding > 2 ? std::string() : out;
 }
 
-std::string Id3Cover(TBufferedFile& file) {
+std::string Id3Cover(TBufferedFile& file) { return Id3CoverAt(file, 0); }
+
+std::string Id3CoverAt(TBufferedFile& file, std::uint64_t offset) {
     unsigned char header[10];
-    if (file.ReadAt(0, header, 10) != 10 || std::memcmp(header, "ID3", 3) != 0) return {};
+    if (file.ReadAt(offset, header, 10) != 10 || std::memcmp(header, "ID3", 3) != 0) return {};
     const unsigned version = header[3];
     if (version < 2 || version > 4) return {};
     const unsigned flags = header[5];
-    std::string tag = ReadBlock(file, 10, GetSyncSafe28(header + 6));
+    std::string tag = ReadBlock(file, offset + 10, GetSyncSafe28(header + 6));
     if (tag.empty()) return {};
     if (version < 4 && (flags & 0x80)) tag = Resync(tag);
     TBytes b = Bytes(tag);
@@ -424,12 +427,8 @@ std::string WmaCover(TBufferedFile& file) {
 std::string EmbeddedCover(const std::string& path) {
     try {
         TBufferedFile file(path);
-        const std::string ext = UpperCase(ExtractFileExt(path));
-        if (ext == ".MP3") return Id3Cover(file);
-        if (ext == ".FLAC") return FlacCover(file);
-        if (ext == ".OGG") return VorbisCover(file);
-        if (ext == ".M4A") return M4aCover(file);
-        if (ext == ".WMA") return WmaCover(file);
+        const TFileHead head(file);
+        if (const TAudioFormat* format = FormatOf(head, path)) return format->Cover(file);
     } catch (const Exception&) {
         // An unreadable file simply has no cover.
     }

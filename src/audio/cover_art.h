@@ -4,6 +4,7 @@
 // during the scan; every read goes through a bounded reader and nothing here
 // raises for a broken file.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,12 +16,14 @@ inline constexpr std::size_t kMaxCoverBytes = std::size_t{16} << 20;
 // The picture bytes (empty when there is none). Front covers win over the
 // other pictures; otherwise the first picture is taken.
 std::string Id3Cover(TBufferedFile& file);     // ID3v2 APIC / PIC at the start
+std::string Id3CoverAt(TBufferedFile& file, std::uint64_t offset);  // the same for a tag at offset
 std::string FlacCover(TBufferedFile& file);    // METADATA_BLOCK_PICTURE
 std::string VorbisCover(TBufferedFile& file);  // Ogg Vorbis METADATA_BLOCK_PICTURE comment
 std::string M4aCover(TBufferedFile& file);     // moov/udta/meta/ilst/covr
 std::string WmaCover(TBufferedFile& file);     // WM/Picture attribute
 
-// The embedded cover of an audio file, picking the reader by extension.
+// The embedded cover of an audio file, picking the reader by what its bytes
+// say (see the format registry).
 std::string EmbeddedCover(const std::string& path);
 
 // The cover image in a folder: "cover", "folder" or "front" with .jpg, .jpeg

@@ -7,6 +7,8 @@
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
+#include "audio/cover_art.h"
+#include "audio/format_registry.h"
 #include "base/byte_order.h"
 #include "base/shared_functions.h"
 
@@ -194,6 +196,31 @@ void TOggVorbis::WorkOutStream() {
         seconds = SampleRate > 0 ? double(Samples) / SampleRate : 0.0;
     else if (BitRateNominal > 0 && Channels > 0)
         seconds = audioBytes / BitRateNominal / Channels / 125 * 2;
-    Duration = MillisecondsOf(seconds);
+    SetPlayingTime(seconds);
     BitRate = seconds > 0 ? RoundHalfEven(audioBytes * 8 / seconds) : 0;
 }
+
+namespace {
+
+class TOggFormat : public TAudioFormat {
+public:
+    std::string_view Name() const override { return "Ogg"; }
+    std::vector<std::string_view> Extensions() const override { return {".OGG"}; }
+    TMatch Recognise(const TFileHead& head) const override {
+        return head.AfterTag().substr(0, 4) == "OggS" ? TMatch::Magic : TMatch::No;
+    }
+    TFormatRead Read(TBufferedFile& file, const TFileHead&) const override {
+        TOggVorbis ogg;
+        if (!ogg.ReadFrom(file)) throw EUnknownFormat("an Ogg stream of an unknown kind");
+        TFormatRead r;
+        r.tags = ogg;
+        r.numbers = RecordNumbers(ogg, file.Size());
+        r.numbers[anBitRate] &= 0xFFFF;
+        return r;
+    }
+    std::string Cover(TBufferedFile& file) const override { return VorbisCover(file); }
+};
+
+}  // namespace
+
+std::unique_ptr<TAudioFormat> MakeOggFormat() { return std::make_unique<TOggFormat>(); }

@@ -7,6 +7,8 @@
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
+#include "audio/cover_art.h"
+#include "audio/format_registry.h"
 #include "base/shared_functions.h"
 
 namespace {
@@ -211,3 +213,31 @@ bool TWMAfile::ReadFrom(TBufferedFile& file) {
     }
     return walked;
 }
+
+namespace {
+
+const unsigned char kAsfHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                          0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+
+class TWmaFormat : public TAudioFormat {
+public:
+    std::string_view Name() const override { return "WMA"; }
+    std::vector<std::string_view> Extensions() const override { return {".WMA", ".ASF"}; }
+    TMatch Recognise(const TFileHead& head) const override {
+        const std::string_view s = head.Start();
+        return s.size() >= 16 && std::memcmp(s.data(), kAsfHeaderGuid, 16) == 0 ? TMatch::Magic : TMatch::No;
+    }
+    TFormatRead Read(TBufferedFile& file, const TFileHead&) const override {
+        TWMAfile wma;
+        wma.ReadFrom(file);  // absorbs every failure and delivers empty values
+        TFormatRead r;
+        r.tags = wma;
+        r.numbers = RecordNumbers(wma, file.Size());
+        return r;
+    }
+    std::string Cover(TBufferedFile& file) const override { return WmaCover(file); }
+};
+
+}  // namespace
+
+std::unique_ptr<TAudioFormat> MakeWmaFormat() { return std::make_unique<TWmaFormat>(); }

@@ -1,0 +1,95 @@
+// MPEG audio (MP3, MP2): ID3v2 first, then ID3v1 and APEv2 for what is
+// still empty; stream values from the first frame.
+#include <optional>
+
+#include "audio/apev2.h"
+#include "audio/buffered_file.h"
+#include "audio/cover_art.h"
+#include "audio/format_registry.h"
+#include "audio/id3.h"
+#include "audio/mpeg.h"
+
+namespace {
+
+bool AnyEmpty(const TTagFields& t) {
+    return t.Artist.empty() || t.Title.empty() || t.Album.empty() || t.Year.empty() || t.Comment.empty() ||
+           t.Genre.empty() || t.Track == 0;
+}
+
+void FillEmpty(TTagFields& into, const TTagFields& from) {
+    for (std::string TTagFields::*f : {&TTagFields::Artist, &TTagFields::Title, &TTagFields::Album, &TTagFields::Year,
+                                       &TTagFields::Comment, &TTagFields::Genre, &TTagFields::AlbumArtist,
+                                       &TTagFields::ArtistSort, &TTagFields::AlbumArtistSort})
+        if ((into.*f).empty()) into.*f = from.*f;
+    if (into.Track == 0) into.Track = from.Track;
+    if (into.Disc == 0) into.Disc = from.Disc;
+    into.Compilation = into.Compilation || from.Compilation;
+}
+
+class TMpegFormat : public TAudioFormat {
+public:
+    std::string_view Name() const override { return "MPEG audio"; }
+    std::vector<std::string_view> Extensions() const override { return {".MP3", ".MP2"}; }
+
+    // Two frame headers one frame apart; an ID3v2 tag alone is a weak sign
+    // (a tagged file whose audio is damaged or missing).
+    TMatch Recognise(const TFileHead& head) const override {
+        const std::string_view bytes = head.AfterTag();
+        const auto* b = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        const int count = static_cast<int>(bytes.size());
+        TMpegFrameHdr first;
+        for (int i = first.Find(b, count); i >= 0; i = first.Find(b, count, i + 1)) {
+            const std::int64_t next = std::int64_t(i) + first.FrameLength;
+            // A frame running past the bytes at hand is believed when it
+            // is the first thing after the tag.
+            if (next + 4 > count) {
+                if (i == 0 && first.FrameLength > 4) return TMatch::Frames;
+                break;
+            }
+            TMpegFrameHdr second;
+            if (first.FrameLength > 4 && second.Parse(b + next, count - next) && second.Layer == first.Layer &&
+                second.Version == first.Version)
+                return TMatch::Frames;
+        }
+        return head.TagSize() > 0 ? TMatch::Weak : TMatch::No;
+    }
+
+    TFormatRead Read(TBufferedFile& file, const TFileHead&) const override {
+        TFormatRead r;
+        try {
+            TID3v2 v2;
+            v2.ReadFrom(file);
+            r.tags = v2;
+            bool v1Found = false, apeFound = false;
+            if (AnyEmpty(r.tags)) {
+                TID3v1Tag v1;
+                v1.ReadFrom(file);
+                v1Found = v1.Exists;
+                if (v1.Exists) FillEmpty(r.tags, v1);
+            }
+            if (AnyEmpty(r.tags)) {
+                TApeTag ape;
+                apeFound = ape.ReadTrailing(file);
+                if (apeFound) FillEmpty(r.tags, ape);
+            }
+            r.untagged = !v2.Exists && !v1Found && !apeFound;
+
+            TAudInfo info;
+            info.ReadFrom(file);
+            const TMpegFrameHdr& h = info.Header;
+            r.numbers = RecordNumbers(info, file.Size());
+            r.numbers[anChannelCode] = h.Valid ? h.ChannelMode() + 1 : ccUnknown;
+            r.numbers.push_back(h.Valid ? h.Version : 0);
+            r.numbers.push_back(h.Valid ? h.Layer : 0);
+        } catch (const std::exception&) {
+            // MPEG files stay in the collection with what was read so far.
+        }
+        return r;
+    }
+
+    std::string Cover(TBufferedFile& file) const override { return Id3Cover(file); }
+};
+
+}  // namespace
+
+std::unique_ptr<TAudioFormat> MakeMpegFormat() { return std::make_unique<TMpegFormat>(); }
