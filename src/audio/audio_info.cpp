@@ -250,10 +250,12 @@ void TAudioInformer::ReadFile(const std::string& path) {
         file.emplace(path);
     } catch (const Exception&) {
         // An MP3 that vanished before it was read keeps what its name says.
-        if (!FileExists(path) && UpperCase(ExtractFileExt(path)) == ".MP3") {
+        const std::string ext = UpperCase(ExtractFileExt(path));
+        if (!FileExists(path) && ext == ".MP3") {
             ApplyFileNameTemplates(path);
             return;
         }
+        if (ext == ".M4A") MarkSetting("iTunesInstalled");
         throw;
     }
     const TFileHead head(*file);

@@ -563,7 +563,8 @@ public:
     std::string_view Name() const override { return "MPEG-4 audio"; }
     std::vector<std::string_view> Extensions() const override { return {".M4A", ".M4B", ".MP4", ".M4P"}; }
     TMatch Recognise(const TFileHead& head) const override {
-        return head.Start().substr(4, 4) == "ftyp" ? TMatch::Magic : TMatch::No;
+        const std::string_view s = head.Start();
+        return s.size() >= 8 && s.substr(4, 4) == "ftyp" ? TMatch::Magic : TMatch::No;
     }
     TFormatRead Read(TBufferedFile& file, const TFileHead&) const override {
         if (TConfiger* configer = AppConfiger()) configer->WriteString("Session", "iTunesInstalled", "1");
