@@ -31,6 +31,13 @@ std::vector<std::unique_ptr<TAudioFormat>> MakeFormats() {
     formats.push_back(MakeOggFormat());
     formats.push_back(MakeWmaFormat());
     formats.push_back(MakeMp4Format());
+    formats.push_back(MakeAiffFormat());
+    formats.push_back(MakeWavFormat());
+    formats.push_back(MakeDsfFormat());
+    formats.push_back(MakeWavPackFormat());
+    formats.push_back(MakeMonkeysFormat());
+    formats.push_back(MakeMusepackFormat());
+    formats.push_back(MakeTrueAudioFormat());
     formats.push_back(MakeMpegFormat());
     return formats;
 }

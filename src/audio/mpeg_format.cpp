@@ -87,7 +87,10 @@ public:
         return r;
     }
 
-    std::string Cover(TBufferedFile& file) const override { return Id3Cover(file); }
+    std::string Cover(TBufferedFile& file) const override {
+        std::string picture = Id3Cover(file);
+        return !picture.empty() ? picture : ApeCover(file);
+    }
 };
 
 }  // namespace
