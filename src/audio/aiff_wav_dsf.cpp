@@ -125,7 +125,9 @@ public:
     std::vector<std::string_view> Extensions() const override { return {".WAV", ".WAVE"}; }
     TMatch Recognise(const TFileHead& head) const override {
         const std::string_view s = head.Start();
-        return s.size() >= 12 && s.substr(0, 4) == "RIFF" && s.substr(8, 4) == "WAVE" ? TMatch::Magic : TMatch::No;
+        return s.size() >= 12 && (s.substr(0, 4) == "RIFF" || s.substr(0, 4) == "RF64") && s.substr(8, 4) == "WAVE"
+                   ? TMatch::Magic
+                   : TMatch::No;
     }
     TFormatRead Read(TBufferedFile& file, const TFileHead&) const override {
         TStreamProps s;
@@ -134,7 +136,15 @@ public:
         bool format = false;
         std::uint32_t bytesPerSecond = 0;
         std::uint64_t dataBytes = 0;
+        // RF64 (WAV over 4 GiB): the "ds64" chunk holds the 64-bit data size
+        // that the "data" chunk marks as 0xFFFFFFFF.
+        std::uint64_t dataBytes64 = 0;
         WalkChunks(file, 12, UINT64_MAX, false, [&](const TChunk& c) {
+            if (c.Is("ds64")) {
+                unsigned char b[16];
+                if (file.ReadAt(c.body, b, sizeof b) == sizeof b) dataBytes64 = GetU64LE(b + 8);
+                return true;
+            }
             if (c.Is("fmt ") && !format) {
                 unsigned char b[12];
                 if (file.ReadAt(c.body, b, sizeof b) != sizeof b) return false;
@@ -144,7 +154,9 @@ public:
                 bytesPerSecond = GetU32LE(b + 8);
             } else if (c.Is("data")) {
                 // A cut file, or one still being written, has less than it says.
-                dataBytes = std::min(c.size, file.Size() - std::min(file.Size(), c.body));
+                const std::uint64_t size = c.size == 0xFFFFFFFFu && dataBytes64 > 0 ? dataBytes64 : c.size;
+                dataBytes = std::min(size, file.Size() - std::min(file.Size(), c.body));
+                if (c.size == 0xFFFFFFFFu) return false;  // the chunk runs to the end
             } else if ((c.Is("id3 ") || c.Is("ID3 ")) && !id3.Exists) {
                 id3.ReadAt(file, c.body);
             } else if (c.Is("LIST") && ReadBytes(file, c.body, 4) == "INFO") {

@@ -51,7 +51,8 @@ public:
                 second.Version == first.Version)
                 return TMatch::Frames;
         }
-        return head.TagSize() > 0 ? TMatch::Weak : TMatch::No;
+        // Also a tag whose size runs past the end of a cut file.
+        return head.TagSize() > 0 || head.Start().substr(0, 3) == "ID3" ? TMatch::Weak : TMatch::No;
     }
 
     TFormatRead Read(TBufferedFile& file, const TFileHead&) const override {
