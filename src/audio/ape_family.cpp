@@ -88,12 +88,33 @@ public:
         s.SampleRate = rateIndex < 15 ? kRates[rateIndex] : 0;  // 15: a rate of its own, in a sub-block
         s.Channels = (flags & 4) ? 1 : 2;
         std::uint64_t samples = U32At(b, 12);
-        // Newer writers keep bits 32 to 39 of the count in byte 11.
-        if (samples != 0xFFFFFFFFu) {
+        // Newer writers keep bits 32 to 39 of the count in byte 11; a
+        // stream written without knowing its length ends where its last
+        // block does.
+        if (samples != 0xFFFFFFFFu)
             samples |= std::uint64_t(static_cast<unsigned char>(b[11])) << 32;
-            s.FromSamples(samples, file.Size() - head.TagSize());
-        }
+        else
+            samples = SamplesToLastBlock(file);
+        s.FromSamples(samples, file.Size() - head.TagSize());
         return Record(file, s);
+    }
+
+private:
+    // The index of the last block's first sample plus its sample count,
+    // from the last block header in the final bytes of the file; 0 when
+    // there is none.
+    static std::uint64_t SamplesToLastBlock(TBufferedFile& file) {
+        constexpr std::uint64_t kSearch = 1u << 20;
+        const std::uint64_t from = file.Size() > kSearch ? file.Size() - kSearch : 0;
+        std::string tail(static_cast<std::size_t>(file.Size() - from), '\0');
+        tail.resize(file.ReadAt(from, tail.data(), tail.size()));
+        for (std::size_t at = tail.rfind("wvpk"); at != std::string::npos && at > 0; at = tail.rfind("wvpk", at - 1)) {
+            if (at + 32 > tail.size()) continue;
+            const std::uint32_t samples = U32At(tail, at + 20);
+            if (samples == 0) continue;  // a block of metadata only
+            return std::uint64_t(U32At(tail, at + 16)) + samples;
+        }
+        return 0;
     }
 };
 
