@@ -68,15 +68,16 @@ public:
                 v1Found = v1.Exists;
                 if (v1.Exists) FillEmpty(r.tags, v1);
             }
-            if (AnyEmpty(r.tags)) {
-                TApeTag ape;
-                apeFound = ape.ReadTrailing(file);
-                if (apeFound) FillEmpty(r.tags, ape);
-            }
+            TApeTag ape;
+            apeFound = ape.ReadTrailing(file);
+            if (apeFound && AnyEmpty(r.tags)) FillEmpty(r.tags, ape);
             r.untagged = !v2.Exists && !v1Found && !apeFound;
 
+            // An APEv2 tag (and an ID3v1 tag after it) is no audio: a cover
+            // in it would lengthen a constant-bit-rate file.
             TAudInfo info;
-            info.ReadFrom(file);
+            TBinaryReader reader(file);
+            info.Analyse(reader, apeFound && ape.Offset > 0 ? ape.Offset : file.Size());
             const TMpegFrameHdr& h = info.Header;
             r.numbers = RecordNumbers(info, file.Size());
             r.numbers[anChannelCode] = h.Valid ? h.ChannelMode() + 1 : ccUnknown;

@@ -136,6 +136,11 @@ TEST_F(Formats, ApeTagOnMp3FillsWhatId3Leaves) {
     EXPECT_EQ(Read("b.mp3", withV1).GetText(atArtist), "V1 Artist");
     EXPECT_EQ(Read("b.mp3", withV1).GetText(atTitle), "V1 Title");
     EXPECT_EQ(EmbeddedCover(dir / "b.mp3"), "\xFF\xD8jpeg");
+    // A large picture in the APEv2 tag is not audio: the playing time stays.
+    const std::string frames = MpegFrames(400);
+    const std::string cover = ApeItem("Cover Art (Front)", std::string("c.jpg\0", 6) + std::string(400000, 'j'), 2);
+    EXPECT_EQ(Read("big.mp3", frames + ApeTag({cover}) + Id3v1("T", "A", "", "", "", 0, 0)).GetNumber(anPlayingTime),
+              Read("plain.mp3", frames).GetNumber(anPlayingTime));
 }
 
 TEST_F(Formats, ContentDecidesNotTheName) {
