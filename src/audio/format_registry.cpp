@@ -9,6 +9,9 @@
 namespace {
 
 constexpr std::size_t kTagHeaderSize = 10;
+constexpr std::uint64_t kFirstBlock = 4096;
+constexpr std::size_t kMinimumAfterTag = 512;
+constexpr std::size_t kBeforeTagEnd = 2048;
 constexpr unsigned char kTagFooterFlag = 0x10;
 
 // Size of the ID3v2 tag at the start of bytes, 0 when there is none that
@@ -50,13 +53,36 @@ bool HasExtension(const TAudioFormat& format, std::string_view ext) {
 
 }  // namespace
 
-TFileHead::TFileHead(TBufferedFile& file) : fileSize_(file.Size()) {
+TFileHead::TFileHead(TBufferedFile& file) : file_(&file), fileSize_(file.Size()) {
     std::string start(kStartSize, '\0');
     start.resize(file.ReadAt(0, start.data(), start.size()));
     tagSize_ = LeadingTagSize(start, fileSize_);
     start_ = std::move(start);
-    afterTag_.resize(kHeadSize);
-    afterTag_.resize(file.ReadAt(tagSize_, afterTag_.data(), afterTag_.size()));
+    // The rest of the first block when the tag is small. Else one block
+    // around the tag's end: the tag reader's last frames and the stream
+    // reader's first frames lie there, so they fetch nothing more.
+    if (tagSize_ + kMinimumAfterTag < kFirstBlock) {
+        const auto first = static_cast<std::size_t>(kFirstBlock - tagSize_);
+        afterTag_.resize(first);
+        afterTag_.resize(file.ReadAt(tagSize_, afterTag_.data(), afterTag_.size()));
+        complete_ = afterTag_.size() < first;
+    } else {
+        std::string block(kFirstBlock, '\0');
+        block.resize(file.ReadAt(tagSize_ - kBeforeTagEnd, block.data(), block.size()));
+        afterTag_ = block.size() > kBeforeTagEnd ? block.substr(kBeforeTagEnd) : std::string();
+        complete_ = block.size() < kFirstBlock;
+    }
+}
+
+std::string_view TFileHead::AfterTag(std::size_t want) const {
+    want = std::min(want, kHeadSize);
+    if (!complete_ && file_ && afterTag_.size() < want) {
+        const std::size_t had = afterTag_.size();
+        afterTag_.resize(want);
+        afterTag_.resize(had + file_->ReadAt(tagSize_ + had, afterTag_.data() + had, want - had));
+        complete_ = afterTag_.size() < want || want == kHeadSize;
+    }
+    return std::string_view(afterTag_).substr(0, std::min(want, afterTag_.size()));
 }
 
 TFileHead::TFileHead(std::string bytes, std::uint64_t fileSize) : fileSize_(fileSize) { Split(bytes); }
@@ -90,6 +116,8 @@ const TAudioFormat* FormatOf(const TFileHead& head, std::string_view name) {
         const bool own = HasExtension(*format, ext);
         // A weak sign is only believed under the format's own name.
         if (match == TMatch::Weak && !own) continue;
+        // A magic number under the format's own name settles it.
+        if (match == TMatch::Magic && own) return format.get();
         const int score = static_cast<int>(match) * 2 + (own ? 1 : 0);
         if (score > bestScore) {
             best = format.get();

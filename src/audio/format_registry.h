@@ -31,16 +31,24 @@ public:
     // For tests and recognisers fed from memory.
     TFileHead(std::string bytes, std::uint64_t fileSize);
 
-    std::string_view Start() const { return start_; }        // up to kStartSize bytes from 0
-    std::string_view AfterTag() const { return afterTag_; }  // up to kHeadSize bytes from TagSize()
+    std::string_view Start() const { return start_; }  // up to kStartSize bytes from 0
+    // At least 512 bytes from TagSize() where the file has them: as many as
+    // the block the reader fetches anyway holds, so telling formats apart
+    // costs no extra read. Magic numbers are found there.
+    std::string_view AfterTag() const { return afterTag_; }
+    // Up to want bytes from TagSize() (at most kHeadSize), read on demand:
+    // for MPEG audio, whose first frame may follow some junk.
+    std::string_view AfterTag(std::size_t want) const;
     std::uint64_t TagSize() const { return tagSize_; }        // 0 when there is no leading ID3v2 tag
     std::uint64_t FileSize() const { return fileSize_; }
 
 private:
     void Split(std::string_view whole);
 
+    TBufferedFile* file_ = nullptr;
     std::string start_;
-    std::string afterTag_;
+    mutable std::string afterTag_;
+    mutable bool complete_ = true;  // afterTag_ holds all there is up to kHeadSize
     std::uint64_t tagSize_ = 0;
     std::uint64_t fileSize_ = 0;
 };

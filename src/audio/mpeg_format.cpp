@@ -34,7 +34,13 @@ public:
     // Two frame headers one frame apart; an ID3v2 tag alone is a weak sign
     // (a tagged file whose audio is damaged or missing).
     TMatch Recognise(const TFileHead& head) const override {
-        const std::string_view bytes = head.AfterTag();
+        if (FramesIn(head.AfterTag()) || FramesIn(head.AfterTag(TFileHead::kHeadSize))) return TMatch::Frames;
+        // Also a tag whose size runs past the end of a cut file.
+        return head.TagSize() > 0 || head.Start().substr(0, 3) == "ID3" ? TMatch::Weak : TMatch::No;
+    }
+
+private:
+    static bool FramesIn(std::string_view bytes) {
         const auto* b = reinterpret_cast<const std::uint8_t*>(bytes.data());
         const int count = static_cast<int>(bytes.size());
         TMpegFrameHdr first;
@@ -43,49 +49,52 @@ public:
             // A frame running past the bytes at hand is believed when it
             // is the first thing after the tag.
             if (next + 4 > count) {
-                if (i == 0 && first.FrameLength > 4) return TMatch::Frames;
+                if (i == 0 && first.FrameLength > 4) return true;
                 break;
             }
             TMpegFrameHdr second;
             if (first.FrameLength > 4 && second.Parse(b + next, count - next) && second.Layer == first.Layer &&
                 second.Version == first.Version)
-                return TMatch::Frames;
+                return true;
         }
-        // Also a tag whose size runs past the end of a cut file.
-        return head.TagSize() > 0 || head.Start().substr(0, 3) == "ID3" ? TMatch::Weak : TMatch::No;
+        return false;
     }
 
+public:
+    // MPEG files stay in the collection with what could be read. The end of
+    // the file is read first (both trailing tags), then the stream after the
+    // ID3v2 tag, then that tag: so each block of the file is fetched once.
     TFormatRead Read(TBufferedFile& file, const TFileHead&) const override {
         TFormatRead r;
+        TApeTag ape;
+        TID3v1Tag v1;
         try {
-            TID3v2 v2;
-            v2.ReadFrom(file);
-            r.tags = v2;
-            bool v1Found = false, apeFound = false;
-            if (AnyEmpty(r.tags)) {
-                TID3v1Tag v1;
-                v1.ReadFrom(file);
-                v1Found = v1.Exists;
-                if (v1.Exists) FillEmpty(r.tags, v1);
-            }
-            TApeTag ape;
-            apeFound = ape.ReadTrailing(file);
-            if (apeFound && AnyEmpty(r.tags)) FillEmpty(r.tags, ape);
-            r.untagged = !v2.Exists && !v1Found && !apeFound;
-
+            ape.ReadTrailing(file);
+            v1.ReadFrom(file);
+        } catch (const std::exception&) {
+        }
+        try {
             // An APEv2 tag (and an ID3v1 tag after it) is no audio: a cover
             // in it would lengthen a constant-bit-rate file.
             TAudInfo info;
             TBinaryReader reader(file);
-            info.Analyse(reader, apeFound && ape.Offset > 0 ? ape.Offset : file.Size());
+            info.Analyse(reader, ape.Exists && ape.Offset > 0 ? ape.Offset : file.Size());
             const TMpegFrameHdr& h = info.Header;
             r.numbers = RecordNumbers(info, file.Size());
             r.numbers[anChannelCode] = h.Valid ? h.ChannelMode() + 1 : ccUnknown;
             r.numbers.push_back(h.Valid ? h.Version : 0);
             r.numbers.push_back(h.Valid ? h.Layer : 0);
         } catch (const std::exception&) {
-            // MPEG files stay in the collection with what was read so far.
         }
+        TID3v2 v2;
+        try {
+            v2.ReadFrom(file);
+        } catch (const std::exception&) {
+        }
+        r.tags = v2;
+        if (v1.Exists && AnyEmpty(r.tags)) FillEmpty(r.tags, v1);
+        if (ape.Exists && AnyEmpty(r.tags)) FillEmpty(r.tags, ape);
+        r.untagged = !v2.Exists && !v1.Exists && !ape.Exists;
         return r;
     }
 

@@ -121,6 +121,10 @@ TVorbisComments ParseVorbisComments(TByteSource& in, std::size_t valueLimit) {
         entry.resize(headLength);
         if (in.Read(entry.data(), entry.size()) != entry.size()) break;
         const std::size_t eq = entry.find('=');
+        const bool last = i + 1 == count;
+        // Nothing follows the last entry: a picture there is not walked past
+        // (in Ogg that would mean reading the header of every page it spans).
+        if (last && (eq == std::string::npos || NameOf(UpperCase(entry.substr(0, eq))) < 0)) break;
         if (eq == std::string::npos) {
             const std::uint64_t rest = length - headLength;
             if (in.Skip(rest) != rest) break;
