@@ -66,8 +66,10 @@ bool TApeTag::ReadTrailing(TBufferedFile& file) {
     if (tagSize < kFooterSize || tagSize > kMaxTagSize || tagSize > footerAt + kFooterSize) return false;
     const std::uint64_t itemsAt = footerAt + kFooterSize - tagSize;
     Exists = true;
-    Size = tagSize + ((flags & kHasHeader) ? kFooterSize : 0);
-    Offset = footerAt + kFooterSize - std::min<std::uint64_t>(Size, footerAt + kFooterSize);
+    // A header the flags announce but the file has no room for is not there.
+    const bool header = (flags & kHasHeader) && tagSize + kFooterSize <= footerAt + kFooterSize;
+    Size = tagSize + (header ? kFooterSize : 0);
+    Offset = footerAt + kFooterSize - Size;
 
     std::string values[kKeyCount];
     std::string otherCover;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "audio/apev2.h"
 #include "audio/audio_info.h"
+#include "audio/buffered_file.h"
 #include "audio/cover_art.h"
 #include "audio/flac.h"
 #include "audio/format_registry.h"
@@ -268,6 +270,18 @@ TEST_F(Formats, PlayingTimeIsRoundedOnce) {
     EXPECT_EQ(Read("r.wav", wav).GetNumber(anPlayingTime), 11);
     const std::string ogg = OggFile({}, static_cast<std::uint64_t>(44100 * 11.4996), 2000);
     EXPECT_EQ(Read("r.ogg", ogg).GetNumber(anPlayingTime), 11);
+}
+
+// A footer that announces a header the file has no room for (a fuzzing find).
+TEST_F(Formats, ApeTagNeverClaimsMoreThanTheFile) {
+    const std::string footer =
+        "APETAGEX" + U32LE(2000) + U32LE(32) + U32LE(0) + U32LE(0x80000000u) + Zeros(8);
+    for (const std::string& content : {footer, std::string(10, 'x') + footer}) {
+        TBufferedFile file(dir.Write("a.ape", content));
+        TApeTag tag;
+        EXPECT_TRUE(tag.ReadTrailing(file));
+        EXPECT_LE(tag.Offset + tag.Size, file.Size());
+    }
 }
 
 TEST(FormatRegistry, EveryFormatHasAnExtensionAndNoExtensionTwoFormats) {
