@@ -12,7 +12,8 @@ namespace {
 struct TShmFiles {
     std::vector<std::string> paths;
     TShmFiles() {
-        const char* exts[] = {".mp3", ".wma", ".ogg", ".flac", ".m4a"};
+        const char* exts[] = {".mp3", ".wma", ".ogg", ".flac", ".m4a", ".opus", ".aiff", ".wav",
+                              ".wv",  ".ape", ".mpc", ".tta",  ".dsf", ".mp2", ".m4b"};
         for (const char* e : exts) paths.push_back("/dev/shm/orvalis-fuzz-" + std::to_string(getpid()) + e);
     }
     ~TShmFiles() {

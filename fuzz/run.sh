@@ -38,6 +38,7 @@ seed() {
     ogg) peer_files ogg oga ;;
     wma) peer_files wma asf ;;
     m4a) peer_files m4a mp4 m4b ;;
+    formats) peer_files opus spx oga aif aiff aifc wav wv ape mpc tta dsf apev2 m4b mp2 ;;
   esac | while read -r f; do cp "$f" "$dir/peer-$(basename "$f" | tr -c 'A-Za-z0-9.\n-' _)"; done
   if [ "$name" = audio_file ]; then
     # The first byte picks the extension the file is read under.

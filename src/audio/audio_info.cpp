@@ -10,16 +10,12 @@
 #include <optional>
 
 #include "audio/buffered_file.h"
-#include "audio/flac.h"
-#include "audio/id3.h"
-#include "audio/m4a.h"
-#include "audio/mpeg.h"
-#include "audio/ogg_vorbis.h"
+#include "audio/format_registry.h"
 #include "audio/stream_props.h"
 #include "audio/tag_fields.h"
 #include "audio/text_codec.h"
-#include "audio/wma.h"
 #include "base/exe_dir.h"
+#include "base/language.h"
 #include "services/configer.h"
 
 namespace {
@@ -112,18 +108,21 @@ void MarkSetting(const char* key) {
 
 std::string Decimal(long long n) { return std::to_string(n); }
 
-std::int32_t FileSizeNumber(std::uint64_t size) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(size & 0xFFFFFFFFu));
-}
-
-// What a tag text becomes in the record: its first line, without control
-// characters.
-std::string TagText(std::string_view value) { return StripControlChars(value.substr(0, value.find('\r'))); }
-
-// Numbers 0 to 4 from a reader's stream values: seconds and kbit/s, rounded.
-std::vector<std::int32_t> StreamNumbers(const TStreamProps& stream, std::uint64_t fileSize) {
-    return {RoundHalfEven(double(stream.Duration) / 1000), stream.SampleRate, RoundHalfEven(stream.BitRate / 1000.0),
-            ChannelCodeOf(stream.Channels), FileSizeNumber(fileSize)};
+// What a tag text becomes in the record: line breaks (CR LF, CR or LF)
+// become one blank each, as players show them, and other control
+// characters go.
+std::string TagText(std::string_view value) {
+    std::string joined;
+    joined.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\r' || value[i] == '\n') {
+            if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+            joined += ' ';
+        } else {
+            joined += value[i];
+        }
+    }
+    return StripControlChars(joined);
 }
 
 // The record's text number of each tag text but the track.
@@ -188,6 +187,9 @@ void TAudioInfo::SetTags(const TTagFields& tags) {
     SetText(atTrack, Decimal(tags.Track));
     albumArtist_ = TagText(tags.AlbumArtist);
     disc_ = tags.Disc > 0 ? Decimal(tags.Disc) : std::string();
+    artistSort_ = TagText(tags.ArtistSort);
+    albumArtistSort_ = TagText(tags.AlbumArtistSort);
+    compilation_ = tags.Compilation;
 }
 
 void TAudioInfo::FillEmptyTags(const TTagFields& tags) {
@@ -196,6 +198,9 @@ void TAudioInfo::FillEmptyTags(const TTagFields& tags) {
     if (GetText(atTrack) == "0") SetText(atTrack, Decimal(tags.Track));
     if (albumArtist_.empty()) albumArtist_ = TagText(tags.AlbumArtist);
     if (disc_.empty() && tags.Disc > 0) disc_ = Decimal(tags.Disc);
+    if (artistSort_.empty()) artistSort_ = TagText(tags.ArtistSort);
+    if (albumArtistSort_.empty()) albumArtistSort_ = TagText(tags.AlbumArtistSort);
+    compilation_ = compilation_ || tags.Compilation;
 }
 
 void TAudioInfo::ResetFor(const std::string& path) {
@@ -204,6 +209,10 @@ void TAudioInfo::ResetFor(const std::string& path) {
     Numbers.clear();
     albumArtist_.clear();
     disc_.clear();
+    artistSort_.clear();
+    albumArtistSort_.clear();
+    compilation_ = false;
+    fileSize_ = 0;
 }
 
 void TMP3Informer::ApplyFileNameTemplates(const std::string& path) {
@@ -232,119 +241,29 @@ void TMP3Informer::ApplyFileNameTemplates(const std::string& path) {
     MarkSetting("EmptyTags");
 }
 
-bool TMP3Informer::ReadMpegTags(TBufferedFile* file, const std::string& path) {
-    TID3v2 v2;
-    if (file) v2.ReadFrom(*file);
-    SetTags(v2);
-
-    bool v1Found = false;
-    // A track of 0 means the ID3v2 tag had none, so the ID3v1.1 track number
-    // may still fill it.
-    bool anyEmpty = v2.Track == 0;
-    for (int i = atArtist; i <= atGenre; ++i) anyEmpty = anyEmpty || GetText(i).empty();
-    if (anyEmpty) {
-        if (!file) return false;  // unreadable: nothing more to learn from it
-        TID3v1Tag v1;
-        v1.ReadFrom(*file);
-        v1Found = v1.Exists;
-        if (v1.Exists) FillEmptyTags(v1);
-    }
-    if (!v2.Exists && !v1Found) ApplyFileNameTemplates(path);
-    return file != nullptr;
-}
-
-void TMP3Informer::ReadMpegFile(const std::string& path) {
-    ResetFor(path);
-    if (!FileExists(path)) {
-        ApplyFileNameTemplates(path);
-        return;
-    }
-    try {
-        // One open file serves the tag readers and the stream analysis.
-        std::optional<TBufferedFile> file;
-        try {
-            file.emplace(path);
-        } catch (const Exception&) {
-        }
-        if (!ReadMpegTags(file ? &*file : nullptr, path)) return;
-
-        TAudInfo info;
-        info.ReadFrom(*file);
-        const TMpegFrameHdr& h = info.Header;
-        Numbers = StreamNumbers(info, file->Size());
-        Numbers[anChannelCode] = h.Valid ? h.ChannelMode() + 1 : ccUnknown;
-        Numbers.push_back(h.Valid ? h.Version : 0);
-        Numbers.push_back(h.Valid ? h.Layer : 0);
-    } catch (const std::exception&) {
-        // MPEG files stay in the collection with what was read so far.
-    }
-}
-
-bool TAudioInformer::IsAudioFile(std::string_view name) {
-    const std::string ext = UpperCase(ExtractFileExt(name));
-    return ext == ".MP3" || ext == ".WMA" || ext == ".OGG" || ext == ".FLAC" || ext == ".M4A";
-}
+bool TAudioInformer::IsAudioFile(std::string_view name) { return IsAudioExtension(name); }
 
 void TAudioInformer::ReadFile(const std::string& path) {
-    const std::string ext = UpperCase(ExtractFileExt(path));
-    if (ext == ".MP3") {
-        ReadMpegFile(path);
-        return;
-    }
     ResetFor(path);
-    if (ext == ".WMA")
-        ReadWmaFile(path);
-    else if (ext == ".OGG")
-        ReadOggFile(path);
-    else if (ext == ".FLAC")
-        ReadFlacFile(path);
-    else if (ext == ".M4A")
-        ReadM4aFile(path);
-}
-
-void TAudioInformer::ReadWmaFile(const std::string& path) {
-    TWMAfile wma;
-    std::uint64_t size = 0;
+    std::optional<TBufferedFile> file;
     try {
-        TBufferedFile file(path);
-        size = file.Size();
-        wma.ReadFrom(file);
+        file.emplace(path);
     } catch (const Exception&) {
-        // The WMA reader absorbs every failure and delivers empty values.
+        // An MP3 that vanished before it was read keeps what its name says.
+        const std::string ext = UpperCase(ExtractFileExt(path));
+        if (!FileExists(path) && ext == ".MP3") {
+            ApplyFileNameTemplates(path);
+            return;
+        }
+        if (ext == ".M4A") MarkSetting("iTunesInstalled");
+        throw;
     }
-    SetTags(wma);
-    Numbers = StreamNumbers(wma, size);
-}
-
-void TAudioInformer::ReadOggFile(const std::string& path) {
-    TBufferedFile file(path);
-    TOggVorbis ogg;
-    ogg.ReadFrom(file);
-    SetTags(ogg);
-    Numbers = StreamNumbers(ogg, file.Size());
-    Numbers[anBitRate] &= 0xFFFF;
-}
-
-void TAudioInformer::ReadFlacFile(const std::string& path) {
-    TBufferedFile file(path);
-    TFlacFile flac;
-    flac.ReadFrom(file);
-    SetTags(flac);
-    Numbers = StreamNumbers(flac, file.Size());
-    // Whole seconds, cut, not rounded. The bit rate is an estimate: 5 % allowed
-    // for the container, 1024 bits to the kilobit; an unknown playing time
-    // leaves it unknown instead of dropping the file.
-    const std::int64_t seconds = std::min<std::int64_t>(flac.Duration / 1000, INT32_MAX);
-    const double size = static_cast<double>(file.Size());
-    Numbers[anPlayingTime] = static_cast<std::int32_t>(seconds);
-    Numbers[anBitRate] = seconds > 0 ? RoundHalfEven(size / double(seconds) * 8 * 0.95 / 1024) : 0;
-}
-
-void TAudioInformer::ReadM4aFile(const std::string& path) {
-    MarkSetting("iTunesInstalled");
-    TBufferedFile file(path);
-    TM4AFile m4a;
-    m4a.ReadFrom(file);
-    SetTags(m4a);
-    Numbers = StreamNumbers(m4a, file.Size());
+    const TFileHead head(*file);
+    const TAudioFormat* format = FormatOf(head, path);
+    if (!format) throw EUnknownFormat(Translate("not an audio file of a known kind"));
+    TFormatRead read = format->Read(*file, head);
+    SetTags(read.tags);
+    Numbers = std::move(read.numbers);
+    fileSize_ = file->Size();
+    if (read.untagged) ApplyFileNameTemplates(path);
 }

@@ -91,6 +91,13 @@ public:
     // in decimal (empty when the tags give none).
     const std::string& AlbumArtist() const { return albumArtist_; }
     const std::string& Disc() const { return disc_; }
+    // The names to sort the artist and the album artist by ("Beatles, The"),
+    // empty when the tags give none; whether the tags mark a compilation.
+    const std::string& ArtistSort() const { return artistSort_; }
+    const std::string& AlbumArtistSort() const { return albumArtistSort_; }
+    bool Compilation() const { return compilation_; }
+    // The file size in full; number 4 holds only its low 32 bits.
+    std::uint64_t FileSize() const { return fileSize_; }
 
     TStringList Texts;                  // always 8 entries
     std::vector<std::int32_t> Numbers;  // none, 5 or 7 entries
@@ -102,6 +109,12 @@ protected:
 private:
     std::string albumArtist_;
     std::string disc_;
+    std::string artistSort_;
+    std::string albumArtistSort_;
+    bool compilation_ = false;
+
+protected:
+    std::uint64_t fileSize_ = 0;
 };
 
 class TMP3Info : public TAudioInfo {};
@@ -110,12 +123,6 @@ class TBufferedFile;
 
 class TMP3Informer : public TMP3Info {
 protected:
-    // Fills the record from an MPEG audio file: ID3v2 first, ID3v1 for what is
-    // still empty, the file-name templates for a file without tags, then the
-    // stream numbers. Never raises for an existing file.
-    void ReadMpegFile(const std::string& path);
-    // The tag steps of ReadMpegFile; false when the file turned out unreadable.
-    bool ReadMpegTags(TBufferedFile* file, const std::string& path);
     // Artist and title from the first matching file-name template; marks
     // "Session" / "EmptyTags" in the configuration.
     void ApplyFileNameTemplates(const std::string& path);
@@ -123,18 +130,14 @@ protected:
 
 class TAudioInformer : public TMP3Informer {
 public:
-    // True for the extensions ".MP3", ".WMA", ".OGG", ".FLAC", ".M4A" in any case.
+    // True for the extensions of the formats the program reads, in any case
+    // (see the format registry).
     static bool IsAudioFile(std::string_view name);
-    // Fills the record from the file, picking the reader by extension. Raises
-    // an Exception (EOSError, EAudioError, ...) when a WMA, OGG, FLAC or M4A
-    // file cannot be read; MPEG files never raise once they exist.
+    // Fills the record from the file, read by the format its bytes show,
+    // whatever its extension. Raises an Exception (EOSError, EAudioError, ...)
+    // when the file cannot be read, and EUnknownFormat when no format
+    // recognises it; MPEG files never raise once they are recognised.
     void ReadFile(const std::string& path);
-
-private:
-    void ReadWmaFile(const std::string& path);
-    void ReadOggFile(const std::string& path);
-    void ReadFlacFile(const std::string& path);
-    void ReadM4aFile(const std::string& path);
 };
 
 // The file-name templates: three lines each (regular expression, artist group,

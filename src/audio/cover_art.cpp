@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "audio/buffered_file.h"
+#include "audio/format_registry.h"
+#include "audio/ogg_packets.h"
 #include "base/byte_order.h"
 #include "base/exceptions.h"
 #include "base/shared_functions.h"
@@ -142,13 +144,15 @@ std::string DecodeBase64(std::string_view text) {
     return padding > 2 ? std::string() : out;
 }
 
-std::string Id3Cover(TBufferedFile& file) {
+std::string Id3Cover(TBufferedFile& file) { return Id3CoverAt(file, 0); }
+
+std::string Id3CoverAt(TBufferedFile& file, std::uint64_t offset) {
     unsigned char header[10];
-    if (file.ReadAt(0, header, 10) != 10 || std::memcmp(header, "ID3", 3) != 0) return {};
+    if (file.ReadAt(offset, header, 10) != 10 || std::memcmp(header, "ID3", 3) != 0) return {};
     const unsigned version = header[3];
     if (version < 2 || version > 4) return {};
     const unsigned flags = header[5];
-    std::string tag = ReadBlock(file, 10, GetSyncSafe28(header + 6));
+    std::string tag = ReadBlock(file, offset + 10, GetSyncSafe28(header + 6));
     if (tag.empty()) return {};
     if (version < 4 && (flags & 0x80)) tag = Resync(tag);
     TBytes b = Bytes(tag);
@@ -211,56 +215,45 @@ std::string FlacCover(TBufferedFile& file) {
     return pick.picture;
 }
 
-std::string VorbisCover(TBufferedFile& file) {
-    // Gathers the second packet (the comment header) from the first pages.
-    std::string packet;
-    int packets = 0;
-    std::uint64_t at = 0;
-    while (packets < 2) {
-        unsigned char page[27];
-        if (file.ReadAt(at, page, 27) != 27 || std::memcmp(page, "OggS", 4) != 0) return {};
-        const unsigned segments = page[26];
-        unsigned char lacing[255];
-        if (file.ReadAt(at + 27, lacing, segments) != segments) return {};
-        std::uint64_t data = at + 27 + segments;
-        for (unsigned s = 0; s < segments && packets < 2; ++s) {
-            if (packets == 1) {
-                if (packet.size() + lacing[s] > kMaxCoverBytes * 2) return {};
-                const std::string part = lacing[s] ? ReadBlock(file, data, lacing[s]) : std::string();
-                if (part.size() != lacing[s]) return {};
-                packet += part;
-            }
-            data += lacing[s];
-            if (lacing[s] < 255) ++packets;
-        }
-        at = data;
-    }
-    TBytes b = Bytes(packet);
-    if (!Fits(b, 0, 11) || std::memcmp(packet.data(), "\x03vorbis", 7) != 0) return {};
-    std::size_t pos = 7;
-    const std::uint32_t vendor = GetU32LE(b, pos);
-    pos += 4;
-    if (vendor > b.size() || !Fits(b, pos, vendor + std::size_t{4})) return {};
-    pos += vendor;
-    const std::uint32_t count = GetU32LE(b, pos);
-    pos += 4;
-    TPick pick;
+std::string PictureFromVorbisComments(TByteSource& in) {
     static const char kKey[] = "METADATA_BLOCK_PICTURE=";
     const std::size_t keyLength = sizeof kKey - 1;
-    for (std::uint32_t i = 0; i < count && Fits(b, pos, 4); ++i) {
-        const std::uint32_t length = GetU32LE(b, pos);
-        pos += 4;
-        if (length > b.size() || !Fits(b, pos, length)) break;
-        const std::string_view comment(packet.data() + pos, length);
-        pos += length;
-        if (comment.size() > keyLength && SameText(comment.substr(0, keyLength), kKey)) {
-            const std::string block = DecodeBase64(comment.substr(keyLength));
+    unsigned char word[4];
+    if (in.Read(word, 4) != 4) return {};
+    const std::uint32_t vendor = GetU32LE(word);
+    if (in.Skip(vendor) != vendor || in.Read(word, 4) != 4) return {};
+    const std::uint32_t count = GetU32LE(word);
+    TPick pick;
+    std::string key(keyLength, '\0');
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (in.Read(word, 4) != 4) break;
+        const std::uint32_t length = GetU32LE(word);
+        if (length <= keyLength) {
+            if (in.Skip(length) != length) break;
+            continue;
+        }
+        if (in.Read(key.data(), keyLength) != keyLength) break;
+        std::uint64_t rest = length - keyLength;
+        // Base64 takes 4 bytes for 3.
+        if (SameText(key, kKey) && rest <= kMaxCoverBytes / 3 * 4 + 4) {
+            std::string text(static_cast<std::size_t>(rest), '\0');
+            if (in.Read(text.data(), text.size()) != text.size()) break;
+            const std::string block = DecodeBase64(text);
             std::uint32_t type = 0;
             std::string picture = FlacPictureBody(Bytes(block), type);
             if (pick.Offer(std::move(picture), type == 3)) break;
+            continue;
         }
+        if (in.Skip(rest) != rest) break;
     }
     return pick.picture;
+}
+
+std::string FlacPictureBlock(std::string_view body, bool& front) {
+    std::uint32_t type = 0;
+    std::string picture = FlacPictureBody({reinterpret_cast<const unsigned char*>(body.data()), body.size()}, type);
+    front = type == 3;
+    return Capped(std::move(picture));
 }
 
 namespace {
@@ -424,12 +417,8 @@ std::string WmaCover(TBufferedFile& file) {
 std::string EmbeddedCover(const std::string& path) {
     try {
         TBufferedFile file(path);
-        const std::string ext = UpperCase(ExtractFileExt(path));
-        if (ext == ".MP3") return Id3Cover(file);
-        if (ext == ".FLAC") return FlacCover(file);
-        if (ext == ".OGG") return VorbisCover(file);
-        if (ext == ".M4A") return M4aCover(file);
-        if (ext == ".WMA") return WmaCover(file);
+        const TFileHead head(file);
+        if (const TAudioFormat* format = FormatOf(head, path)) return format->Cover(file);
     } catch (const Exception&) {
         // An unreadable file simply has no cover.
     }

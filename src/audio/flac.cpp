@@ -5,6 +5,9 @@
 
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
+#include "audio/vorbis_comment.h"
+#include "audio/cover_art.h"
+#include "audio/format_registry.h"
 #include "base/byte_order.h"
 #include "base/shared_functions.h"
 
@@ -13,8 +16,6 @@ namespace {
 // Far more metadata blocks than any encoder writes; a corrupt file of tiny
 // blocks cannot keep the reader busy beyond this.
 constexpr int kMaxBlocks = 4096;
-// Longest comment value kept; longer ones are cut.
-constexpr std::size_t kMaxValue = 65536;
 
 constexpr std::size_t kBlockHeaderSize = 4;
 constexpr unsigned char kLastBlock = 0x80;
@@ -24,51 +25,6 @@ constexpr int kVorbisCommentBlock = 4;
 // STREAMINFO: block and frame size limits, then sample rate (20 bits),
 // channels - 1 (3), bits per sample - 1 (5) and total samples (36) in 64 bits.
 constexpr std::uint64_t kStreamInfoLimitsSize = 10;
-
-enum Name {
-    nTitle,
-    nArtist,
-    nAlbum,
-    nDate,
-    nGenre,
-    nComment,
-    nTrack,
-    nTrackNumber,
-    nAlbumArtist,
-    nAlbumArtistSpaced,
-    nDisc,
-    nCount
-};
-const char* const kNames[nCount] = {"TITLE", "ARTIST",      "ALBUM",       "DATE",         "GENRE",     "COMMENT",
-                                    "TRACK", "TRACKNUMBER", "ALBUMARTIST", "ALBUM ARTIST", "DISCNUMBER"};
-
-// The first value of each known name, in [start of the block, blockEnd).
-void ReadVorbisComment(TBinaryReader& in, std::uint64_t blockEnd, std::array<std::string, nCount>& values,
-                       std::array<bool, nCount>& found) {
-    in.Skip(in.U32LE());  // vendor string
-    const std::uint32_t entries = in.U32LE();
-    for (std::uint32_t e = 0; e < entries; ++e) {
-        if (in.Position() >= blockEnd || in.AtEnd()) break;
-        const std::uint32_t entryLength = in.U32LE();
-        const std::uint64_t entryStart = in.Position();
-        const std::size_t take =
-            static_cast<std::size_t>(std::min<std::uint64_t>({entryLength, kMaxValue + 32, in.Remaining()}));
-        std::string entry(take, '\0');
-        in.Read(entry.data(), take);
-        const std::size_t eq = entry.find('=');
-        if (eq != std::string::npos) {
-            const std::string name = UpperCase(entry.substr(0, eq));
-            for (int n = 0; n < nCount; ++n) {
-                if (!found[n] && name == kNames[n]) {
-                    found[n] = true;
-                    values[n] = SanitizeUtf8(std::string_view(entry).substr(eq + 1, kMaxValue));
-                }
-            }
-        }
-        in.Seek(entryStart);
-        in.Skip(entryLength);
-    }
-}
 
 }  // namespace
 
@@ -97,14 +53,14 @@ void TFlacFile::ReadStreamInfo(TBinaryReader& in) {
     Duration = SampleRate > 0 ? static_cast<std::int64_t>(Samples * 1000 / static_cast<std::uint64_t>(SampleRate)) : 0;
 }
 
-bool TFlacFile::ReadFrom(TBufferedFile& file) {
+bool TFlacFile::ReadFrom(TBufferedFile& file, std::uint64_t offset) {
     Reset();
     // Bytes beyond the end of the file read as zero.
     TBinaryReader in(file, TBinaryReader::TEndPolicy::ZeroFill);
+    in.Seek(offset);
     if (in.ReadString(4) != "fLaC") return false;
 
-    std::array<std::string, nCount> values;
-    std::array<bool, nCount> found{};
+    TVorbisComments comments;
     bool streamInfoSeen = false;
     for (int blocks = 0; blocks < kMaxBlocks; ++blocks) {
         unsigned char header[kBlockHeaderSize];
@@ -121,23 +77,46 @@ bool TFlacFile::ReadFrom(TBufferedFile& file) {
             if (streamInfoSeen) break;
             streamInfoSeen = true;
             ReadStreamInfo(in);
-        } else if (type == kVorbisCommentBlock) {
+        } else if (type == kVorbisCommentBlock && !HasComments) {
             HasComments = true;
-            ReadVorbisComment(in, body + length, values, found);
+            TFileRangeSource block(file, body, body + length);
+            comments = ParseVorbisComments(block);
         }
         in.Seek(body);
         in.Skip(length);
         if (last) break;
     }
-
-    Title = values[nTitle];
-    Artist = values[nArtist];
-    Album = values[nAlbum];
-    Year = values[nDate];
-    Genre = values[nGenre];
-    Comment = values[nComment];
-    Track = ParseTrackNumber(!values[nTrack].empty() ? values[nTrack] : values[nTrackNumber]);
-    AlbumArtist = !values[nAlbumArtist].empty() ? values[nAlbumArtist] : values[nAlbumArtistSpaced];
-    Disc = ParseTrackNumber(values[nDisc]);
+    SelectVorbisTags(comments, TVorbisRules::Flac, *this);
     return true;
 }
+
+namespace {
+
+class TFlacFormat : public TAudioFormat {
+public:
+    std::string_view Name() const override { return "FLAC"; }
+    std::vector<std::string_view> Extensions() const override { return {".FLAC", ".FLA"}; }
+    TMatch Recognise(const TFileHead& head) const override {
+        return head.AfterTag().substr(0, 4) == "fLaC" ? TMatch::Magic : TMatch::No;
+    }
+    TFormatRead Read(TBufferedFile& file, const TFileHead& head) const override {
+        TFlacFile flac;
+        flac.ReadFrom(file, head.TagSize());
+        TFormatRead r;
+        r.tags = flac;
+        r.numbers = RecordNumbers(flac, file.Size());
+        // Whole seconds, cut, not rounded. The bit rate is an estimate: 5 % allowed
+        // for the container, 1024 bits to the kilobit; an unknown playing time
+        // leaves it unknown instead of dropping the file.
+        const std::int64_t seconds = std::min<std::int64_t>(flac.Duration / 1000, INT32_MAX);
+        const double size = static_cast<double>(file.Size());
+        r.numbers[anPlayingTime] = static_cast<std::int32_t>(seconds);
+        r.numbers[anBitRate] = seconds > 0 ? RoundHalfEven(size / double(seconds) * 8 * 0.95 / 1024) : 0;
+        return r;
+    }
+    std::string Cover(TBufferedFile& file) const override { return FlacCover(file); }
+};
+
+}  // namespace
+
+std::unique_ptr<TAudioFormat> MakeFlacFormat() { return std::make_unique<TFlacFormat>(); }

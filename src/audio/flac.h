@@ -17,7 +17,8 @@ public:
     // been read); false otherwise, all values staying empty. Raises EOSError
     // "Cannot open file %s" when the file cannot be opened.
     bool ReadFromFile(const std::string& path);
-    bool ReadFrom(TBufferedFile& file);
+    // The stream may start after a leading ID3v2 tag, at offset.
+    bool ReadFrom(TBufferedFile& file, std::uint64_t offset = 0);
 
     bool HasComments = false;
     std::int32_t BitsPerSample = 0;

@@ -197,12 +197,15 @@ enum Slot {
     sComment,
     sAlbumArtist,
     sDisc,
+    sArtistSort,
+    sAlbumArtistSort,
+    sCompilation,
     sCount
 };
-const char* const kFrameIds34[sCount] = {"TIT2", "TIT1", "TPE1", "TOPE", "TALB", "TOAL", "TYER",
-                                         "TDRC", "TRCK", "TCON", "COMM", "TPE2", "TPOS"};
-const char* const kFrameIds2[sCount] = {"TT2", "TT1", "TP1", "TOA", "TAL", "TOT", "TYE",
-                                        "TOR", "TRK", "TCO", "COM", "TP2", "TPA"};
+const char* const kFrameIds34[sCount] = {"TIT2", "TIT1", "TPE1", "TOPE", "TALB", "TOAL", "TYER", "TDRC",
+                                         "TRCK", "TCON", "COMM", "TPE2", "TPOS", "TSOP", "TSO2", "TCMP"};
+const char* const kFrameIds2[sCount] = {"TT2", "TT1", "TP1", "TOA", "TAL", "TOT", "TYE", "TOR",
+                                        "TRK", "TCO", "COM", "TP2", "TPA", "TSP", "TS2", "TCP"};
 
 // The value kept of a frame is at most this many bytes, encoding byte included.
 constexpr std::size_t kValueLimit = 500;
@@ -401,12 +404,12 @@ int SlotOf(std::string_view id, const char* const* ids) {
 }
 
 // Walks the frames of a tag of version 2 to 4; the last frame of a kind wins.
-TFrameValues ReadFrames(TBufferedFile& file, const TTagHeader& tag) {
+TFrameValues ReadFrames(TBufferedFile& file, std::uint64_t offset, const TTagHeader& tag) {
     TFrameValues values;
     const std::uint64_t fileSize = file.Size();
-    const std::uint64_t tagEnd = tag.TotalSize();
+    const std::uint64_t tagEnd = offset + tag.TotalSize();
     const bool unsync = tag.WholeTagUnsync();
-    TTagBody body(file, kTagHeaderSize, unsync ? std::min(tagEnd, fileSize) : fileSize, unsync);
+    TTagBody body(file, offset + kTagHeaderSize, unsync ? std::min(tagEnd, fileSize) : fileSize, unsync);
     if (!SkipExtendedHeader(body, tag)) return values;
 
     const char* const* ids = tag.version == 2 ? kFrameIds2 : kFrameIds34;
@@ -507,15 +510,24 @@ std::string GenreName(std::string_view number) {
 }
 
 // TCON holds a name, a reference to the genre list ("(17)", or "17" as
-// version 4 writes it), or both ("(17)Rock", the name winning). Whatever
-// else stands before a ")" is dropped.
+// version 4 writes it), or both ("(17)Rock", the name winning). Only
+// references at the very start count: "Rock (live)" is a name, and "((" at
+// the start stands for a literal "(".
 std::string GenreOf(std::string text) {
     if (IsDecimal(text)) return GenreName(text);
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos) return text;
-    if (close + 1 < text.size()) return text.substr(close + 1);
-    if (text.front() != '(') return {};
-    return GenreName(std::string_view(text).substr(1, text.find(')') - 1));
+    std::string firstReference;
+    std::size_t at = 0;
+    while (at < text.size() && text[at] == '(' && !(at + 1 < text.size() && text[at + 1] == '(')) {
+        const std::size_t close = text.find(')', at);
+        if (close == std::string::npos) break;
+        const std::string_view reference = std::string_view(text).substr(at + 1, close - at - 1);
+        if (!IsDecimal(reference) && reference != "RX" && reference != "CR") break;
+        if (firstReference.empty() && IsDecimal(reference)) firstReference = GenreName(reference);
+        at = close + 1;
+    }
+    if (at == 0) return text.rfind("((", 0) == 0 ? text.substr(1) : text;
+    if (at < text.size()) return text.rfind("((", at) == at ? text.substr(at + 1) : text.substr(at);
+    return firstReference;
 }
 
 void AssignFields(const TFrameValues& frames, TTagFields& tags) {
@@ -529,6 +541,9 @@ void AssignFields(const TFrameValues& frames, TTagFields& tags) {
     tags.AlbumArtist = frames.Decoded(sAlbumArtist);
     tags.Disc = ParseTrackNumber(frames.Decoded(sDisc));
     tags.Comment = ChooseComment(frames.comments);
+    tags.ArtistSort = frames.Decoded(sArtistSort);
+    tags.AlbumArtistSort = frames.Decoded(sAlbumArtistSort);
+    tags.Compilation = ParseTrackNumber(frames.Decoded(sCompilation)) > 0;
 }
 
 // ---- ID3v1 layout: fixed fields in the last 128 bytes ----
@@ -599,20 +614,22 @@ bool TID3v2::ReadFromFile(const std::string& path) {
     }
 }
 
-bool TID3v2::ReadFrom(TBufferedFile& file) {
+bool TID3v2::ReadFrom(TBufferedFile& file) { return ReadAt(file, 0); }
+
+bool TID3v2::ReadAt(TBufferedFile& file, std::uint64_t offset) {
     Reset();
     unsigned char h[kTagHeaderSize];
-    if (file.ReadAt(0, h, sizeof h) < sizeof h) return false;
+    if (file.ReadAt(offset, h, sizeof h) < sizeof h) return false;
     if (std::memcmp(h, "ID3", 3) != 0) return true;
     const TTagHeader tag = ParseTagHeader(h);
     Exists = true;
     VersionID = tag.version;
     // A tag larger than the file (a cut download, a wrong size) keeps the
     // frames that are there in full.
-    Size = tag.TotalSize() > file.Size() ? 0 : static_cast<std::int32_t>(tag.TotalSize());
+    Size = tag.TotalSize() > file.Size() - offset ? 0 : static_cast<std::int32_t>(tag.TotalSize());
     if (VersionID < 2 || VersionID > 4) return true;
     if (VersionID == 2 && (tag.flags & kTagCompressedV2)) return true;
-    AssignFields(ReadFrames(file, tag), *this);
+    AssignFields(ReadFrames(file, offset, tag), *this);
     return true;
 }
 

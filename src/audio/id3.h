@@ -21,6 +21,8 @@ public:
     // could be read. Never raises.
     bool ReadFromFile(const std::string& path);
     bool ReadFrom(TBufferedFile& file);
+    // The same for a tag at offset (the ID3 chunk of AIFF, WAV or DSF files).
+    bool ReadAt(TBufferedFile& file, std::uint64_t offset);
 
     bool Exists = false;
     std::uint8_t VersionID = 0;

@@ -9,6 +9,9 @@
 #include "audio/buffered_file.h"
 #include "audio/id3.h"
 #include "audio/text_codec.h"
+#include "audio/cover_art.h"
+#include "audio/format_registry.h"
+#include "services/configer.h"
 
 namespace {
 
@@ -266,6 +269,23 @@ bool IsAudioTrack(TBinaryReader& in, const TAtom& trak, const TAtom& entry) {
     return IsAudioEntryType(entry);
 }
 
+// A video track: a film with a sound track is not music.
+bool HasVideoTrack(TBinaryReader& in, const TAtom& moov) {
+    std::uint64_t trakPos = moov.body;
+    for (int n = 0; n < kMaxChildren; ++n) {
+        std::optional<TAtom> trak = FindChild(in, trakPos, moov.end, "trak");
+        if (!trak) break;
+        trakPos = trak->end;
+        std::optional<TAtom> hdlr = FindPath(in, *trak, {"mdia", "hdlr"});
+        if (!hdlr || hdlr->end - hdlr->body < kHandlerType + 4) continue;
+        char type[4];
+        in.Seek(hdlr->body + kHandlerType);
+        in.Read(type, sizeof type);
+        if (std::memcmp(type, "vide", 4) == 0) return true;
+    }
+    return false;
+}
+
 // The first sample entry of the first audio track.
 std::optional<TAtom> FindAudioSampleEntry(TBinaryReader& in, const TAtom& moov) {
     std::uint64_t trakPos = moov.body;
@@ -402,6 +422,9 @@ enum TItemKind {
     kGenreText,
     kAlbumArtist,
     kDisc,
+    kArtistSort,
+    kAlbumArtistSort,
+    kCompilation,
     kItemCount
 };
 const char* const kItemTypes[kItemCount] = {"\xA9nam",
@@ -418,7 +441,10 @@ const char* const kItemTypes[kItemCount] = {"\xA9nam",
                                             "trck",
                                             "\xA9gen",
                                             "aART",
-                                            "disk"};
+                                            "disk",
+                                            "soar",
+                                            "soaa",
+                                            "cpil"};
 
 void ReadItemList(TBinaryReader& in, const TAtom& ilst, TTagFields& tags) {
     std::string genreNumber, genreText;
@@ -471,6 +497,14 @@ void ReadItemList(TBinaryReader& in, const TAtom& ilst, TTagFields& tags) {
             case kDisc:
                 if (const std::int32_t disc = number16(); disc >= 0) tags.Disc = disc;
                 break;
+            case kArtistSort: tags.ArtistSort = text(); break;
+            case kAlbumArtistSort: tags.AlbumArtistSort = text(); break;
+            case kCompilation:
+                if (valueSize >= 1) {
+                    in.Seek(value);
+                    tags.Compilation = in.U8() != 0;
+                }
+                break;
             default: break;  // "trck" is known but carries nothing we keep
         }
     }
@@ -502,16 +536,18 @@ void TM4AFile::ReadFrom(TBufferedFile& file) {
     SetHasTags(false);
     ClearStream();
 
+    hasVideo_ = false;
     std::optional<TAtom> ftyp = AtomAt(in, 0, file.Size());
     if (!ftyp || !ftyp->Is("ftyp")) return;
     const TTopLevel top = ReadTopLevel(in, ftyp->end, file.Size());
     if (!top.moov) return;
+    hasVideo_ = HasVideoTrack(in, *top.moov);
     // Any brand will do for a file that holds an audio track.
     const std::optional<TAtom> entry = FindAudioSampleEntry(in, *top.moov);
     if (!entry && !HasAcceptedBrand(in, *ftyp)) return;
 
     const double seconds = ReadMovieHeader(in, *top.moov);
-    Duration = MillisecondsOf(seconds);
+    SetPlayingTime(seconds);
     if (entry) ReadSampleEntry(in, *entry, seconds, top.mediaBytes, *this);
 
     std::optional<TAtom> ilst = FindItemList(in, *top.moov);
@@ -519,3 +555,30 @@ void TM4AFile::ReadFrom(TBufferedFile& file) {
     SetHasTags(true);
     ReadItemList(in, *ilst, *this);
 }
+
+namespace {
+
+class TMp4Format : public TAudioFormat {
+public:
+    std::string_view Name() const override { return "MPEG-4 audio"; }
+    std::vector<std::string_view> Extensions() const override { return {".M4A", ".M4B", ".MP4", ".M4P"}; }
+    TMatch Recognise(const TFileHead& head) const override {
+        const std::string_view s = head.Start();
+        return s.size() >= 8 && s.substr(4, 4) == "ftyp" ? TMatch::Magic : TMatch::No;
+    }
+    TFormatRead Read(TBufferedFile& file, const TFileHead&) const override {
+        if (TConfiger* configer = AppConfiger()) configer->WriteString("Session", "iTunesInstalled", "1");
+        TM4AFile m4a;
+        m4a.ReadFrom(file);
+        if (m4a.HasVideo()) throw EUnknownFormat("a video file, not audio");
+        TFormatRead r;
+        r.tags = m4a;
+        r.numbers = RecordNumbers(m4a, file.Size());
+        return r;
+    }
+    std::string Cover(TBufferedFile& file) const override { return M4aCover(file); }
+};
+
+}  // namespace
+
+std::unique_ptr<TAudioFormat> MakeMp4Format() { return std::make_unique<TMp4Format>(); }

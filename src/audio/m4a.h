@@ -29,6 +29,10 @@ public:
     // Setting it either way empties the tags; the stream values stay.
     void SetHasTags(bool value);
 
+    // The file holds a video track (an .mp4 film, not audio).
+    bool HasVideo() const { return hasVideo_; }
+
 private:
     bool hasTags_ = false;
+    bool hasVideo_ = false;
 };

@@ -271,7 +271,7 @@ bool TAudInfo::ReadVbriHeader(const TRange& range) {
 }
 
 void TAudInfo::FromFrameCount(const TRange& range, std::uint32_t frames, std::uint32_t bytes) {
-    if (Header.SampleRate > 0) Duration = MillisecondsOf(double(Header.SamplesPerFrame()) / Header.SampleRate * frames);
+    if (Header.SampleRate > 0) SetPlayingTime(double(Header.SamplesPerFrame()) / Header.SampleRate * frames);
     FrameCount = frames;
     // The byte count includes the block's own frame, which the frame count
     // leaves out: an average from them comes out high. A constant bit rate is
@@ -283,7 +283,7 @@ void TAudInfo::FromFrameCount(const TRange& range, std::uint32_t frames, std::ui
     if (available < std::int64_t(bytes)) {
         // A cut file: the part that is there.
         const double share = double(available) / bytes;
-        Duration = RoundCount(share * double(Duration));
+        SetPlayingTime(share * Seconds());
         FrameCount = RoundCount(share * static_cast<double>(FrameCount));
     } else {
         AudioBytes = bytes;
@@ -314,5 +314,5 @@ void TAudInfo::FromConstantBitRate() {
     FrameCount = Header.FrameLength > 0 ? AudioBytes / Header.FrameLength : 0;
     const std::int64_t bps = std::int64_t(Header.BitRate) * 1000;
     BitRate = static_cast<std::int32_t>(bps);
-    Duration = bps <= 0 ? 0 : MillisecondsOf(double(AudioBytes) * 8 / double(bps));
+    SetPlayingTime(bps <= 0 ? 0 : double(AudioBytes) * 8 / double(bps));
 }

@@ -7,21 +7,18 @@
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
+#include "audio/ogg_packets.h"
+#include "audio/vorbis_comment.h"
 #include "base/byte_order.h"
 #include "base/shared_functions.h"
 
 namespace {
 
-constexpr std::size_t kCommentLimit = 250;  // bytes kept of each comment
-// Ends the comment walk of a corrupt header whose entry count is absurd.
-constexpr std::uint32_t kMaxComments = 65536;
 
 // An Ogg page header: "OggS", version, type, granule position (64 bits at 6),
 // serial, sequence, checksum, segment count (at 26), then the lacing values.
-constexpr std::size_t kPageHeaderSize = 27;
 constexpr std::size_t kGranuleOffset = 6;
 constexpr std::size_t kGranuleEnd = kGranuleOffset + 4;  // the low 32 bits are enough
-constexpr std::size_t kSegmentCountOffset = 26;
 // The identification header: marker, version, channels (at 11), sample rate
 // (at 12), maximum, nominal (at 20) and minimum bit rate, block sizes, framing.
 constexpr std::size_t kIdentSize = 30;
@@ -38,24 +35,6 @@ constexpr std::int64_t kWindowStep = 241;
 constexpr std::int64_t kWindowSize = 251;
 constexpr std::int64_t kWindowEndGap = 10;
 
-enum Name {
-    nTitle,
-    nArtist,
-    nAlbum,
-    nTrackNumber,
-    nDate,
-    nGenre,
-    nComment,
-    nPerformer,
-    nDescription,
-    nAlbumArtist,
-    nAlbumArtistSpaced,
-    nDisc,
-    nCount
-};
-const char* const kNames[nCount] = {"TITLE",   "ARTIST",    "ALBUM",       "TRACKNUMBER", "DATE",         "GENRE",
-                                    "COMMENT", "PERFORMER", "DESCRIPTION", "ALBUMARTIST", "ALBUM ARTIST", "DISCNUMBER"};
-
 constexpr unsigned char kTagFooterFlag = 0x10;
 
 // Size of an ID3v2 tag in front of the stream, 0 when there is none that fits.
@@ -69,25 +48,9 @@ std::int64_t LeadingTagSize(TBinaryReader& in, std::int64_t fileSize) {
     return size <= fileSize ? size : 0;
 }
 
-bool AtPage(TBinaryReader& in) {
-    const std::uint64_t page = in.Position();
-    char magic[4];
-    in.Read(magic, sizeof magic);
-    in.Seek(page);
-    return std::memcmp(magic, "OggS", 4) == 0;
-}
-
-// Moves the reader from a page header to the page's first packet.
-void EnterPage(TBinaryReader& in) {
-    const std::uint64_t page = in.Position();
-    unsigned char h[kPageHeaderSize];
-    in.Read(h, sizeof h);
-    in.Seek(page + kPageHeaderSize + h[kSegmentCountOffset]);
-}
-
 // Granule position (low 32 bits) of the last page within the final 12 060
 // bytes, searched backwards in overlapping windows; 0 when there is none.
-std::int32_t LastGranule(TBufferedFile& file) {
+std::int32_t LastGranuleLow32(TBufferedFile& file) {
     const std::int64_t size = static_cast<std::int64_t>(file.Size());
     unsigned char buf[kWindowSize];
     for (int w = 1; w <= kLastPageWindows; ++w) {
@@ -130,11 +93,10 @@ bool TOggVorbis::ReadFrom(TBufferedFile& file) {
     const std::int64_t fileSize = static_cast<std::int64_t>(file.Size());
 
     const std::int64_t tagSize = LeadingTagSize(in, fileSize);
-    in.Seek(static_cast<std::uint64_t>(tagSize));
-    if (!AtPage(in)) return false;
-    EnterPage(in);
-    unsigned char ident[kIdentSize];
-    in.Read(ident, sizeof ident);
+    TOggPackets packets(file, static_cast<std::uint64_t>(tagSize));
+    if (!packets.NextPacket()) return false;
+    unsigned char ident[kIdentSize] = {};
+    packets.Read(ident, sizeof ident);
     if (std::memcmp(ident, kIdentMarker, sizeof kIdentMarker) != 0) return false;
 
     ID3v2Size = tagSize;
@@ -142,49 +104,21 @@ bool TOggVorbis::ReadFrom(TBufferedFile& file) {
     Channels = ident[kIdentChannels];
     SampleRate = static_cast<std::int32_t>(GetU32LE(ident + kIdentSampleRate));
     BitRateNominal = static_cast<std::uint16_t>(GetU32LE(ident + kIdentNominalBitRate) / 1000);
-    ReadComments(in);
-    Samples = LastGranule(file);
+    ReadComments(packets);
+    Samples = LastGranuleLow32(file);
     WorkOutStream();
     return true;
 }
 
-void TOggVorbis::ReadComments(TBinaryReader& in) {
-    EnterPage(in);
+void TOggVorbis::ReadComments(TOggPackets& packets) {
+    if (!packets.NextPacket()) return;
     char marker[sizeof kCommentMarker];
-    in.Read(marker, sizeof marker);
-    if (std::memcmp(marker, kCommentMarker, sizeof marker) != 0) return;
-
-    std::array<std::string, nCount> values;
-    // The vendor string first, then the entries; the count follows the vendor.
-    std::uint64_t strings = 1;
-    for (std::uint64_t s = 0; s < strings && s <= kMaxComments && !in.AtEnd(); ++s) {
-        const std::uint32_t length = in.U32LE();
-        const std::uint64_t begin = in.Position();
-        const std::string text = Trim(in.ReadString(std::min<std::size_t>(length, kCommentLimit)));
-        const std::size_t eq = text.find('=');
-        if (eq != std::string::npos) {
-            const std::string name = UpperCase(text.substr(0, eq));
-            for (int n = 0; n < nCount; ++n)
-                if (name == kNames[n]) values[n] = Utf8UntilMalformed(Trim(text.substr(eq + 1)));
-        } else if (Vendor.empty()) {
-            Vendor = Utf8UntilMalformed(text);
-        }
-        in.Seek(begin);
-        in.Skip(length);
-        if (s == 0) strings += in.U32LE();
-    }
-
-    auto value = [&](int n) { return std::string(CutAtZero(values[n])); };
-    auto withFallback = [&](int first, int second) { return value(values[first].empty() ? second : first); };
-    Title = value(nTitle);
-    Artist = withFallback(nArtist, nPerformer);
-    Album = value(nAlbum);
-    Year = value(nDate);
-    Genre = value(nGenre);
-    Comment = withFallback(nComment, nDescription);
-    Track = ParseTrackNumber(values[nTrackNumber]) & 0xFF;
-    AlbumArtist = withFallback(nAlbumArtist, nAlbumArtistSpaced);
-    Disc = ParseTrackNumber(values[nDisc]);
+    if (packets.Read(marker, sizeof marker) != sizeof marker ||
+        std::memcmp(marker, kCommentMarker, sizeof marker) != 0)
+        return;
+    const TVorbisComments comments = ParseVorbisComments(packets);
+    Vendor = Utf8OrLatin1(comments.vendor);
+    SelectVorbisTags(comments, TVorbisRules::Ogg, *this);
 }
 
 void TOggVorbis::WorkOutStream() {
@@ -194,6 +128,7 @@ void TOggVorbis::WorkOutStream() {
         seconds = SampleRate > 0 ? double(Samples) / SampleRate : 0.0;
     else if (BitRateNominal > 0 && Channels > 0)
         seconds = audioBytes / BitRateNominal / Channels / 125 * 2;
-    Duration = MillisecondsOf(seconds);
+    SetPlayingTime(seconds);
     BitRate = seconds > 0 ? RoundHalfEven(audioBytes * 8 / seconds) : 0;
 }
+

@@ -7,8 +7,8 @@
 #include "audio/stream_props.h"
 #include "audio/tag_fields.h"
 
-class TBinaryReader;
 class TBufferedFile;
+class TOggPackets;
 
 // The tags (TTagFields, UTF-8, each cut at its first zero byte) come from the
 // comment header. Of the stream values (TStreamProps), the playing time comes
@@ -30,6 +30,6 @@ public:
 
 private:
     void Reset();
-    void ReadComments(TBinaryReader& in);
+    void ReadComments(TOggPackets& packets);
     void WorkOutStream();
 };

@@ -9,8 +9,13 @@ struct TStreamProps {
     std::int32_t BitRate = 0;     // bit/s, 0 when unknown
     std::int32_t SampleRate = 0;  // Hz, 0 when unknown
     std::int32_t Channels = 0;    // 0 when unknown
+    // The playing time before any rounding, -1 when only Duration is known;
+    // records round it once, to whole seconds.
+    double ExactSeconds = -1;
 
     void ClearStream() { *this = TStreamProps(); }
+    inline void SetPlayingTime(double seconds);
+    double Seconds() const { return ExactSeconds >= 0 ? ExactSeconds : double(Duration) / 1000; }
 };
 
 // A non-negative count from a computed value: nearest whole number, halves
@@ -24,3 +29,8 @@ inline std::int64_t RoundCount(double value) {
 }
 
 inline std::int64_t MillisecondsOf(double seconds) { return RoundCount(seconds * 1000); }
+
+inline void TStreamProps::SetPlayingTime(double seconds) {
+    ExactSeconds = seconds > 0 && seconds < 1e12 ? seconds : 0;
+    Duration = MillisecondsOf(seconds);
+}

@@ -9,6 +9,8 @@ struct TTagFields {
     std::string Title, Artist, Album, Year, Genre, Comment, AlbumArtist;  // UTF-8
     std::int32_t Track = 0;                                               // 0 when absent
     std::int32_t Disc = 0;                                                // 0 when absent
+    std::string ArtistSort, AlbumArtistSort;  // the names to sort by ("Beatles, The"), UTF-8
+    bool Compilation = false;                 // a various-artists album
 
     void ClearTags() { *this = TTagFields(); }
 };

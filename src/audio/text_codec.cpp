@@ -134,3 +134,19 @@ bool ParseWholeNumber(std::string_view text, long long& value) {
     value = negative ? -static_cast<long long>(v) : static_cast<long long>(v);
     return true;
 }
+
+std::string Utf8OrLatin1(std::string_view bytes, bool cut) {
+    std::size_t p = 0;
+    while (p < bytes.size()) {
+        char32_t cp;
+        const int len = DecodeUtf8At(bytes, p, cp);
+        if (len > 0) {
+            p += static_cast<std::size_t>(len);
+        } else if (len < 0 && cut) {
+            return std::string(bytes.substr(0, p));
+        } else {
+            return Latin1ToUtf8(bytes);
+        }
+    }
+    return std::string(bytes);
+}

@@ -15,6 +15,11 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian, bool stopAtZero)
 // Valid UTF-8 as it is; each malformed sequence becomes U+FFFD, and an
 // incomplete sequence at the very end (a value cut to a byte limit) is dropped.
 std::string SanitizeUtf8(std::string_view bytes);
+// Tag text whose encoding nobody wrote down: UTF-8 when it is valid UTF-8,
+// else ISO-8859-1 (older taggers wrote the local code page). When the value
+// was cut to a byte limit (cut), an incomplete sequence at its very end does
+// not count against UTF-8 and is dropped.
+std::string Utf8OrLatin1(std::string_view bytes, bool cut = false);
 // Decodes UTF-8 up to the first malformed or truncated sequence and returns
 // the part before it, re-encoded.
 std::string Utf8UntilMalformed(std::string_view bytes);

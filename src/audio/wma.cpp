@@ -7,6 +7,8 @@
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
+#include "audio/cover_art.h"
+#include "audio/format_registry.h"
 #include "base/shared_functions.h"
 
 namespace {
@@ -37,6 +39,10 @@ constexpr std::uint64_t kHeaderObjectSize = kObjectHeaderSize + 6;
 // File properties: the maximum bit rate after the file id, sizes, dates,
 // durations, flags and packet sizes.
 constexpr std::uint64_t kMaxBitRateOffset = 100;
+constexpr std::uint64_t kPlayDurationOffset = 64;
+constexpr std::uint64_t kPrerollOffset = 80;  // then the flags
+constexpr std::uint32_t kBroadcastFlag = 1;
+constexpr double kHundredNanoseconds = 1e7;
 // Stream properties: the type-specific data (for audio a WAVEFORMATEX) after
 // two GUIDs, the time offset, two lengths, flags and a reserved field; its
 // channel count, sample rate and average byte rate follow the format tag.
@@ -50,13 +56,35 @@ constexpr std::uint16_t kDwordValue = 3;
 
 constexpr std::size_t kMaxChars = 250;  // characters kept of each string
 
-enum Slot { sTitle, sArtist, sAlbum, sTrack, sYear, sGenre, sComment, sTrackNumber, sAlbumArtist, sDisc, sCount };
-const char* const kNames[sCount] = {"WM/TITLE", "WM/AUTHOR",      "WM/ALBUMTITLE",  "WM/TRACK",       "WM/YEAR",
-                                    "WM/GENRE", "WM/DESCRIPTION", "WM/TRACKNUMBER", "WM/ALBUMARTIST", "WM/PARTOFSET"};
+enum Slot {
+    sTitle,
+    sArtist,
+    sAlbum,
+    sTrack,
+    sYear,
+    sGenre,
+    sComment,
+    sTrackNumber,
+    sAlbumArtist,
+    sDisc,
+    sArtistSort,
+    sAlbumArtistSort,
+    sCompilation,
+    sCount
+};
+const char* const kNames[sCount] = {"WM/TITLE",          "WM/AUTHOR",   "WM/ALBUMTITLE",  "WM/TRACK",
+                                    "WM/YEAR",           "WM/GENRE",    "WM/DESCRIPTION", "WM/TRACKNUMBER",
+                                    "WM/ALBUMARTIST",    "WM/PARTOFSET", "WM/ARTISTSORTORDER",
+                                    "WM/ALBUMARTISTSORTORDER", "WM/ISCOMPILATION"};
+constexpr std::uint16_t kBoolValue = 2;
 
 // What the header walk collects.
 struct THeaderValues {
     std::uint32_t maxBitRate = 0, sampleRate = 0, bytesPerSecond = 0;
+    // From the file properties: 100-ns units, milliseconds; the flags say
+    // whether the durations are known (not for a live broadcast).
+    std::uint64_t playDuration = 0, preroll = 0;
+    std::uint32_t fileFlags = 0;
     std::uint16_t channels = 0;
     std::array<std::string, sCount> slots;
     std::array<bool, sCount> seen{};
@@ -112,7 +140,8 @@ void ReadExtendedContentDescription(TBinaryReader& in, std::uint64_t object, THe
             if (name == kNames[s]) slot = s;
         if (slot >= 0 && type == kUnicodeValue)
             values.Store(slot, ReadWideString(in, length));
-        else if (slot == sTrackNumber && type == kDwordValue && length == 4)
+        else if ((slot == sTrackNumber || slot == sCompilation) && (type == kDwordValue || type == kBoolValue) &&
+                 length == 4)
             values.Store(slot, std::to_string(in.U32LE()));
         else
             in.Skip(length);
@@ -136,6 +165,11 @@ void WalkHeader(TBinaryReader& in, std::uint64_t fileSize, THeaderValues& values
         in.Read(guid.data(), guid.size());
         const std::uint64_t size = in.U64LE();
         if (guid == kFileProperties) {
+            in.Seek(p + kPlayDurationOffset);
+            values.playDuration = in.U64LE();
+            in.Seek(p + kPrerollOffset);
+            values.preroll = in.U64LE();
+            values.fileFlags = in.U32LE();
             in.Seek(p + kMaxBitRateOffset);
             values.maxBitRate = in.U32LE();
         } else if (guid == kStreamProperties) {
@@ -168,6 +202,10 @@ void AssignTags(const THeaderValues& values, TTagFields& tags) {
     tags.Track = ParseTrackNumber(Trim(values.seen[sTrack] ? values.slots[sTrack] : values.slots[sTrackNumber]));
     tags.AlbumArtist = Trim(values.slots[sAlbumArtist]);
     tags.Disc = ParseTrackNumber(Trim(values.slots[sDisc]));
+    tags.ArtistSort = Trim(values.slots[sArtistSort]);
+    tags.AlbumArtistSort = Trim(values.slots[sAlbumArtistSort]);
+    const std::string compilation = UpperCase(Trim(values.slots[sCompilation]));
+    tags.Compilation = compilation == "TRUE" || ParseTrackNumber(compilation) > 0;
 }
 
 }  // namespace
@@ -206,8 +244,42 @@ bool TWMAfile::ReadFrom(TBufferedFile& file) {
         Channels = values.channels;
         SampleRate = static_cast<std::int32_t>(values.sampleRate);
         BitRate = static_cast<std::int32_t>(std::uint64_t(values.bytesPerSecond) * 8);
-        // Estimated: the maximum bit rate is the file's, not the stream's.
-        if (values.maxBitRate > 0) Duration = MillisecondsOf(double(FileSize) * 8 / values.maxBitRate);
+        // The play duration counts the preroll as well. Without one (a live
+        // stream), an estimate: the maximum bit rate is the file's, not the
+        // stream's, and a large picture makes it far too long.
+        const double played = double(values.playDuration) / kHundredNanoseconds - double(values.preroll) / 1000;
+        if (!(values.fileFlags & kBroadcastFlag) && values.playDuration > 0 && played > 0)
+            SetPlayingTime(played);
+        else if (values.maxBitRate > 0)
+            SetPlayingTime(double(FileSize) * 8 / values.maxBitRate);
     }
     return walked;
 }
+
+namespace {
+
+const unsigned char kAsfHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                          0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+
+class TWmaFormat : public TAudioFormat {
+public:
+    std::string_view Name() const override { return "WMA"; }
+    std::vector<std::string_view> Extensions() const override { return {".WMA", ".ASF"}; }
+    TMatch Recognise(const TFileHead& head) const override {
+        const std::string_view s = head.Start();
+        return s.size() >= 16 && std::memcmp(s.data(), kAsfHeaderGuid, 16) == 0 ? TMatch::Magic : TMatch::No;
+    }
+    TFormatRead Read(TBufferedFile& file, const TFileHead&) const override {
+        TWMAfile wma;
+        wma.ReadFrom(file);  // absorbs every failure and delivers empty values
+        TFormatRead r;
+        r.tags = wma;
+        r.numbers = RecordNumbers(wma, file.Size());
+        return r;
+    }
+    std::string Cover(TBufferedFile& file) const override { return WmaCover(file); }
+};
+
+}  // namespace
+
+std::unique_ptr<TAudioFormat> MakeWmaFormat() { return std::make_unique<TWmaFormat>(); }

@@ -40,6 +40,9 @@
 
 namespace {
 
+// The album artist of a compilation whose tags name none.
+constexpr const char* kVariousArtists = "Various Artists";
+
 // The language whose code page writes the catalogue's titles best: page
 // titles are made of these names.
 std::string LanguageOfCatalogue(const std::vector<const TAudioInfo*>& files) {
@@ -330,9 +333,15 @@ TChmPreparer::TCatalogue::TCatalogue(const std::vector<const TAudioInfo*>& f)
     titleKey.resize(n);
     disc.resize(n);
     track.resize(n);
+    // An artist sorts by the first sort name one of its files gives: "The
+    // Beatles" with "Beatles, The" sorts under B.
+    std::map<std::string, std::string> sortNames;
+    for (const TAudioInfo* a : files)
+        if (!a->ArtistSort().empty()) sortNames.emplace(a->GetText(atArtist), a->ArtistSort());
     for (std::size_t i = 0; i < n; ++i) {
         const TAudioInfo& a = *files[i];
-        artistKey[i] = collator.SortKey(a.GetText(atArtist));
+        const auto sortName = sortNames.find(a.GetText(atArtist));
+        artistKey[i] = collator.SortKey(sortName != sortNames.end() ? sortName->second : a.GetText(atArtist));
         titleKey[i] = collator.SortKey(a.GetText(atTitle));
         disc[i] = SortableNumber(std::atoi(a.Disc().c_str()));
         track[i] = SortableNumber(a.GetTextAsNumber(atTrack));
@@ -432,7 +441,12 @@ void TChmPreparer::TCatalogue::GroupAlbums() {
                 most = count;
                 album.genre = genre;
             }
-        album.artist = !first.AlbumArtist().empty() ? first.AlbumArtist() : oneArtist ? first.GetText(atArtist) : "";
+        const bool compilation =
+            std::any_of(ids.begin(), ids.end(), [&](std::size_t id) { return files[id]->Compilation(); });
+        album.artist = !first.AlbumArtist().empty() ? first.AlbumArtist()
+                       : compilation                ? std::string(kVariousArtists)
+                       : oneArtist                  ? first.GetText(atArtist)
+                                                    : "";
         if (g.unknown) {
             g.name = unknown;
             g.page = GroupPageName("alb", unknown);
@@ -490,7 +504,7 @@ void TChmPreparer::TCatalogue::GroupYears() {
 
 void TChmPreparer::TCatalogue::SortGroups(int grouping) {
     std::vector<TGroup>& list = groups[static_cast<std::size_t>(grouping)];
-    for (TGroup& g : list) g.sortKey = collator.SortKey(g.name);
+    for (TGroup& g : list) g.sortKey = grouping == 0 && !g.ids.empty() ? artistKey[g.ids.front()] : collator.SortKey(g.name);
     std::stable_sort(list.begin(), list.end(), [](const TGroup& a, const TGroup& b) {
         if (a.unknown != b.unknown) return a.unknown;
         return a.sortKey < b.sortKey;

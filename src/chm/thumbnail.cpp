@@ -50,15 +50,77 @@ bool JpegDecodedSize(tjhandle tj, std::string_view data, int box, int& width, in
     return true;
 }
 
+// Where a JPEG ends: just past its end marker, found by walking the
+// segments (so a thumbnail inside an APP1 segment does not count) and the
+// coded data after each scan; npos when the marker is missing.
+std::size_t JpegEnd(std::string_view data) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(data[i]); };
+    std::size_t at = 2;  // after the start marker
+    while (at + 1 < data.size()) {
+        if (b(at) != 0xFF) return std::string_view::npos;
+        const unsigned marker = b(at + 1);
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0xD9) return at + 2;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        if (at + 3 >= data.size()) return std::string_view::npos;
+        const std::size_t length = (std::size_t(b(at + 2)) << 8) | b(at + 3);
+        if (length < 2) return std::string_view::npos;
+        at += 2 + length;
+        if (marker != 0xDA) continue;
+        // Coded data: a 0xFF is followed by 0 (a stuffed byte) or a restart
+        // marker inside it; anything else is the next marker.
+        while (at + 1 < data.size() &&
+               !(b(at) == 0xFF && b(at + 1) != 0 && !(b(at + 1) >= 0xD0 && b(at + 1) <= 0xD7)))
+            ++at;
+    }
+    return std::string_view::npos;
+}
+
+// Adobe's APP14 segment: CMYK stored inverted, as Photoshop writes it.
+bool HasAdobeMarker(std::string_view data) {
+    return data.substr(0, std::min<std::size_t>(data.size(), 65536)).find(std::string_view("\xFF\xEE\0\x0E" "Adobe", 9)) !=
+           std::string_view::npos;
+}
+
 bool DecodeJpeg(std::string_view data, int box, TRgb& out) {
+    // Bytes after the end marker (padding some taggers add) are no part of it.
+    const std::size_t end = JpegEnd(data);
+    if (end != std::string_view::npos) data = data.substr(0, end);
     TTjHandle tj(tjInitDecompress());
     if (!tj || !JpegDecodedSize(tj.get(), data, box, out.width, out.height)) return false;
-    out.pixels.resize(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height) * 3);
+    auto* bytes = reinterpret_cast<unsigned char*>(const_cast<char*>(data.data()));
+    int fullWidth = 0, fullHeight = 0, subsampling = 0, colourspace = 0;
+    tjDecompressHeader3(tj.get(), bytes, static_cast<unsigned long>(data.size()), &fullWidth, &fullHeight,
+                        &subsampling, &colourspace);
+    const std::size_t pixels = static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
+    out.pixels.resize(pixels * 3);
     // A truncated picture decodes "with a warning" into a grey lower part:
     // better no cover than that one.
-    return tjDecompress2(tj.get(), reinterpret_cast<unsigned char*>(const_cast<char*>(data.data())),
-                         static_cast<unsigned long>(data.size()), out.pixels.data(), out.width, 0, out.height, TJPF_RGB,
-                         TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE) == 0;
+    if (colourspace != TJCS_CMYK && colourspace != TJCS_YCCK)
+        return tjDecompress2(tj.get(), bytes, static_cast<unsigned long>(data.size()), out.pixels.data(), out.width, 0,
+                             out.height, TJPF_RGB, TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE) == 0;
+    // CMYK (print) covers: decoded as CMYK, then turned into RGB by the
+    // plain formula, which is close enough for a thumbnail.
+    std::vector<unsigned char> cmyk(pixels * 4);
+    if (tjDecompress2(tj.get(), bytes, static_cast<unsigned long>(data.size()), cmyk.data(), out.width, 0, out.height,
+                      TJPF_CMYK, TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE) != 0)
+        return false;
+    const bool inverted = HasAdobeMarker(data);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        unsigned k = cmyk[i * 4 + 3];
+        if (!inverted) k = 255 - k;
+        for (std::size_t c = 0; c < 3; ++c) {
+            const unsigned v = inverted ? cmyk[i * 4 + c] : 255u - cmyk[i * 4 + c];
+            out.pixels[i * 3 + c] = static_cast<unsigned char>(v * k / 255);
+        }
+    }
+    return true;
 }
 
 // The PNG's size from its header; false when unusable or too large.
@@ -240,7 +302,7 @@ std::vector<TThumbnailSize> PlanThumbnails(std::string_view picture, std::initia
         if (!EndsComplete(picture, "IEND") || !PngSize(picture, width, height)) return sizes;
     } else {
         TTjHandle tj(tjInitDecompress());
-        if (!IsJpeg(picture) || !EndsComplete(picture, "\xFF\xD9") || !tj ||
+        if (!IsJpeg(picture) || JpegEnd(picture) == std::string_view::npos || !tj ||
             !JpegDecodedSize(tj.get(), picture, largest, width, height))
             return sizes;
     }

@@ -100,7 +100,7 @@ void PrintPlain(const TFileReport& r, std::ostream& out) {
         out << "  " << Label(Translatable("Sample rate")) << a.GetNumber(anSampleRate) << " Hz\n";
         out << "  " << Label(Translatable("Bit rate")) << a.GetNumber(anBitRate) << " kbit/s\n";
         out << "  " << Label(Translatable("Channels")) << ChannelText(a.GetNumber(anChannelCode)) << "\n";
-        out << "  " << Label(Translatable("File size")) << static_cast<std::uint32_t>(a.GetNumber(anFileSize)) << " "
+        out << "  " << Label(Translatable("File size")) << r.record.FileSize() << " "
             << Translate("bytes") << "\n";
     }
     if (a.NumberCount() >= kMpegNumberCount) {
@@ -120,14 +120,19 @@ nlohmann::ordered_json FileObject(const TFileReport& r) {
     for (int i = 0; i < kAudioTextCount; ++i) texts.push_back(SanitizeUtf8(r.record.GetText(i)));
     file["texts"] = texts;
     nlohmann::json numbers = nlohmann::json::array();
-    for (int i = 0; i < r.record.NumberCount(); ++i) numbers.push_back(r.record.GetNumber(i));
+    // The file size in full: the record's number keeps only its low 32 bits.
+    for (int i = 0; i < r.record.NumberCount(); ++i)
+        numbers.push_back(i == anFileSize ? nlohmann::json(r.record.FileSize()) : nlohmann::json(r.record.GetNumber(i)));
     // Scripts may read the array by position; the names say the same.
     file["numbers"] = numbers;
     for (int i = 0; i < r.record.NumberCount() && i < static_cast<int>(std::size(kNumberNames)); ++i)
-        file[kNumberNames[i]] = r.record.GetNumber(i);
+        file[kNumberNames[i]] = numbers[static_cast<std::size_t>(i)];
     if (r.error) file["error"] = SanitizeUtf8(*r.error);
     file["album_artist"] = SanitizeUtf8(r.record.AlbumArtist());
     file["disc"] = SanitizeUtf8(r.record.Disc());
+    file["artist_sort"] = SanitizeUtf8(r.record.ArtistSort());
+    file["album_artist_sort"] = SanitizeUtf8(r.record.AlbumArtistSort());
+    file["compilation"] = r.record.Compilation();
     return file;
 }
 

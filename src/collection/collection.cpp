@@ -160,8 +160,9 @@ bool TMP3Collection::AddFile(const std::string& path) {
         items_[static_cast<std::size_t>(count_)] = std::move(record);
         ++count_;
         return true;
-    } catch (const std::exception&) {
-        // An unreadable or damaged file is simply not catalogued.
+    } catch (const std::exception& e) {
+        // An unreadable, damaged or unknown file is not catalogued, but named.
+        problems_.push_back({path, e.what()});
         return false;
     }
 }

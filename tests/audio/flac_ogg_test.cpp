@@ -117,8 +117,12 @@ TEST(Ogg, LongCommentIsCutAndNextStillRead) {
     TOggVorbis o = ReadOgg(OggFile({longValue, "ARTIST=After"}, 1));
     EXPECT_EQ(o.Title, std::string(244, 't'));  // 250 bytes, name included
     EXPECT_EQ(o.Artist, "After");
-    // Malformed UTF-8 ends the value where it starts.
-    EXPECT_EQ(ReadOgg(OggFile({"ALBUM=ab\xC3(cd"}, 1)).Album, "ab");
+    // A value that is not UTF-8 is ISO-8859-1, as older taggers wrote it.
+    EXPECT_EQ(ReadOgg(OggFile({"ALBUM=ab\xC3(cd"}, 1)).Album, "ab\xC3\x83(cd");
+    EXPECT_EQ(ReadOgg(OggFile({"ARTIST=Beyonc\xE9"}, 1)).Artist, "Beyonc\xC3\xA9");
+    // A UTF-8 sequence cut by the 250-byte limit is dropped, not misread.
+    const std::string accents = "TITLE=" + std::string(243, 'a') + "\xC3\xA9";
+    EXPECT_EQ(ReadOgg(OggFile({accents}, 1)).Title, std::string(243, 'a'));
 }
 
 TEST(Ogg, LeadingId3TagAndFallbackDuration) {

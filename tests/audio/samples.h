@@ -33,7 +33,7 @@ inline const SampleFile kSamples[] = {
      true},
     {"Grey Skies - Rainfall.wma",
      {"Grey Skies", "Rainfall", "Weather Report", "2003", "Light drizzle", "4", "Electronic"},
-     5,
+     4,  // the play duration less the preroll: 4.04 s
      22050,
      4,
      false},
@@ -64,7 +64,7 @@ inline const SampleFile kSamples[] = {
      true},
     {"Zo\xC3\xAB Marchetti - Pioggia d'autunno.wma",
      {"Zo\xC3\xAB Marchetti", "Pioggia d'autunno", "Tempo", "2008", "", "6", "Classical"},
-     5,
+     4,  // the play duration less the preroll: 4.04 s
      22050,
      4,
      false},

@@ -571,6 +571,40 @@ TEST_F(PreparerTest, GroupsSortByTheLocaleWithAccentsBesideTheirLetters) {
     EXPECT_EQ(Captions(years, 2), (std::vector<std::string>{"Unknown", "999", "1999", "2010"}));
 }
 
+TEST_F(PreparerTest, ArtistsSortByTheirSortNameAndCompilationsByTheirAlbumArtist) {
+    auto sorted = [](const TTrack& t, const char* sortName, bool compilation) {
+        auto r = std::make_unique<TAudioInformer>();
+        TTagFields tags;
+        tags.Artist = t.artist;
+        tags.Title = t.title;
+        tags.Album = t.album;
+        tags.AlbumArtist = t.albumArtist;
+        tags.ArtistSort = sortName;
+        tags.Compilation = compilation;
+        r->SetTags(tags);
+        r->SetText(atFileName, t.file);
+        r->Numbers = {100, 44100, 128, ccStereo, 1000};
+        return r;
+    };
+    WriteArchive("<html>$Heading<!--GroupBegin-->[$Cover|$Main|$Info]<!--GroupEnd-->"
+                 "<!--Item.Begin-->($Track $Title)<!--Item.End--></html>");
+    Add(sorted({"The Beatles", "Help", "Help!", "", "/m/b/1.mp3"}, "Beatles, The", false));
+    Add(sorted({"The Beatles", "Yesterday", "Help!", "", "/m/b/2.mp3"}, "", false));  // the sort name of the first
+    Add(sorted({"Abba", "SOS", "Hits", "", "/m/a/1.mp3"}, "", false));
+    Add(sorted({"Cher", "Believe", "Hits", "", "/m/c/1.mp3"}, "", false));
+    Add(sorted({"Ann", "One", "Summer Mix", "", "/m/mix/1.mp3"}, "", true));
+    Add(sorted({"Bob", "Two", "Summer Mix", "", "/m/mix/2.mp3"}, "", true));
+    Add(sorted({"Cid", "Three", "Winter Mix", "DJ Cold", "/m/w/1.mp3"}, "", true));
+    ScopedEnv locale("LC_ALL", "C.UTF-8");
+    TChmPreparer preparer;
+    preparer.GeneratePages(Files());
+    EXPECT_EQ(Captions(preparer, 0),
+              (std::vector<std::string>{"Abba", "Ann", "The Beatles", "Bob", "Cher", "Cid"}));
+    // A compilation shows its album artist, or "Various Artists".
+    EXPECT_NE(Read("albums.htm").find("Summer Mix</a>|Various Artists"), std::string::npos) << Read("albums.htm");
+    EXPECT_NE(Read("albums.htm").find("Winter Mix</a>|DJ Cold"), std::string::npos);
+}
+
 TEST(CollatorTest, LocaleNamesAndTies) {
     TCollator root("");
     EXPECT_LT(root.Compare("Eddie", "\xC3\x89milie"), 0);

@@ -154,3 +154,42 @@ TEST(ThumbnailTest, PlannedSizesMatchTheThumbnailsAndCutPicturesAreRefused) {
     EXPECT_EQ(PlanThumbnails(inside, {200})[0].Width, 200);
     EXPECT_TRUE(MakeThumbnail(inside, 200).Jpeg.empty());
 }
+
+// Print covers in CMYK, and covers followed by padding, are still covers.
+TEST(ThumbnailTest, CmykCoversAndPaddingAfterTheEndMarker) {
+    const int w = 64, h = 64;
+    // Inverted CMYK as Adobe writes it: stored 255 - ink. Cyan ink only.
+    std::vector<unsigned char> cmyk(static_cast<std::size_t>(w * h * 4));
+    for (std::size_t i = 0; i < cmyk.size(); i += 4) {
+        cmyk[i] = 0;        // full cyan
+        cmyk[i + 1] = 255;  // no magenta
+        cmyk[i + 2] = 255;  // no yellow
+        cmyk[i + 3] = 255;  // no black
+    }
+    tjhandle tj = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(tj, cmyk.data(), w, 0, h, TJPF_CMYK, &out, &size, TJSAMP_444, 95, 0), 0);
+    std::string jpeg(reinterpret_cast<const char*>(out), size);
+    tjFree(out);
+    tjDestroy(tj);
+    const TThumbnail t = MakeThumbnail(jpeg, 48);
+    ASSERT_FALSE(t.Jpeg.empty());
+    const std::vector<unsigned char> rgb = PixelsOf(t.Jpeg, t.Width, t.Height);
+    EXPECT_LT(rgb[0], 40);   // cyan: no red
+    EXPECT_GT(rgb[1], 200);  // full green and blue
+    EXPECT_GT(rgb[2], 200);
+
+    // 16 KB of padding after the end marker, and a thumbnail inside APP1
+    // that ends with its own end marker, before a cut-off main picture.
+    const std::string padded = Jpeg(300, 300) + std::string(16384, '\0');
+    EXPECT_EQ(PlanThumbnails(padded, {200})[0].Width, 200);
+    EXPECT_FALSE(MakeThumbnail(padded, 200).Jpeg.empty());
+    const std::string inner = Jpeg(8, 8);
+    const std::string outer = Jpeg(300, 300);
+    const std::string app1 = "\xFF\xE1" + std::string(1, char((inner.size() + 2) >> 8)) +
+                             std::string(1, char((inner.size() + 2) & 0xFF)) + inner;
+    const std::string withThumb = outer.substr(0, 2) + app1 + outer.substr(2);
+    EXPECT_EQ(PlanThumbnails(withThumb, {200})[0].Width, 200);
+    EXPECT_EQ(PlanThumbnails(withThumb.substr(0, withThumb.size() - 100), {200})[0].Width, 0);
+}

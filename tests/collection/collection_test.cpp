@@ -13,6 +13,8 @@
 #include <map>
 #include <set>
 
+#include "audio/byte_builders.h"
+#include "base/shared_functions.h"
 #include "test_util.h"
 
 namespace {
@@ -53,9 +55,22 @@ std::string Relative(const TempDir& dir, const std::string& path) { return path.
 class CollectionTest : public ::testing::Test {
 protected:
     TempDir dir;
-    // Audio readers accept files without tags or stream data, so an empty
-    // file is a catalogued record.
-    void Audio(const std::string& rel) { dir.Write(rel, ""); }
+    // The smallest file each format recognises; files are read by their
+    // bytes, and bytes no format knows are refused.
+    void Audio(const std::string& rel) {
+        using namespace bytes;
+        const std::string ext = LowerCase(ExtractFileExt(rel));
+        if (ext == ".ogg")
+            dir.Write(rel, OggFile({}, 1));
+        else if (ext == ".flac")
+            dir.Write(rel, FlacFile(44100, 2, 44100, {}));
+        else if (ext == ".m4a")
+            dir.Write(rel, Ftyp("M4A ") + Atom("moov", Mvhd(1000, 1000)));
+        else if (ext == ".wma")
+            dir.Write(rel, AsfFile({}));
+        else
+            dir.Write(rel, MpegFrames(3));
+    }
 };
 
 }  // namespace
