@@ -18,16 +18,6 @@ std::uint16_t U16At(std::string_view b, std::size_t at) {
     return at + 2 <= b.size() ? GetU16LE(reinterpret_cast<const unsigned char*>(b.data()) + at) : 0;
 }
 
-void FillEmpty(TTagFields& into, const TTagFields& from) {
-    for (std::string TTagFields::*f : {&TTagFields::Artist, &TTagFields::Title, &TTagFields::Album, &TTagFields::Year,
-                                       &TTagFields::Comment, &TTagFields::Genre, &TTagFields::AlbumArtist,
-                                       &TTagFields::ArtistSort, &TTagFields::AlbumArtistSort})
-        if ((into.*f).empty()) into.*f = from.*f;
-    if (into.Track == 0) into.Track = from.Track;
-    if (into.Disc == 0) into.Disc = from.Disc;
-    into.Compilation = into.Compilation || from.Compilation;
-}
-
 // APEv2 first; an ID3v2 tag in front and an ID3v1 tag at the end fill what
 // it leaves empty.
 TTagFields TrailingTags(TBufferedFile& file) {

@@ -16,16 +16,6 @@ bool AnyEmpty(const TTagFields& t) {
            t.Genre.empty() || t.Track == 0;
 }
 
-void FillEmpty(TTagFields& into, const TTagFields& from) {
-    for (std::string TTagFields::*f : {&TTagFields::Artist, &TTagFields::Title, &TTagFields::Album, &TTagFields::Year,
-                                       &TTagFields::Comment, &TTagFields::Genre, &TTagFields::AlbumArtist,
-                                       &TTagFields::ArtistSort, &TTagFields::AlbumArtistSort})
-        if ((into.*f).empty()) into.*f = from.*f;
-    if (into.Track == 0) into.Track = from.Track;
-    if (into.Disc == 0) into.Disc = from.Disc;
-    into.Compilation = into.Compilation || from.Compilation;
-}
-
 class TMpegFormat : public TAudioFormat {
 public:
     std::string_view Name() const override { return "MPEG audio"; }

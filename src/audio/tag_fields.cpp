@@ -30,3 +30,13 @@ std::string StripControlChars(std::string_view text) {
     }
     return out;
 }
+
+void FillEmpty(TTagFields& into, const TTagFields& from) {
+    for (std::string TTagFields::*f : {&TTagFields::Artist, &TTagFields::Title, &TTagFields::Album, &TTagFields::Year,
+                                       &TTagFields::Comment, &TTagFields::Genre, &TTagFields::AlbumArtist,
+                                       &TTagFields::ArtistSort, &TTagFields::AlbumArtistSort})
+        if ((into.*f).empty()) into.*f = from.*f;
+    if (into.Track == 0) into.Track = from.Track;
+    if (into.Disc == 0) into.Disc = from.Disc;
+    into.Compilation = into.Compilation || from.Compilation;
+}

@@ -15,6 +15,10 @@ struct TTagFields {
     void ClearTags() { *this = TTagFields(); }
 };
 
+// Fills what into lacks from a second tag of the same file (ID3v1 or APEv2
+// beside ID3v2); what into has stays.
+void FillEmpty(TTagFields& into, const TTagFields& from);
+
 // A track or disc number as tags hold it: "6", " 6 ", "6/15" (the part
 // before "/" counts). 0 when that part is no whole number from 0 to
 // 2147483647.
