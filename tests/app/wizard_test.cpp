@@ -220,6 +220,28 @@ TEST_F(WizardTest, DecliningOverwriteScansNothingAndWaitsOnProgressPage) {
     EXPECT_EQ(NextCaption(*form), "Start");
 }
 
+// The ticked music is never the place of the catalogue: a file name inside
+// it, or a site folder holding it, is refused before the scan.
+TEST_F(WizardTest, DestinationAmongTheTickedMusicIsRefusedBeforeTheScan) {
+    const std::string before = TreeDigest(music.Path());
+    for (const std::string& chosen : {music / "catalogue.chm", music.Path()}) {
+        questions.clear();
+        Set("Session", "DBFilename", chosen);
+        Set("Session", "SiteFolder", chosen);
+        Set("Session", "OutputKind", chosen == music.Path() ? "html" : "chm");
+        auto form = NewForm();
+        Tick(*form, {music.Path()});
+        form->NextButton()->click();
+        form->NextButton()->click();
+        ASSERT_EQ(questions.size(), 1u) << chosen;
+        EXPECT_NE(questions[0].find("which is being catalogued"), std::string::npos) << questions[0];
+        EXPECT_EQ(icons.back(), TMessageIcon::Error);
+        EXPECT_EQ(searches, 0);
+        EXPECT_TRUE(requests.empty());
+    }
+    EXPECT_EQ(TreeDigest(music.Path()), before);
+}
+
 TEST_F(WizardTest, DestinationThatCannotTakeTheFileIsRefusedBeforeTheScan) {
     ForceFolders("", out / "music.chm/inside", true);  // a folder where the file would go
     const std::string plain = out.Write("plain", "x");
