@@ -18,6 +18,7 @@
 #include "chm/web_site.h"
 #include "collection/collection.h"
 #include "base/exe_dir.h"
+#include "base/interrupt.h"
 #include "services/configer.h"
 #include "base/language.h"
 #include "services/message_box.h"
@@ -312,11 +313,17 @@ void TMainForm::RunDatabaseStage() {
     request.OnCompileProgress = [progress](const std::string& status, int percent, const std::string& line) {
         return progress->ShowCompileProgress(status, percent, line);
     };
+    // Loops that show no stage (finding covers) run while the window cannot
+    // take a click; a stop signal still ends them.
+    request.CheckStop = [] {
+        if (InterruptRequested()) throw ERunCancelled("stopped by a signal");
+    };
 
     TDatabaseResult result;
     try {
         result = buildRunner_.Database(*Collection, request);
     } catch (const ERunCancelled&) {
+        ProgressPage->Cancelled = true;
     }
     if (ProgressPage->Cancelled) {
         // Stopped on request: the old catalogue stands, and the user is told so.

@@ -93,6 +93,7 @@ protected:
             requests.push_back(request.TargetPath);
             kinds.push_back(request.Output);
             databaseCount = c.Count();
+            if (buildRunnerCheck) buildRunnerCheck(request);
             if (beforeDatabase) beforeDatabase();
             for (int stage = 2; stage <= 5; ++stage)
                 for (int page = 1; page <= 3; ++page) request.OnStage(stage, page);
@@ -145,6 +146,7 @@ protected:
     int searches = 0, reports = 0, databaseCount = -1;
     std::function<void(int)> onReport;
     std::function<void()> beforeDatabase;
+    std::function<void(const TDatabaseRequest&)> buildRunnerCheck;
     TDatabaseResult databaseResult{true, {}, {}, {}};
 };
 
@@ -405,6 +407,26 @@ TEST_F(WizardTest, CancelDuringDatabaseStageStopsAndKeepsTheOldCatalogue) {
     EXPECT_EQ(LoadTextFile(out / "music.chm"), "ITSF old");
     EXPECT_EQ(form->PageIndex, 0);
     EXPECT_FALSE(form->BackButton()->isEnabled());
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_EQ(questions[1], "The run was cancelled. Nothing was changed.");
+}
+
+// A stop that comes from inside the stage (a signal while covers are found,
+// when no click can arrive) ends the run like Cancel: nothing changed, said so.
+TEST_F(WizardTest, StopFromInsideTheDatabaseStageEndsTheRunLikeCancel) {
+    SaveTextFile("ITSF old", out / "music.chm");
+    answer = mrYes;
+    auto form = NewForm();
+    Tick(*form, {music.Path()});
+    form->NextButton()->click();
+    bool checked = false;
+    beforeDatabase = [&] { throw ERunCancelled("stopped"); };
+    buildRunnerCheck = [&](const TDatabaseRequest& request) { checked = static_cast<bool>(request.CheckStop); };
+    form->NextButton()->click();
+    EXPECT_TRUE(checked) << "the stage is given a stop check";
+    EXPECT_TRUE(form->ProgressPage->Cancelled);
+    EXPECT_EQ(LoadTextFile(out / "music.chm"), "ITSF old");
+    EXPECT_EQ(form->PageIndex, 0);
     ASSERT_EQ(questions.size(), 2u);
     EXPECT_EQ(questions[1], "The run was cancelled. Nothing was changed.");
 }
