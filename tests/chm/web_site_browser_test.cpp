@@ -104,7 +104,9 @@ const char kProbe[] = R"js(
       out.artistInTree = !!link;
       if (link) link.click();
     },
-    function () { out.sideAfterChoice = shown(side); },
+    // The box, not the sliding column: its closing transition may still run
+    // on a loaded machine.
+    function () { out.sideAfterChoice = document.getElementById("menu-toggle").checked; },
     function () {
       out.hash = location.hash;
       out.current = current();
