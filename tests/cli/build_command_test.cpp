@@ -545,8 +545,11 @@ TEST_F(BuildCommandTest, TerminationWhileCompilingLeavesNothingBehind) {
     pid_t compiler = 0;
     const TRunResult r =
         Run({"--force", "--compiler", "chmcmd", "--out", target, Examples()}, {}, std::nullopt, [&](pid_t program) {
-            for (int i = 0; i < 400 && !FileExists(home_ / "chmcmd.pid"); ++i) ::usleep(50000);
-            compiler = std::atoi(LoadTextFile(home_ / "chmcmd.pid").c_str());
+            // The file appears before the shell has written the number into it.
+            for (int i = 0; i < 400 && compiler <= 0; ++i) {
+                compiler = std::atoi(LoadTextFile(home_ / "chmcmd.pid").c_str());
+                if (compiler <= 0) ::usleep(50000);
+            }
             ::kill(program, SIGTERM);
         });
     EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
