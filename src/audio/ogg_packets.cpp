@@ -85,9 +85,8 @@ bool TOggPackets::NextPacket() {
     return true;
 }
 
-std::size_t TOggPackets::Read(void* dst, std::size_t n) {
-    auto* out = static_cast<unsigned char*>(dst);
-    std::size_t done = 0;
+std::uint64_t TOggPackets::Advance(unsigned char* out, std::uint64_t n) {
+    std::uint64_t done = 0;
     while (done < n && !ended_) {
         if (left_ == 0) {
             if (!NextSegment()) {
@@ -96,8 +95,8 @@ std::size_t TOggPackets::Read(void* dst, std::size_t n) {
             }
             continue;
         }
-        const std::size_t take = std::min<std::size_t>(n - done, left_);
-        const std::size_t got = file_.ReadAt(data_, out + done, take);
+        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, left_));
+        const std::size_t got = out ? file_.ReadAt(data_, out + done, take) : take;
         done += got;
         data_ += got;
         left_ -= static_cast<unsigned>(got);
@@ -109,23 +108,11 @@ std::size_t TOggPackets::Read(void* dst, std::size_t n) {
     return done;
 }
 
-std::uint64_t TOggPackets::Skip(std::uint64_t n) {
-    std::uint64_t done = 0;
-    while (done < n && !ended_) {
-        if (left_ == 0) {
-            if (!NextSegment()) {
-                ended_ = true;
-                break;
-            }
-            continue;
-        }
-        const std::uint64_t take = std::min<std::uint64_t>(n - done, left_);
-        done += take;
-        data_ += take;
-        left_ -= static_cast<unsigned>(take);
-    }
-    return done;
+std::size_t TOggPackets::Read(void* dst, std::size_t n) {
+    return static_cast<std::size_t>(Advance(static_cast<unsigned char*>(dst), n));
 }
+
+std::uint64_t TOggPackets::Skip(std::uint64_t n) { return Advance(nullptr, n); }
 
 std::string TOggPackets::ReadPacket(std::size_t limit) {
     std::string packet;

@@ -30,6 +30,9 @@ private:
     bool LoadPage(std::uint64_t at);
     // Moves to the next segment of the packet; false at the packet's end.
     bool NextSegment();
+    // Moves over up to n bytes of the packet, copying them to out unless it
+    // is null; fewer only at the packet's end or the file's.
+    std::uint64_t Advance(unsigned char* out, std::uint64_t n);
 
     TBufferedFile& file_;
     std::uint64_t nextPage_;
