@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "audio/audio_info.h"
-#include "chm/build_run.h"
-#include "chm/chm_preparer.h"
+#include "run/build_run.h"
+#include "output/chm/chm_preparer.h"
 #include "collection/collection.h"
 #include "base/exe_dir.h"
 #include "services/configer.h"

@@ -19,9 +19,9 @@ if(ORVALIS_FUZZ)
       add_executable(${name} EXCLUDE_FROM_ALL ${src})
       # Every target links the same layers; the linker drops what it does not use.
       # The text layer's configuration store derives from a services class.
-      target_link_libraries(${name} PRIVATE orvalis_chm orvalis_text orvalis_services)
+      target_link_libraries(${name} PRIVATE orvalis_pages orvalis_text orvalis_services)
       target_link_options(${name} PRIVATE -fsanitize=fuzzer)
-      orvalis_include_root(${name} orvalis_chm)
+      orvalis_include_root(${name} orvalis_pages)
       set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
       add_dependencies(fuzzers ${name})
     endforeach()

@@ -7,9 +7,14 @@ set(LAYER_PROBES
   "orvalis_platform|platform/special_folders.h|services/configer.h"
   "orvalis_services|services/configer.h|audio/audio_info.h"
   "orvalis_audio|audio/audio_info.h|collection/collection.h"
-  "orvalis_collection|collection/collection.h|chm/chm_preparer.h"
-  "orvalis_chm|chm/build_run.h|cli/build_command.h"
-  "orvalis_report|report/error_report.h|chm/build_run.h")
+  "orvalis_collection|collection/collection.h|catalogue/catalogue.h"
+  "orvalis_catalogue|catalogue/catalogue.h|pages/page_writer.h"
+  "orvalis_pages|pages/page_writer.h|output/destination.h"
+  "orvalis_output|output/destination.h|output/site/web_site.h"
+  "orvalis_output_chm|output/chm/chm_preparer.h|output/site/web_site.h"
+  "orvalis_output_site|output/site/web_site.h|output/chm/chm_preparer.h"
+  "orvalis_run|run/build_run.h|cli/build_command.h"
+  "orvalis_report|report/error_report.h|run/build_run.h")
 foreach(probe ${LAYER_PROBES})
   string(REPLACE "|" ";" parts "${probe}")
   list(GET parts 0 layer)

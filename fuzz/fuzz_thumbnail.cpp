@@ -1,7 +1,7 @@
 // Cover pictures from tags and folders: planning and making thumbnails.
 #include <cstdlib>
 
-#include "chm/thumbnail.h"
+#include "pages/thumbnail.h"
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -1,7 +1,7 @@
 // The zip reader: central directory, name forms, selection and extraction to memory.
 #include <sstream>
 
-#include "chm/zip_reader.h"
+#include "base/zip_reader.h"
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

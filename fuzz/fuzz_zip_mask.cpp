@@ -1,5 +1,5 @@
 // File masks and path checks of the zip reader: name, NUL, mask.
-#include "chm/zip_reader.h"
+#include "base/zip_reader.h"
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

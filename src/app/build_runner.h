@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "chm/build_run.h"
+#include "run/build_run.h"
 
 struct TBuildRunner {
     // The checks before a run; empty text when it may start. Unset: no checks.

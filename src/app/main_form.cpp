@@ -12,17 +12,16 @@
 #include "app/output_page.h"
 #include "app/pictures.h"
 #include "app/progress_frame.h"
-#include "widgets/translate_form.h"
 #include "app/widget_placement.h"
-#include "chm/chm_preparer.h"
-#include "chm/web_site.h"
-#include "collection/collection.h"
 #include "base/exe_dir.h"
 #include "base/interrupt.h"
-#include "services/configer.h"
 #include "base/language.h"
-#include "services/message_box.h"
 #include "base/shared_functions.h"
+#include "collection/collection.h"
+#include "run/build_run.h"
+#include "services/configer.h"
+#include "services/message_box.h"
+#include "widgets/translate_form.h"
 
 namespace {
 
@@ -273,10 +272,9 @@ void TMainForm::RunSearchStage() {
         ProgressPage->Cancelled = true;
         return;
     }
-    const bool site = OutputPage->OutputKind() == TOutputKind::WebPages;
     if (destination_.State == TDestinationState::ExistingFile &&
-        ShowMessageBox(site ? SiteOverwriteQuestion(destination_.Path) : OverwriteQuestion(destination_.Path),
-                       mtConfirmation, mbYes | mbNo) != mrYes)
+        ShowMessageBox(OutputKindRowOf(OutputPage->OutputKind()).OverwriteQuestion(destination_.Path), mtConfirmation,
+                       mbYes | mbNo) != mrYes)
         return;
     // Qt paints every widget through a backing store, so the progress page's
     // frequent updates are double-buffered without anything to switch on.
@@ -306,8 +304,9 @@ void TMainForm::RunDatabaseStage() {
     LastStage = 0;
     ProgressPage->SetStageCount(5);
     TProgressFrame* progress = ProgressPage;
-    request.OnStage = [this, progress](int stage, int pages) {
-        StageChanged(stage, pages);
+    request.OnStage = [this, progress](const TPageProgress& pages) {
+        // The wizard's stages: the scan is 1, the page steps 2 on, 0 once all pages are written.
+        StageChanged(pages.Step >= pages.Steps ? 0 : pages.Step + 2, static_cast<int>(pages.Done));
         if (progress->Cancelled) throw ERunCancelled(Translate("The run was cancelled."));
     };
     request.OnCompileProgress = [progress](const std::string& status, int percent, const std::string& line) {
@@ -337,8 +336,7 @@ void TMainForm::RunDatabaseStage() {
         return;
     }
     // A site opens at its start page; "Show in folder" then shows the site folder.
-    const std::string opened =
-        request.Output == TOutputKind::WebPages ? SiteStartPage(result.DatabasePath) : result.DatabasePath;
+    const std::string opened = OutputKindRowOf(request.Output).StartPage(result.DatabasePath);
     if (OutputPage->OpenAfterCompil()->isChecked() && OpenDocument) OpenDocument(opened);
     ReturnToFirstPage();
     if (ShowFinished) ShowFinished(opened);

@@ -2,11 +2,11 @@
 
 #include <QFileDialog>
 
-#include "chm/web_site.h"
-#include "platform/special_folders.h"
-#include "services/configer.h"
 #include "base/language.h"
 #include "base/shared_functions.h"
+#include "output/site/web_site.h"
+#include "platform/special_folders.h"
+#include "services/configer.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ TTuner::TTuner(QWidget* parent) : QWidget(parent) {
     label3_.setObjectName("Label3");
     label3_.setText(QStringLiteral("Kind of catalogue"));
     outputKind_.setObjectName("OutputKindComboBox");
-    outputKind_.addItems({Tr("Compiled help file (.chm)"), Tr("Web pages (folder)")});
+    for (const TOutputKindRow& kind : OutputKinds()) outputKind_.addItem(Tr(kind.Caption));
     label3_.setBuddy(&outputKind_);
     label2_.setObjectName("Label2");
     label2_.setText(QStringLiteral("Where to place database"));
@@ -79,8 +79,8 @@ TTuner::TTuner(QWidget* parent) : QWidget(parent) {
     if (chmName_.empty()) chmName_ = DocumentsFolder() + "/orvalis.chm";
     siteFolder_ = ConfiguredSiteFolder();
     shownKind_ = ConfiguredOutputKind();
-    outputKind_.setCurrentIndex(shownKind_ == TOutputKind::WebPages ? 1 : 0);
-    fileName_.setText(QString::fromStdString(shownKind_ == TOutputKind::WebPages ? siteFolder_ : chmName_));
+    outputKind_.setCurrentIndex(KindIndex(shownKind_));
+    fileName_.setText(QString::fromStdString(NameOf(shownKind_)));
     openAfter_.setChecked(cfg.ReadBool(kSection, "OpenAfterCompil"));
     placeTo_.setCurrentIndex(PlaceIndexFor(cfg.ReadString(kSection, "PlaceTo"), placeTo_.count()));
 
@@ -104,39 +104,41 @@ int TTuner::PlaceValueFor(int selectedIndex, int itemCount) {
 }
 
 TOutputKind TTuner::OutputKind() const {
-    return outputKind_.currentIndex() == 1 ? TOutputKind::WebPages : TOutputKind::CompiledHelp;
+    const int index = outputKind_.currentIndex();
+    const auto& kinds = OutputKinds();
+    return index >= 0 && static_cast<std::size_t>(index) < kinds.size() ? kinds[static_cast<std::size_t>(index)].Kind
+                                                                          : TOutputKind::CompiledHelp;
 }
 
-void TTuner::KeepEditedName() {
-    (shownKind_ == TOutputKind::WebPages ? siteFolder_ : chmName_) = fileName_.text().toStdString();
+int TTuner::KindIndex(TOutputKind kind) {
+    const auto& kinds = OutputKinds();
+    for (std::size_t i = 0; i < kinds.size(); ++i)
+        if (kinds[i].Kind == kind) return static_cast<int>(i);
+    return 0;
 }
+
+std::string& TTuner::NameOf(TOutputKind kind) { return kind == TOutputKind::WebPages ? siteFolder_ : chmName_; }
+
+void TTuner::KeepEditedName() { NameOf(shownKind_) = fileName_.text().toStdString(); }
 
 void TTuner::OutputKindChanged() {
     KeepEditedName();
     shownKind_ = OutputKind();
-    fileName_.setText(QString::fromStdString(shownKind_ == TOutputKind::WebPages ? siteFolder_ : chmName_));
+    fileName_.setText(QString::fromStdString(NameOf(shownKind_)));
     UpdateState();
 }
 
 TDestination TTuner::Destination(const std::vector<std::string>& catalogued) const {
     const int place = PlaceValueFor(placeTo_.currentIndex(), placeTo_.count());
-    if (OutputKind() == TOutputKind::WebPages)
-        return ResolveSiteDestination(fileName_.text().toStdString(), place, catalogued);
-    return ResolveDestination(WithChmExtension(fileName_.text().toStdString()), place, catalogued);
+    return OutputKindRowOf(OutputKind()).Resolve(fileName_.text().toStdString(), place, catalogued);
 }
 
 void TTuner::UpdateState() {
     const int place = PlaceValueFor(placeTo_.currentIndex(), placeTo_.count());
-    if (OutputKind() == TOutputKind::WebPages) {
-        label1_.setText(Tr("Folder for the web pages"));
-        const std::string target = SiteDestination(fileName_.text().toStdString(), place);
-        target_.setText(
-            QString::fromStdString(Translate("The web pages will be written to the folder: $1", Params({target}))));
-    } else {
-        label1_.setText(Tr("Filename for database"));
-        const std::string target = DatabaseDestination(WithChmExtension(fileName_.text().toStdString()), place);
-        target_.setText(QString::fromStdString(Translate("The catalogue will be written to: $1", Params({target}))));
-    }
+    const TOutputKindRow& kind = OutputKindRowOf(OutputKind());
+    label1_.setText(Tr(kind.NameLabel));
+    const std::string target = kind.Target(fileName_.text().toStdString(), place);
+    target_.setText(QString::fromStdString(Translate(kind.TargetText, Params({target}))));
     const bool custom = placeTo_.currentIndex() >= 0 && placeTo_.currentIndex() + 1 == placeTo_.count();
     fileName_.setEnabled(custom);
     select_.setEnabled(custom);
@@ -159,7 +161,7 @@ void TTuner::StoreSettings() {
 
 void TTuner::SelectButtonClick() {
     std::string chosen = fileName_.text().toStdString();
-    if (OutputKind() == TOutputKind::WebPages) {
+    if (OutputKindRowOf(OutputKind()).Folder) {
         if (RunFolderDialog && RunFolderDialog(this, chosen)) fileName_.setText(QString::fromStdString(chosen));
     } else if (RunSaveDialog && RunSaveDialog(this, chosen)) {
         fileName_.setText(QString::fromStdString(WithChmExtension(chosen)));

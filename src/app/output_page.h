@@ -13,8 +13,8 @@
 #include <functional>
 #include <string>
 
-#include "chm/build_run.h"
-#include "chm/destination.h"
+#include "output/destination.h"
+#include "run/build_run.h"
 
 class TTuner : public QWidget {
     Q_OBJECT
@@ -71,6 +71,10 @@ private:
     QPushButton select_{this};
     QCheckBox openAfter_{this};
     QLabel target_{this};
+    // The list position of a kind, and the name kept for it.
+    static int KindIndex(TOutputKind kind);
+    std::string& NameOf(TOutputKind kind);
+
     std::string chmName_;
     std::string siteFolder_;
     TOutputKind shownKind_ = TOutputKind::CompiledHelp;

@@ -13,16 +13,16 @@
 
 #include <CLI/CLI.hpp>
 
-#include "chm/build_run.h"
-#include "chm/web_site.h"
-#include "collection/collection.h"
-#include "platform/special_folders.h"
-#include "report/error_report.h"
-#include "report/throw_trace.h"
-#include "services/configer.h"
 #include "base/interrupt.h"
 #include "base/language.h"
 #include "base/shared_functions.h"
+#include "collection/collection.h"
+#include "output/site/web_site.h"
+#include "platform/special_folders.h"
+#include "report/error_report.h"
+#include "report/throw_trace.h"
+#include "run/build_run.h"
+#include "services/configer.h"
 
 extern char** environ;
 
@@ -111,12 +111,18 @@ private:
     Clock::time_point lastLogged_ = Clock::now();
 };
 
-// The sorting bar of the wizard: each grouping (stages 2 to 5) starts at its
-// own fifth and moves one step per five pages; compiling begins at 100.
-int SortingPercent(int stage, int progress) {
-    if (stage == 0) return 100;
-    const double value = (stage - 1) * 20.0 + progress / 5.0;
+// The sorting bar of the wizard: the scan takes the first share, each page
+// step its own after it, moving one point per five pages; compiling begins at 100.
+int SortingPercent(const TPageProgress& progress) {
+    if (progress.Step >= progress.Steps) return 100;
+    const double share = 100.0 / (progress.Steps + 1);
+    const double value = (progress.Step + 1) * share + static_cast<double>(progress.Done) / 5.0;
     return std::min(100, static_cast<int>(std::nearbyint(value)));
+}
+
+// The kind of catalogue the options ask for.
+TOutputKind KindOf(const TBuildOptions& options) {
+    return options.Html ? TOutputKind::WebPages : TOutputKind::CompiledHelp;
 }
 
 bool AskYesNo(const TBuildConsole& console, const std::string& question) {
@@ -160,13 +166,14 @@ std::string ConfiguredOutputPath() {
 std::optional<int> CheckDestination(const TBuildOptions& options, const TBuildConsole& console,
                                     TDestination& destination) {
     std::ostream& err = *console.Err;
+    const TOutputKindRow& kind = OutputKindRowOf(KindOf(options));
     if (options.Html)
-        destination = ResolveSiteDestination(*options.Html, 0, options.Paths);
+        destination = kind.Resolve(*options.Html, 0, options.Paths);
+    else if (options.Out)
+        destination = kind.Resolve(*options.Out, 0, options.Paths);
     else
-        destination = options.Out ? ResolveDestination(*options.Out, 0, options.Paths)
-                                  : ResolveDestination(ConfiguredOutputPath(),
-                                                       options.Place ? *options.Place : ConfiguredPlaceTo(),
-                                                       options.Paths);
+        destination = kind.Resolve(ConfiguredOutputPath(), options.Place ? *options.Place : ConfiguredPlaceTo(),
+                                   options.Paths);
     if (destination.State == TDestinationState::Refused || destination.State == TDestinationState::Unwritable) {
         err << "orvalis build: " << destination.Problem << "\n";
         return 2;
@@ -177,9 +184,7 @@ std::optional<int> CheckDestination(const TBuildOptions& options, const TBuildCo
                 << Translate("\"$1\" already exists; use --force to overwrite it", Params({destination.Path})) << "\n";
             return 1;
         }
-        const std::string question =
-            options.Html ? SiteOverwriteQuestion(destination.Path) : OverwriteQuestion(destination.Path);
-        if (!AskYesNo(console, question)) {
+        if (!AskYesNo(console, kind.OverwriteQuestion(destination.Path))) {
             err << "orvalis build: " << Translate("the existing database was kept; no database was made") << "\n";
             return 1;
         }
@@ -216,36 +221,35 @@ void ReportUnreadable(const TMP3Collection& collection, const TBuildConsole& con
 TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& target, const TBuildOptions& options,
                              const TBuildConsole& console, TProgressReporter& progress) {
     int lastSorting = -1;
-    int lastStage = -1;
+    int lastStep = -1;
     int lastCompile = -1;
     TDatabaseRequest request;
-    request.Output = options.Html ? TOutputKind::WebPages : TOutputKind::CompiledHelp;
+    const TOutputKindRow& kind = OutputKindRowOf(KindOf(options));
+    request.Output = kind.Kind;
     request.TargetPath = target;
     request.Engine = options.Engine;
     if (options.NoSearch) request.FullTextSearch = false;
     request.CheckStop = ThrowIfInterrupted;
-    request.OnStage = [&](int stage, int pages) {
+    request.OnStage = [&](const TPageProgress& pages) {
         ThrowIfInterrupted();
-        const int percent = SortingPercent(stage, pages);
+        const int percent = SortingPercent(pages);
         if (percent == lastSorting) return;
         lastSorting = percent;
         const std::string text = Translate("Sorting: $1%", Params({std::to_string(percent)}));
-        if (stage == 0) {
+        if (pages.Step >= pages.Steps) {
             progress.Line(text);
         } else if (console.ErrIsTerminal) {
             progress.Status(text);
-        } else if (stage != lastStage) {
+        } else if (pages.Step != lastStep) {
             progress.Line(text);
         }
-        lastStage = stage;
+        lastStep = pages.Step;
     };
     request.OnCompileProgress = [&](const std::string& status, int percent, const std::string&) {
         if (InterruptRequested()) return false;
         if (status.empty()) return true;
         percent = std::clamp(percent, 0, 100);
-        const std::string text = options.Html
-                                     ? Translate("Writing the web pages: $1%", Params({std::to_string(percent)}))
-                                     : Translate("Compiling: $1%", Params({std::to_string(percent)}));
+        const std::string text = Translate(kind.ProgressText, Params({std::to_string(percent)}));
         if (console.ErrIsTerminal) {
             progress.Status(text);
         } else if (lastCompile < 0 || percent / 25 != lastCompile / 25) {
@@ -257,7 +261,7 @@ TDatabaseResult MakeDatabase(TMP3Collection& collection, const std::string& targ
     TDatabaseResult result = RunDatabaseStage(collection, request);
     ThrowIfInterrupted();
     // The compiler may report its progress in few lines; say when it is complete.
-    if (result.Done && lastCompile < 100 && !options.Html) progress.Line(Translate("Compiling: $1%", Params({"100"})));
+    if (result.Done && lastCompile < 100) progress.Line(Translate(kind.ProgressText, Params({"100"})));
     progress.Finish();
     return result;
 }
@@ -273,7 +277,7 @@ int ReportOutcome(const TDatabaseResult& result, const TBuildOptions& options, c
         return 1;
     }
     *console.Out << result.DatabasePath << "\n" << std::flush;
-    if (options.Open) OpenWithDesktop(options.Html ? SiteStartPage(result.DatabasePath) : result.DatabasePath, console);
+    if (options.Open) OpenWithDesktop(OutputKindRowOf(KindOf(options)).StartPage(result.DatabasePath), console);
     return 0;
 }
 

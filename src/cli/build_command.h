@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "chm/destination.h"
+#include "output/destination.h"
 #include "platform/help_compiler.h"
 
 namespace CLI {

@@ -18,8 +18,9 @@
 #include "collection/collection.h"
 #include "base/exe_dir.h"
 #include "services/message_box.h"
-#include "chm/destination.h"
-#include "chm/web_site.h"
+#include "output/destination.h"
+#include "output/site/site_destination.h"
+#include "output/site/web_site.h"
 #include "test_util.h"
 
 namespace {
@@ -95,9 +96,9 @@ protected:
             databaseCount = c.Count();
             if (buildRunnerCheck) buildRunnerCheck(request);
             if (beforeDatabase) beforeDatabase();
-            for (int stage = 2; stage <= 5; ++stage)
-                for (int page = 1; page <= 3; ++page) request.OnStage(stage, page);
-            request.OnStage(0, 0);
+            for (int step = 0; step < 4; ++step)
+                for (std::size_t page = 1; page <= 3; ++page) request.OnStage({step, 4, page, 3});
+            request.OnStage({4, 4, 0, 0});
             request.OnCompileProgress("Compiling", 60, "");
             TDatabaseResult result = databaseResult;
             if (result.Done && request.Output == TOutputKind::WebPages) {

@@ -22,7 +22,7 @@
 #include <optional>
 
 #include "audio/byte_builders.h"
-#include "chm/page_names.h"
+#include "catalogue/page_names.h"
 #include "chmwriter/chm_text.h"
 #include "chmwriter/chm_text.h"
 #include "cli/build_command.h"

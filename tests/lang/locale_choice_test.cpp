@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 
-#include "chm/chm_preparer.h"
+#include "output/chm/chm_preparer.h"
 #include "base/exe_dir.h"
 #include "services/configer.h"
 #include "base/language.h"

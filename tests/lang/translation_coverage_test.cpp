@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "chm/chm_preparer.h"
+#include "output/chm/chm_preparer.h"
 #include "base/language.h"
 #include "base/shared_functions.h"
 

@@ -1,0 +1,459 @@
+// The catalogue as a folder of web pages.
+#include "output/site/web_site.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "base/language.h"
+#include "base/shared_functions.h"
+#include "catalogue/collation.h"
+#include "pages/contents_tree.h"
+#include "pages/data_archive.h"
+#include "pages/html_escape.h"
+#include "pages/keywords.h"
+#include "platform/special_folders.h"
+
+namespace {
+
+EOSError OsError(const std::string& path, int error) {
+    return EOSError(Translate("Cannot write \"$1\": $2", Params({path, std::strerror(error)})));
+}
+
+// Page names are plain ASCII, but a file name of the working folder may
+// hold anything; a link must survive it.
+std::string UrlPath(std::string_view path) {
+    std::string out;
+    for (const char c : path) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) || c == '.' || c == '-' || c == '_' || c == '~' || c == '/')
+            out += c;
+        else
+            out += '%' + HexEncode(std::string_view(&c, 1));
+    }
+    return out;
+}
+
+// Text as a JavaScript string literal. "<" and ">" are escaped too, so no
+// value can close a script element wherever the data ends up.
+std::string JsString(std::string_view text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '<': out += "\\u003c"; break;
+            case '>': out += "\\u003e"; break;
+            default:
+                if (c < 0x20) {
+                    out += "\\u00";
+                    out += kHex[c >> 4];
+                    out += kHex[c & 15];
+                } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                           (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
+                            static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+                    // U+2028 and U+2029 end a line in older script engines.
+                    out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+                    i += 2;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+// The heading a keyword is listed under: its first letter without accents in
+// upper case, "#" for anything that is no letter.
+std::string IndexLetter(std::string_view keyword) {
+    if (keyword.empty()) return "#";
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(keyword.data(), static_cast<std::int32_t>(std::min<std::size_t>(keyword.size(), 16))));
+    icu::UnicodeString base = U_SUCCESS(status) ? nfd->normalize(text, status) : text;
+    if (U_FAILURE(status) || base.isEmpty()) return "#";
+    const UChar32 first = u_toupper(base.char32At(0));
+    if (!u_isalpha(first)) return "#";
+    std::string out;
+    icu::UnicodeString(first).toUTF8String(out);
+    return out;
+}
+
+// Relative name of a file of the working folder; empty for a file elsewhere.
+std::string RelativeToFolder(const std::string& path, const std::string& folder) {
+    const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return {};
+    return path.substr(prefix.size());
+}
+
+// Tells the start page which page its frame shows; does nothing in a window
+// of its own, as in a help viewer. The catalogue's pages carry the same line.
+const char kPageReport[] =
+    "<script type=\"text/javascript\">if (window.parent !== window && window.postMessage) { try { "
+    "window.parent.postMessage(\"orvalis-page:\" + location.href, \"*\"); } catch (e) {} }</script>\n";
+
+void WriteFile(const std::string& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) throw OsError(path, errno);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            ::close(fd);
+            throw OsError(path, error);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) throw OsError(path, errno);
+}
+
+// Puts the old site's copy of a file into the new site when its bytes are
+// the same: a second name costs far less than a new file, and the old name
+// goes with the old site. False when it differs or cannot be linked.
+bool LinkUnchanged(const std::string& old, const std::string& to, std::string_view bytes) {
+    struct stat st {};
+    if (::lstat(old.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) != bytes.size())
+        return false;
+    try {
+        if (SiteFileContents(old, nullptr) != bytes) return false;
+    } catch (const EOSError&) {
+        return false;
+    }
+    return ::link(old.c_str(), to.c_str()) == 0;
+}
+
+// Everything of the start page and the keyword page.
+class TSiteBuilder {
+public:
+    explicit TSiteBuilder(const TSiteSource& source) : source_(source) {}
+
+    std::string StartPage() const;
+    std::string KeywordPage() const;
+    std::string SearchIndex() const;
+
+private:
+    std::string Href(const TChmTreeItem& entry) const {
+        return entry.FileInfo ? UrlPath(RelativeToFolder(entry.FileInfo->FileName, source_.WorkingFolder)) : "";
+    }
+    void TreeList(const TChmTreeItem& parent, std::string& out) const;
+    std::string Head(const std::string& title, const char* bodyClass) const;
+
+    const TSiteSource& source_;
+};
+
+std::string TSiteBuilder::Head(const std::string& title, const char* bodyClass) const {
+    return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+           HtmlEscape(title) + "</title>\n<link rel=\"stylesheet\" href=\"style.css\">\n" +
+           "<link rel=\"stylesheet\" href=\"site.css\">\n</head>\n<body class=\"" + bodyClass + "\">\n";
+}
+
+void TSiteBuilder::TreeList(const TChmTreeItem& parent, std::string& out) const {
+    out += "<ul>\n";
+    for (int i = 0; i < parent.Count(); ++i) {
+        const TChmTreeItem& entry = *parent.Item(i);
+        const std::string link =
+            "<a href=\"" + Href(entry) + "\" target=\"page\">" + HtmlEscape(entry.Caption) + "</a>";
+        if (entry.Count() == 0) {
+            out += "<li>" + link + "</li>\n";
+            continue;
+        }
+        out += "<li><details><summary>" + link + "</summary>\n";
+        TreeList(entry, out);
+        out += "</details></li>\n";
+    }
+    out += "</ul>\n";
+}
+
+std::string TSiteBuilder::StartPage() const {
+    std::string out = Head(source_.Title, "site");
+    // On a narrow screen the column is a menu over the page, opened by the
+    // box before it; it works without the script, which closes it after a choice.
+    out += "<input type=\"checkbox\" id=\"menu-toggle\" aria-controls=\"side\" aria-label=\"" +
+           HtmlEscape(Translate("Contents")) + "\">\n<div class=\"menubar\"><label for=\"menu-toggle\">&#9776; " +
+           HtmlEscape(Translate("Contents")) + "</label><span class=\"sitetitle\">" + HtmlEscape(source_.Title) +
+           "</span></div>\n<label for=\"menu-toggle\" class=\"scrim\"></label>\n";
+    out +=
+        "<nav id=\"side\">\n<div class=\"sitehead\"><a href=\"main.html\" target=\"page\">"
+        "<img src=\"logo.png\" width=\"24\" height=\"24\" alt=\"\">" +
+        HtmlEscape(source_.Title) + "</a></div>\n";
+    if (source_.Search) {
+        // Shown by the script, which is what makes it work.
+        out +=
+            "<form id=\"find\" role=\"search\" hidden><input id=\"q\" type=\"search\" autocomplete=\"off\" "
+            "placeholder=\"" +
+            HtmlEscape(Translate("Find artists, albums and titles")) + "\" aria-label=\"" +
+            HtmlEscape(Translate("Search")) + "\"></form>\n";
+        out += "<div id=\"results\" hidden data-artists=\"" + HtmlEscape(Translate("Artists")) + "\" data-albums=\"" +
+               HtmlEscape(Translate("Albums")) + "\" data-titles=\"" + HtmlEscape(Translate("Titles")) +
+               "\" data-none=\"" + HtmlEscape(Translate("Nothing found.")) + "\" data-more=\"" +
+               HtmlEscape(Translate("and $1 more")) + "\"></div>\n";
+    }
+    out += "<div id=\"tree\">\n<p class=\"indexlink\"><a href=\"keywords.html\" target=\"page\">" +
+           HtmlEscape(Translate("Index")) + "</a></p>\n";
+    const TChmTreeItem& root = *source_.Tree->Root;
+    for (int i = 0; i < root.Count(); ++i) {
+        const TChmTreeItem& grouping = *root.Item(i);
+        // The first grouping stands open, so the start page shows what there is.
+        out += std::string(i == 0 ? "<details open>" : "<details>") + "<summary><a href=\"" + Href(grouping) +
+               "\" target=\"page\">" + HtmlEscape(grouping.Caption) + "</a> <span class=\"count\">" +
+               std::to_string(grouping.Count()) + "</span></summary>\n";
+        TreeList(grouping, out);
+        out += "</details>\n";
+    }
+    out += "</div>\n</nav>\n<iframe id=\"page\" name=\"page\" src=\"main.html\" title=\"" + HtmlEscape(source_.Title) +
+           "\"></iframe>\n";
+    if (source_.Search) out += "<script src=\"search.js\"></script>\n";
+    out += "<script src=\"site.js\"></script>\n</body>\n</html>\n";
+    return out;
+}
+
+std::string TSiteBuilder::KeywordPage() const {
+    struct TListedKeyword {
+        std::string sortKey, text;
+        std::vector<const TChmTreeItem*> entries;
+    };
+    std::vector<TListedKeyword> keywords;
+    if (source_.Tree->Keywords) {
+        // The same keywords and entries as the compiled index lists.
+        source_.Tree->Keywords->ForEachKey([&](std::string_view key, const TLetterTree& node) {
+            TListedKeyword keyword;
+            const TID* first = node.IDs;
+            const TID* id = first;
+            if (!id) return;
+            do {
+                const TChmTreeItem* entry = TChmTreeItem::FromKeywordId(id->Value);
+                const int at = KeywordIndexOf(*entry, key);
+                if (at >= 0 && at < static_cast<int>(entry->KeywordKindList.size()) &&
+                    HasKind(entry->EnabledKinds, entry->KeywordKindList[static_cast<std::size_t>(at)]) &&
+                    entry->FileInfo)
+                    keyword.entries.push_back(entry);
+                id = id->NextID;
+            } while (id != first);
+            keyword.text = Trim(key);
+            if (!keyword.entries.empty() && !keyword.text.empty()) keywords.push_back(std::move(keyword));
+        });
+    }
+    const TCollator collator(CollationLocaleFromEnvironment());
+    for (TListedKeyword& k : keywords) k.sortKey = collator.SortKey(k.text);
+    std::sort(keywords.begin(), keywords.end(),
+              [](const TListedKeyword& a, const TListedKeyword& b) { return a.sortKey < b.sortKey; });
+
+    // Sections in the order their first keyword comes.
+    std::vector<std::string> letters;
+    std::vector<std::string> sections;
+    std::map<std::string, std::size_t> sectionOf;
+    for (const TListedKeyword& k : keywords) {
+        const std::string letter = IndexLetter(k.text);
+        auto [at, added] = sectionOf.emplace(letter, letters.size());
+        if (added) {
+            letters.push_back(letter);
+            sections.emplace_back();
+        }
+        std::string& html = sections[at->second];
+        if (k.entries.size() == 1) {
+            html += "<li><a href=\"" + Href(*k.entries.front()) + "\">" + HtmlEscape(k.text) + "</a></li>\n";
+            continue;
+        }
+        html += "<li>" + HtmlEscape(k.text) + "<ul>\n";
+        for (const TChmTreeItem* entry : k.entries)
+            html += "<li><a href=\"" + Href(*entry) + "\">" + HtmlEscape(entry->Caption) + "</a></li>\n";
+        html += "</ul></li>\n";
+    }
+
+    std::string out = Head(Translate("Index"), "keywords");
+    // The same banner as the catalogue's pages, whose style sheet it shares.
+    out +=
+        "<div class=\"banner\"><table class=\"banner\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\"><tr>"
+        "<td class=\"logo\"><img src=\"logo.png\" width=\"32\" height=\"32\" alt=\"\"></td><td><h1>" +
+        HtmlEscape(Translate("Index")) + "</h1></td></tr></table></div>\n";
+    if (keywords.empty()) out += "<p>" + HtmlEscape(Translate("Nothing found.")) + "</p>\n";
+    out += "<p class=\"letters\">";
+    for (std::size_t i = 0; i < letters.size(); ++i)
+        out += "<a href=\"#k" + std::to_string(i) + "\">" + HtmlEscape(letters[i]) + "</a> ";
+    out += "</p>\n";
+    for (std::size_t i = 0; i < letters.size(); ++i)
+        out += "<h2 id=\"k" + std::to_string(i) + "\">" + HtmlEscape(letters[i]) + "</h2>\n<ul>\n" + sections[i] +
+               "</ul>\n";
+    out += kPageReport;
+    out += "</body>\n</html>\n";
+    return out;
+}
+
+std::string TSiteBuilder::SearchIndex() const {
+    // a: artists [name, page]; b: albums [name, page, artists]; t: titles [title,
+    // artist, album position in b].
+    const TChmTreeItem& root = *source_.Tree->Root;
+    // The artists of an album, in the order their tracks come, for finding
+    // an album by words of its name and its artist together.
+    std::map<std::string, std::vector<std::string>> albumArtists;
+    if (source_.Titles)
+        for (const TSiteTitle& t : *source_.Titles) {
+            std::vector<std::string>& artists = albumArtists[t.AlbumPage];
+            if (!t.Artist.empty() && artists.size() < 4 &&
+                std::find(artists.begin(), artists.end(), t.Artist) == artists.end())
+                artists.push_back(t.Artist);
+        }
+    std::string out = "var ORVALIS_SEARCH={a:[";
+    if (root.Count() > 0)
+        for (int i = 0; i < root.Item(0)->Count(); ++i) {
+            const TChmTreeItem& entry = *root.Item(0)->Item(i);
+            out += (i ? ",\n[" : "\n[") + JsString(entry.Caption) + "," + JsString(Href(entry)) + "]";
+        }
+    out += "],b:[";
+    std::map<std::string, std::size_t> albumAt;
+    if (root.Count() > 1)
+        for (int i = 0; i < root.Item(1)->Count(); ++i) {
+            const TChmTreeItem& entry = *root.Item(1)->Item(i);
+            std::string artists;
+            if (entry.FileInfo) {
+                const std::string page = RelativeToFolder(entry.FileInfo->FileName, source_.WorkingFolder);
+                albumAt.emplace(page, static_cast<std::size_t>(i));
+                const auto found = albumArtists.find(page);
+                if (found != albumArtists.end())
+                    for (const std::string& artist : found->second) artists += (artists.empty() ? "" : ", ") + artist;
+            }
+            out += (i ? ",\n[" : "\n[") + JsString(entry.Caption) + "," + JsString(Href(entry)) + "," +
+                   JsString(artists) + "]";
+        }
+    out += "],t:[";
+    bool first = true;
+    if (source_.Titles)
+        for (const TSiteTitle& t : *source_.Titles) {
+            const auto album = albumAt.find(t.AlbumPage);
+            if (album == albumAt.end() || t.Title.empty()) continue;
+            out += (first ? "\n[" : ",\n[") + JsString(t.Title) + "," + JsString(t.Artist) + "," +
+                   std::to_string(album->second) + "]";
+            first = false;
+        }
+    out += "]};\n";
+    return out;
+}
+
+}  // namespace
+
+std::string SiteStartPage(const std::string& folder) { return JoinPath(folder, "index.html"); }
+
+std::string SiteDestination(const std::string& chosenFolder, int placeTo) {
+    const std::string folder = PlaceFolder(placeTo);
+    if (folder.empty()) return chosenFolder;
+    return JoinPath(folder, kSiteFolderName);
+}
+
+std::string SiteFileContents(const std::string& path, const std::map<std::string, std::string>* memoryFiles) {
+    if (memoryFiles) {
+        const auto found = memoryFiles->find(path);
+        if (found != memoryFiles->end()) return found->second;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw EOSError(Translate("Cannot read \"$1\": $2", Params({path, std::strerror(errno)})));
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            throw EOSError(Translate("Cannot read \"$1\": $2", Params({path, std::strerror(error)})));
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool WriteWebSite(const TSiteSource& source, const std::string& target) {
+    RemoveAbandonedStaging(target);
+    TStagingFolder staging(target);
+    const std::string& folder = staging.Path();
+    const auto report = [&](int percent) { return !source.OnProgress || source.OnProgress(percent); };
+
+    // Every file of the catalogue, under the name it has in the working folder.
+    std::vector<std::string> names;
+    std::set<std::string> seen;
+    for (const auto& file : source.Files->Items) {
+        const std::string relative = RelativeToFolder(file->FileName, source.WorkingFolder);
+        if (relative.empty() || !seen.insert(relative).second) continue;
+        names.push_back(file->FileName);
+    }
+    if (!report(0)) return false;
+    int shown = 0;
+    // The working folder goes with the run, so its files may simply move
+    // over when both folders are on one file system.
+    bool moving = source.MoveFiles;
+    // What did not change since the old site is there already.
+    const bool oldSite = IsOurSite(target);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string relative = RelativeToFolder(names[i], source.WorkingFolder);
+        const std::string to = JoinPath(folder, relative);
+        if (relative.find('/') != std::string::npos) {
+            std::error_code error;
+            std::filesystem::create_directories(ExtractFileDir(to), error);
+            if (error) throw OsError(ExtractFileDir(to), error.value());
+        }
+        const bool inMemory = source.MemoryFiles && source.MemoryFiles->count(names[i]) > 0;
+        if (moving && !inMemory) {
+            if (::rename(names[i].c_str(), to.c_str()) != 0) {
+                if (errno != EXDEV) throw OsError(to, errno);
+                moving = false;
+            }
+        }
+        if (!moving || inMemory) {
+            const std::string bytes = SiteFileContents(names[i], source.MemoryFiles);
+            if (!oldSite || !LinkUnchanged(JoinPath(target, relative), to, bytes)) WriteFile(to, bytes);
+        }
+        const int percent = static_cast<int>((i + 1) * 90 / names.size());
+        if (percent != shown) {
+            shown = percent;
+            if (!report(percent)) return false;
+        }
+    }
+
+    const TSiteBuilder builder(source);
+    WriteFile(JoinPath(folder, "index.html"), builder.StartPage());
+    WriteFile(JoinPath(folder, "keywords.html"), builder.KeywordPage());
+    // The style sheet and the start page's script come from the data archive.
+    // The script marks the entry of the page shown and keeps the page in the address
+    // ("index.html#page.htm" opens at that page), and searches as the user types
+    // ("index.html?q=text" starts with a search). Pages say which they are by a
+    // message, the one way a frame's address reaches the start page from file://
+    // in every browser. Everything else works without it.
+    WriteFile(JoinPath(folder, "site.css"), LoadArchivedFile("site/site.css"));
+    WriteFile(JoinPath(folder, "site.js"), LoadArchivedFile("site/site.js"));
+    if (source.Search) WriteFile(JoinPath(folder, "search.js"), builder.SearchIndex());
+    WriteFile(JoinPath(folder, kSiteMarkerName), "Orvalis web site\n");
+    WriteSiteManifest(folder);
+    if (!report(95)) return false;
+
+    // On disk before it replaces the old site: a crash must not leave empty pages.
+    if (const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+    }
+    staging.Place(target);
+    report(100);
+    return true;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// The catalogue as a folder of web pages for any browser: the pages, covers
+// and shared files a run generated, plus a start page with the contents tree
+// beside a page frame, a keyword index page and a search index. Everything
+// works from file:// without a server and without anything from elsewhere.
+// The folder is built beside its destination and renamed into place, so the
+// destination is always the old site or the complete new one.
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "output/site/site_folder.h"
+#include "pages/page_writer.h"
+
+class TChmTree;
+class TFiles;
+
+// The site folder's name in the fixed places (desktop, documents, ...).
+inline constexpr const char* kSiteFolderName = "Orvalis";
+
+// What a site is made of.
+struct TSiteSource {
+    std::string WorkingFolder;  // where the pages were generated
+    const TFiles* Files = nullptr;
+    const TChmTree* Tree = nullptr;
+    // Files held in memory rather than on disk, by full path in the working folder.
+    const std::map<std::string, std::string>* MemoryFiles = nullptr;
+    const std::vector<TSiteTitle>* Titles = nullptr;
+    std::string Title;   // of the start page
+    bool Search = true;  // write the search index and show the search box
+    // The working folder is thrown away after the site is written, so its
+    // files may be moved rather than copied.
+    bool MoveFiles = false;
+    // Percent of the files written; false stops the run, leaving nothing behind.
+    std::function<bool(int percent)> OnProgress;
+};
+
+// The page a browser opens for the site in folder.
+std::string SiteStartPage(const std::string& folder);
+// The site folder of a place ("PlaceTo" value): for 1 to 3 the fixed name in
+// that place, for any other value the chosen folder itself.
+std::string SiteDestination(const std::string& chosenFolder, int placeTo);
+
+// The bytes of a file of the run: from memoryFiles when held there,
+// otherwise from disk (raises EOSError when unreadable).
+std::string SiteFileContents(const std::string& path, const std::map<std::string, std::string>* memoryFiles);
+
+// Builds the site in a fresh folder beside target and puts it in place of
+// target, which must be missing, empty or a site of ours that holds nothing
+// else (SiteReplaceProblem). False when stopped
+// by OnProgress: target is then as it was and no temporary folder is left.
+// Raises EOSError when the site cannot be written or placed, likewise
+// leaving target unchanged.
+bool WriteWebSite(const TSiteSource& source, const std::string& target);

@@ -1,0 +1,81 @@
+#pragma once
+// The catalogue's pages: an index page per grouping and a page per group,
+// written from the template into a folder, with album covers, the contents
+// tree and the keywords. Both kinds of output take their pages from here.
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/shared_functions.h"
+#include "catalogue/catalogue.h"
+#include "pages/covers.h"
+#include "pages/disk_names.h"
+#include "pages/page_template.h"
+
+class TChmTree;
+class TParallelLoop;
+
+// Where the page writer is: step Step of Steps (the groupings, in order),
+// Done of its Total pages written. Step == Steps once every page is written.
+struct TPageProgress {
+    int Step = 0;
+    int Steps = 0;
+    std::size_t Done = 0;
+    std::size_t Total = 0;
+};
+using TStageEvent = std::function<void(const TPageProgress& progress)>;
+
+// One track for a search index.
+struct TSiteTitle {
+    std::string Title;
+    std::string Artist;
+    std::string AlbumPage;  // the album page that lists it, relative to the working folder
+};
+
+// What the page writer made, besides the pages in its folder.
+struct TWrittenPages {
+    TStringList NeedFiles;                            // flat copies of the shared files
+    std::vector<std::string> CoverFiles;              // cover thumbnails, by full path
+    std::map<std::string, std::string> MemoryFiles;  // their bytes: never written to disk
+    std::vector<TSiteTitle> Titles;                   // every track with its album page, in album order
+};
+
+class TPageWriter {
+public:
+    TPageWriter(const TCatalogue& catalogue, TPageTemplates texts);
+    ~TPageWriter();
+    TPageWriter(const TPageWriter&) = delete;
+    TPageWriter& operator=(const TPageWriter&) = delete;
+
+    bool Covers = true;                // album covers on the pages
+    TStageEvent OnStage;               // after each page, and once when all are written
+    std::function<void()> CheckStop;   // asked from any thread in long loops; raises to stop
+
+    // Writes the shared files, every grouping and the covers into folder and
+    // enters the pages in tree, whose first level gets one entry per
+    // grouping; the shared files hang on the first and the covers on the second.
+    TWrittenPages Write(const std::string& folder, TChmTree& tree);
+
+private:
+    void WriteGrouping(TGrouping grouping, TChmTree& tree, TWrittenPages& written);
+    std::string GroupRow(TGrouping grouping, std::size_t index, std::string& heading) const;
+    std::string ArtistSection(std::size_t album) const;
+    std::string TrackRow(TGrouping grouping, std::size_t id, std::size_t row) const;
+    std::string AlbumHeading(std::size_t album, std::size_t tracks) const;
+    std::unique_ptr<TParallelLoop> StartCovers();
+    void FinishCovers(TParallelLoop* thumbnails, TWrittenPages& written);
+    void DropCover(std::size_t album);
+
+    const TCatalogue& catalogue_;
+    TPageTemplates texts_;
+    std::string folder_;
+    TMountTable mounts_;
+    std::vector<TCover> covers_;  // beside catalogue_.albums
+};
+
+// Whether the pages show album covers: on, unless "Options" / "Covers" of
+// the configuration is 0.
+bool CoversConfigured();
