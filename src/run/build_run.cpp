@@ -21,10 +21,12 @@ namespace {
 // How many of the compiler's last lines a failure report shows.
 constexpr std::size_t kCompilerLinesShown = 12;
 
-// The pages of the run as a web site in place of the target folder: written
-// from the catalogue and its pages alone.
-void MakeWebSite(const std::vector<const TAudioInfo*>& files, const TDatabaseRequest& request,
-                 TDatabaseResult& result) {
+}  // namespace
+
+void MakeWebSite(TMP3Collection& collection, const TDatabaseRequest& request, TDatabaseResult& result) {
+    result.DatabasePath = request.TargetPath;
+    std::vector<const TAudioInfo*> files;
+    for (int i = 0; i < collection.Count(); ++i) files.push_back(&collection.Items(i));
     const std::string working = GetAppTempFolder();
     TFiles pageFiles;
     pageFiles.CheckExistence = false;
@@ -62,7 +64,6 @@ void MakeWebSite(const std::vector<const TAudioInfo*>& files, const TDatabaseReq
     if (!result.Done) result.Message = Translate("The run was cancelled.");
 }
 
-// The compiled file in place of the target file.
 void MakeCompiledHelp(TMP3Collection& collection, const TDatabaseRequest& request, TDatabaseResult& result) {
     TChmPreparer preparer;
     preparer.CheckStop = request.CheckStop;
@@ -82,8 +83,6 @@ void MakeCompiledHelp(TMP3Collection& collection, const TDatabaseRequest& reques
         result.CompilerLines.assign(lines.begin() + static_cast<std::ptrdiff_t>(first), lines.end());
     }
 }
-
-}  // namespace
 
 std::string CheckBeforeRun() {
     try {
@@ -117,13 +116,6 @@ TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequ
     }
     // Everything the run writes lives in its own folder, removed however the run ends.
     TRunFolder folder;
-    if (request.Output == TOutputKind::WebPages) {
-        std::vector<const TAudioInfo*> files;
-        for (int i = 0; i < collection.Count(); ++i) files.push_back(&collection.Items(i));
-        result.DatabasePath = request.TargetPath;
-        MakeWebSite(files, request, result);
-    } else {
-        MakeCompiledHelp(collection, request, result);
-    }
+    OutputKindRowOf(request.Output).Make(collection, request, result);
     return result;
 }

@@ -58,3 +58,10 @@ struct TDatabaseResult {
 // collection; otherwise generates, compiles and places the database.
 // Errors of the run (missing data archive, unwritable page) propagate as exceptions.
 TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequest& request);
+
+// The writers of the output kinds (OutputKinds), called inside the run's folder.
+// The compiled file in place of the target file.
+void MakeCompiledHelp(TMP3Collection& collection, const TDatabaseRequest& request, TDatabaseResult& result);
+// A web site in place of the target folder, written from the catalogue and
+// its pages alone.
+void MakeWebSite(TMP3Collection& collection, const TDatabaseRequest& request, TDatabaseResult& result);

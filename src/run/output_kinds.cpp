@@ -8,6 +8,7 @@
 #include "output/site/site_destination.h"
 #include "output/site/web_site.h"
 #include "platform/special_folders.h"
+#include "run/build_run.h"
 #include "services/configer.h"
 
 namespace {
@@ -25,10 +26,12 @@ std::string ItSelf(const std::string& path) { return path; }
 const std::vector<TOutputKindRow> kRows = {
     {TOutputKind::CompiledHelp, "chm", Translatable("Compiled help file (.chm)"),
      Translatable("Filename for database"), Translatable("The catalogue will be written to: $1"),
-     Translatable("Compiling: $1%"), false, &CompiledTarget, &ResolveCompiled, &OverwriteQuestion, &ItSelf},
+     Translatable("Compiling: $1%"), false, &CompiledTarget, &ResolveCompiled, &OverwriteQuestion, &ItSelf,
+     &MakeCompiledHelp},
     {TOutputKind::WebPages, "html", Translatable("Web pages (folder)"), Translatable("Folder for the web pages"),
      Translatable("The web pages will be written to the folder: $1"), Translatable("Writing the web pages: $1%"),
-     true, &SiteDestination, &ResolveSiteDestination, &SiteOverwriteQuestion, &SiteStartPage},
+     true, &SiteDestination, &ResolveSiteDestination, &SiteOverwriteQuestion, &SiteStartPage,
+     &MakeWebSite},
 };
 
 }  // namespace

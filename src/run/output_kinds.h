@@ -1,12 +1,16 @@
 #pragma once
 // The kinds of catalogue, one row each: what the front ends show and ask for
-// a kind, and where its catalogue goes. Adding a kind adds a row here and a
-// writer in the run.
+// a kind, where its catalogue goes and what writes it. Adding a kind adds a
+// row here.
 #include <string>
 #include <vector>
 
 #include "output/destination.h"
 #include "output/output_kind.h"
+
+class TMP3Collection;
+struct TDatabaseRequest;
+struct TDatabaseResult;
 
 struct TOutputKindRow {
     TOutputKind Kind;
@@ -24,6 +28,8 @@ struct TOutputKindRow {
     std::string (*OverwriteQuestion)(const std::string& path);
     // What a viewer opens for the catalogue at path.
     std::string (*StartPage)(const std::string& path);
+    // Writes the catalogue of the collection and puts it in place.
+    void (*Make)(TMP3Collection& collection, const TDatabaseRequest& request, TDatabaseResult& result);
 };
 
 // Every kind, in the order the wizard lists them.
