@@ -9,12 +9,7 @@
 #include "base/shared_functions.h"
 #include "collection/collection.h"
 #include "output/chm/chm_preparer.h"
-#include "output/site/web_site.h"
-#include "pages/contents_tree.h"
-#include "pages/data_archive.h"
-#include "pages/keywords.h"
-#include "platform/special_folders.h"
-#include "services/configer.h"
+#include "output/site/site_catalogue.h"
 
 namespace {
 
@@ -27,36 +22,18 @@ void MakeWebSite(TMP3Collection& collection, const TDatabaseRequest& request, TD
     result.DatabasePath = request.TargetPath;
     std::vector<const TAudioInfo*> files;
     for (int i = 0; i < collection.Count(); ++i) files.push_back(&collection.Items(i));
-    const std::string working = GetAppTempFolder();
-    TFiles pageFiles;
-    pageFiles.CheckExistence = false;
-    TChmTree tree(nullptr, &pageFiles);
-    LoadKeywordOptions(tree);
-    const TCatalogue catalogue(files);
-    TPageWriter writer(catalogue, CutPageTemplate(TranslatePageText(LoadArchivedTemplate())));
-    writer.Covers = CoversConfigured();
-    writer.CheckStop = request.CheckStop;
-    writer.OnStage = request.OnStage;
-    const TWrittenPages written = writer.Write(working, tree);
-
-    TSiteSource source;
-    source.WorkingFolder = working;
-    source.Files = &pageFiles;
-    source.Tree = &tree;
-    source.MemoryFiles = &written.MemoryFiles;
-    source.Titles = &written.Titles;
-    source.Title = Translate("Music catalogue");
-    source.Search = request.FullTextSearch.value_or(true);
-    // The run's folder is removed when the stage ends.
-    source.MoveFiles = true;
+    TSiteRequest site;
+    site.Search = request.FullTextSearch.value_or(true);
+    site.OnStage = request.OnStage;
+    site.CheckStop = request.CheckStop;
     bool stopped = false;
     const std::string status = Translate("Writing the web pages");
-    source.OnProgress = [&](int percent) {
+    site.OnProgress = [&](int percent) {
         if (request.OnCompileProgress && !request.OnCompileProgress(status, percent, std::string())) stopped = true;
         return !stopped;
     };
     try {
-        result.Done = WriteWebSite(source, request.TargetPath);
+        result.Done = WriteCatalogueSite(TCatalogue(files), request.TargetPath, site);
     } catch (const EOSError& e) {
         result.Message = e.Message();
         return;

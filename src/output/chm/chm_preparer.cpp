@@ -7,6 +7,7 @@
 #include "audio/audio_info.h"
 #include "base/atomic_file.h"
 #include "base/language.h"
+#include "catalogue/catalogue.h"
 #include "catalogue/title_language.h"
 #include "collection/collection.h"
 #include "output/destination.h"

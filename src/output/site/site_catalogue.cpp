@@ -1,0 +1,35 @@
+// The catalogue model as a web site.
+#include "output/site/site_catalogue.h"
+
+#include "base/language.h"
+#include "output/site/web_site.h"
+#include "pages/contents_tree.h"
+#include "pages/data_archive.h"
+#include "pages/keywords.h"
+#include "platform/special_folders.h"
+
+bool WriteCatalogueSite(const TCatalogue& catalogue, const std::string& target, const TSiteRequest& request) {
+    const std::string working = GetAppTempFolder();
+    TFiles pageFiles;
+    pageFiles.CheckExistence = false;
+    TChmTree tree(nullptr, &pageFiles);
+    LoadKeywordOptions(tree);
+    TPageWriter writer(catalogue, CutPageTemplate(TranslatePageText(LoadArchivedTemplate())));
+    writer.Covers = CoversConfigured();
+    writer.CheckStop = request.CheckStop;
+    writer.OnStage = request.OnStage;
+    const TWrittenPages written = writer.Write(working, tree);
+
+    TSiteSource source;
+    source.WorkingFolder = working;
+    source.Files = &pageFiles;
+    source.Tree = &tree;
+    source.MemoryFiles = &written.MemoryFiles;
+    source.Titles = &written.Titles;
+    source.Title = Translate("Music catalogue");
+    source.Search = request.Search;
+    // The run's folder is removed when the stage ends.
+    source.MoveFiles = true;
+    source.OnProgress = request.OnProgress;
+    return WriteWebSite(source, target);
+}
