@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 #include <tuple>
+#include <utility>
 
 #include "audio/audio_info.h"
 #include "base/language.h"
@@ -32,7 +33,7 @@ std::string TCatalogue::ArtistPageOf(const std::string& artist) const {
     return artist.empty() ? unknownArtistPage : GroupPageName(GroupPagePrefix(TGrouping::Artists), artist);
 }
 
-TCatalogue::TCatalogue(const std::vector<const TAudioInfo*>& f) : files(f), unknown(Translate("Unknown")) {
+TCatalogue::TCatalogue(std::vector<const TAudioInfo*> f) : files(std::move(f)), unknown(Translate("Unknown")) {
     const std::size_t n = files.size();
     artistKey.resize(n);
     titleKey.resize(n);

@@ -40,9 +40,9 @@ class TCatalogue {
 public:
     // The records stay owned by the caller and must outlive the catalogue;
     // a record's position is its id.
-    explicit TCatalogue(const std::vector<const TAudioInfo*>& files);
+    explicit TCatalogue(std::vector<const TAudioInfo*> files);
 
-    const std::vector<const TAudioInfo*>& files;
+    const std::vector<const TAudioInfo*> files;
     std::string unknown;  // the name shown for a missing value
     TCollator collator{CollationLocaleFromEnvironment()};
     // Per file.

@@ -28,9 +28,9 @@ std::string ReadImageFile(const std::string& path) {
 
 constexpr std::size_t kCoverTracksTried = 3;
 
-// Pictures kept in memory between finding and thumbnailing; beyond this,
-// the few that do not fit are read again.
-constexpr std::size_t kKeptPictureBytes = std::size_t{256} << 20;
+// Pictures kept in memory between finding and thumbnailing; beyond this
+// they are read again, which keeps a large collection's memory bounded.
+constexpr std::size_t kKeptPictureBytes = std::size_t{32} << 20;
 
 }  // namespace
 

@@ -248,9 +248,21 @@ std::unique_ptr<TParallelLoop> TPageWriter::StartCovers() {
         covers_[a] = PlanCover(catalogue_, a, folders, kept);
     }).Wait();
     // Decoding and scaling beside the page writing, which keeps one core.
+    thumbnailBytes_ = 0;
     return std::make_unique<TParallelLoop>(count, std::max(1u, cores - 1), [this](std::size_t a) {
         if (CheckStop) CheckStop();
-        MakeCoverThumbnails(covers_[a]);
+        TCover& cover = covers_[a];
+        MakeCoverThumbnails(cover);
+        // Thumbnails stay in memory, since creating a file each cost more
+        // than making them; beyond a budget they go to their files, so a
+        // large collection's memory stays bounded.
+        const std::size_t size = cover.largeBytes.size() + cover.smallBytes.size();
+        if (cover.largeBytes.empty() || thumbnailBytes_.fetch_add(size) + size <= HeldThumbnailBytes) return;
+        SaveTextFile(cover.largeBytes, JoinPath(folder_, cover.large));
+        SaveTextFile(cover.smallBytes, JoinPath(folder_, cover.small));
+        cover.largeBytes = std::string();
+        cover.smallBytes = std::string();
+        cover.onDisk = true;
     });
 }
 
@@ -258,21 +270,20 @@ void TPageWriter::FinishCovers(TParallelLoop* thumbnails, TWrittenPages& written
     if (!thumbnails) return;
     thumbnails->Wait();
     for (std::size_t a = 0; a < covers_.size(); ++a)
-        if (!covers_[a].large.empty() && covers_[a].largeBytes.empty()) {
+        if (!covers_[a].large.empty() && covers_[a].largeBytes.empty() && !covers_[a].onDisk) {
             DropCover(a);
             covers_[a] = TCover();
         }
-    // Thumbnails stay in memory: creating a file each cost more than making them.
-    const auto keep = [&](const std::string& name, std::string& bytes) {
-        if (name.empty() || bytes.empty()) return;
+    const auto keep = [&](const std::string& name, std::string& bytes, bool onDisk) {
+        if (name.empty() || (bytes.empty() && !onDisk)) return;
         const std::string path = JoinPath(folder_, name);
         written.CoverFiles.push_back(path);
-        written.MemoryFiles[path] = std::move(bytes);
+        if (!onDisk) written.MemoryFiles[path] = std::move(bytes);
         bytes = std::string();
     };
     for (TCover& cover : covers_) {
-        keep(cover.large, cover.largeBytes);
-        keep(cover.small, cover.smallBytes);
+        keep(cover.large, cover.largeBytes, cover.onDisk);
+        keep(cover.small, cover.smallBytes, cover.onDisk);
     }
 }
 

@@ -2,6 +2,7 @@
 // The catalogue's pages: an index page per grouping and a page per group,
 // written from the template into a folder, with album covers, the contents
 // tree and the keywords. Both kinds of output take their pages from here.
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -53,6 +54,8 @@ public:
     bool Covers = true;                // album covers on the pages
     TStageEvent OnStage;               // after each page, and once when all are written
     std::function<void()> CheckStop;   // asked from any thread in long loops; raises to stop
+    // Thumbnails are handed over in memory up to this many bytes, the rest in files.
+    std::size_t HeldThumbnailBytes = std::size_t{32} << 20;
 
     // Writes the shared files, every grouping and the covers into folder and
     // enters the pages in tree, whose first level gets one entry per
@@ -74,6 +77,7 @@ private:
     std::string folder_;
     TMountTable mounts_;
     std::vector<TCover> covers_;  // beside catalogue_.albums
+    std::atomic<std::size_t> thumbnailBytes_{0};  // thumbnail bytes held in memory
 };
 
 // Whether the pages show album covers: on, unless "Options" / "Covers" of

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -52,12 +53,14 @@ bool IsPageName(const std::string& fileName) {
 
 // Our pages are UTF-8 in the run's folder; the compiled file holds them in
 // its code page, as viewers read it (they ignore a page's own charset for
-// the contents tab and search). The converted pages stay in memory: writing
-// them over the originals costs more than converting. Pages elsewhere, or in
-// another encoding, stay as they are.
+// the contents tab and search). The converted pages stay in memory up to a
+// budget, since writing them over the originals costs more than converting;
+// beyond it they are written over the originals, so a large collection's
+// memory stays bounded. Pages elsewhere, or in another encoding, stay as they are.
 std::map<std::string, std::string> PagesInCodePage(const TFiles& files, const std::string& runFolder,
                                                    unsigned codePage,
-                                                   const std::map<std::string, std::string>& memoryFiles) {
+                                                   const std::map<std::string, std::string>& memoryFiles,
+                                                   std::size_t heldBytes) {
     std::map<std::string, std::string> converted;
     if (codePage == 65001 || runFolder.empty()) return converted;
     const std::string prefix = runFolder.back() == '/' ? runFolder : runFolder + "/";
@@ -68,12 +71,18 @@ std::map<std::string, std::string> PagesInCodePage(const TFiles& files, const st
             pages.push_back(name);
     }
     std::vector<std::optional<std::string>> results(pages.size());
+    std::atomic<std::size_t> held{0};
     // Pages are independent; the threads take them in turn.
     const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     TParallelLoop(pages.size(), threads - 1, [&](std::size_t i) {
         if (!FileExists(pages[i])) return;
         const std::string text = LoadTextFile(pages[i]);
-        if (IsValidUtf8(text)) results[i] = EncodeHtmlForCodePage(text, codePage);
+        if (!IsValidUtf8(text)) return;
+        std::string page = EncodeHtmlForCodePage(text, codePage);
+        if (held.fetch_add(page.size()) + page.size() <= heldBytes)
+            results[i] = std::move(page);
+        else if (page != text)
+            SaveTextFile(page, pages[i]);
     }).Wait();
     for (std::size_t i = 0; i < pages.size(); ++i)
         if (results[i]) converted.emplace(pages[i], std::move(*results[i]));
@@ -217,7 +226,7 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     contents = EncodeHtmlForCodePage(contents, codePage);
     index = EncodeHtmlForCodePage(index, codePage);
     const std::map<std::string, std::string> pagesInCodePage =
-        PagesInCodePage(*Files, workingFolder, codePage, MemoryFiles);
+        PagesInCodePage(*Files, workingFolder, codePage, MemoryFiles, HeldPageBytes);
     const std::string projectFile = JoinPath(RootFolder, baseName + ".hhp");
     const std::string contentsFile = JoinPath(RootFolder, "temp.hhc");
     const std::string indexFile = JoinPath(RootFolder, "temp.hhk");

@@ -43,6 +43,9 @@ public:
     bool ClearWorkingFolder = true;  // empty the working folder when Compile starts
     bool Modified = false;           // changed since last stored
     bool CompileFailed = false;      // the compiler reported the last compilation as failed
+    // Pages converted to the compiled file's code page are handed over in
+    // memory up to this many bytes, the rest written over the originals.
+    std::size_t HeldPageBytes = std::size_t{48} << 20;
 
     std::unique_ptr<TFiles> Files;
     // Files of the set that exist only in memory (full name as in Files, and

@@ -1,0 +1,147 @@
+// A large collection's pages and thumbnails leave memory beyond a budget:
+// what goes to files instead must be exactly what memory would have held.
+#include <chm_lib.h>
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include <map>
+#include <memory>
+
+#include "audio/audio_info.h"
+#include "audio/tag_fields.h"
+#include "base/exe_dir.h"
+#include "catalogue/catalogue.h"
+#include "output/chm/chm_preparer.h"
+#include "pages/contents_tree.h"
+#include "pages/page_writer.h"
+#include "services/configer.h"
+#include "test_util.h"
+
+namespace {
+
+std::string Jpeg(int width, int height, int seed) {
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(width * height * 3));
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<unsigned char>(i * 13 + seed);
+    tjhandle tj = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_444, 90, 0);
+    std::string jpeg(reinterpret_cast<const char*>(out), size);
+    tjFree(out);
+    tjDestroy(tj);
+    return jpeg;
+}
+
+// Every page of a compiled file, through chmlib.
+std::map<std::string, std::string> Pages(const std::string& fileName) {
+    std::map<std::string, std::string> files;
+    chmFile* chm = chm_open(fileName.c_str());
+    if (!chm) return files;
+    chm_enumerate(
+        chm, CHM_ENUMERATE_NORMAL,
+        [](chmFile* h, chmUnitInfo* ui, void* context) -> int {
+            const std::string path = ui->path;
+            if (path.size() < 4 || path.compare(path.size() - 4, 4, ".htm") != 0) return CHM_ENUMERATOR_CONTINUE;
+            std::string bytes(static_cast<std::size_t>(ui->length), '\0');
+            chm_retrieve_object(h, ui, reinterpret_cast<unsigned char*>(bytes.data()), 0,
+                                static_cast<LONGINT64>(ui->length));
+            (*static_cast<std::map<std::string, std::string>*>(context))[path] = bytes;
+            return CHM_ENUMERATOR_CONTINUE;
+        },
+        &files);
+    chm_close(chm);
+    return files;
+}
+
+class BoundedMemoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetExeDirForTesting(exeDir_.Path());
+        const std::string source = std::string(ORVALIS_SOURCE_DIR) + "/data/archive/";
+        ZipBuffer(exeDir_ / "data", "template.html", LoadTextFile(source + "template.html"));
+        ZipBuffer(exeDir_ / "data", "Need/main.html", LoadTextFile(source + "Need/main.html"));
+        SetAppConfiger(std::make_unique<TConfiger>(std::make_unique<TMemIniFile>()));
+        // Three albums, each with a picture in its folder; names that need
+        // the Western code page.
+        for (int a = 0; a < 3; ++a) {
+            const std::string folder = music_ / ("Caf\xC3\xA9 " + std::to_string(a));
+            ForceFolders("", folder + "/x", true);
+            SaveTextFile(Jpeg(300 + a * 10, 300, a), folder + "/cover.jpg");
+            for (int t = 1; t <= 2; ++t) {
+                auto r = std::make_unique<TAudioInformer>();
+                TTagFields tags;
+                tags.Artist = "\xC3\x89milie " + std::to_string(a);
+                tags.Title = "Chanson " + std::to_string(t);
+                tags.Album = "Caf\xC3\xA9 " + std::to_string(a);
+                tags.Track = t;
+                r->SetTags(tags);
+                r->SetText(atFileName, folder + "/" + std::to_string(t) + ".mp3");
+                r->Numbers = {100, 44100, 128, ccStereo, 1000};
+                records_.push_back(std::move(r));
+            }
+        }
+    }
+    void TearDown() override { SetAppConfiger(nullptr); }
+
+    std::vector<const TAudioInfo*> Files() const {
+        std::vector<const TAudioInfo*> files;
+        for (const auto& r : records_) files.push_back(r.get());
+        return files;
+    }
+
+    TempDir exeDir_;
+    TempDir music_;
+    std::vector<std::unique_ptr<TAudioInformer>> records_;
+};
+
+TEST_F(BoundedMemoryTest, ThumbnailsBeyondTheBudgetAreWrittenToTheirFilesUnchanged) {
+    const TCatalogue catalogue(Files());
+    TempDir held, written;
+    const auto write = [&](const std::string& folder, std::size_t budget) {
+        TFiles files;
+        files.CheckExistence = false;
+        TChmTree tree(nullptr, &files);
+        TPageWriter writer(catalogue, CutPageTemplate(LoadTextFile(std::string(ORVALIS_SOURCE_DIR) +
+                                                                   "/data/archive/template.html")));
+        writer.HeldThumbnailBytes = budget;
+        return writer.Write(folder, tree);
+    };
+    const TWrittenPages inMemory = write(held.Path(), std::size_t{32} << 20);
+    const TWrittenPages onDisk = write(written.Path(), 0);
+
+    ASSERT_EQ(inMemory.CoverFiles.size(), 6u);  // a large and a small one per album
+    ASSERT_EQ(onDisk.CoverFiles.size(), 6u);
+    EXPECT_TRUE(onDisk.MemoryFiles.empty());
+    for (std::size_t i = 0; i < 6; ++i) {
+        const std::string name = ExtractFileName(inMemory.CoverFiles[i]);
+        EXPECT_EQ(name, ExtractFileName(onDisk.CoverFiles[i]));
+        EXPECT_FALSE(FileExists(inMemory.CoverFiles[i])) << "held in memory only";
+        EXPECT_EQ(LoadTextFile(onDisk.CoverFiles[i]), inMemory.MemoryFiles.at(inMemory.CoverFiles[i])) << name;
+    }
+    // The pages show the covers either way.
+    EXPECT_EQ(LoadTextFile(held / "albums.htm"), LoadTextFile(written / "albums.htm"));
+    EXPECT_NE(LoadTextFile(written / "albums.htm").find("cov-"), std::string::npos);
+}
+
+TEST_F(BoundedMemoryTest, PagesBeyondTheBudgetAreConvertedOnDiskToTheSameBytes) {
+    const auto compile = [&](const std::string& target, std::size_t budget) {
+        TChmPreparer preparer;
+        preparer.OutputPath = target;
+        preparer.Compiler->Engine = THelpEngine::Native;
+        preparer.Compiler->HeldPageBytes = budget;
+        preparer.Run(Files());
+        EXPECT_TRUE(preparer.Placed()) << preparer.FailureReason();
+    };
+    TempDir out;
+    compile(out / "held.chm", std::size_t{48} << 20);
+    compile(out / "written.chm", 0);
+    const auto held = Pages(out / "held.chm");
+    const auto written = Pages(out / "written.chm");
+    ASSERT_GE(held.size(), 8u);
+    EXPECT_EQ(held, written);
+    // In the Western code page, not UTF-8, either way.
+    const std::string& artists = written.at("/artists.htm");
+    EXPECT_NE(artists.find("\xC9milie"), std::string::npos);
+}
+
+}  // namespace
