@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -240,7 +241,7 @@ private:
     void AddToSection1(const std::string& name, const TBytes& bytes);
     // Appends a file to the uncompressed section.
     void AddToSection0(const std::string& name, const TBytes& bytes);
-    // The caller's copy when it holds one, otherwise the file below folder.
+    // The caller's copy when it holds one, otherwise the file below the project's folder.
     const std::string_view* MemoryFile(const std::string& address) const;
     TBytes ReadProjectFile(const std::string& address) const;
 
