@@ -1,3 +1,4 @@
+// Finds and reads an APEv2 tag at the end of a file.
 #include "audio/apev2.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Fills the audio information record through the format registry.
 #include "audio/audio_info.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8

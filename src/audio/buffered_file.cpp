@@ -1,3 +1,4 @@
+// Bounded, block-cached reads of one file for the audio readers.
 #include "audio/buffered_file.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// Finds a front cover in an audio file's tags or beside it in its folder.
 #include "audio/cover_art.h"
 
 #include <dirent.h>
@@ -6,11 +7,13 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "audio/buffered_file.h"
 #include "audio/format_registry.h"
+#include "audio/id3.h"
 #include "audio/ogg_packets.h"
 #include "base/byte_order.h"
 #include "base/exceptions.h"
@@ -147,12 +150,14 @@ std::string DecodeBase64(std::string_view text) {
 std::string Id3Cover(TBufferedFile& file) { return Id3CoverAt(file, 0); }
 
 std::string Id3CoverAt(TBufferedFile& file, std::uint64_t offset) {
-    unsigned char header[10];
-    if (file.ReadAt(offset, header, 10) != 10 || std::memcmp(header, "ID3", 3) != 0) return {};
-    const unsigned version = header[3];
+    unsigned char bytes[TID3v2Header::kSize];
+    if (file.ReadAt(offset, bytes, sizeof bytes) != sizeof bytes) return {};
+    const std::optional<TID3v2Header> header = ParseID3v2Header(bytes, sizeof bytes);
+    if (!header) return {};
+    const unsigned version = header->Version;
     if (version < 2 || version > 4) return {};
-    const unsigned flags = header[5];
-    std::string tag = ReadBlock(file, offset + 10, GetSyncSafe28(header + 6));
+    const unsigned flags = header->Flags;
+    std::string tag = ReadBlock(file, offset + TID3v2Header::kSize, header->BodySize);
     if (tag.empty()) return {};
     if (version < 4 && (flags & 0x80)) tag = Resync(tag);
     TBytes b = Bytes(tag);
@@ -191,9 +196,10 @@ std::string Id3CoverAt(TBufferedFile& file, std::uint64_t offset) {
 
 std::string FlacCover(TBufferedFile& file) {
     std::uint64_t at = 0;
-    unsigned char head[10];
+    unsigned char head[TID3v2Header::kSize];
     // An ID3v2 tag may precede the stream.
-    if (file.ReadAt(0, head, 10) == 10 && std::memcmp(head, "ID3", 3) == 0) at = 10 + GetSyncSafe28(head + 6);
+    if (file.ReadAt(0, head, sizeof head) == sizeof head)
+        if (const std::optional<TID3v2Header> tag = ParseID3v2Header(head, sizeof head)) at = tag->TotalSize();
     unsigned char magic[4];
     if (file.ReadAt(at, magic, 4) != 4 || std::memcmp(magic, "fLaC", 4) != 0) return {};
     at += 4;

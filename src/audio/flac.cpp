@@ -1,13 +1,14 @@
+// Reads FLAC stream properties and Vorbis comments.
 #include "audio/flac.h"
 
 #include <algorithm>
 #include <array>
 
 #include "audio/buffered_file.h"
-#include "audio/text_codec.h"
-#include "audio/vorbis_comment.h"
 #include "audio/cover_art.h"
 #include "audio/format_registry.h"
+#include "audio/text_codec.h"
+#include "audio/vorbis_comment.h"
 #include "base/byte_order.h"
 #include "base/shared_functions.h"
 

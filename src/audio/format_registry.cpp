@@ -1,29 +1,25 @@
+// The list of formats and how a file's first bytes pick one of them.
 #include "audio/format_registry.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "audio/buffered_file.h"
+#include "audio/id3.h"
 #include "base/shared_functions.h"
 
 namespace {
 
-constexpr std::size_t kTagHeaderSize = 10;
 constexpr std::uint64_t kFirstBlock = 4096;
 constexpr std::size_t kMinimumAfterTag = 512;
 constexpr std::size_t kBeforeTagEnd = 2048;
-constexpr unsigned char kTagFooterFlag = 0x10;
 
 // Size of the ID3v2 tag at the start of bytes, 0 when there is none that
 // fits in the file.
 std::uint64_t LeadingTagSize(std::string_view bytes, std::uint64_t fileSize) {
-    if (bytes.size() < kTagHeaderSize || bytes.substr(0, 3) != "ID3") return 0;
-    const auto b = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])); };
-    for (std::size_t i = 6; i < kTagHeaderSize; ++i)
-        if (b(i) & 0x80) return 0;
-    std::uint64_t size = (b(6) << 21) + (b(7) << 14) + (b(8) << 7) + b(9);
-    size += (b(5) & kTagFooterFlag) ? 2 * kTagHeaderSize : kTagHeaderSize;
-    return size <= fileSize ? size : 0;
+    const std::optional<TID3v2Header> tag = ParseID3v2Header(bytes);
+    if (!tag || !tag->SyncSafe) return 0;
+    return tag->TotalSize() <= fileSize ? tag->TotalSize() : 0;
 }
 
 std::vector<std::unique_ptr<TAudioFormat>> MakeFormats() {

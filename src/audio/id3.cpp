@@ -1,3 +1,4 @@
+// Reads ID3v2 and ID3v1 tags and probes the size of an ID3v2 tag.
 #include "audio/id3.h"
 
 #include <algorithm>
@@ -166,13 +167,11 @@ const char* const kGenres[kID3GenreCount] = {
 
 // ---- ID3v2 layout ----
 
-constexpr std::size_t kTagHeaderSize = 10;
-constexpr std::size_t kFooterSize = 10;
+constexpr std::size_t kTagHeaderSize = TID3v2Header::kSize;
 // Tag header flags (byte 5).
 constexpr unsigned char kTagUnsync = 0x80;
 constexpr unsigned char kTagExtendedHeader = 0x40;  // versions 3 and 4
 constexpr unsigned char kTagCompressedV2 = 0x40;    // version 2; no scheme was ever defined
-constexpr unsigned char kTagFooter = 0x10;
 // Frame flags: version 3 in the status byte, version 4 in the format byte.
 constexpr unsigned char kV3Compressed = 0x80, kV3Encrypted = 0x40, kV3Grouped = 0x20;
 constexpr unsigned char kV4Grouped = 0x40, kV4Compressed = 0x08, kV4Encrypted = 0x04, kV4Unsync = 0x02,
@@ -210,25 +209,9 @@ const char* const kFrameIds2[sCount] = {"TT2", "TT1", "TP1", "TOA", "TAL", "TOT"
 // The value kept of a frame is at most this many bytes, encoding byte included.
 constexpr std::size_t kValueLimit = 500;
 
-struct TTagHeader {
-    std::uint8_t version = 0;
-    unsigned char flags = 0;
-    std::uint64_t bodySize = 0;  // everything between header and footer
-
-    std::uint64_t TotalSize() const { return kTagHeaderSize + bodySize + ((flags & kTagFooter) ? kFooterSize : 0); }
-    // Versions 2 and 3 unsynchronise the whole tag, frame headers included;
-    // version 4 does it per frame.
-    bool WholeTagUnsync() const { return (flags & kTagUnsync) && version < 4; }
-};
-
-TTagHeader ParseTagHeader(const unsigned char* h) {
-    TTagHeader tag;
-    tag.version = h[3];
-    tag.flags = h[5];
-    // The size bytes are taken as they stand, so a broken size cannot shrink.
-    tag.bodySize = (std::uint64_t(h[6]) << 21) + (std::uint64_t(h[7]) << 14) + (std::uint64_t(h[8]) << 7) + h[9];
-    return tag;
-}
+// Versions 2 and 3 unsynchronise the whole tag, frame headers included;
+// version 4 does it per frame.
+bool WholeTagUnsync(const TID3v2Header& tag) { return (tag.Flags & kTagUnsync) && tag.Version < 4; }
 
 // Removes the zero byte that unsynchronisation puts after every 0xFF.
 std::string Resync(std::string_view raw) {
@@ -304,12 +287,12 @@ private:
 };
 
 // Moves past an extended header; false when the tag ends inside it.
-bool SkipExtendedHeader(TTagBody& body, const TTagHeader& tag) {
-    if (tag.version < 3 || !(tag.flags & kTagExtendedHeader)) return true;
+bool SkipExtendedHeader(TTagBody& body, const TID3v2Header& tag) {
+    if (tag.Version < 3 || !(tag.Flags & kTagExtendedHeader)) return true;
     unsigned char size[4];
     if (body.Read(size, sizeof size) < sizeof size) return false;
     // Version 3 counts the bytes after the size field, version 4 the whole header.
-    if (tag.version == 3)
+    if (tag.Version == 3)
         body.Skip(GetU32BE(size));
     else
         body.Skip(std::max<std::uint32_t>(GetSyncSafe28(size), sizeof size) - sizeof size);
@@ -329,17 +312,17 @@ struct TFrameHeader {
 
 // The next frame header; false where the frames end (padding, or bytes that
 // cannot start a frame).
-bool ReadFrameHeader(TTagBody& body, const TTagHeader& tag, TFrameHeader& frame) {
-    const std::size_t headerLength = tag.version == 2 ? 6 : 10;
+bool ReadFrameHeader(TTagBody& body, const TID3v2Header& tag, TFrameHeader& frame) {
+    const std::size_t headerLength = tag.Version == 2 ? 6 : 10;
     unsigned char fh[10];
     if (body.Read(fh, headerLength) < headerLength) return false;
     if (fh[0] < 'A' || fh[0] > 'Z') return false;
     frame = TFrameHeader();
-    frame.idLength = tag.version == 2 ? 3 : 4;
+    frame.idLength = tag.Version == 2 ? 3 : 4;
     std::memcpy(frame.id, fh, frame.idLength);
-    if (tag.version == 2) {
+    if (tag.Version == 2) {
         frame.bodySize = GetU24BE(fh + 3);
-    } else if (tag.version == 3) {
+    } else if (tag.Version == 3) {
         frame.bodySize = GetU32BE(fh + 4);
         const unsigned char status = fh[9];
         frame.readable = !(status & (kV3Compressed | kV3Encrypted));
@@ -353,7 +336,7 @@ bool ReadFrameHeader(TTagBody& body, const TTagHeader& tag, TFrameHeader& frame)
         frame.readable = !(format & (kV4Compressed | kV4Encrypted));
         if (format & kV4Grouped) frame.prefix += kGroupIdSize;
         if (format & kV4DataLength) frame.prefix += kDataLengthSize;
-        frame.unsync = (format & kV4Unsync) || (tag.flags & kTagUnsync);
+        frame.unsync = (format & kV4Unsync) || (tag.Flags & kTagUnsync);
     }
     return true;
 }
@@ -404,15 +387,15 @@ int SlotOf(std::string_view id, const char* const* ids) {
 }
 
 // Walks the frames of a tag of version 2 to 4; the last frame of a kind wins.
-TFrameValues ReadFrames(TBufferedFile& file, std::uint64_t offset, const TTagHeader& tag) {
+TFrameValues ReadFrames(TBufferedFile& file, std::uint64_t offset, const TID3v2Header& tag) {
     TFrameValues values;
     const std::uint64_t fileSize = file.Size();
     const std::uint64_t tagEnd = offset + tag.TotalSize();
-    const bool unsync = tag.WholeTagUnsync();
+    const bool unsync = WholeTagUnsync(tag);
     TTagBody body(file, offset + kTagHeaderSize, unsync ? std::min(tagEnd, fileSize) : fileSize, unsync);
     if (!SkipExtendedHeader(body, tag)) return values;
 
-    const char* const* ids = tag.version == 2 ? kFrameIds2 : kFrameIds34;
+    const char* const* ids = tag.Version == 2 ? kFrameIds2 : kFrameIds34;
     TFrameHeader frame;
     while (body.RawPosition() < tagEnd && body.RawPosition() < fileSize && ReadFrameHeader(body, tag, frame)) {
         const int slot = SlotOf(frame.Id(), ids);
@@ -564,6 +547,22 @@ constexpr std::uint32_t kProbeMinimumSize = 10;
 
 }  // namespace
 
+std::optional<TID3v2Header> ParseID3v2Header(const unsigned char* h, std::size_t count) {
+    if (count < TID3v2Header::kSize || std::memcmp(h, "ID3", 3) != 0) return std::nullopt;
+    TID3v2Header tag;
+    tag.Version = h[3];
+    tag.Revision = h[4];
+    tag.Flags = h[5];
+    tag.SyncSafe = ((h[6] | h[7] | h[8] | h[9]) & 0x80) == 0;
+    tag.BodySize = GetSyncSafe28(h + 6);
+    tag.StoredBodySize = (std::uint64_t(h[6]) << 21) + (std::uint64_t(h[7]) << 14) + (std::uint64_t(h[8]) << 7) + h[9];
+    return tag;
+}
+
+std::optional<TID3v2Header> ParseID3v2Header(std::string_view bytes) {
+    return ParseID3v2Header(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
 const char* ID3GenreName(int index) { return index >= 0 && index < kID3GenreCount ? kGenres[index] : nullptr; }
 
 std::string DecodeID3Text(std::string_view value) {
@@ -620,15 +619,16 @@ bool TID3v2::ReadAt(TBufferedFile& file, std::uint64_t offset) {
     Reset();
     unsigned char h[kTagHeaderSize];
     if (file.ReadAt(offset, h, sizeof h) < sizeof h) return false;
-    if (std::memcmp(h, "ID3", 3) != 0) return true;
-    const TTagHeader tag = ParseTagHeader(h);
+    const std::optional<TID3v2Header> header = ParseID3v2Header(h, sizeof h);
+    if (!header) return true;
+    const TID3v2Header& tag = *header;
     Exists = true;
-    VersionID = tag.version;
+    VersionID = tag.Version;
     // A tag larger than the file (a cut download, a wrong size) keeps the
     // frames that are there in full.
     Size = tag.TotalSize() > file.Size() - offset ? 0 : static_cast<std::int32_t>(tag.TotalSize());
     if (VersionID < 2 || VersionID > 4) return true;
-    if (VersionID == 2 && (tag.flags & kTagCompressedV2)) return true;
+    if (VersionID == 2 && (tag.Flags & kTagCompressedV2)) return true;
     AssignFields(ReadFrames(file, offset, tag), *this);
     return true;
 }
@@ -671,12 +671,11 @@ void TID3v2Tag::ReadFromStream(TBinaryReader& stream, std::uint64_t count) {
     if (count < kProbeMinimum) return;
     unsigned char h[kTagHeaderSize];
     stream.Read(h, sizeof h);
-    if (std::memcmp(h, "ID3", 3) != 0 || h[3] == 0xFF || h[4] == 0xFF) return;
-    if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return;
-    const std::uint32_t size = GetSyncSafe28(h + 6);
-    if (h[3] > 4 || size > count || size < kProbeMinimumSize) return;
+    const std::optional<TID3v2Header> tag = ParseID3v2Header(h, sizeof h);
+    if (!tag || !tag->SyncSafe || tag->Version > 4 || tag->Revision == 0xFF) return;
+    if (tag->BodySize > count || tag->BodySize < kProbeMinimumSize) return;
     // Only whether the body starts with a frame matters; a tag of nothing but
     // padding counts as absent.
     if (stream.U8() == 0) return;
-    totalSize_ = std::int64_t(size) + kTagHeaderSize;
+    totalSize_ = static_cast<std::int64_t>(tag->TotalSize());
 }

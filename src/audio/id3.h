@@ -1,7 +1,9 @@
 #pragma once
 // ID3 tags: the ID3v2 reader, the ID3v1 reader and the ID3v2 size probe.
 // All three only read.
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +15,33 @@ class TBinaryReader;
 // The ID3v1 genre list with the common extension: 148 names, numbered from 0.
 constexpr int kID3GenreCount = 148;
 const char* ID3GenreName(int index);  // nullptr outside 0 to 147
+
+// The 10 bytes that open an ID3v2 tag: the one place that knows how large a
+// tag is.
+struct TID3v2Header {
+    static constexpr std::size_t kSize = 10;
+    static constexpr std::size_t kFooterSize = 10;
+    static constexpr std::uint8_t kFooterFlag = 0x10;
+
+    std::uint8_t Version = 0;  // the 3 of ID3v2.3
+    std::uint8_t Revision = 0;
+    std::uint8_t Flags = 0;
+    // Bytes between header and footer, bit 7 of each size byte ignored.
+    std::uint32_t BodySize = 0;
+    // The size bytes as they stand: larger than BodySize when a size byte has
+    // bit 7 set, so a broken size never makes a tag shorter than it claims.
+    std::uint64_t StoredBodySize = 0;
+    bool SyncSafe = true;  // no size byte has bit 7 set
+
+    bool HasFooter() const { return (Flags & kFooterFlag) != 0; }
+    // Header, body and footer, from the stored size.
+    std::uint64_t TotalSize() const { return kSize + StoredBodySize + (HasFooter() ? kFooterSize : 0); }
+};
+
+// The header at the start of bytes; empty when there are fewer than 10 bytes
+// or they do not begin with "ID3".
+std::optional<TID3v2Header> ParseID3v2Header(const unsigned char* bytes, std::size_t count);
+std::optional<TID3v2Header> ParseID3v2Header(std::string_view bytes);
 
 // The tag values (TTagFields) are UTF-8.
 class TID3v2 : public TTagFields {
@@ -51,7 +80,7 @@ public:
     // holds frames; the position after the call is unspecified.
     void ReadFromStream(TBinaryReader& stream, std::uint64_t count);
     void Clear() { totalSize_ = 0; }
-    // Header size plus 10 when the tag has frames, else 0.
+    // The whole tag's size (footer included) when it has frames, else 0.
     std::int64_t TotalSize() const { return totalSize_; }
 
 private:

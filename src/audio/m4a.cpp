@@ -1,3 +1,4 @@
+// Walks the atom tree of MPEG-4 audio files for stream values and tags.
 #include "audio/m4a.h"
 
 #include <algorithm>
@@ -7,10 +8,10 @@
 
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
-#include "audio/id3.h"
-#include "audio/text_codec.h"
 #include "audio/cover_art.h"
 #include "audio/format_registry.h"
+#include "audio/id3.h"
+#include "audio/text_codec.h"
 #include "services/configer.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// Finds the first MPEG frame and works out playing time and bit rate.
 #include "audio/mpeg.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Reassembles the packets of one Ogg stream across pages.
 #include "audio/ogg_packets.h"
 
 #include <algorithm>

@@ -1,19 +1,21 @@
+// Reads Ogg Vorbis stream properties, comments and sample count.
 #include "audio/ogg_vorbis.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
-#include "audio/text_codec.h"
+#include "audio/id3.h"
 #include "audio/ogg_packets.h"
+#include "audio/text_codec.h"
 #include "audio/vorbis_comment.h"
 #include "base/byte_order.h"
 #include "base/shared_functions.h"
 
 namespace {
-
 
 // An Ogg page header: "OggS", version, type, granule position (64 bits at 6),
 // serial, sequence, checksum, segment count (at 26), then the lacing values.
@@ -35,16 +37,14 @@ constexpr std::int64_t kWindowStep = 241;
 constexpr std::int64_t kWindowSize = 251;
 constexpr std::int64_t kWindowEndGap = 10;
 
-constexpr unsigned char kTagFooterFlag = 0x10;
-
 // Size of an ID3v2 tag in front of the stream, 0 when there is none that fits.
 std::int64_t LeadingTagSize(TBinaryReader& in, std::int64_t fileSize) {
-    unsigned char h[10];
+    unsigned char h[TID3v2Header::kSize];
     in.Seek(0);
     in.Read(h, sizeof h);
-    if (std::memcmp(h, "ID3", 3) != 0) return 0;
-    std::int64_t size = (std::int64_t(h[6]) << 21) + (std::int64_t(h[7]) << 14) + (std::int64_t(h[8]) << 7) + h[9];
-    size += (h[5] & kTagFooterFlag) ? 20 : 10;  // header, and footer when there is one
+    const std::optional<TID3v2Header> tag = ParseID3v2Header(h, sizeof h);
+    if (!tag) return 0;
+    const auto size = static_cast<std::int64_t>(tag->TotalSize());
     return size <= fileSize ? size : 0;
 }
 

@@ -1,3 +1,4 @@
+// The rules all formats share for tag numbers and texts.
 #include "audio/tag_fields.h"
 
 #include <cstdint>

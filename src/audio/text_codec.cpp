@@ -1,3 +1,4 @@
+// Converts tag text in Latin-1 and UTF-16 into UTF-8.
 #include "audio/text_codec.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// Parses Vorbis comment lists and picks the record's values from them.
 #include "audio/vorbis_comment.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Walks the ASF header objects of WMA files for stream values and tags.
 #include "audio/wma.h"
 
 #include <algorithm>
@@ -6,9 +7,9 @@
 
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
-#include "audio/text_codec.h"
 #include "audio/cover_art.h"
 #include "audio/format_registry.h"
+#include "audio/text_codec.h"
 #include "base/shared_functions.h"
 
 namespace {

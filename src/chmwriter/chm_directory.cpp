@@ -1,3 +1,4 @@
+// Lays out the directory chunks (PMGL listings, PMGI index) of a compiled help file.
 #include "chmwriter/chm_directory.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Builds the topic and settings tables of a compiled help file.
 #include "chmwriter/chm_internal_files.h"
 
 #include <stdexcept>

@@ -1,3 +1,4 @@
+// Reads the index sitemap's keywords and builds the binary keyword index from them.
 #include "chmwriter/chm_keywords.h"
 
 #include "chmwriter/chm_project.h"

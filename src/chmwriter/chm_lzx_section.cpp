@@ -1,3 +1,4 @@
+// Compresses the MSCompressed section interval by interval on worker threads.
 #include "chmwriter/chm_lzx_section.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Parses the help project file: options, windows and the list of files.
 #include "chmwriter/chm_project.h"
 
 #include <algorithm>

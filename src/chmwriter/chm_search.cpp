@@ -1,3 +1,4 @@
+// Splits pages into words and builds the full-text index B-tree from them.
 #include "chmwriter/chm_search.h"
 
 #include <algorithm>
@@ -347,26 +348,33 @@ TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigne
     return BuildFullTextIndex(std::move(grouped), codePage, languageId);
 }
 
-TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePage, std::uint32_t languageId) {
-    // Per word: the documents in number order with their locations. The body
-    // entry lists every page that has the word anywhere, as viewers answer a
-    // whole-word question from the first entry of the word; the title entry
-    // follows for the titles-only question.
+namespace {
+
+// The word entries of the index in word order, each with its postings.
+struct TIndexEntries {
+    std::vector<TWordEntry> Entries;
+    std::uint64_t WordCount = 0;  // word places counted over all documents
+};
+
+// Per word: the documents in number order with their locations. The body
+// entry lists every page that has the word anywhere, as viewers answer a
+// whole-word question from the first entry of the word; the title entry
+// follows for the titles-only question.
+TIndexEntries CollectEntries(std::vector<TDocumentWords> documents) {
+    TIndexEntries result;
+    std::vector<TWordEntry>& entries = result.Entries;
     std::unordered_map<std::string, std::size_t> bodyIndex;
     std::unordered_map<std::string, std::size_t> titleIndex;
-    std::vector<TWordEntry> entries;
-    std::uint64_t wordCount = 0;
     const auto entryFor = [&](std::unordered_map<std::string, std::size_t>& index, const std::string& word,
                               bool title) -> std::vector<TPosting>& {
         auto [it, added] = index.try_emplace(word, entries.size());
         if (added) entries.push_back({word, title, {}});
         return entries[it->second].Postings;
     };
-    const std::size_t documentCount = documents.size();
     for (std::size_t d = 0; d < documents.size(); ++d) {
         const auto doc = static_cast<std::uint32_t>(d);
         for (auto& word : documents[d].Words) {
-            wordCount += word.Body.size() + word.Title.size();
+            result.WordCount += word.Body.size() + word.Title.size();
             if (!word.Title.empty()) entryFor(titleIndex, word.Text, true).push_back({doc, word.Title});
             // A title word missing from the body still belongs in the body entry.
             if (word.Body.empty()) word.Body.push_back(word.Title.front());
@@ -377,13 +385,24 @@ TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePa
     std::sort(entries.begin(), entries.end(), [](const TWordEntry& a, const TWordEntry& b) {
         return a.Word != b.Word ? a.Word < b.Word : a.Title < b.Title;
     });
+    return result;
+}
 
-    // Roots wide enough for every value, so each number is one zero bit and
-    // its root bits: every reader decodes that form the same way.
+// The root of the scale-and-root code of each kind of number, and the longest word.
+struct TCodeRoots {
+    unsigned Document = 0;
+    unsigned Count = 0;
+    unsigned Location = 0;
+    std::size_t LongestWord = 0;
+};
+
+// Roots wide enough for every value, so each number is one zero bit and
+// its root bits: every reader decodes that form the same way.
+TCodeRoots ChooseRoots(const std::vector<TWordEntry>& entries) {
     std::uint64_t maxDocDelta = 1, maxCount = 1, maxLocationDelta = 1;
-    std::size_t longestWord = 0;
+    TCodeRoots roots;
     for (const auto& entry : entries) {
-        longestWord = std::max(longestWord, entry.Word.size());
+        roots.LongestWord = std::max(roots.LongestWord, entry.Word.size());
         std::uint32_t previous = 0;
         for (const auto& posting : entry.Postings) {
             maxDocDelta = std::max<std::uint64_t>(maxDocDelta, posting.Document - previous);
@@ -396,35 +415,44 @@ TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePa
             }
         }
     }
-    const auto docRoot = static_cast<unsigned>(BitsFor(maxDocDelta));
-    const auto countRoot = static_cast<unsigned>(BitsFor(maxCount));
-    const auto locationRoot = static_cast<unsigned>(BitsFor(maxLocationDelta));
+    roots.Document = static_cast<unsigned>(BitsFor(maxDocDelta));
+    roots.Count = static_cast<unsigned>(BitsFor(maxCount));
+    roots.Location = static_cast<unsigned>(BitsFor(maxLocationDelta));
+    return roots;
+}
 
-    TBytes file(kHeaderSize, 0);
-    struct TWlc {
-        std::uint32_t Offset;
-        std::uint64_t Size;
-    };
+// Where one word's location codes are in the file.
+struct TWlc {
+    std::uint32_t Offset;
+    std::uint64_t Size;
+};
+
+// The bit-coded postings of one entry, appended to file.
+void AppendPostings(TBytes& file, const TWordEntry& entry, const TCodeRoots& roots) {
+    TBitWriter bits(file);
+    std::uint32_t previous = 0;
+    for (const auto& posting : entry.Postings) {
+        bits.ScaleRoot(posting.Document - previous, roots.Document);
+        previous = posting.Document;
+        bits.ScaleRoot(posting.Locations.size(), roots.Count);
+        std::uint32_t last = 0;
+        for (std::uint32_t location : posting.Locations) {
+            bits.ScaleRoot(location - last, roots.Location);
+            last = location;
+        }
+        bits.Align();
+    }
+}
+
+// Writes every entry's postings after the header. Spellings of one word
+// mostly have the same postings: such entries share one copy of them.
+std::vector<TWlc> AppendWordLocations(TBytes& file, const std::vector<TWordEntry>& entries, const TCodeRoots& roots) {
     std::vector<TWlc> wlcs;
     wlcs.reserve(entries.size());
-    // Spellings of one word mostly have the same postings: such entries
-    // share one copy of them.
     std::unordered_multimap<std::size_t, std::size_t> shared;  // hash of the bytes -> index in wlcs
     for (const auto& entry : entries) {
         const std::size_t start = file.size();
-        TBitWriter bits(file);
-        std::uint32_t previous = 0;
-        for (const auto& posting : entry.Postings) {
-            bits.ScaleRoot(posting.Document - previous, docRoot);
-            previous = posting.Document;
-            bits.ScaleRoot(posting.Locations.size(), countRoot);
-            std::uint32_t last = 0;
-            for (std::uint32_t location : posting.Locations) {
-                bits.ScaleRoot(location - last, locationRoot);
-                last = location;
-            }
-            bits.Align();
-        }
+        AppendPostings(file, entry, roots);
         if (file.size() > 0xFFFFFFFFu) throw std::length_error("The full-text index is larger than 4 GiB.");
         const std::size_t size = file.size() - start;
         const std::string_view bytes(reinterpret_cast<const char*>(file.data()) + start, size);
@@ -444,23 +472,30 @@ TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePa
         shared.emplace(hash, wlcs.size());
         wlcs.push_back({static_cast<std::uint32_t>(start), size});
     }
+    return wlcs;
+}
 
-    // Leaves.
-    struct TChild {
-        std::string LastWord;
-        std::uint32_t Offset;
-    };
-    std::vector<TBytes> leaves;
-    std::vector<std::string> leafLastWords;
+// A node of the tree as the level above it points at it.
+struct TChild {
+    std::string LastWord;
+    std::uint32_t Offset;
+};
+
+// The leaf nodes: each entry's word, title flag, document count and where
+// its postings are, packed into 4 KiB nodes. Answers the leaves with their
+// last words; the next-leaf links are set when they are placed.
+std::vector<std::pair<TBytes, std::string>> PackLeaves(const std::vector<TWordEntry>& entries,
+                                                      const std::vector<TWlc>& wlcs) {
+    std::vector<std::pair<TBytes, std::string>> leaves;
     TNodePacker leaf(kLeafHeaderSize);
     const auto closeLeaf = [&] {
         const std::size_t free = leaf.FreeSpace();
-        leafLastWords.push_back(leaf.LastWord());
+        std::string lastWord = leaf.LastWord();
         TBytes node(kNodeSize, 0);
         const TBytes body = leaf.TakeBody();
         std::copy(body.begin(), body.end(), node.begin() + kLeafHeaderSize);
         TByteWriter(node).PutU16At(6, static_cast<std::uint16_t>(free));
-        leaves.push_back(std::move(node));
+        leaves.emplace_back(std::move(node), std::move(lastWord));
     };
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto makeEntry = [&] {
@@ -481,68 +516,113 @@ TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePa
         leaf.Add(entries[i].Word, entry);
     }
     if (!leaf.Empty() || leaves.empty()) closeLeaf();
+    return leaves;
+}
 
-    const std::size_t firstLeaf = file.size();
+// Appends the leaves, each linked to the next; answers them as children.
+std::vector<TChild> AppendLeaves(TBytes& file, std::vector<std::pair<TBytes, std::string>> leaves) {
     std::vector<TChild> level;
     for (std::size_t i = 0; i < leaves.size(); ++i) {
         const std::size_t offset = file.size();
-        if (i + 1 < leaves.size()) TByteWriter(leaves[i]).PutU32At(0, static_cast<std::uint32_t>(offset + kNodeSize));
-        file.insert(file.end(), leaves[i].begin(), leaves[i].end());
-        level.push_back({leafLastWords[i], static_cast<std::uint32_t>(offset)});
+        TBytes& node = leaves[i].first;
+        if (i + 1 < leaves.size()) TByteWriter(node).PutU32At(0, static_cast<std::uint32_t>(offset + kNodeSize));
+        file.insert(file.end(), node.begin(), node.end());
+        level.push_back({std::move(leaves[i].second), static_cast<std::uint32_t>(offset)});
     }
+    return level;
+}
 
-    // Index levels until one node is the root.
-    std::uint16_t depth = 1;
-    while (level.size() > 1) {
-        ++depth;
-        std::vector<TChild> upper;
-        TNodePacker node(kIndexHeaderSize);
-        const auto closeNode = [&] {
-            const std::size_t free = node.FreeSpace();
-            const std::string last = node.LastWord();
-            TBytes bytes(kNodeSize, 0);
-            const TBytes body = node.TakeBody();
-            std::copy(body.begin(), body.end(), bytes.begin() + kIndexHeaderSize);
-            TByteWriter(bytes).PutU16At(0, static_cast<std::uint16_t>(free));
-            upper.push_back({last, static_cast<std::uint32_t>(file.size())});
-            file.insert(file.end(), bytes.begin(), bytes.end());
+// One index level above level, appended to file; answers its nodes.
+std::vector<TChild> AppendIndexLevel(TBytes& file, const std::vector<TChild>& level) {
+    std::vector<TChild> upper;
+    TNodePacker node(kIndexHeaderSize);
+    const auto closeNode = [&] {
+        const std::size_t free = node.FreeSpace();
+        const std::string last = node.LastWord();
+        TBytes bytes(kNodeSize, 0);
+        const TBytes body = node.TakeBody();
+        std::copy(body.begin(), body.end(), bytes.begin() + kIndexHeaderSize);
+        TByteWriter(bytes).PutU16At(0, static_cast<std::uint16_t>(free));
+        upper.push_back({last, static_cast<std::uint32_t>(file.size())});
+        file.insert(file.end(), bytes.begin(), bytes.end());
+    };
+    for (const TChild& child : level) {
+        const auto makeEntry = [&] {
+            TBytes entry = node.WordPart(child.LastWord);
+            TByteWriter w(entry);
+            w.U32(child.Offset);
+            w.U16(0);
+            return entry;
         };
-        for (const TChild& child : level) {
-            const auto makeEntry = [&] {
-                TBytes entry = node.WordPart(child.LastWord);
-                TByteWriter w(entry);
-                w.U32(child.Offset);
-                w.U16(0);
-                return entry;
-            };
-            TBytes entry = makeEntry();
-            if (!node.Fits(entry.size())) {
-                closeNode();
-                entry = makeEntry();
-            }
-            node.Add(child.LastWord, entry);
+        TBytes entry = makeEntry();
+        if (!node.Fits(entry.size())) {
+            closeNode();
+            entry = makeEntry();
         }
-        closeNode();
-        level = std::move(upper);
+        node.Add(child.LastWord, entry);
     }
+    closeNode();
+    return upper;
+}
 
+// What the header says about the tree and its contents.
+struct TIndexSummary {
+    std::size_t DocumentCount = 0;
+    std::size_t FirstLeaf = 0;
+    std::size_t LeafCount = 0;
+    std::uint32_t Root = 0;
+    std::uint16_t Depth = 1;
+    TCodeRoots Roots;
+    std::uint64_t WordCount = 0;
+    std::size_t EntryCount = 0;
+};
+
+// Fills the header in the first kHeaderSize bytes of file.
+void PutHeader(TBytes& file, const TIndexSummary& s, unsigned codePage, std::uint32_t languageId) {
     TByteWriter h(file);
     h.PutU32At(0x00, 0x00280000);
-    h.PutU32At(0x04, static_cast<std::uint32_t>(documentCount));
-    h.PutU32At(0x08, static_cast<std::uint32_t>(firstLeaf));
-    h.PutU32At(0x10, static_cast<std::uint32_t>(leaves.size()));
-    h.PutU32At(0x14, level.front().Offset);
-    h.PutU16At(0x18, depth);
+    h.PutU32At(0x04, static_cast<std::uint32_t>(s.DocumentCount));
+    h.PutU32At(0x08, static_cast<std::uint32_t>(s.FirstLeaf));
+    h.PutU32At(0x10, static_cast<std::uint32_t>(s.LeafCount));
+    h.PutU32At(0x14, s.Root);
+    h.PutU16At(0x18, s.Depth);
     h.PutU32At(0x1A, 7);
-    const std::uint8_t scales[6] = {2, static_cast<std::uint8_t>(docRoot),     2, static_cast<std::uint8_t>(countRoot),
-                                    2, static_cast<std::uint8_t>(locationRoot)};
+    const std::uint8_t scales[6] = {2, static_cast<std::uint8_t>(s.Roots.Document), 2,
+                                    static_cast<std::uint8_t>(s.Roots.Count),      2,
+                                    static_cast<std::uint8_t>(s.Roots.Location)};
     for (std::size_t k = 0; k < 6; ++k) file[0x1E + k] = scales[k];
     h.PutU32At(0x2E, kNodeSize);
-    h.PutU32At(0x3E, static_cast<std::uint32_t>(longestWord));
-    h.PutU32At(0x42, static_cast<std::uint32_t>(std::min<std::uint64_t>(wordCount, 0xFFFFFFFFu)));
-    h.PutU32At(0x46, static_cast<std::uint32_t>(entries.size()));
+    h.PutU32At(0x3E, static_cast<std::uint32_t>(s.Roots.LongestWord));
+    h.PutU32At(0x42, static_cast<std::uint32_t>(std::min<std::uint64_t>(s.WordCount, 0xFFFFFFFFu)));
+    h.PutU32At(0x46, static_cast<std::uint32_t>(s.EntryCount));
     h.PutU32At(0x7A, codePage);
     h.PutU32At(0x7E, languageId);
+}
+
+}  // namespace
+
+TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePage, std::uint32_t languageId) {
+    TIndexSummary summary;
+    summary.DocumentCount = documents.size();
+    const TIndexEntries collected = CollectEntries(std::move(documents));
+    const std::vector<TWordEntry>& entries = collected.Entries;
+    summary.Roots = ChooseRoots(entries);
+    summary.WordCount = collected.WordCount;
+    summary.EntryCount = entries.size();
+
+    // Header, word locations, leaves, then index levels until one node is the root.
+    TBytes file(kHeaderSize, 0);
+    const std::vector<TWlc> wlcs = AppendWordLocations(file, entries, summary.Roots);
+    auto leaves = PackLeaves(entries, wlcs);
+    summary.FirstLeaf = file.size();
+    summary.LeafCount = leaves.size();
+    std::vector<TChild> level = AppendLeaves(file, std::move(leaves));
+    while (level.size() > 1) {
+        ++summary.Depth;
+        level = AppendIndexLevel(file, level);
+    }
+    summary.Root = level.front().Offset;
+    PutHeader(file, summary, codePage, languageId);
     return file;
 }
 

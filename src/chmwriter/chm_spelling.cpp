@@ -1,3 +1,4 @@
+// The unaccented spelling of letters, for searches typed without accents.
 #include "chmwriter/chm_spelling.h"
 
 #include <unicode/normalizer2.h>

@@ -1,3 +1,4 @@
+// Page titles and the code pages a compiled help file's texts are written in.
 #include "chmwriter/chm_text.h"
 
 #include "base/utf8.h"
@@ -8,9 +9,9 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <algorithm>
 #include <stdexcept>
 
 namespace {

@@ -1,3 +1,4 @@
+// Compiles a help project into a .chm file, phase by phase.
 #include "chmwriter/chm_writer.h"
 
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -197,6 +199,24 @@ void CheckName(const std::string& address) {
                                  std::to_string(kChmMaxNameBytes - 1) + " bytes.");
 }
 
+// What reading the project's files leaves for the tables: the pages as
+// topics and the index sitemap's text.
+struct TReadFiles {
+    std::vector<TChmTopic> Topics;
+    std::string IndexSitemap;  // UTF-8
+};
+
+// The internal tables that go into section 1 after the project's files.
+struct TChmTables {
+    TChmStrings Strings;
+    TChmTopicFiles TopicFiles;
+    TBytes Windows;
+    TBytes IdxHdr;
+    TBytes FullText;  // empty without full-text search
+    std::optional<TKeywordFiles> KeywordLinks;
+    TBytes System;    // goes into section 0
+};
+
 class TChmWriter {
 public:
     TChmWriter(const std::string& projectFile, const std::string& outputFile, const TChmWriteOptions& options,
@@ -215,18 +235,54 @@ private:
     void Progress(double fraction) const {
         if (callbacks_.OnProgress) callbacks_.OnProgress(fraction);
     }
+    // A title in the file's code page.
+    std::string Encode(std::string_view text) { return (*titleEncoder_)(text); }
+    // Appends a file to the compressed section, or lists it empty.
     void AddToSection1(const std::string& name, const TBytes& bytes);
+    // Appends a file to the uncompressed section.
     void AddToSection0(const std::string& name, const TBytes& bytes);
-    // The caller's copy when it holds one, otherwise the file below folder.
+    // The caller's copy when it holds one, otherwise the file below the project's folder.
     const std::string_view* MemoryFile(const std::string& address) const;
-    TBytes ReadProjectFile(const std::string& folder, const std::string& address) const;
+    TBytes ReadProjectFile(const std::string& address) const;
+
+    // Refuses window and reset interval pairs some viewers cannot decode.
+    void CheckOptions() const;
+    // Parses the project and lists its files, the sitemaps included.
+    void ReadProject();
+    // Checks every file's name and presence before anything is compressed;
+    // answers the bytes to compress, for the progress fraction.
+    std::uint64_t MeasureFiles() const;
+    // Settles the code page, the time stamp and the compressor.
+    void Prepare(std::uint64_t totalBytes);
+    // Feeds every file to section 1, keeping what the tables need of it.
+    TReadFiles AddProjectFiles();
+    // Builds the topic, settings, search and keyword tables from the files read.
+    TChmTables BuildTables(const TReadFiles& read);
+    // The output's lower-case stem, which #SYSTEM names.
+    std::string CompiledName() const;
+    // The tables go into section 1 after the project's files.
+    void AddTablesToSection1(const TChmTables& tables);
+    // Section 0: the description of section 1, #SYSTEM and #ITBITS, then the LZX stream.
+    void AddSection0(const TLzxSectionResult& lzx, const TBytes& system);
+    // The ITSF header with header section 0, for a directory of directorySize bytes.
+    TBytes FileHeader(std::uint64_t directorySize, std::uint64_t contentSize) const;
+    // Writes the file under a temporary name and puts it in place.
+    void WriteOutput(const TBytes& header, const TBytes& directory, const TBytes& content);
 
     std::string projectFile_;
     std::string outputFile_;
     const TChmWriteOptions& options_;
     const TChmWriteCallbacks& callbacks_;
 
+    TChmProject project_;
+    std::string folder_;
+    std::vector<std::string> files_;
+    unsigned codePage_ = 0;
+    unsigned threads_ = 1;
+    std::uint32_t timestamp_ = 0;
+    std::unique_ptr<TTitleEncoder> titleEncoder_;
     std::unique_ptr<TLzxSectionCompressor> compressor_;
+    std::unique_ptr<TSearchWordCollector> search_;  // the pages' words, gathered while they are added
     std::vector<TChmDirectoryEntry> entries_;
     TBytes section0_;
 };
@@ -251,12 +307,12 @@ const std::string_view* TChmWriter::MemoryFile(const std::string& address) const
     return found == options_.MemoryFiles->end() ? nullptr : &found->second;
 }
 
-TBytes TChmWriter::ReadProjectFile(const std::string& folder, const std::string& address) const {
+TBytes TChmWriter::ReadProjectFile(const std::string& address) const {
     if (const std::string_view* held = MemoryFile(address)) return TBytes(held->begin(), held->end());
-    return ReadWholeFile(JoinPath(folder, address));
+    return ReadWholeFile(JoinPath(folder_, address));
 }
 
-void TChmWriter::Run() {
+void TChmWriter::CheckOptions() const {
     if (options_.WindowBits < 15 || options_.WindowBits > 21)
         throw std::runtime_error("The LZX window must be 2^16 to 2^21 bytes.");
     if (options_.ResetIntervalFrames == 0 || (options_.ResetIntervalFrames & (options_.ResetIntervalFrames - 1)) != 0)
@@ -274,25 +330,29 @@ void TChmWriter::Run() {
     if (options_.ResetIntervalFrames > kMaxResetIntervalFrames)
         throw std::runtime_error("The reset interval must be at most " + std::to_string(kMaxResetIntervalFrames) +
                                  " frames of 32 KiB.");
+}
 
+void TChmWriter::ReadProject() {
     Tell("Reading the help project " + Quoted(projectFile_));
     const TBytes projectBytes = ReadWholeFile(projectFile_);
-    const std::string folder = FolderOf(projectFile_);
-    TChmProject project = ParseChmProject(
-        std::string_view(reinterpret_cast<const char*>(projectBytes.data()), projectBytes.size()), folder);
+    folder_ = FolderOf(projectFile_);
+    project_ = ParseChmProject(
+        std::string_view(reinterpret_cast<const char*>(projectBytes.data()), projectBytes.size()), folder_);
 
     // The sitemaps travel with the pages even when [Files] leaves them out.
-    std::vector<std::string> files = project.Files;
-    for (const std::string* sitemap : {&project.ContentsFile, &project.IndexFile}) {
+    files_ = project_.Files;
+    for (const std::string* sitemap : {&project_.ContentsFile, &project_.IndexFile}) {
         if (sitemap->empty()) continue;
         bool listed = false;
-        for (const auto& f : files) listed = listed || f == *sitemap;
-        if (!listed) files.push_back(*sitemap);
+        for (const auto& f : files_) listed = listed || f == *sitemap;
+        if (!listed) files_.push_back(*sitemap);
     }
+}
 
+std::uint64_t TChmWriter::MeasureFiles() const {
     std::set<std::string> folded;
     std::uint64_t totalBytes = 0;
-    for (const auto& address : files) {
+    for (const auto& address : files_) {
         CheckName(address);
         if (!folded.insert(LowerAscii(address)).second)
             throw std::runtime_error("Two files of the project differ only in letter case (" + Quoted(address) +
@@ -301,7 +361,7 @@ void TChmWriter::Run() {
             totalBytes += held->size();
             continue;
         }
-        const std::string path = JoinPath(folder, address);
+        const std::string path = JoinPath(folder_, address);
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) {
             if (errno == ENOENT)
@@ -312,155 +372,166 @@ void TChmWriter::Run() {
         if (!S_ISREG(st.st_mode)) throw std::runtime_error("The project entry " + Quoted(address) + " is not a file.");
         totalBytes += static_cast<std::uint64_t>(st.st_size);
     }
+    return totalBytes;
+}
 
-    const unsigned codePage =
-        options_.TitleCodePage != 0 ? options_.TitleCodePage : CodePageOfLanguage(project.LanguageId);
-    TTitleEncoder titleEncoder(codePage);
-    const auto encode = [&titleEncoder](std::string_view text) { return titleEncoder(text); };
-    const std::uint32_t timestamp =
-        options_.Timestamp ? *options_.Timestamp : static_cast<std::uint32_t>(std::time(nullptr));
+void TChmWriter::Prepare(std::uint64_t totalBytes) {
+    codePage_ = options_.TitleCodePage != 0 ? options_.TitleCodePage : CodePageOfLanguage(project_.LanguageId);
+    titleEncoder_ = std::make_unique<TTitleEncoder>(codePage_);
+    timestamp_ = options_.Timestamp ? *options_.Timestamp : static_cast<std::uint32_t>(std::time(nullptr));
 
-    unsigned threads = options_.Threads != 0 ? options_.Threads : std::thread::hardware_concurrency();
-    compressor_ = std::make_unique<TLzxSectionCompressor>(options_.WindowBits, options_.ResetIntervalFrames,
-                                                          std::max(1u, threads));
-    compressor_->OnProgress = [&](std::uint64_t done) {
+    threads_ = std::max(1u, options_.Threads != 0 ? options_.Threads : std::thread::hardware_concurrency());
+    compressor_ = std::make_unique<TLzxSectionCompressor>(options_.WindowBits, options_.ResetIntervalFrames, threads_);
+    compressor_->OnProgress = [this, totalBytes](std::uint64_t done) {
         CheckGoing();
         Progress(totalBytes > 0 ? std::min(0.99, static_cast<double>(done) / static_cast<double>(totalBytes)) : 0.0);
     };
     Progress(0.0);
+}
 
+TReadFiles TChmWriter::AddProjectFiles() {
+    TReadFiles read;
     std::set<std::string> inContents;
-    std::string indexSitemap;
-    std::vector<TChmTopic> topics;
-    TSearchWordCollector search(project.FullTextSearch, codePage, std::max(1u, threads));
-    for (const auto& address : files) {
+    search_ = std::make_unique<TSearchWordCollector>(project_.FullTextSearch, codePage_, threads_);
+    for (const auto& address : files_) {
         CheckGoing();
         Tell("Adding " + address);
-        const TBytes bytes = ReadProjectFile(folder, address);
+        const TBytes bytes = ReadProjectFile(address);
         const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        if (address == project.ContentsFile) inContents = SitemapAddresses(text);
+        if (address == project_.ContentsFile) inContents = SitemapAddresses(text);
         // Pages and sitemaps are in the file's code page, as viewers read them.
-        if (address == project.IndexFile) indexSitemap = DecodeFromCodePage(text, codePage);
+        if (address == project_.IndexFile) read.IndexSitemap = DecodeFromCodePage(text, codePage_);
         if (IsPage(address)) {
-            topics.push_back({address, encode(ExtractHtmlTitle(DecodeFromCodePage(HeadOf(text), codePage))), false});
-            search.Add(text);
+            read.Topics.push_back({address, Encode(ExtractHtmlTitle(DecodeFromCodePage(HeadOf(text), codePage_))), false});
+            search_->Add(text);
         }
         AddToSection1("/" + address, bytes);
     }
-    for (auto& topic : topics) topic.InContents = inContents.count(LowerAscii(topic.Address)) > 0;
+    for (auto& topic : read.Topics) topic.InContents = inContents.count(LowerAscii(topic.Address)) > 0;
+    return read;
+}
 
+std::string TChmWriter::CompiledName() const {
+    std::string stem = outputFile_.substr(outputFile_.rfind('/') + 1);
+    const std::size_t dot = stem.rfind('.');
+    if (dot != std::string::npos && dot > 0) stem.resize(dot);
+    return LowerAscii(stem);
+}
+
+TChmTables TChmWriter::BuildTables(const TReadFiles& read) {
     Tell("Writing the topic and settings tables");
-    TChmStrings strings;
-    const TChmTopicFiles topicFiles = BuildTopicFiles(topics, strings);
-    const TBytes windows = BuildWindowsFile(project.Windows, strings, encode);
-    const TBytes idxHdr = BuildIdxHdrFile(static_cast<std::uint32_t>(topics.size()));
+    TChmTables tables;
+    const std::vector<TChmTopic>& topics = read.Topics;
+    tables.TopicFiles = BuildTopicFiles(topics, tables.Strings);
+    tables.Windows =
+        BuildWindowsFile(project_.Windows, tables.Strings, [this](std::string_view text) { return Encode(text); });
+    tables.IdxHdr = BuildIdxHdrFile(static_cast<std::uint32_t>(topics.size()));
     TChmSystemInfo info;
-    info.Timestamp = timestamp;
-    info.Title = encode(project.Title);
-    info.DoubleByteCodePage = codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
-    info.IdxHdr = idxHdr;
-    {
-        std::string stem = outputFile_.substr(outputFile_.rfind('/') + 1);
-        const std::size_t dot = stem.rfind('.');
-        if (dot != std::string::npos && dot > 0) stem.resize(dot);
-        info.CompiledName = LowerAscii(stem);
-    }
-    TBytes fullText;
-    if (project.FullTextSearch) {
+    info.Timestamp = timestamp_;
+    info.Title = Encode(project_.Title);
+    info.DoubleByteCodePage = codePage_ == 932 || codePage_ == 936 || codePage_ == 949 || codePage_ == 950;
+    info.IdxHdr = tables.IdxHdr;
+    info.CompiledName = CompiledName();
+    if (project_.FullTextSearch) {
         Tell("Writing the full-text index");
-        fullText = BuildFullTextIndex(search.Finish(), codePage, project.LanguageId);
+        tables.FullText = BuildFullTextIndex(search_->Finish(), codePage_, project_.LanguageId);
         info.FullTextSearch = true;
     }
-    std::optional<TKeywordFiles> keywordLinks;
-    if (!project.IndexFile.empty()) {
+    if (!project_.IndexFile.empty()) {
         std::map<std::string, std::uint32_t> topicNumbers;
         for (std::size_t i = 0; i < topics.size(); ++i)
             topicNumbers.emplace(LowerAscii(topics[i].Address), static_cast<std::uint32_t>(i));
-        keywordLinks = BuildKeywordLinks(
-            ParseSitemapKeywords(indexSitemap),
+        tables.KeywordLinks = BuildKeywordLinks(
+            ParseSitemapKeywords(read.IndexSitemap),
             [&](const std::string& address) -> std::optional<std::uint32_t> {
                 auto it = topicNumbers.find(LowerAscii(address));
                 if (it == topicNumbers.end()) return std::nullopt;
                 return it->second;
             },
-            codePage, project.LanguageId);
+            codePage_, project_.LanguageId);
         info.KeywordLinks = true;
     }
-    const TBytes system = BuildSystemFile(project, info);
+    tables.System = BuildSystemFile(project_, info);
+    return tables;
+}
 
-    AddToSection1("/#TOPICS", topicFiles.Topics);
-    AddToSection1("/#URLTBL", topicFiles.UrlTbl);
-    AddToSection1("/#URLSTR", topicFiles.UrlStr);
-    if (!windows.empty()) AddToSection1("/#WINDOWS", windows);
-    AddToSection1("/#IDXHDR", idxHdr);
-    AddToSection1("/#STRINGS", strings.Bytes());
-    if (project.FullTextSearch) AddToSection1("/$FIftiMain", fullText);
-    if (keywordLinks) {
-        AddToSection1("/$WWKeywordLinks/BTree", keywordLinks->BTree);
-        AddToSection1("/$WWKeywordLinks/Data", keywordLinks->Data);
-        AddToSection1("/$WWKeywordLinks/Map", keywordLinks->Map);
-        AddToSection1("/$WWKeywordLinks/Property", keywordLinks->Property);
+void TChmWriter::AddTablesToSection1(const TChmTables& tables) {
+    AddToSection1("/#TOPICS", tables.TopicFiles.Topics);
+    AddToSection1("/#URLTBL", tables.TopicFiles.UrlTbl);
+    AddToSection1("/#URLSTR", tables.TopicFiles.UrlStr);
+    if (!tables.Windows.empty()) AddToSection1("/#WINDOWS", tables.Windows);
+    AddToSection1("/#IDXHDR", tables.IdxHdr);
+    AddToSection1("/#STRINGS", tables.Strings.Bytes());
+    if (project_.FullTextSearch) AddToSection1("/$FIftiMain", tables.FullText);
+    if (tables.KeywordLinks) {
+        AddToSection1("/$WWKeywordLinks/BTree", tables.KeywordLinks->BTree);
+        AddToSection1("/$WWKeywordLinks/Data", tables.KeywordLinks->Data);
+        AddToSection1("/$WWKeywordLinks/Map", tables.KeywordLinks->Map);
+        AddToSection1("/$WWKeywordLinks/Property", tables.KeywordLinks->Property);
     }
+}
 
-    Tell("Compressing");
-    TLzxSectionResult lzx = compressor_->Finish();
-    compressor_.reset();
-    CheckGoing();
+// The names of the two sections, UTF-16 with a length in words in front.
+TBytes NameList() {
+    TBytes nameList;
+    TByteWriter w(nameList);
+    w.U16(0);  // length in 16-bit words, set below
+    w.U16(2);
+    for (const char* name : {"Uncompressed", "MSCompressed"}) {
+        w.U16(static_cast<std::uint16_t>(std::strlen(name)));
+        w.Raw(Utf16(name));
+        w.U16(0);
+    }
+    w.PutU16At(0, static_cast<std::uint16_t>(nameList.size() / 2));
+    return nameList;
+}
 
-    // Section 0: the description of section 1, #SYSTEM and #ITBITS, then the LZX stream.
-    {
-        TBytes nameList;
-        TByteWriter w(nameList);
-        w.U16(0);  // length in 16-bit words, set below
-        w.U16(2);
-        for (const char* name : {"Uncompressed", "MSCompressed"}) {
-            w.U16(static_cast<std::uint16_t>(std::strlen(name)));
-            w.Raw(Utf16(name));
-            w.U16(0);
-        }
-        w.PutU16At(0, static_cast<std::uint16_t>(nameList.size() / 2));
-        AddToSection0("::DataSpace/NameList", nameList);
-    }
-    {
-        TBytes control;
-        TByteWriter w(control);
-        w.U32(6);
-        w.Text("LZXC");
-        w.U32(2);  // sizes below count 32 KiB units
-        w.U32(options_.ResetIntervalFrames);
-        w.U32((1u << options_.WindowBits) >> 15);
-        w.U32(WindowsPerReset(options_));
-        w.U32(0);
-        AddToSection0(std::string(kStorage) + "ControlData", control);
-    }
-    {
-        TBytes span;
-        TByteWriter(span).U64(lzx.UncompressedLength);
-        AddToSection0(std::string(kStorage) + "SpanInfo", span);
-    }
+// The LZX parameters viewers need to decode section 1.
+TBytes ControlData(const TChmWriteOptions& options) {
+    TBytes control;
+    TByteWriter w(control);
+    w.U32(6);
+    w.Text("LZXC");
+    w.U32(2);  // sizes below count 32 KiB units
+    w.U32(options.ResetIntervalFrames);
+    w.U32((1u << options.WindowBits) >> 15);
+    w.U32(WindowsPerReset(options));
+    w.U32(0);
+    return control;
+}
+
+// Where each reset interval starts in the compressed stream, for random access.
+TBytes ResetTable(const TLzxSectionResult& lzx) {
+    TBytes table;
+    TByteWriter w(table);
+    w.U32(2);
+    w.U32(static_cast<std::uint32_t>(lzx.FrameOffsets.size()));
+    w.U32(8);
+    w.U32(0x28);
+    w.U64(lzx.UncompressedLength);
+    w.U64(lzx.Content.size());
+    w.U64(kLzxFrameSize);
+    for (std::uint64_t offset : lzx.FrameOffsets) w.U64(offset);
+    return table;
+}
+
+void TChmWriter::AddSection0(const TLzxSectionResult& lzx, const TBytes& system) {
+    AddToSection0("::DataSpace/NameList", NameList());
+    AddToSection0(std::string(kStorage) + "ControlData", ControlData(options_));
+    TBytes span;
+    TByteWriter(span).U64(lzx.UncompressedLength);
+    AddToSection0(std::string(kStorage) + "SpanInfo", span);
     AddToSection0(std::string(kStorage) + "Transform/List", Utf16(kLzxGuidText));
-    {
-        TBytes table;
-        TByteWriter w(table);
-        w.U32(2);
-        w.U32(static_cast<std::uint32_t>(lzx.FrameOffsets.size()));
-        w.U32(8);
-        w.U32(0x28);
-        w.U64(lzx.UncompressedLength);
-        w.U64(lzx.Content.size());
-        w.U64(kLzxFrameSize);
-        for (std::uint64_t offset : lzx.FrameOffsets) w.U64(offset);
-        AddToSection0(std::string(kStorage) + "Transform/" + kLzxGuidText + "/InstanceData/ResetTable", table);
-    }
+    AddToSection0(std::string(kStorage) + "Transform/" + kLzxGuidText + "/InstanceData/ResetTable", ResetTable(lzx));
     AddToSection0("/#SYSTEM", system);
     AddToSection0("/#ITBITS", {});
     entries_.push_back({std::string(kStorage) + "Content", 0, section0_.size(), lzx.Content.size()});
+}
 
-    const TChmDirectoryLayout directory = BuildChmDirectory(std::move(entries_), project.LanguageId);
-
+TBytes TChmWriter::FileHeader(std::uint64_t directorySize, std::uint64_t contentSize) const {
     const std::uint64_t directoryOffset = kItsfHeaderSize + kHeaderSection0Size;
-    const std::uint64_t section0Offset = directoryOffset + directory.Bytes.size();
-    const std::uint64_t fileSize = section0Offset + section0_.size() + lzx.Content.size();
+    const std::uint64_t section0Offset = directoryOffset + directorySize;
+    const std::uint64_t fileSize = section0Offset + section0_.size() + contentSize;
 
     TBytes header;
     TByteWriter h(header);
@@ -468,14 +539,14 @@ void TChmWriter::Run() {
     h.U32(3);
     h.U32(kItsfHeaderSize);
     h.U32(1);
-    h.U32BigEndian(timestamp);
-    h.U32(project.LanguageId);
+    h.U32BigEndian(timestamp_);
+    h.U32(project_.LanguageId);
     h.Guid(kItsfGuid1);
     h.Guid(kItsfGuid2);
     h.U64(kItsfHeaderSize);
     h.U64(kHeaderSection0Size);
     h.U64(directoryOffset);
-    h.U64(directory.Bytes.size());
+    h.U64(directorySize);
     h.U64(section0Offset);
     // Header section 0.
     h.U32(0x01FE);
@@ -483,19 +554,41 @@ void TChmWriter::Run() {
     h.U64(fileSize);
     h.U32(0);
     h.U32(0);
+    return header;
+}
 
+void TChmWriter::WriteOutput(const TBytes& header, const TBytes& directory, const TBytes& content) {
     Tell("Writing " + Quoted(outputFile_));
     TOutputFile out(outputFile_);
     out.Write(header);
-    out.Write(directory.Bytes);
+    out.Write(directory);
     out.Write(section0_);
-    out.Write(lzx.Content);
+    out.Write(content);
     CheckGoing();
     out.Commit();
+}
+
+void TChmWriter::Run() {
+    CheckOptions();
+    ReadProject();
+    Prepare(MeasureFiles());
+    const TReadFiles read = AddProjectFiles();
+    const TChmTables tables = BuildTables(read);
+    AddTablesToSection1(tables);
+
+    Tell("Compressing");
+    TLzxSectionResult lzx = compressor_->Finish();
+    compressor_.reset();
+    CheckGoing();
+
+    AddSection0(lzx, tables.System);
+    const TChmDirectoryLayout directory = BuildChmDirectory(std::move(entries_), project_.LanguageId);
+    WriteOutput(FileHeader(directory.Bytes.size(), lzx.Content.size()), directory.Bytes, lzx.Content);
     Progress(1.0);
-    Tell("Compiled " + std::to_string(files.size()) + " files, " + std::to_string(topics.size()) + " topics, " +
+    Tell("Compiled " + std::to_string(files_.size()) + " files, " + std::to_string(read.Topics.size()) + " topics, " +
          std::to_string(lzx.UncompressedLength) + " bytes compressed to " + std::to_string(lzx.Content.size()) + ".");
 }
+
 
 }  // namespace
 

@@ -1,3 +1,4 @@
+// Encodes one reset interval as LZX blocks from the matcher's parse.
 #include "chmwriter/lzx_compressor.h"
 
 #include "chmwriter/lzx_bit_writer.h"

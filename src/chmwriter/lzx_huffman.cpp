@@ -1,3 +1,4 @@
+// Builds the length-limited canonical Huffman codes LZX blocks carry.
 #include "chmwriter/lzx_huffman.h"
 
 #include <algorithm>

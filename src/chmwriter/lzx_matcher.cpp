@@ -1,3 +1,4 @@
+// Finds the LZ77 matches of one reset interval for the LZX encoder.
 #include "chmwriter/lzx_matcher.h"
 
 #include "chmwriter/lzx_compressor.h"

@@ -425,24 +425,6 @@ TBuildConsole ProcessConsole() {
     return console;
 }
 
-int RunBuildCommand(const std::vector<std::string>& args, const TBuildConsole& console) {
-    CLI::App command("make a catalogue of the music below PATH... without a window; prints the path of the catalogue",
-                     "orvalis build");
-    TBuildOptions options;
-    AddBuildOptions(command, options);
-    std::vector<std::string> reversed(args.rbegin(), args.rend());
-    try {
-        command.parse(reversed);
-    } catch (const CLI::CallForHelp&) {
-        *console.Out << command.help();
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        *console.Err << "orvalis build: " << e.what() << "\n" << command.help();
-        return 2;
-    }
-    return RunBuildCommand(std::move(options), console);
-}
-
 namespace {
 
 // Everything after the configuration is open, so every message speaks the

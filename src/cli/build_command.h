@@ -44,9 +44,7 @@ struct TBuildConsole {
 // The console of this process: standard streams, terminal checks.
 TBuildConsole ProcessConsole();
 
-// Runs the command on the words after "build". Returns the exit status:
-// 0 the database is in place, 1 no database was made (or an unhandled error,
+// Runs the command on parsed options. Returns the exit status: 0 the
+// database is in place, 1 no database was made (or an unhandled error,
 // reported to the error history), 2 bad usage or configuration.
-int RunBuildCommand(const std::vector<std::string>& args, const TBuildConsole& console);
-// The same on options already parsed.
 int RunBuildCommand(TBuildOptions options, const TBuildConsole& console);

@@ -1,3 +1,4 @@
+// Parses the command line once and hands each command its options.
 #include "cli/cli_main.h"
 
 #include <iostream>
@@ -18,8 +19,7 @@ struct TCommandLine {
         "Without a command it starts the wizard (needs a display).",
         "orvalis"};
     TBuildOptions build;
-    bool json = false;
-    std::vector<std::string> files;
+    TInfoOptions info;
     CLI::App* buildCommand = nullptr;
     CLI::App* infoCommand = nullptr;
 
@@ -30,8 +30,7 @@ struct TCommandLine {
             "build", "make a catalogue of the music below PATH... without a window; prints its path");
         AddBuildOptions(*buildCommand, build);
         infoCommand = app.add_subcommand("info", "show the tags and stream values read from audio files");
-        infoCommand->add_flag("--json", json, "one JSON object per file");
-        infoCommand->add_option("FILE", files, "audio files")->required();
+        AddInfoOptions(*infoCommand, info);
     }
 };
 
@@ -54,13 +53,7 @@ int RunCli(const std::vector<std::string>& args) {
         return 2;
     }
     if (line.buildCommand->parsed()) return RunBuildCommand(std::move(line.build), ProcessConsole());
-    if (line.infoCommand->parsed()) {
-        std::vector<std::string> words;
-        if (line.json) words.push_back("--json");
-        words.push_back("--");
-        words.insert(words.end(), line.files.begin(), line.files.end());
-        return RunInfoCommand(words, std::cout, std::cerr);
-    }
+    if (line.infoCommand->parsed()) return RunInfoCommand(line.info, std::cout, std::cerr);
     std::cout << line.app.help();
     return 0;
 }

@@ -1,4 +1,5 @@
 #pragma once
+// The headless front end: `orvalis build` and `orvalis info`.
 #include <string>
 #include <vector>
 

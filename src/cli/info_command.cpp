@@ -1,3 +1,4 @@
+// Reads audio files and prints what was read, as text or JSON.
 #include "cli/info_command.h"
 
 #include <algorithm>
@@ -5,14 +6,15 @@
 #include <optional>
 #include <ostream>
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "audio/audio_info.h"
 #include "audio/buffered_file.h"
 #include "audio/text_codec.h"
-#include "services/configer.h"
 #include "base/language.h"
 #include "base/shared_functions.h"
+#include "services/configer.h"
 
 namespace {
 
@@ -170,23 +172,13 @@ void PrintJson(const std::vector<TFileReport>& reports, std::ostream& out) {
 
 }  // namespace
 
-int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    bool json = false;
-    std::vector<std::string> files;
-    bool optionsDone = false;
-    for (const std::string& a : args) {
-        if (!optionsDone && a == "--json") {
-            json = true;
-        } else if (!optionsDone && a == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-            err << "orvalis info: " << Translate("unknown option \"$1\"", Params({a})) << "\n";
-            return 2;
-        } else {
-            files.push_back(a);
-        }
-    }
-    if (files.empty()) {
+void AddInfoOptions(CLI::App& command, TInfoOptions& options) {
+    command.add_flag("--json", options.Json, "one JSON object per file");
+    command.add_option("FILE", options.Files, "audio files")->required();
+}
+
+int RunInfoCommand(const TInfoOptions& options, std::ostream& out, std::ostream& err) {
+    if (options.Files.empty()) {
         err << "Usage: orvalis info [--json] FILE...\n";
         return 2;
     }
@@ -196,13 +188,13 @@ int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std:
         return 2;
     }
     std::vector<TFileReport> reports;
-    reports.reserve(files.size());
+    reports.reserve(options.Files.size());
     bool failed = false;
-    for (const std::string& f : files) {
+    for (const std::string& f : options.Files) {
         reports.push_back(ReadOne(f));
         failed = failed || reports.back().error.has_value();
     }
-    if (json) {
+    if (options.Json) {
         PrintJson(reports, out);
     } else {
         for (std::size_t i = 0; i < reports.size(); ++i) {

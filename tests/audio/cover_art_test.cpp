@@ -92,6 +92,21 @@ TEST_F(CoverArtTest, Id3UnsynchronisedTagIsResynced) {
     EXPECT_EQ(CoverOf("u.mp3", Id3Tag(3, frame, 0, 0x80) + MpegFrames(2)), kFront);
 }
 
+// A leading tag's footer is skipped before the FLAC stream; a picture in a
+// tag whose size has bit 7 set in a byte is still read, without that bit.
+TEST_F(CoverArtTest, LeadingTagFooterAndBrokenSizeByte) {
+    const std::string flac = "fLaC" + FlacBlock(0, StreamInfo(44100, 2, 16, 44100), false) +
+                             FlacBlock(6, FlacPicture(3, kFront), true) + std::string(100, '\x33');
+    std::string footed = Id3Tag(4, Id3Frame(4, "TIT2", U8(0) + "Song"), 0, 0x10);
+    footed += "3DI" + footed.substr(3, 7);
+    EXPECT_EQ(CoverOf("footer.flac", footed + flac), kFront);
+
+    std::string tag = Id3Tag(3, Id3Frame(3, "APIC", Apic(0, "", 3, kFront)));
+    ASSERT_LT(tag[9], 0x40);
+    tag[9] = static_cast<char>(tag[9] | 0x80);
+    EXPECT_EQ(CoverOf("bit7.mp3", tag + MpegFrames(3)), kFront);
+}
+
 TEST_F(CoverArtTest, FlacAndVorbisPictures) {
     const std::string flac = "fLaC" + FlacBlock(0, StreamInfo(44100, 2, 16, 44100), false) +
                              FlacBlock(6, FlacPicture(0, kBack), false) + FlacBlock(6, FlacPicture(3, kFront), true) +

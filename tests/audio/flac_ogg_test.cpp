@@ -125,6 +125,14 @@ TEST(Ogg, LongCommentIsCutAndNextStillRead) {
     EXPECT_EQ(ReadOgg(OggFile({accents}, 1)).Title, std::string(243, 'a'));
 }
 
+TEST(Ogg, LeadingId3TagWithFooter) {
+    std::string tag = Id3Tag(4, Id3Frame(4, "TIT2", U8(0) + "X"), 100, 0x10);
+    tag += "3DI" + tag.substr(3, 7);
+    TOggVorbis o = ReadOgg(tag + OggFile({"TITLE=T"}, 88200, 2000));
+    EXPECT_EQ(o.ID3v2Size, static_cast<std::int64_t>(tag.size()));
+    EXPECT_EQ(o.Title, "T");
+}
+
 TEST(Ogg, LeadingId3TagAndFallbackDuration) {
     std::string frame = Id3Frame(3, "TIT2", U8(0) + "X");
     std::string tag = Id3Tag(3, frame, 1024 - 10 - frame.size());

@@ -289,3 +289,55 @@ TEST(ID3v2Probe, CountsOnlyTagsWithFrames) {
     badSize[7] = '\x80';
     EXPECT_EQ(probe(badSize), 0);
 }
+
+namespace {
+
+// A version 4 tag with the footer flag and its 10-byte footer ("3DI").
+std::string TagWithFooter(const std::string& frames) {
+    std::string tag = Id3Tag(4, frames, 0, 0x10);
+    return tag + "3DI" + tag.substr(3, 7);
+}
+
+}  // namespace
+
+// The footer belongs to the tag: what follows it is the stream.
+TEST(ID3v2Header, FooterCountsInTheTagSize) {
+    const std::string tag = TagWithFooter(Id3Frame(4, "TIT2", Text(0, "Song")));
+    const auto header = ParseID3v2Header(tag);
+    ASSERT_TRUE(header);
+    EXPECT_TRUE(header->HasFooter());
+    EXPECT_EQ(header->TotalSize(), tag.size());
+    EXPECT_EQ(header->TotalSize(), ParseID3v2Header(Id3Tag(4, Id3Frame(4, "TIT2", Text(0, "Song"))))->TotalSize() + 10);
+
+    TID3v2 v2 = ReadTag(tag);
+    EXPECT_EQ(v2.Size, static_cast<std::int32_t>(tag.size()));
+    EXPECT_EQ(v2.Title, "Song");
+
+    TempDir dir;
+    TBufferedFile file(dir.Write("p.mp3", tag + MpegFrames(3)));
+    TBinaryReader in(file);
+    TID3v2Tag probe;
+    probe.ReadFromStream(in, file.Size());
+    EXPECT_EQ(probe.TotalSize(), static_cast<std::int64_t>(tag.size()));
+}
+
+// Bit 7 in a size byte: the tag reader takes the bytes as they stand (a tag
+// never shrinks), the stream probes refuse the tag, the picture reader drops the bit.
+TEST(ID3v2Header, BrokenSizeByteAndShortHeader) {
+    std::string tag = Id3Tag(3, Id3Frame(3, "TIT2", Text(0, "Song")), 30);
+    ASSERT_LT(tag[9], 0x40);
+    tag[9] = static_cast<char>(tag[9] | 0x80);
+    const auto header = ParseID3v2Header(tag);
+    ASSERT_TRUE(header);
+    EXPECT_FALSE(header->SyncSafe);
+    EXPECT_EQ(header->BodySize, tag.size() - 10);
+    EXPECT_EQ(header->StoredBodySize, tag.size() - 10 + 0x80);
+    EXPECT_EQ(header->TotalSize(), tag.size() + 0x80);
+    TID3v2 v2 = ReadTag(tag);
+    EXPECT_EQ(v2.Size, static_cast<std::int32_t>(tag.size() + 0x80));
+    EXPECT_EQ(v2.Title, "Song");
+
+    EXPECT_FALSE(ParseID3v2Header(tag.substr(0, 9)));
+    EXPECT_FALSE(ParseID3v2Header("TAG" + tag.substr(3)));
+    EXPECT_TRUE(ParseID3v2Header(tag.substr(0, 10)));
+}
