@@ -11,7 +11,6 @@
 #include "audio/text_codec.h"
 #include "audio/cover_art.h"
 #include "audio/format_registry.h"
-#include "services/configer.h"
 
 namespace {
 
@@ -567,7 +566,7 @@ public:
         return s.size() >= 8 && s.substr(4, 4) == "ftyp" ? TMatch::Magic : TMatch::No;
     }
     TFormatRead Read(TBufferedFile& file, const TFileHead&) const override {
-        if (TConfiger* configer = AppConfiger()) configer->WriteString("Session", "iTunesInstalled", "1");
+        MarkSetting("iTunesInstalled");
         TM4AFile m4a;
         m4a.ReadFrom(file);
         if (m4a.HasVideo()) throw EUnknownFormat("a video file, not audio");
