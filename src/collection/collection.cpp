@@ -5,8 +5,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -24,7 +28,8 @@ enum class EntryKind { Folder, File, FolderLink, Dangling, Special, Unreachable,
 struct ListedEntry {
     std::string name;
     EntryKind kind;
-    int error = 0;  // why an Unreachable entry could not be looked at
+    int error = 0;       // why an Unreachable entry, or a Folder not entered, could not be looked at
+    bool enter = false;  // a Folder the scan goes into
 };
 
 // What the listing shows of one directory entry. Devices, sockets and fifos
@@ -122,6 +127,202 @@ bool IsRemovableDevice(const std::string& device) {
 
 }  // namespace
 
+// What the scan saw at a path it was given or entered.
+struct TMP3Collection::TFolderLook {
+    bool isFile = false;                // not a folder: a path given directly
+    bool regular = false;               // ... that is a regular file
+    int listError = 0;                  // the folder could not be listed
+    std::vector<std::string> specials;  // devices, sockets and fifos named like tracks
+    std::vector<ListedEntry> entries;   // ".", "..", then the folder's own order
+};
+
+// What reading one file gave, to be appended in scan order.
+struct TMP3Collection::TTrackRead {
+    std::string path;
+    std::unique_ptr<TAudioInformer> record;  // null: left out, named with reason
+    std::string reason;
+    std::vector<std::string> marks;  // configuration marks the reading made
+    std::exception_ptr error;        // anything else than a std::exception, raised again on appending
+};
+
+// Walks the tree in the scan's order on a thread of its own and hands the
+// reads of the audio files to a few readers, so that many reads are in
+// flight while the scan appends the results one by one. The walk stays a
+// bounded number of files ahead of the scan. The scan takes listings and
+// reads from the front in its own order; when the front is not what it
+// expects (an event took back a cancel), it drops the read-ahead and goes
+// on alone.
+class TMP3Collection::TReadAhead {
+public:
+    TReadAhead(const std::string& top, int readers, std::optional<dev_t> rootDevice, std::vector<dev_t> pseudoDevices)
+        : rootDevice_(rootDevice), pseudoDevices_(std::move(pseudoDevices)),
+          window_(static_cast<std::size_t>(readers) * 4) {
+        try {
+            for (int i = 0; i < readers; ++i) threads_.emplace_back([this] { Read(); });
+            threads_.emplace_back([this, top] { WalkAll(top); });
+        } catch (...) {
+            Stop();
+            throw;
+        }
+    }
+    // Reads under way finish; nothing more starts; every thread has ended.
+    ~TReadAhead() { Stop(); }
+    TReadAhead(const TReadAhead&) = delete;
+    TReadAhead& operator=(const TReadAhead&) = delete;
+
+    // False when the walk did not take this look next.
+    bool TakeLook(const std::string& path, std::shared_ptr<const TFolderLook>& look) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Item* front = Front(lock, path, false);
+        if (!front) return false;
+        look = std::move(front->look);
+        Pop();
+        return true;
+    }
+
+    // False when the walk did not read this file next.
+    bool TakeRead(const std::string& path, TTrackRead& read) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Item* front = Front(lock, path, true);
+        if (!front) return false;
+        std::shared_ptr<Job> job = front->job;
+        ready_.wait(lock, [&] { return job->done; });
+        read = std::move(job->read);
+        --reads_;
+        Pop();
+        return true;
+    }
+
+private:
+    struct Job {
+        std::string path;
+        bool done = false;
+        TTrackRead read;
+    };
+    struct Item {
+        std::string path;
+        std::shared_ptr<const TFolderLook> look;  // a folder's listing, or
+        std::shared_ptr<Job> job;                 // a file's reading
+    };
+
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            stop_ = true;
+        }
+        work_.notify_all();
+        space_.notify_all();
+        for (std::thread& t : threads_)
+            if (t.joinable()) t.join();
+    }
+
+    Item* Front(std::unique_lock<std::mutex>& lock, const std::string& path, bool read) {
+        ready_.wait(lock, [&] { return !items_.empty() || walked_; });
+        if (items_.empty()) return nullptr;
+        Item& front = items_.front();
+        if (front.path != path || (front.job != nullptr) != read) return nullptr;
+        return &front;
+    }
+
+    // Callers hold the lock.
+    void Pop() {
+        items_.pop_front();
+        space_.notify_one();
+    }
+
+    // False once the scan is over.
+    bool Push(Item item) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        space_.wait(lock, [&] { return stopping_ || (reads_ < window_ && items_.size() < kMostItems); });
+        if (stopping_) return false;
+        if (item.job) {
+            ++reads_;
+            jobs_.push_back(item.job);
+            work_.notify_one();
+        }
+        items_.push_back(std::move(item));
+        ready_.notify_one();
+        return true;
+    }
+
+    void WalkAll(const std::string& top) {
+        try {
+            Walk(top);
+        } catch (...) {
+            // The scan meets the same trouble on its own when it gets there.
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        walked_ = true;
+        ready_.notify_one();
+    }
+
+    // The scan's own order: see ScanFolder.
+    void Walk(std::string path) {
+        if (path.size() > 1 && path.back() == '/') path.pop_back();
+        auto look = std::make_shared<TFolderLook>(LookAt(path, rootDevice_, pseudoDevices_, &stop_));
+        if (stop_) return;
+        if (!Push({path, look, nullptr})) return;
+        if (look->isFile) {
+            if (look->regular && TAudioInformer::IsAudioFile(path)) PushRead(path);
+            return;
+        }
+        for (const ListedEntry& entry : look->entries) {
+            if (entry.kind == EntryKind::Folder && entry.enter)
+                Walk(JoinEntry(path, entry.name));
+            else if (entry.kind == EntryKind::File && TAudioInformer::IsAudioFile(entry.name))
+                PushRead(JoinEntry(path, entry.name));
+            if (stop_) return;
+        }
+    }
+
+    void PushRead(std::string path) {
+        auto job = std::make_shared<Job>();
+        job->path = path;
+        Push({std::move(path), nullptr, std::move(job)});
+    }
+
+    // One reader: the oldest waiting file first, as the scan needs them.
+    void Read() {
+        for (;;) {
+            std::shared_ptr<Job> job;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                work_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+                if (stopping_) return;
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            TTrackRead read = ReadTrack(job->path);
+            std::lock_guard<std::mutex> lock(mutex_);
+            job->read = std::move(read);
+            job->done = true;
+            ready_.notify_one();
+        }
+    }
+
+    // Looks (mostly empty folders) the walk may keep ahead besides the reads.
+    static constexpr std::size_t kMostItems = 4096;
+
+    const std::optional<dev_t> rootDevice_;
+    const std::vector<dev_t> pseudoDevices_;
+    const std::size_t window_;  // reads taken up but not yet appended
+
+    std::mutex mutex_;
+    std::condition_variable work_;   // readers wait for jobs
+    std::condition_variable space_;  // the walk waits for the scan to catch up
+    std::condition_variable ready_;  // the scan waits for the front
+    std::deque<Item> items_;
+    std::deque<std::shared_ptr<Job>> jobs_;
+    std::size_t reads_ = 0;
+    bool walked_ = false;
+    bool stopping_ = false;
+    std::atomic<bool> stop_{false};  // stopping_, read without the lock by a listing
+    std::vector<std::thread> threads_;
+};
+
+TMP3Collection::TMP3Collection() = default;
+
 TMP3Collection::~TMP3Collection() { Clear(); }
 
 void TMP3Collection::Clear() {
@@ -137,40 +338,149 @@ TAudioInformer& TMP3Collection::Items(int index) const {
     return *items_[static_cast<std::size_t>(index)];
 }
 
-bool TMP3Collection::AddFile(const std::string& path) {
+TMP3Collection::TTrackRead TMP3Collection::ReadTrack(const std::string& path) {
+    TTrackRead read;
+    read.path = path;
+    // The configuration is the calling thread's: marks wait for Append.
+    struct MarksCollected {
+        explicit MarksCollected(std::vector<std::string>& marks) { CollectSettingMarks(&marks); }
+        ~MarksCollected() { CollectSettingMarks(nullptr); }
+    } collected(read.marks);
     try {
-        if (Capacity() <= count_) items_.resize(items_.size() + 1000);
         // A file the system will not let us read is named, not shown as an
         // empty record. Never waits: a fifo put in a file's place between the
         // listing and now would block an ordinary open for ever.
         const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
-            problems_.push_back({path, std::strerror(errno)});
-            return false;
+            read.reason = std::strerror(errno);
+            return read;
         }
         struct stat st {};
         const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
         ::close(fd);
         if (!regular) {
-            problems_.push_back({path, Translate("not a regular file")});
-            return false;
+            read.reason = Translate("not a regular file");
+            return read;
         }
         auto record = std::make_unique<TAudioInformer>();
         record->ReadFile(path);
-        items_[static_cast<std::size_t>(count_)] = std::move(record);
+        read.record = std::move(record);
+    } catch (const std::exception& e) {
+        // An unreadable, damaged or unknown file is not catalogued, but named.
+        read.record.reset();
+        read.reason = e.what();
+    } catch (...) {
+        read.record.reset();
+        read.error = std::current_exception();
+    }
+    return read;
+}
+
+bool TMP3Collection::Append(TTrackRead read) {
+    try {
+        if (Capacity() <= count_) items_.resize(items_.size() + 1000);
+        for (const std::string& key : read.marks) MarkSetting(key.c_str());
+        if (read.error) std::rethrow_exception(read.error);
+        if (!read.record) {
+            problems_.push_back({std::move(read.path), std::move(read.reason)});
+            return false;
+        }
+        items_[static_cast<std::size_t>(count_)] = std::move(read.record);
         ++count_;
         return true;
     } catch (const std::exception& e) {
-        // An unreadable, damaged or unknown file is not catalogued, but named.
-        problems_.push_back({path, e.what()});
+        problems_.push_back({read.path, e.what()});
         return false;
     }
+}
+
+bool TMP3Collection::AddFile(const std::string& path) { return Append(ReadTrack(path)); }
+
+TMP3Collection::TFolderLook TMP3Collection::LookAt(const std::string& path, const std::optional<dev_t>& rootDevice,
+                                                   const std::vector<dev_t>& pseudoDevices,
+                                                   const std::atomic<bool>* stop) {
+    TFolderLook look;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        look.isFile = true;
+        look.regular = S_ISREG(st.st_mode);
+        return look;
+    }
+
+    // The listing is read whole before it is handled, so a deep tree holds
+    // one open directory at a time rather than one per level.
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) {
+        look.listError = errno;
+        return look;
+    }
+    look.entries.push_back({".", EntryKind::Other});
+    look.entries.push_back({"..", EntryKind::Other});
+    while (dirent* d = ::readdir(dir)) {
+        if (stop && *stop) break;
+        std::string name = d->d_name;
+        if (name == "." || name == "..") continue;
+        ListedEntry entry{std::move(name), EntryKind::Other};
+        const std::string full = JoinEntry(path, entry.name);
+        if (!Classify(full, d->d_type, entry.kind, entry.error)) continue;
+        // Left out of the listing like hidden system files, but a fifo
+        // named like a track is said, not passed over.
+        if (entry.kind == EntryKind::Special) {
+            if (TAudioInformer::IsAudioFile(entry.name)) look.specials.push_back(std::move(entry.name));
+            continue;
+        }
+        if (entry.kind == EntryKind::Folder) {
+            entry.enter = true;
+            if (rootDevice || !pseudoDevices.empty()) {
+                struct stat sub {};
+                if (::lstat(full.c_str(), &sub) != 0) {
+                    // Too deep for a path, or gone: said, not passed over.
+                    entry.error = errno;
+                    entry.enter = false;
+                } else {
+                    entry.enter = (!rootDevice || sub.st_dev == *rootDevice) &&
+                                  std::find(pseudoDevices.begin(), pseudoDevices.end(), sub.st_dev) ==
+                                      pseudoDevices.end();
+                }
+            }
+        }
+        look.entries.push_back(std::move(entry));
+    }
+    ::closedir(dir);
+    return look;
+}
+
+std::shared_ptr<const TMP3Collection::TFolderLook> TMP3Collection::TakeLook(const std::string& path) {
+    std::shared_ptr<const TFolderLook> look;
+    if (readAhead_ && readAhead_->TakeLook(path, look)) return look;
+    readAhead_.reset();
+    return std::make_shared<const TFolderLook>(LookAt(path, rootDevice_, pseudoDevices_, nullptr));
+}
+
+void TMP3Collection::AddListedFile(const std::string& path) {
+    TTrackRead read;
+    if (readAhead_ && readAhead_->TakeRead(path, read)) {
+        Append(std::move(read));
+        return;
+    }
+    readAhead_.reset();
+    AddFile(path);
 }
 
 void TMP3Collection::Scan(const std::string& folder, const TScanEvent& onFolder, const TScanEvent& onProgress) {
     cancel_ = false;
     onFolder_ = onFolder ? &onFolder : nullptr;
     onProgress_ = onProgress ? &onProgress : nullptr;
+    // However the scan ends, an event raising included, its threads end with it.
+    struct ScanState {
+        TMP3Collection& c;
+        ~ScanState() {
+            c.readAhead_.reset();
+            c.rootDevice_.reset();
+            c.onFolder_ = nullptr;
+            c.onProgress_ = nullptr;
+        }
+    } state{*this};
     // Kernel and automounter file systems hold no music; entering them is
     // slow (/proc, /sys) or may wait on the network (autofs).
     pseudoDevices_.clear();
@@ -178,9 +488,14 @@ void TMP3Collection::Scan(const std::string& folder, const TScanEvent& onFolder,
         struct stat st {};
         if (IsPseudoType(m.type) && ::lstat(m.mountPoint.c_str(), &st) == 0) pseudoDevices_.push_back(st.st_dev);
     }
+    auto scanTop = [&](const std::string& top) {
+        if (readers_ > 1) readAhead_ = std::make_unique<TReadAhead>(top, readers_, rootDevice_, pseudoDevices_);
+        ScanFolder(top);
+        readAhead_.reset();
+    };
     if (!folder.empty()) {
         rootDevice_.reset();
-        ScanFolder(folder);
+        scanTop(folder);
     } else {
         // Every root stays on its own file system, like a drive: a file system
         // mounted below another is scanned once, as a root of its own.
@@ -190,12 +505,9 @@ void TMP3Collection::Scan(const std::string& folder, const TScanEvent& onFolder,
                 rootDevice_ = st.st_dev;
             else
                 rootDevice_.reset();
-            ScanFolder(root);
+            scanTop(root);
         }
-        rootDevice_.reset();
     }
-    onFolder_ = nullptr;
-    onProgress_ = nullptr;
 }
 
 void TMP3Collection::ScanFolder(std::string path) {
@@ -203,64 +515,32 @@ void TMP3Collection::ScanFolder(std::string path) {
     if (onFolder_) (*onFolder_)(*this, path, cancel_);
     if (cancel_) return;
 
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
-        if (S_ISREG(st.st_mode) && TAudioInformer::IsAudioFile(path))
-            AddFile(path);
+    const std::shared_ptr<const TFolderLook> look = TakeLook(path);
+    if (look->isFile) {
+        if (look->regular && TAudioInformer::IsAudioFile(path))
+            AddListedFile(path);
         else if (TAudioInformer::IsAudioFile(path))
             problems_.push_back({path, Translate("not a regular file")});
         if (onProgress_) (*onProgress_)(*this, path, cancel_);
         return;
     }
-
-    // The listing is read whole before it is handled, so a deep tree holds
-    // one open directory at a time rather than one per level.
-    std::vector<ListedEntry> listing;
-    {
-        DIR* dir = ::opendir(path.c_str());
-        if (!dir) {
-            problems_.push_back({path, Translate("the folder cannot be listed: $1", Params({std::strerror(errno)}))});
-            return;
-        }
-        listing.push_back({".", EntryKind::Other});
-        listing.push_back({"..", EntryKind::Other});
-        while (dirent* d = ::readdir(dir)) {
-            std::string name = d->d_name;
-            if (name == "." || name == "..") continue;
-            EntryKind kind;
-            int error = 0;
-            if (!Classify(JoinEntry(path, name), d->d_type, kind, error)) continue;
-            // Left out of the listing like hidden system files, but a fifo
-            // named like a track is said, not passed over.
-            if (kind == EntryKind::Special) {
-                if (TAudioInformer::IsAudioFile(name))
-                    problems_.push_back({JoinEntry(path, name), Translate("not a regular file")});
-                continue;
-            }
-            listing.push_back({std::move(name), kind, error});
-        }
-        ::closedir(dir);
+    if (look->listError) {
+        problems_.push_back(
+            {path, Translate("the folder cannot be listed: $1", Params({std::strerror(look->listError)}))});
+        return;
     }
+    for (const std::string& name : look->specials)
+        problems_.push_back({JoinEntry(path, name), Translate("not a regular file")});
 
-    for (const ListedEntry& entry : listing) {
+    for (const ListedEntry& entry : look->entries) {
         std::string full = JoinEntry(path, entry.name);
         if (entry.kind == EntryKind::Folder) {
-            struct stat sub {};
-            bool enter = true;
-            if (rootDevice_ || !pseudoDevices_.empty()) {
-                if (::lstat(full.c_str(), &sub) != 0) {
-                    // Too deep for a path, or gone: said, not passed over.
-                    problems_.push_back(
-                        {full, Translate("the folder cannot be listed: $1", Params({std::strerror(errno)}))});
-                    enter = false;
-                } else {
-                    enter = (!rootDevice_ || sub.st_dev == *rootDevice_) &&
-                            std::find(pseudoDevices_.begin(), pseudoDevices_.end(), sub.st_dev) == pseudoDevices_.end();
-                }
-            }
-            if (enter) ScanFolder(full);
+            if (entry.error)
+                problems_.push_back(
+                    {full, Translate("the folder cannot be listed: $1", Params({std::strerror(entry.error)}))});
+            if (entry.enter) ScanFolder(full);
         } else if (entry.kind == EntryKind::File && TAudioInformer::IsAudioFile(entry.name)) {
-            AddFile(full);
+            AddListedFile(full);
         } else if (entry.kind == EntryKind::Dangling && TAudioInformer::IsAudioFile(entry.name)) {
             problems_.push_back({full, Translate("the link points to a missing file")});
         } else if (entry.kind == EntryKind::Unreachable) {
