@@ -145,51 +145,64 @@ struct TMP3Collection::TTrackRead {
     std::exception_ptr error;        // anything else than a std::exception, raised again on appending
 };
 
-// Walks the tree in the scan's order on a thread of its own and hands the
+// Walks the tree ahead of the scan, in the scan's order, and hands the
 // reads of the audio files to a few readers, so that many reads are in
-// flight while the scan appends the results one by one. The walk stays a
-// bounded number of files ahead of the scan. The scan takes listings and
+// flight while the scan appends the results one by one. The walk runs on
+// the scan's thread between events (listing costs little beside reading)
+// and stays a bounded number of files ahead. The scan takes listings and
 // reads from the front in its own order; when the front is not what it
 // expects (an event took back a cancel), it drops the read-ahead and goes
 // on alone.
 class TMP3Collection::TReadAhead {
 public:
-    TReadAhead(const std::string& top, int readers, std::optional<dev_t> rootDevice, std::vector<dev_t> pseudoDevices)
-        : rootDevice_(rootDevice), pseudoDevices_(std::move(pseudoDevices)),
-          window_(static_cast<std::size_t>(readers) * 4) {
+    TReadAhead(std::string top, int readers, std::optional<dev_t> rootDevice, std::vector<dev_t> pseudoDevices)
+        : top_(std::move(top)), rootDevice_(rootDevice), pseudoDevices_(std::move(pseudoDevices)),
+          window_(static_cast<std::size_t>(readers) * 4), busy_(static_cast<std::size_t>(readers)) {
         try {
             for (int i = 0; i < readers; ++i) threads_.emplace_back([this] { Read(); });
-            threads_.emplace_back([this, top] { WalkAll(top); });
         } catch (...) {
             Stop();
             throw;
         }
     }
-    // Reads under way finish; nothing more starts; every thread has ended.
+    // Reads under way finish; nothing more starts; every reader has ended.
     ~TReadAhead() { Stop(); }
     TReadAhead(const TReadAhead&) = delete;
     TReadAhead& operator=(const TReadAhead&) = delete;
 
     // False when the walk did not take this look next.
     bool TakeLook(const std::string& path, std::shared_ptr<const TFolderLook>& look) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        Item* front = Front(lock, path, false);
+        Item* front = Front(path, false);
         if (!front) return false;
         look = std::move(front->look);
-        Pop();
+        items_.pop_front();
         return true;
     }
 
     // False when the walk did not read this file next.
     bool TakeRead(const std::string& path, TTrackRead& read) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        Item* front = Front(lock, path, true);
+        Item* front = Front(path, true);
         if (!front) return false;
-        std::shared_ptr<Job> job = front->job;
-        ready_.wait(lock, [&] { return job->done; });
+        const std::shared_ptr<Job> job = front->job;
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!job->done) {
+            if (jobs_.empty()) {
+                ready_.wait(lock);
+                continue;
+            }
+            // Rather than wait, read the oldest job no reader has taken yet:
+            // this one when the readers are all busy, as on a warm cache.
+            std::shared_ptr<Job> next = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            TTrackRead own = ReadTrack(next->path);
+            lock.lock();
+            next->read = std::move(own);
+            next->done = true;
+        }
         read = std::move(job->read);
         --reads_;
-        Pop();
+        items_.pop_front();
         return true;
     }
 
@@ -204,97 +217,102 @@ private:
         std::shared_ptr<const TFolderLook> look;  // a folder's listing, or
         std::shared_ptr<Job> job;                 // a file's reading
     };
+    // A folder of the walk and the entry it is at.
+    struct Frame {
+        std::string path;
+        std::shared_ptr<const TFolderLook> look;
+        std::size_t next = 0;
+    };
 
     void Stop() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
-            stop_ = true;
         }
         work_.notify_all();
-        space_.notify_all();
         for (std::thread& t : threads_)
             if (t.joinable()) t.join();
     }
 
-    Item* Front(std::unique_lock<std::mutex>& lock, const std::string& path, bool read) {
-        ready_.wait(lock, [&] { return !items_.empty() || walked_; });
+    Item* Front(const std::string& path, bool read) {
+        // Once half the window is taken, the walk fills it again: not for
+        // every entry, so that each fill wakes the readers once.
+        if (reads_ <= window_ / 2 || items_.empty()) Fill();
         if (items_.empty()) return nullptr;
         Item& front = items_.front();
         if (front.path != path || (front.job != nullptr) != read) return nullptr;
         return &front;
     }
 
-    // Callers hold the lock.
-    void Pop() {
-        items_.pop_front();
-        space_.notify_one();
-    }
-
-    // False once the scan is over.
-    bool Push(Item item) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        space_.wait(lock, [&] { return stopping_ || (reads_ < window_ && items_.size() < kMostItems); });
-        if (stopping_) return false;
-        if (item.job) {
-            ++reads_;
-            jobs_.push_back(item.job);
-            work_.notify_one();
+    void Fill() {
+        while (reads_ < window_ && items_.size() < kMostItems && Step()) {
         }
-        items_.push_back(std::move(item));
-        ready_.notify_one();
-        return true;
     }
 
-    void WalkAll(const std::string& top) {
-        try {
-            Walk(top);
-        } catch (...) {
-            // The scan meets the same trouble on its own when it gets there.
+    // One step of the scan's own order (see ScanFolder); false at the end.
+    bool Step() {
+        if (!started_) {
+            started_ = true;
+            Enter(top_);
+            return true;
         }
-        std::lock_guard<std::mutex> lock(mutex_);
-        walked_ = true;
-        ready_.notify_one();
+        while (!stack_.empty()) {
+            Frame& frame = stack_.back();
+            if (frame.next == frame.look->entries.size()) {
+                stack_.pop_back();
+                continue;
+            }
+            const ListedEntry& entry = frame.look->entries[frame.next++];
+            if (entry.kind == EntryKind::Folder && entry.enter) {
+                Enter(JoinEntry(frame.path, entry.name));
+                return true;
+            }
+            if (entry.kind == EntryKind::File && TAudioInformer::IsAudioFile(entry.name)) {
+                PushRead(JoinEntry(frame.path, entry.name));
+                return true;
+            }
+        }
+        return false;
     }
 
-    // The scan's own order: see ScanFolder.
-    void Walk(std::string path) {
+    void Enter(std::string path) {
         if (path.size() > 1 && path.back() == '/') path.pop_back();
-        auto look = std::make_shared<TFolderLook>(LookAt(path, rootDevice_, pseudoDevices_, &stop_));
-        if (stop_) return;
-        if (!Push({path, look, nullptr})) return;
-        if (look->isFile) {
-            if (look->regular && TAudioInformer::IsAudioFile(path)) PushRead(path);
-            return;
-        }
-        for (const ListedEntry& entry : look->entries) {
-            if (entry.kind == EntryKind::Folder && entry.enter)
-                Walk(JoinEntry(path, entry.name));
-            else if (entry.kind == EntryKind::File && TAudioInformer::IsAudioFile(entry.name))
-                PushRead(JoinEntry(path, entry.name));
-            if (stop_) return;
-        }
+        auto look = std::make_shared<const TFolderLook>(LookAt(path, rootDevice_, pseudoDevices_));
+        items_.push_back({path, look, nullptr});
+        if (!look->isFile)
+            stack_.push_back({std::move(path), std::move(look)});
+        else if (look->regular && TAudioInformer::IsAudioFile(path))
+            PushRead(std::move(path));
     }
 
     void PushRead(std::string path) {
         auto job = std::make_shared<Job>();
         job->path = path;
-        Push({std::move(path), nullptr, std::move(job)});
+        items_.push_back({std::move(path), nullptr, job});
+        ++reads_;
+        std::lock_guard<std::mutex> lock(mutex_);
+        jobs_.push_back(std::move(job));
+        // A reader at work takes the next job by itself; another one is
+        // woken only when jobs pile up, as they do while reads wait on the
+        // device. A warm cache then costs few wake-ups.
+        if (jobs_.size() > 2 * busy_) work_.notify_one();
     }
 
     // One reader: the oldest waiting file first, as the scan needs them.
     void Read() {
+        std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            std::shared_ptr<Job> job;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
+            if (jobs_.empty() && !stopping_) {
+                --busy_;
                 work_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
-                if (stopping_) return;
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
+                ++busy_;
             }
+            if (stopping_) return;
+            std::shared_ptr<Job> job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
             TTrackRead read = ReadTrack(job->path);
-            std::lock_guard<std::mutex> lock(mutex_);
+            lock.lock();
             job->read = std::move(read);
             job->done = true;
             ready_.notify_one();
@@ -304,20 +322,24 @@ private:
     // Looks (mostly empty folders) the walk may keep ahead besides the reads.
     static constexpr std::size_t kMostItems = 4096;
 
+    const std::string top_;
     const std::optional<dev_t> rootDevice_;
     const std::vector<dev_t> pseudoDevices_;
     const std::size_t window_;  // reads taken up but not yet appended
 
+    // The walk and the queue: the scan's thread only.
+    bool started_ = false;
+    std::vector<Frame> stack_;
+    std::deque<Item> items_;
+    std::size_t reads_ = 0;
+
+    // Shared with the readers.
     std::mutex mutex_;
     std::condition_variable work_;   // readers wait for jobs
-    std::condition_variable space_;  // the walk waits for the scan to catch up
     std::condition_variable ready_;  // the scan waits for the front
-    std::deque<Item> items_;
     std::deque<std::shared_ptr<Job>> jobs_;
-    std::size_t reads_ = 0;
-    bool walked_ = false;
+    std::size_t busy_;  // readers not waiting for a job
     bool stopping_ = false;
-    std::atomic<bool> stop_{false};  // stopping_, read without the lock by a listing
     std::vector<std::thread> threads_;
 };
 
@@ -397,8 +419,7 @@ bool TMP3Collection::Append(TTrackRead read) {
 bool TMP3Collection::AddFile(const std::string& path) { return Append(ReadTrack(path)); }
 
 TMP3Collection::TFolderLook TMP3Collection::LookAt(const std::string& path, const std::optional<dev_t>& rootDevice,
-                                                   const std::vector<dev_t>& pseudoDevices,
-                                                   const std::atomic<bool>* stop) {
+                                                   const std::vector<dev_t>& pseudoDevices) {
     TFolderLook look;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
@@ -417,7 +438,6 @@ TMP3Collection::TFolderLook TMP3Collection::LookAt(const std::string& path, cons
     look.entries.push_back({".", EntryKind::Other});
     look.entries.push_back({"..", EntryKind::Other});
     while (dirent* d = ::readdir(dir)) {
-        if (stop && *stop) break;
         std::string name = d->d_name;
         if (name == "." || name == "..") continue;
         ListedEntry entry{std::move(name), EntryKind::Other};
@@ -454,7 +474,7 @@ std::shared_ptr<const TMP3Collection::TFolderLook> TMP3Collection::TakeLook(cons
     std::shared_ptr<const TFolderLook> look;
     if (readAhead_ && readAhead_->TakeLook(path, look)) return look;
     readAhead_.reset();
-    return std::make_shared<const TFolderLook>(LookAt(path, rootDevice_, pseudoDevices_, nullptr));
+    return std::make_shared<const TFolderLook>(LookAt(path, rootDevice_, pseudoDevices_));
 }
 
 void TMP3Collection::AddListedFile(const std::string& path) {

@@ -4,7 +4,6 @@
 // ever appended, and removed all at once by Clear.
 #include <sys/types.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -93,9 +92,9 @@ private:
 
     void ScanFolder(std::string path);
     // Looks at a path given or entered: a file, or the folder's listing with
-    // the entries classified. A set stop abandons a listing half-way.
+    // the entries classified.
     static TFolderLook LookAt(const std::string& path, const std::optional<dev_t>& rootDevice,
-                              const std::vector<dev_t>& pseudoDevices, const std::atomic<bool>* stop);
+                              const std::vector<dev_t>& pseudoDevices);
     // Reads one file as AddFile does, without touching the collection.
     static TTrackRead ReadTrack(const std::string& path);
     // The listing of path: the read-ahead's when it has it, else taken now.
