@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -184,23 +185,27 @@ public:
         Item* front = Front(path, true);
         if (!front) return false;
         const std::shared_ptr<Job> job = front->job;
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!job->done) {
-            if (jobs_.empty()) {
-                ready_.wait(lock);
-                continue;
+        if (!job) {
+            read = TimedRead(path);
+        } else {
+            std::unique_lock<std::mutex> lock(mutex_);
+            while (!job->done) {
+                if (jobs_.empty()) {
+                    ready_.wait(lock);
+                    continue;
+                }
+                // Rather than wait, read the oldest job no reader has taken
+                // yet: this one when the readers are all busy.
+                std::shared_ptr<Job> next = std::move(jobs_.front());
+                jobs_.pop_front();
+                lock.unlock();
+                TTrackRead own = TimedRead(next->path);
+                lock.lock();
+                next->read = std::move(own);
+                next->done = true;
             }
-            // Rather than wait, read the oldest job no reader has taken yet:
-            // this one when the readers are all busy, as on a warm cache.
-            std::shared_ptr<Job> next = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            TTrackRead own = ReadTrack(next->path);
-            lock.lock();
-            next->read = std::move(own);
-            next->done = true;
+            read = std::move(job->read);
         }
-        read = std::move(job->read);
         --reads_;
         items_.pop_front();
         return true;
@@ -215,7 +220,8 @@ private:
     struct Item {
         std::string path;
         std::shared_ptr<const TFolderLook> look;  // a folder's listing, or
-        std::shared_ptr<Job> job;                 // a file's reading
+        bool read = false;                        // a file to read,
+        std::shared_ptr<Job> job;                 // by the readers when given one
     };
     // A folder of the walk and the entry it is at.
     struct Frame {
@@ -240,7 +246,7 @@ private:
         if (reads_ <= window_ / 2 || items_.empty()) Fill();
         if (items_.empty()) return nullptr;
         Item& front = items_.front();
-        if (front.path != path || (front.job != nullptr) != read) return nullptr;
+        if (front.path != path || front.read != read) return nullptr;
         return &front;
     }
 
@@ -278,7 +284,7 @@ private:
     void Enter(std::string path) {
         if (path.size() > 1 && path.back() == '/') path.pop_back();
         auto look = std::make_shared<const TFolderLook>(LookAt(path, rootDevice_, pseudoDevices_));
-        items_.push_back({path, look, nullptr});
+        items_.push_back({path, look, false, nullptr});
         if (!look->isFile)
             stack_.push_back({std::move(path), std::move(look)});
         else if (look->regular && TAudioInformer::IsAudioFile(path))
@@ -286,16 +292,34 @@ private:
     }
 
     void PushRead(std::string path) {
-        auto job = std::make_shared<Job>();
-        job->path = path;
-        items_.push_back({std::move(path), nullptr, job});
+        items_.push_back({std::move(path), nullptr, true, nullptr});
         ++reads_;
+        if (Slow()) Submit(items_.back());
+    }
+
+    // Hands the file to the readers. A reader at work takes the next job by
+    // itself; an idle one is woken only while reads wait on the device:
+    // with the files in memory, the scan's thread reads them as fast by
+    // itself, without the cost of handing over and waking.
+    void Submit(Item& item) {
+        item.job = std::make_shared<Job>();
+        item.job->path = item.path;
         std::lock_guard<std::mutex> lock(mutex_);
-        jobs_.push_back(std::move(job));
-        // A reader at work takes the next job by itself; another one is
-        // woken only when jobs pile up, as they do while reads wait on the
-        // device. A warm cache then costs few wake-ups.
-        if (jobs_.size() > 2 * busy_) work_.notify_one();
+        jobs_.push_back(item.job);
+        if (jobs_.size() > busy_) work_.notify_one();
+    }
+
+    // Reads on the scan's thread, noting whether the read waited.
+    TTrackRead TimedRead(const std::string& path) {
+        const auto start = std::chrono::steady_clock::now();
+        TTrackRead read = ReadTrack(path);
+        const bool slow = std::chrono::steady_clock::now() - start > kSlowRead;
+        const bool wasSlow = Slow();
+        slowShare_ = slowShare_ * 0.75 + (slow ? 0.25 : 0.0);
+        if (!wasSlow && Slow())  // the files behind the front go to the readers now
+            for (std::size_t i = 1; i < items_.size(); ++i)
+                if (items_[i].read && !items_[i].job) Submit(items_[i]);
+        return read;
     }
 
     // One reader: the oldest waiting file first, as the scan needs them.
@@ -321,6 +345,12 @@ private:
 
     // Looks (mostly empty folders) the walk may keep ahead besides the reads.
     static constexpr std::size_t kMostItems = 4096;
+    // Far above reading a file in memory (tens of microseconds), below
+    // reading one from a disk or a server.
+    static constexpr std::chrono::microseconds kSlowRead{200};
+
+    // Whether most of the scan's own recent reads waited on the device.
+    bool Slow() const { return slowShare_ > 0.5; }
 
     const std::string top_;
     const std::optional<dev_t> rootDevice_;
@@ -332,6 +362,7 @@ private:
     std::vector<Frame> stack_;
     std::deque<Item> items_;
     std::size_t reads_ = 0;
+    double slowShare_ = 1.0;  // at first, wake readers: the cache may be cold
 
     // Shared with the readers.
     std::mutex mutex_;
