@@ -158,14 +158,7 @@ class TMP3Collection::TReadAhead {
 public:
     TReadAhead(std::string top, int readers, std::optional<dev_t> rootDevice, std::vector<dev_t> pseudoDevices)
         : top_(std::move(top)), rootDevice_(rootDevice), pseudoDevices_(std::move(pseudoDevices)),
-          window_(static_cast<std::size_t>(readers) * 4), busy_(static_cast<std::size_t>(readers)) {
-        try {
-            for (int i = 0; i < readers; ++i) threads_.emplace_back([this] { Read(); });
-        } catch (...) {
-            Stop();
-            throw;
-        }
-    }
+          readers_(readers), window_(static_cast<std::size_t>(readers) * 4) {}
     // Reads under way finish; nothing more starts; every reader has ended.
     ~TReadAhead() { Stop(); }
     TReadAhead(const TReadAhead&) = delete;
@@ -186,7 +179,7 @@ public:
         if (!front) return false;
         const std::shared_ptr<Job> job = front->job;
         if (!job) {
-            read = TimedRead(path);
+            read = OwnRead(path);
         } else {
             std::unique_lock<std::mutex> lock(mutex_);
             while (!job->done) {
@@ -199,7 +192,7 @@ public:
                 std::shared_ptr<Job> next = std::move(jobs_.front());
                 jobs_.pop_front();
                 lock.unlock();
-                TTrackRead own = TimedRead(next->path);
+                TTrackRead own = OwnRead(next->path);
                 lock.lock();
                 next->read = std::move(own);
                 next->done = true;
@@ -250,8 +243,10 @@ private:
         return &front;
     }
 
+    // A few steps at a time: no event is raised while the walk lists, and
+    // a cancel waits for the next one.
     void Fill() {
-        while (reads_ < window_ && items_.size() < kMostItems && Step()) {
+        for (int steps = 0; steps < kFillSteps && reads_ < window_ && items_.size() < kMostItems && Step(); ++steps) {
         }
     }
 
@@ -302,6 +297,7 @@ private:
     // with the files in memory, the scan's thread reads them as fast by
     // itself, without the cost of handing over and waking.
     void Submit(Item& item) {
+        if (threads_.empty()) StartReaders();
         item.job = std::make_shared<Job>();
         item.job->path = item.path;
         std::lock_guard<std::mutex> lock(mutex_);
@@ -309,17 +305,31 @@ private:
         if (jobs_.size() > busy_) work_.notify_one();
     }
 
-    // Reads on the scan's thread, noting whether the read waited.
-    TTrackRead TimedRead(const std::string& path) {
+    // Reads on the scan's thread, noting whether the read waited on the
+    // device. A busy machine makes a read slow now and then too, hence the
+    // share of many reads.
+    TTrackRead OwnRead(const std::string& path) {
         const auto start = std::chrono::steady_clock::now();
         TTrackRead read = ReadTrack(path);
         const bool slow = std::chrono::steady_clock::now() - start > kSlowRead;
         const bool wasSlow = Slow();
-        slowShare_ = slowShare_ * 0.75 + (slow ? 0.25 : 0.0);
+        slowShare_ = slowShare_ * 0.9 + (slow ? 0.1 : 0.0);
         if (!wasSlow && Slow())  // the files behind the front go to the readers now
             for (std::size_t i = 1; i < items_.size(); ++i)
                 if (items_[i].read && !items_[i].job) Submit(items_[i]);
         return read;
+    }
+
+    // Only once reads wait: a process with threads pays for them in every
+    // allocation and shared count, and a warm scan needs none.
+    void StartReaders() {
+        busy_ = static_cast<std::size_t>(readers_);
+        try {
+            for (int i = 0; i < readers_; ++i) threads_.emplace_back([this] { Read(); });
+        } catch (...) {
+            Stop();
+            throw;
+        }
     }
 
     // One reader: the oldest waiting file first, as the scan needs them.
@@ -343,8 +353,9 @@ private:
         }
     }
 
-    // Looks (mostly empty folders) the walk may keep ahead besides the reads.
-    static constexpr std::size_t kMostItems = 4096;
+    // Looks (mostly folders without music) the walk may keep ahead besides the reads.
+    static constexpr std::size_t kMostItems = 1024;
+    static constexpr int kFillSteps = 128;
     // Far above reading a file in memory (tens of microseconds), below
     // reading one from a disk or a server.
     static constexpr std::chrono::microseconds kSlowRead{200};
@@ -355,6 +366,7 @@ private:
     const std::string top_;
     const std::optional<dev_t> rootDevice_;
     const std::vector<dev_t> pseudoDevices_;
+    const int readers_;
     const std::size_t window_;  // reads taken up but not yet appended
 
     // The walk and the queue: the scan's thread only.
@@ -362,14 +374,14 @@ private:
     std::vector<Frame> stack_;
     std::deque<Item> items_;
     std::size_t reads_ = 0;
-    double slowShare_ = 1.0;  // at first, wake readers: the cache may be cold
+    double slowShare_ = 0.0;  // seven reads that wait in a row wake the readers
 
     // Shared with the readers.
     std::mutex mutex_;
     std::condition_variable work_;   // readers wait for jobs
     std::condition_variable ready_;  // the scan waits for the front
     std::deque<std::shared_ptr<Job>> jobs_;
-    std::size_t busy_;  // readers not waiting for a job
+    std::size_t busy_ = 0;  // readers not waiting for a job
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

@@ -38,11 +38,12 @@ public:
     // Symbolic links to folders are not entered, so link loops cannot hang the
     // scan; devices, sockets and fifos are not listed; kernel file systems
     // such as /proc and /sys are listed but not entered.
-    // With more than one reader, folders are listed and files read ahead on
-    // threads of the scan's own, at most a bounded number of entries ahead;
-    // records, problems and events stay in the order above, raised on the
-    // calling thread, with Count() at each event as if read one by one. No
-    // thread outlives Scan, whether it ends, is cancelled or an event raises.
+    // With more than one reader, folders are listed a bounded number of files
+    // ahead and, while reads wait on the device, files are read on threads of
+    // the scan's own; records, problems and events stay in the order above,
+    // raised on the calling thread, with Count() at each event as if read one
+    // by one. No thread outlives Scan, whether it ends, is cancelled or an
+    // event raises.
     void Scan(const std::string& folder, const TScanEvent& onFolder, const TScanEvent& onProgress);
 
     // Files read at once by a scan. A read costs the device's latency (a
