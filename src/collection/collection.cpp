@@ -156,9 +156,11 @@ struct TMP3Collection::TTrackRead {
 // on alone.
 class TMP3Collection::TReadAhead {
 public:
-    TReadAhead(std::string top, int readers, std::optional<dev_t> rootDevice, std::vector<dev_t> pseudoDevices)
+    TReadAhead(std::string top, int readers, bool eager, std::optional<dev_t> rootDevice,
+               std::vector<dev_t> pseudoDevices)
         : top_(std::move(top)), rootDevice_(rootDevice), pseudoDevices_(std::move(pseudoDevices)),
-          readers_(readers), window_(static_cast<std::size_t>(readers) * 4) {}
+          readers_(readers), eager_(eager), window_(static_cast<std::size_t>(readers) * 4),
+          slowShare_(eager ? 1.0 : 0.0) {}
     // Reads under way finish; nothing more starts; every reader has ended.
     ~TReadAhead() { Stop(); }
     TReadAhead(const TReadAhead&) = delete;
@@ -313,7 +315,7 @@ private:
         TTrackRead read = ReadTrack(path);
         const bool slow = std::chrono::steady_clock::now() - start > kSlowRead;
         const bool wasSlow = Slow();
-        slowShare_ = slowShare_ * 0.9 + (slow ? 0.1 : 0.0);
+        if (!eager_) slowShare_ = slowShare_ * 0.9 + (slow ? 0.1 : 0.0);
         if (!wasSlow && Slow())  // the files behind the front go to the readers now
             for (std::size_t i = 1; i < items_.size(); ++i)
                 if (items_[i].read && !items_[i].job) Submit(items_[i]);
@@ -367,6 +369,7 @@ private:
     const std::optional<dev_t> rootDevice_;
     const std::vector<dev_t> pseudoDevices_;
     const int readers_;
+    const bool eager_;
     const std::size_t window_;  // reads taken up but not yet appended
 
     // The walk and the queue: the scan's thread only.
@@ -374,7 +377,7 @@ private:
     std::vector<Frame> stack_;
     std::deque<Item> items_;
     std::size_t reads_ = 0;
-    double slowShare_ = 0.0;  // seven reads that wait in a row wake the readers
+    double slowShare_;  // from 0, seven reads that wait in a row start the readers
 
     // Shared with the readers.
     std::mutex mutex_;
@@ -552,7 +555,7 @@ void TMP3Collection::Scan(const std::string& folder, const TScanEvent& onFolder,
         if (IsPseudoType(m.type) && ::lstat(m.mountPoint.c_str(), &st) == 0) pseudoDevices_.push_back(st.st_dev);
     }
     auto scanTop = [&](const std::string& top) {
-        if (readers_ > 1) readAhead_ = std::make_unique<TReadAhead>(top, readers_, rootDevice_, pseudoDevices_);
+        if (readers_ > 1) readAhead_ = std::make_unique<TReadAhead>(top, readers_, eagerReaders_, rootDevice_, pseudoDevices_);
         ScanFolder(top);
         readAhead_.reset();
     };

@@ -53,6 +53,9 @@ public:
     int Readers() const { return readers_; }
     // 1 (or less) reads each file in turn on the calling thread.
     void SetReaders(int readers) { readers_ = readers < 1 ? 1 : readers; }
+    // The readers start once reads wait on the device; eager ones take
+    // every file from the start, even from memory (tests, benchmarks).
+    void SetEagerReaders(bool eager) { eagerReaders_ = eager; }
 
     int Count() const { return count_; }
     // Raises EListError outside 0 .. Count() - 1.
@@ -122,6 +125,7 @@ private:
     // Mounted kernel file systems (/proc, /sys, ...): listed, never entered.
     std::vector<dev_t> pseudoDevices_;
     int readers_ = kDefaultReaders;
+    bool eagerReaders_ = false;
     // Lists and reads ahead of the running scan; null when reading in turn.
     std::unique_ptr<TReadAhead> readAhead_;
 };

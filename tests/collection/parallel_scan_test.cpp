@@ -168,6 +168,8 @@ protected:
     std::vector<std::string> ScanWith(int readers, ScanTrace& trace, const std::string& path = {}) {
         TMP3Collection c;
         c.SetReaders(readers);
+        // Files in memory would be read on the calling thread.
+        c.SetEagerReaders(true);
         c.Scan(path.empty() ? dir.Path() : path, trace.OnFolder(), trace.OnProgress());
         return Dump(c);
     }
@@ -254,6 +256,7 @@ TEST_F(ParallelScanTest, CancelAndRaisingEventsStopTheReaders) {
 
     // An event that raises (a stop request) passes through, and no reader is left.
     TMP3Collection c;
+    c.SetEagerReaders(true);
     ScanTrace raising;
     raising.throwAtEvent = 300;
     EXPECT_THROW(c.Scan(dir.Path(), raising.OnFolder(), raising.OnProgress()), std::runtime_error);
