@@ -1,7 +1,7 @@
 // One folder scan of a collection with a given number of readers; prints
 // the seconds it took and the tracks found. bench/cold_scan.sh runs it
 // between drops of the page cache.
-// Usage: bench_scan_pool FOLDER [READERS]
+// Usage: bench_scan_pool FOLDER [READERS [eager]]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,11 +11,12 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s FOLDER [READERS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FOLDER [READERS [eager]]\n", argv[0]);
         return 2;
     }
     TMP3Collection collection;
     collection.SetReaders(argc > 2 ? std::atoi(argv[2]) : TMP3Collection::kDefaultReaders);
+    collection.SetEagerReaders(argc > 3 && std::string(argv[3]) == "eager");
     long long events = 0;
     TScanEvent count = [&](TMP3Collection&, const std::string&, bool&) { ++events; };
     const auto start = std::chrono::steady_clock::now();
