@@ -11,6 +11,7 @@
 #include "audio/text_codec.h"
 #include "audio/cover_art.h"
 #include "audio/format_registry.h"
+#include "services/configer.h"
 
 namespace {
 
