@@ -103,9 +103,7 @@ std::string CleanTemplateText(std::string text) {
     return Trim(text);
 }
 
-void MarkSetting(const char* key) {
-    if (TConfiger* configer = AppConfiger()) configer->WriteString("Session", key, "1");
-}
+thread_local std::vector<std::string>* markSink = nullptr;
 
 std::string Decimal(long long n) { return std::to_string(n); }
 
@@ -241,6 +239,15 @@ void TMP3Informer::ApplyFileNameTemplates(const std::string& path) {
     }
     MarkSetting("EmptyTags");
 }
+
+void MarkSetting(const char* key) {
+    if (markSink)
+        markSink->emplace_back(key);
+    else if (TConfiger* configer = AppConfiger())
+        configer->WriteString("Session", key, "1");
+}
+
+void CollectSettingMarks(std::vector<std::string>* sink) { markSink = sink; }
 
 bool TAudioInformer::IsAudioFile(std::string_view name) { return IsAudioExtension(name); }
 

@@ -140,6 +140,14 @@ public:
     void ReadFile(const std::string& path);
 };
 
+// Writes "Session" / key = "1" to the configuration: a reader met something
+// worth remembering (an untagged file, an MPEG-4 file). The configuration is
+// not shared between threads, so a thread that collects its marks keeps them
+// in the sink instead, for its owner to write in its own order.
+void MarkSetting(const char* key);
+// Collects the calling thread's marks into sink from now on; null writes them again.
+void CollectSettingMarks(std::vector<std::string>* sink);
+
 // The file-name templates: three lines each (regular expression, artist group,
 // title group). Loaded on first use from "fnametemplates.txt" beside the
 // executable unless set before; shared and read-only afterwards.

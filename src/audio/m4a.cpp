@@ -568,7 +568,7 @@ public:
         return s.size() >= 8 && s.substr(4, 4) == "ftyp" ? TMatch::Magic : TMatch::No;
     }
     TFormatRead Read(TBufferedFile& file, const TFileHead&) const override {
-        if (TConfiger* configer = AppConfiger()) configer->WriteString("Session", "iTunesInstalled", "1");
+        MarkSetting("iTunesInstalled");
         TM4AFile m4a;
         m4a.ReadFrom(file);
         if (m4a.HasVideo()) throw EUnknownFormat("a video file, not audio");

@@ -22,7 +22,7 @@ using TScanEvent = std::function<void(TMP3Collection& sender, const std::string&
 class TMP3Collection {
 public:
     // Starts empty, with capacity 0.
-    TMP3Collection() = default;
+    TMP3Collection();
     ~TMP3Collection();
     TMP3Collection(const TMP3Collection&) = delete;
     TMP3Collection& operator=(const TMP3Collection&) = delete;
@@ -38,7 +38,24 @@ public:
     // Symbolic links to folders are not entered, so link loops cannot hang the
     // scan; devices, sockets and fifos are not listed; kernel file systems
     // such as /proc and /sys are listed but not entered.
+    // With more than one reader, folders are listed a bounded number of files
+    // ahead and, while reads wait on the device, files are read on threads of
+    // the scan's own; records, problems and events stay in the order above,
+    // raised on the calling thread, with Count() at each event as if read one
+    // by one. No thread outlives Scan, whether it ends, is cancelled or an
+    // event raises.
     void Scan(const std::string& folder, const TScanEvent& onFolder, const TScanEvent& onProgress);
+
+    // Files read at once by a scan. A read costs the device's latency (a
+    // seek, a network round trip) far more than processor time, so the same
+    // number suits any machine: enough to fill a disk's or a server's queue.
+    static constexpr int kDefaultReaders = 16;
+    int Readers() const { return readers_; }
+    // 1 (or less) reads each file in turn on the calling thread.
+    void SetReaders(int readers) { readers_ = readers < 1 ? 1 : readers; }
+    // The readers start once reads wait on the device; eager ones take
+    // every file from the start, even from memory (tests, benchmarks).
+    void SetEagerReaders(bool eager) { eagerReaders_ = eager; }
 
     int Count() const { return count_; }
     // Raises EListError outside 0 .. Count() - 1.
@@ -73,7 +90,23 @@ public:
     static std::vector<std::string> ScanRoots();
 
 private:
+    struct TFolderLook;
+    struct TTrackRead;
+    class TReadAhead;
+
     void ScanFolder(std::string path);
+    // Looks at a path given or entered: a file, or the folder's listing with
+    // the entries classified.
+    static TFolderLook LookAt(const std::string& path, const std::optional<dev_t>& rootDevice,
+                              const std::vector<dev_t>& pseudoDevices);
+    // Reads one file as AddFile does, without touching the collection.
+    static TTrackRead ReadTrack(const std::string& path);
+    // The listing of path: the read-ahead's when it has it, else taken now.
+    std::shared_ptr<const TFolderLook> TakeLook(const std::string& path);
+    // Adds the file at path: the read-ahead's reading when it has it.
+    void AddListedFile(const std::string& path);
+    // Appends what reading one file gave, as AddFile does.
+    bool Append(TTrackRead read);
 
     std::vector<std::unique_ptr<TAudioInformer>> items_;  // size is the capacity
     std::int32_t count_ = 0;
@@ -91,4 +124,8 @@ private:
     std::optional<dev_t> rootDevice_;
     // Mounted kernel file systems (/proc, /sys, ...): listed, never entered.
     std::vector<dev_t> pseudoDevices_;
+    int readers_ = kDefaultReaders;
+    bool eagerReaders_ = false;
+    // Lists and reads ahead of the running scan; null when reading in turn.
+    std::unique_ptr<TReadAhead> readAhead_;
 };

@@ -142,6 +142,8 @@ TEST_F(CollectionTest, UnreadableFilesAreLeftOut) {
     Audio("kept1.mp3");
     Audio("kept2.ogg");
     TMP3Collection c;
+    // Read ahead, the files would be read before they go.
+    c.SetReaders(1);
     ScanLog log;
     TScanEvent removeAtStart = [&](TMP3Collection& sender, const std::string& path, bool& cancel) {
         EXPECT_EQ(&sender, &c);
