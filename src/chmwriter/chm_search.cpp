@@ -85,15 +85,34 @@ std::size_t BitsFor(std::uint64_t value) {
     return n;
 }
 
-struct TPosting {
-    std::uint32_t Document = 0;
-    std::vector<std::uint32_t> Locations;
+// One word's postings in document order, packed as document, location
+// count, locations: a large collection's index holds millions of them, so
+// no allocation per posting.
+class TPostings {
+public:
+    void Add(std::uint32_t document, const std::vector<std::uint32_t>& locations) {
+        data_.push_back(document);
+        data_.push_back(static_cast<std::uint32_t>(locations.size()));
+        data_.insert(data_.end(), locations.begin(), locations.end());
+        ++count_;
+    }
+    std::size_t size() const { return count_; }
+    // Calls visit(document, first location, location count) for each posting.
+    template <class Visit>
+    void ForEach(Visit visit) const {
+        for (std::size_t at = 0; at < data_.size(); at += 2 + data_[at + 1])
+            visit(data_[at], data_.data() + at + 2, static_cast<std::size_t>(data_[at + 1]));
+    }
+
+private:
+    std::vector<std::uint32_t> data_;
+    std::size_t count_ = 0;
 };
 
 struct TWordEntry {
     std::string Word;
     bool Title = false;
-    std::vector<TPosting> Postings;
+    TPostings Postings;
 };
 
 std::size_t SharedPrefix(const std::string& a, const std::string& b) {
@@ -348,45 +367,49 @@ TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigne
     return BuildFullTextIndex(std::move(grouped), codePage, languageId);
 }
 
-namespace {
-
-// The word entries of the index in word order, each with its postings.
-struct TIndexEntries {
-    std::vector<TWordEntry> Entries;
-    std::uint64_t WordCount = 0;  // word places counted over all documents
-};
-
 // Per word: the documents in number order with their locations. The body
 // entry lists every page that has the word anywhere, as viewers answer a
 // whole-word question from the first entry of the word; the title entry
-// follows for the titles-only question.
-TIndexEntries CollectEntries(std::vector<TDocumentWords> documents) {
-    TIndexEntries result;
-    std::vector<TWordEntry>& entries = result.Entries;
-    std::unordered_map<std::string, std::size_t> bodyIndex;
-    std::unordered_map<std::string, std::size_t> titleIndex;
-    const auto entryFor = [&](std::unordered_map<std::string, std::size_t>& index, const std::string& word,
-                              bool title) -> std::vector<TPosting>& {
-        auto [it, added] = index.try_emplace(word, entries.size());
-        if (added) entries.push_back({word, title, {}});
-        return entries[it->second].Postings;
-    };
-    for (std::size_t d = 0; d < documents.size(); ++d) {
-        const auto doc = static_cast<std::uint32_t>(d);
-        for (auto& word : documents[d].Words) {
-            result.WordCount += word.Body.size() + word.Title.size();
-            if (!word.Title.empty()) entryFor(titleIndex, word.Text, true).push_back({doc, word.Title});
+// follows for the titles-only question. Documents come in number order and
+// go as soon as they are taken in, so only the index itself stays.
+class TIndexEntries {
+public:
+    void Add(TDocumentWords document) {
+        const auto doc = static_cast<std::uint32_t>(DocumentCount++);
+        for (auto& word : document.Words) {
+            WordCount += word.Body.size() + word.Title.size();
+            if (!word.Title.empty()) EntryFor(titleIndex_, word.Text, true).Add(doc, word.Title);
             // A title word missing from the body still belongs in the body entry.
             if (word.Body.empty()) word.Body.push_back(word.Title.front());
-            entryFor(bodyIndex, word.Text, false).push_back({doc, std::move(word.Body)});
+            EntryFor(bodyIndex_, word.Text, false).Add(doc, word.Body);
         }
-        documents[d].Words = {};
     }
-    std::sort(entries.begin(), entries.end(), [](const TWordEntry& a, const TWordEntry& b) {
-        return a.Word != b.Word ? a.Word < b.Word : a.Title < b.Title;
-    });
-    return result;
-}
+    // The entries in word order; the builder is empty afterwards.
+    std::vector<TWordEntry> Finish() {
+        bodyIndex_ = {};
+        titleIndex_ = {};
+        std::sort(entries_.begin(), entries_.end(), [](const TWordEntry& a, const TWordEntry& b) {
+            return a.Word != b.Word ? a.Word < b.Word : a.Title < b.Title;
+        });
+        return std::move(entries_);
+    }
+
+    std::size_t DocumentCount = 0;
+    std::uint64_t WordCount = 0;  // word places counted over all documents
+
+private:
+    TPostings& EntryFor(std::unordered_map<std::string, std::size_t>& index, const std::string& word, bool title) {
+        auto [it, added] = index.try_emplace(word, entries_.size());
+        if (added) entries_.push_back({word, title, {}});
+        return entries_[it->second].Postings;
+    }
+
+    std::vector<TWordEntry> entries_;
+    std::unordered_map<std::string, std::size_t> bodyIndex_;
+    std::unordered_map<std::string, std::size_t> titleIndex_;
+};
+
+namespace {
 
 // The root of the scale-and-root code of each kind of number, and the longest word.
 struct TCodeRoots {
@@ -404,16 +427,16 @@ TCodeRoots ChooseRoots(const std::vector<TWordEntry>& entries) {
     for (const auto& entry : entries) {
         roots.LongestWord = std::max(roots.LongestWord, entry.Word.size());
         std::uint32_t previous = 0;
-        for (const auto& posting : entry.Postings) {
-            maxDocDelta = std::max<std::uint64_t>(maxDocDelta, posting.Document - previous);
-            previous = posting.Document;
-            maxCount = std::max<std::uint64_t>(maxCount, posting.Locations.size());
+        entry.Postings.ForEach([&](std::uint32_t document, const std::uint32_t* locations, std::size_t count) {
+            maxDocDelta = std::max<std::uint64_t>(maxDocDelta, document - previous);
+            previous = document;
+            maxCount = std::max<std::uint64_t>(maxCount, count);
             std::uint32_t last = 0;
-            for (std::uint32_t location : posting.Locations) {
-                maxLocationDelta = std::max<std::uint64_t>(maxLocationDelta, location - last);
-                last = location;
+            for (std::size_t k = 0; k < count; ++k) {
+                maxLocationDelta = std::max<std::uint64_t>(maxLocationDelta, locations[k] - last);
+                last = locations[k];
             }
-        }
+        });
     }
     roots.Document = static_cast<unsigned>(BitsFor(maxDocDelta));
     roots.Count = static_cast<unsigned>(BitsFor(maxCount));
@@ -431,17 +454,17 @@ struct TWlc {
 void AppendPostings(TBytes& file, const TWordEntry& entry, const TCodeRoots& roots) {
     TBitWriter bits(file);
     std::uint32_t previous = 0;
-    for (const auto& posting : entry.Postings) {
-        bits.ScaleRoot(posting.Document - previous, roots.Document);
-        previous = posting.Document;
-        bits.ScaleRoot(posting.Locations.size(), roots.Count);
+    entry.Postings.ForEach([&](std::uint32_t document, const std::uint32_t* locations, std::size_t count) {
+        bits.ScaleRoot(document - previous, roots.Document);
+        previous = document;
+        bits.ScaleRoot(count, roots.Count);
         std::uint32_t last = 0;
-        for (std::uint32_t location : posting.Locations) {
-            bits.ScaleRoot(location - last, roots.Location);
-            last = location;
+        for (std::size_t k = 0; k < count; ++k) {
+            bits.ScaleRoot(locations[k] - last, roots.Location);
+            last = locations[k];
         }
         bits.Align();
-    }
+    });
 }
 
 // Writes every entry's postings after the header. Spellings of one word
@@ -602,12 +625,18 @@ void PutHeader(TBytes& file, const TIndexSummary& s, unsigned codePage, std::uin
 }  // namespace
 
 TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePage, std::uint32_t languageId) {
+    TIndexEntries entries;
+    for (TDocumentWords& document : documents) entries.Add(std::move(document));
+    documents = {};
+    return BuildFullTextIndex(entries, codePage, languageId);
+}
+
+TBytes BuildFullTextIndex(TIndexEntries& collected, unsigned codePage, std::uint32_t languageId) {
     TIndexSummary summary;
-    summary.DocumentCount = documents.size();
-    const TIndexEntries collected = CollectEntries(std::move(documents));
-    const std::vector<TWordEntry>& entries = collected.Entries;
-    summary.Roots = ChooseRoots(entries);
+    summary.DocumentCount = collected.DocumentCount;
     summary.WordCount = collected.WordCount;
+    const std::vector<TWordEntry> entries = collected.Finish();
+    summary.Roots = ChooseRoots(entries);
     summary.EntryCount = entries.size();
 
     // Header, word locations, leaves, then index levels until one node is the root.
@@ -633,19 +662,26 @@ void TSearchWordCollector::Add(std::string_view html) {
     if (batchBytes_ >= (std::size_t{4} << 20)) RunBatch();
 }
 
+TSearchWordCollector::TSearchWordCollector(bool enabled, unsigned codePage, unsigned threads)
+    : enabled_(enabled), codePage_(codePage), threads_(threads == 0 ? 1 : threads),
+      entries_(std::make_unique<TIndexEntries>()) {}
+
+TSearchWordCollector::~TSearchWordCollector() = default;
+
 void TSearchWordCollector::RunBatch() {
-    const std::size_t base = documents_.size();
-    documents_.resize(base + batch_.size());
+    std::vector<TDocumentWords> documents(batch_.size());
     // The calling thread takes pages too.
     TParallelLoop(batch_.size(), threads_ - 1, [&](std::size_t i) {
         const std::string page = DecodeFromCodePage(batch_[i], codePage_);
-        documents_[base + i] = GroupWords(EncodeSearchWords(ExtractPageWords(page), codePage_));
+        documents[i] = GroupWords(EncodeSearchWords(ExtractPageWords(page), codePage_));
     }).Wait();
     batch_.clear();
     batchBytes_ = 0;
+    // Taken into the index at once, so only one batch's words are ever held apart.
+    for (TDocumentWords& document : documents) entries_->Add(std::move(document));
 }
 
-std::vector<TDocumentWords> TSearchWordCollector::Finish() {
+TBytes TSearchWordCollector::BuildIndex(std::uint32_t languageId) {
     if (!batch_.empty()) RunBatch();
-    return std::move(documents_);
+    return BuildFullTextIndex(*entries_, codePage_, languageId);
 }

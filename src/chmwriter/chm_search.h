@@ -2,6 +2,7 @@
 // The full-text index of a compiled help file ($FIftiMain): the words of
 // every page, where they occur, in the B-tree the viewers search.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,9 @@ TDocumentWords GroupWords(const TSearchDocument& document);
 
 // $FIftiMain for documents numbered as the topics (#TOPICS entries).
 TBytes BuildFullTextIndex(std::vector<TDocumentWords> documents, unsigned codePage, std::uint32_t languageId);
+// The same from word entries gathered page by page; empties them.
+class TIndexEntries;
+TBytes BuildFullTextIndex(TIndexEntries& entries, unsigned codePage, std::uint32_t languageId);
 TBytes BuildFullTextIndex(const std::vector<TSearchDocument>& documents, unsigned codePage, std::uint32_t languageId);
 
 // Scale-and-root coding (scale 2) of one number, bits most significant
@@ -84,10 +88,13 @@ private:
 // on several threads; the result does not depend on the thread count.
 class TSearchWordCollector {
 public:
-    TSearchWordCollector(bool enabled, unsigned codePage, unsigned threads)
-        : enabled_(enabled), codePage_(codePage), threads_(threads == 0 ? 1 : threads) {}
+    TSearchWordCollector(bool enabled, unsigned codePage, unsigned threads);
+    ~TSearchWordCollector();
+    TSearchWordCollector(const TSearchWordCollector&) = delete;
+    TSearchWordCollector& operator=(const TSearchWordCollector&) = delete;
     void Add(std::string_view html);
-    std::vector<TDocumentWords> Finish();
+    // The index of every page added, in the order added.
+    TBytes BuildIndex(std::uint32_t languageId);
 
 private:
     void RunBatch();
@@ -97,5 +104,5 @@ private:
     unsigned threads_;
     std::vector<std::string> batch_;
     std::size_t batchBytes_ = 0;
-    std::vector<TDocumentWords> documents_;
+    std::unique_ptr<TIndexEntries> entries_;  // the pages taken in so far
 };

@@ -434,7 +434,7 @@ TChmTables TChmWriter::BuildTables(const TReadFiles& read) {
     info.CompiledName = CompiledName();
     if (project_.FullTextSearch) {
         Tell("Writing the full-text index");
-        tables.FullText = BuildFullTextIndex(search_->Finish(), codePage_, project_.LanguageId);
+        tables.FullText = search_->BuildIndex(project_.LanguageId);
         info.FullTextSearch = true;
     }
     if (!project_.IndexFile.empty()) {
