@@ -2,6 +2,7 @@
 #include "run/build_run.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "audio/audio_info.h"
 #include "base/language.h"
@@ -21,10 +22,16 @@ namespace {
 // How many of the compiler's last lines a failure report shows.
 constexpr std::size_t kCompilerLinesShown = 12;
 
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
 // The pages of the run as a web site in place of the target folder: written
 // from the catalogue and its pages alone.
-void MakeWebSite(const std::vector<const TAudioInfo*>& files, const TDatabaseRequest& request,
-                 TDatabaseResult& result) {
+void MakeWebSite(const std::vector<const TAudioInfo*>& files, std::vector<THealthUnreadable> unreadable,
+                 const TDatabaseRequest& request, TDatabaseResult& result) {
     const std::string working = GetAppTempFolder();
     TFiles pageFiles;
     pageFiles.CheckExistence = false;
@@ -35,6 +42,11 @@ void MakeWebSite(const std::vector<const TAudioInfo*>& files, const TDatabaseReq
     writer.Covers = CoversConfigured();
     writer.CheckStop = request.CheckStop;
     writer.OnStage = request.OnStage;
+    writer.Unreadable = std::move(unreadable);
+    // The site is built beside the target and renamed onto it: links to the
+    // music start from the target.
+    writer.PlayLinks.SiteFolder = AbsolutePath(request.TargetPath);
+    writer.AlbumPlayer = true;
     const TWrittenPages written = writer.Write(working, tree);
 
     TSiteSource source;
@@ -121,7 +133,7 @@ TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequ
         std::vector<const TAudioInfo*> files;
         for (int i = 0; i < collection.Count(); ++i) files.push_back(&collection.Items(i));
         result.DatabasePath = request.TargetPath;
-        MakeWebSite(files, request, result);
+        MakeWebSite(files, UnreadableFiles(collection), request, result);
     } else {
         MakeCompiledHelp(collection, request, result);
     }
