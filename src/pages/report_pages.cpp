@@ -54,14 +54,16 @@ std::string Count(std::size_t n) { return std::to_string(n); }
 // One list of the health page: its heading with the count, at most rows of
 // its items (the caller may make no more than that), and how many were
 // left out; one line when it is empty.
+// bands: for each item, the set it belongs to; rows of one set share a colour.
 std::string Finding(const std::string& title, std::size_t count, const std::vector<std::string>& items,
-                    std::size_t rows) {
+                    std::size_t rows, const std::vector<std::size_t>& bands = {}) {
     std::string html = Heading(title + " (" + Count(count) + ")");
     if (count == 0) return html + "<p class=\"none\">" + HtmlEscape(Translate("None found.")) + "</p>\n";
     html += "<table class=\"list findings\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\n";
     const std::size_t shown = std::min(rows, items.size());
     for (std::size_t i = 0; i < shown; ++i)
-        html += std::string("<tr class=\"") + (i % 2 == 0 ? "odd" : "even") + "\"><td>" + items[i] + "</td></tr>\n";
+        html += std::string("<tr class=\"") + ((i < bands.size() ? bands[i] : i) % 2 == 0 ? "odd" : "even") + "\"><td>" +
+                items[i] + "</td></tr>\n";
     html += "</table>\n";
     if (count > shown)
         html += "<p class=\"more\">" + HtmlEscape(Translate("and $1 more", Params({Count(count - shown)}))) + "</p>\n";
@@ -140,16 +142,18 @@ std::string HealthHtml(const TCatalogue& catalogue, const TCatalogueHealth& h,
     std::string html = "<p>" + HtmlEscape(Translate("Files are listed by their path; a path plays the file.")) + "</p>\n";
 
     std::vector<std::string> items;
-    for (const auto& set : h.duplicates)
-        for (std::size_t id : set) {
+    std::vector<std::size_t> sets;
+    for (std::size_t d = 0; d < h.duplicates.size(); ++d)
+        for (std::size_t id : h.duplicates[d]) {
             if (items.size() >= rows) break;
+            sets.push_back(d);
             const TAudioInfo& f = *catalogue.files[id];
             items.push_back(fileLink(f.GetText(atFileName)) + " <span class=\"path\">" +
                             HtmlEscape(f.GetText(atArtist) + " - " + f.GetText(atTitle) + ", " +
                                        FormatDuration(f.GetNumber(anPlayingTime))) +
                             "</span>");
         }
-    html += Finding(Translate("Duplicate tracks"), h.DuplicateFiles(), items, rows);
+    html += Finding(Translate("Duplicate tracks"), h.DuplicateFiles(), items, rows, sets);
 
     items.clear();
     for (std::size_t i = 0; i < h.untagged.size() && i < rows; ++i) items.push_back(fileLink(fileOf(h.untagged[i])));

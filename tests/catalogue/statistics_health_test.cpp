@@ -109,7 +109,9 @@ TEST(Statistics, DecadesAndTopListsOfAPlantedCollection) {
     r.push_back(std::make_unique<TRecord>("/m/b.mp3", "A", "2", "X", "2", 60, 192, 100, "1999", "Rock"));
     r.push_back(std::make_unique<TRecord>("/m/c.flac", "B", "3", "Y", "1", 3600, 900, 5000000000ull, "2003", "Jazz"));
     r.push_back(std::make_unique<TRecord>("/m/d", "C", "4", "", "", 1, 0, 1));
-    const TCatalogue catalogue(Pointers(r));
+    // The catalogue keeps a reference to the list.
+    const std::vector<const TAudioInfo*> files = Pointers(r);
+    const TCatalogue catalogue(files);
     const TCatalogueStatistics s = CollectStatistics(catalogue, 1);
     ASSERT_EQ(s.decades.size(), 2u);
     EXPECT_EQ(s.decades[0].name, "1990s");
@@ -145,7 +147,9 @@ TEST(Health, FindsPlantedFaults) {
     r.push_back(std::make_unique<TRecord>("/m/low.mp3", "C", "Low", "L", "1", 100, 64));
     r.push_back(std::make_unique<TRecord>("/m/low.flac", "C", "Flac", "L", "2", 100, 64));
     r.push_back(std::make_unique<TRecord>("/m/edge.ogg", "C", "Edge", "L", "3", 100, 96));
-    const TCatalogue catalogue(Pointers(r));
+    // The catalogue keeps a reference to the list.
+    const std::vector<const TAudioInfo*> files = Pointers(r);
+    const TCatalogue catalogue(files);
     const TCatalogueHealth h = CheckHealth(catalogue, {{"/m/broken.mp3", "Permission denied"}});
 
     ASSERT_EQ(h.duplicates.size(), 1u);
@@ -167,14 +171,17 @@ TEST(Health, ChainsOfCloseLengthsAndOneFileTwiceAreNoFalseFinding) {
     // No title: nothing to compare.
     r.push_back(std::make_unique<TRecord>("/m/b.mp3", "A", "", "X", "2", 50, 192));
     r.push_back(std::make_unique<TRecord>("/m/c.mp3", "A", "", "X", "3", 50, 192));
-    const TCatalogue catalogue(Pointers(r));
+    // The catalogue keeps a reference to the list.
+    const std::vector<const TAudioInfo*> files = Pointers(r);
+    const TCatalogue catalogue(files);
     EXPECT_TRUE(CheckHealth(catalogue, {}).duplicates.empty());
 
     // Lengths 100, 102, 104: each within 2 s of its neighbour, one set.
     std::vector<std::unique_ptr<TRecord>> chain;
     for (int i = 0; i < 3; ++i)
         chain.push_back(std::make_unique<TRecord>("/m/" + std::to_string(i) + ".mp3", "A", "T", "X", "1", 100 + 2 * i, 192));
-    const TCatalogue chained(Pointers(chain));
+    const std::vector<const TAudioInfo*> chainFiles = Pointers(chain);
+    const TCatalogue chained(chainFiles);
     const TCatalogueHealth h = CheckHealth(chained, {});
     ASSERT_EQ(h.duplicates.size(), 1u);
     EXPECT_EQ(h.duplicates[0].size(), 3u);
