@@ -198,6 +198,7 @@ std::string TPageWriter::TrackRow(TGrouping grouping, std::size_t id, std::size_
     const std::string albumLink =
         linksAlbum ? "<a class=\"album\" href=\"" + albumGroup.page + "\">" + albumName + "</a>" : std::string();
     return FillPlaceholders(texts_.Item, {
+                                             {"$PlayLink", HtmlEscape(PlayLinks.Href(fileName))},
                                              {"$DiskName", diskName},
                                              {"$Disk", "HDD"},
                                              {"$ArtFilename", catalogue_.ArtistPageOf(artist)},
@@ -205,7 +206,7 @@ std::string TPageWriter::TrackRow(TGrouping grouping, std::size_t id, std::size_
                                              {"$AlbumLink", albumLink},
                                              {"$AlbFilename", albumGroup.page},
                                              {"$Album", albumName},
-                                             {"$Title", PlayLink(f)},
+                                             {"$Title", HtmlEscape(f.GetText(atTitle))},
                                              {"$Track", trackNumber},
                                              {"$File", HtmlEscape(fileName)},
                                              {"$Time", FormatDuration(f.GetNumber(anPlayingTime))},
@@ -213,13 +214,6 @@ std::string TPageWriter::TrackRow(TGrouping grouping, std::size_t id, std::size_
                                              {"$Samplerate", samplerate},
                                              {"$Color", row % 2 == 0 ? "odd" : "even"},
                                          });
-}
-
-std::string TPageWriter::PlayLink(const TAudioInfo& f) const {
-    const std::string& fileName = f.GetText(atFileName);
-    // A track without a title is played by its file's name.
-    const std::string& shown = f.GetText(atTitle).empty() ? ExtractFileName(fileName) : f.GetText(atTitle);
-    return "<a class=\"play\" href=\"" + HtmlEscape(PlayLinks.Href(fileName)) + "\">" + HtmlEscape(shown) + "</a>";
 }
 
 std::string TPageWriter::AlbumPlayerHtml(std::size_t album, TChmTreeItem& entry) {
@@ -255,8 +249,12 @@ void TPageWriter::WriteReports(TChmTree& tree) {
         entry->Caption = Translate(caption);
         entry->ImageIndex = 0;
         AddUserKeyword(*entry, entry->Caption);
-        // The report comes before the template's list, which stays empty.
-        SaveTextFile(FillPlaceholders(texts_.Page, {{"$Title", HtmlEscape(entry->Caption)}, {"$Heading", body}, {"$Item", ""}}),
+        // The report comes before the template's list, which stays empty;
+        // an old template without a heading takes it as its list.
+        const bool heading = LowerCase(texts_.Page).find("$heading") != std::string::npos;
+        SaveTextFile(FillPlaceholders(texts_.Page, {{"$Title", HtmlEscape(entry->Caption)},
+                                                    {"$Heading", heading ? body : std::string()},
+                                                    {"$Item", heading ? std::string() : body}}),
                      JoinPath(folder_, page));
     };
     write(kStatisticsPage, Translatable("Statistics"), StatisticsHtml(CollectStatistics(catalogue_)));

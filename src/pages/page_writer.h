@@ -77,7 +77,6 @@ private:
     std::string ArtistSection(std::size_t album) const;
     std::string TrackRow(TGrouping grouping, std::size_t id, std::size_t row) const;
     std::string AlbumHeading(std::size_t album, std::size_t tracks) const;
-    std::string PlayLink(const TAudioInfo& f) const;
     std::string AlbumPlayerHtml(std::size_t album, TChmTreeItem& entry);
     void WriteReports(TChmTree& tree);
     std::unique_ptr<TParallelLoop> StartCovers();

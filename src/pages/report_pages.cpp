@@ -32,7 +32,7 @@ std::string Chart(const std::vector<TBar>& bars) {
     for (const TBar& b : bars) most = std::max(most, b.amount);
     std::string html = "<table class=\"chart\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\n";
     for (const TBar& b : bars) {
-        html += "<tr><td class=\"label\">" + b.label + "</td><td class=\"count\">" + b.value +
+        html += "<tr><td class=\"label\">" + b.label + "</td><td class=\"count\" align=\"right\">" + b.value +
                 "</td><td class=\"barcell\" width=\"60%\">";
         const std::string width = Percent(b.amount, most);
         if (width != "0")

@@ -46,7 +46,8 @@ const char* const kTemplate =
     "<html><title>$Title</title><body>\r\n"
     "<!--GroupBegin--><tr class=\"$Color\"><td>$Main</td><td>$Title</td></tr>\r\n<!--GroupEnd-->"
     "<!--Item.Begin--><tr class=\"$Color\"><td>$Title</td><td><a href=\"$ArtFilename\">$Artist</a></td>"
-    "<td>$Time</td><td>$Bitrate</td><td>$Samplerate</td><td title=\"$DiskName\">$Disk</td><td>$File</td></tr>\r\n"
+    "<td>$Time</td><td>$Bitrate</td><td>$Samplerate</td><td title=\"$DiskName\">$Disk</td><td>$File</td>"
+    "<td><a href=\"$PlayLink\">play</a></td></tr>\r\n"
     "<!--Item.End--></body></html>";
 
 std::unique_ptr<TAudioInformer> Record(const std::string& artist, const std::string& title, const std::string& album,
@@ -290,11 +291,13 @@ TEST_F(PreparerTest, FourGroupingsInOrderWithStagesAndContents) {
     EXPECT_NE(index.find("<title>Artists</title>"), std::string::npos);
     const std::string nova = Read(Page("art", "Nova"));
     EXPECT_NE(nova.find("<title>Artist: Nova</title>"), std::string::npos);
-    // Titles play their files by file:// address; the compiled file gets no player.
-    EXPECT_LT(nova.find("<tr class=\"odd\"><td><a class=\"play\" href=\"file:///m/1.mp3\">One</a></td>"),
-              nova.find("<tr class=\"even\"><td><a class=\"play\" href=\"file:///m/3.mp3\">Three</a></td>"));
+    EXPECT_LT(nova.find("<tr class=\"odd\"><td>One</td>"), nova.find("<tr class=\"even\"><td>Three</td>"));
+    // Tracks play their files by file:// address; the compiled file gets no
+    // player and no playlists.
+    EXPECT_NE(nova.find("<td><a href=\"file:///m/1.mp3\">play</a></td></tr>"), std::string::npos);
     EXPECT_EQ(Read(novaAlbum).find("<audio"), std::string::npos);
     EXPECT_FALSE(FileExists(JoinPath(Working(), novaAlbum.substr(0, novaAlbum.rfind('.')) + ".m3u8")));
+    // A template without "$Heading" still shows the statistics.
     const std::string statistics = Read("statistics.htm");
     EXPECT_NE(statistics.find("<title>Statistics</title>"), std::string::npos);
     EXPECT_NE(statistics.find("<tr><th>Tracks</th><td>4</td></tr>"), std::string::npos);
