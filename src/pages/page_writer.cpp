@@ -15,6 +15,7 @@
 #include "pages/data_archive.h"
 #include "pages/html_escape.h"
 #include "pages/keywords.h"
+#include "pages/report_pages.h"
 #include "services/configer.h"
 
 namespace {
@@ -68,6 +69,8 @@ TWrittenPages TPageWriter::Write(const std::string& folder, TChmTree& tree) {
     std::unique_ptr<TParallelLoop> thumbnails = StartCovers();
     for (TGrouping grouping : kAllGroupings) WriteGrouping(grouping, tree, written);
     FinishCovers(thumbnails.get(), written);
+    // After the covers: the health page lists the albums left without one.
+    WriteReports(tree);
 
     TChmTreeItem& root = *tree.Root;
     if (root.Count() > 0 && root.Item(0)->FileInfo)
@@ -97,6 +100,8 @@ void TPageWriter::WriteGrouping(TGrouping grouping, TChmTree& tree, TWrittenPage
         TChmTreeItem* groupEntry = indexEntry->AddFileEntry(JoinPath(folder_, group.page), false);
         groupEntry->Caption = group.name;
         groupEntry->ImageIndex = 0;
+
+        if (grouping == TGrouping::Albums && AlbumPlayer && !group.unknown) heading += AlbumPlayerHtml(gi, *groupEntry);
 
         std::string items;
         std::size_t lastAlbum = SIZE_MAX;
@@ -193,6 +198,7 @@ std::string TPageWriter::TrackRow(TGrouping grouping, std::size_t id, std::size_
     const std::string albumLink =
         linksAlbum ? "<a class=\"album\" href=\"" + albumGroup.page + "\">" + albumName + "</a>" : std::string();
     return FillPlaceholders(texts_.Item, {
+                                             {"$PlayLink", HtmlEscape(PlayLinks.Href(fileName))},
                                              {"$DiskName", diskName},
                                              {"$Disk", "HDD"},
                                              {"$ArtFilename", catalogue_.ArtistPageOf(artist)},
@@ -208,6 +214,57 @@ std::string TPageWriter::TrackRow(TGrouping grouping, std::size_t id, std::size_
                                              {"$Samplerate", samplerate},
                                              {"$Color", row % 2 == 0 ? "odd" : "even"},
                                          });
+}
+
+std::string TPageWriter::AlbumPlayerHtml(std::size_t album, TChmTreeItem& entry) {
+    const TCatalogueGroup& group = catalogue_.AlbumGroups()[album];
+    // The playlist in the order of the album's page.
+    const std::string playlistName = AlbumAnchor(group.page) + ".m3u8";
+    std::string playlist = "#EXTM3U\n";
+    for (std::size_t id : group.ids) {
+        const TAudioInfo& f = *catalogue_.files.at(id);
+        std::string line = f.GetText(atArtist) + " - " + f.GetText(atTitle);
+        // A line break in a name would end the entry.
+        for (char& c : line)
+            if (c == '\n' || c == '\r') c = ' ';
+        playlist += "#EXTINF:" + std::to_string(f.GetNumber(anPlayingTime)) + "," + line + "\n" +
+                    PlayLinks.PlaylistEntry(f.GetText(atFileName)) + "\n";
+    }
+    const std::string playlistPath = JoinPath(folder_, playlistName);
+    SaveTextFile(playlist, playlistPath);
+    if (entry.FileInfo) entry.FileInfo->AddLinked(playlistPath);
+
+    const std::string first = HtmlEscape(PlayLinks.Href(catalogue_.files.at(group.ids.front())->GetText(atFileName)));
+    // The script plays the album's tracks one after another; without it the
+    // player still plays the first.
+    return "<div class=\"player\"><audio id=\"albumplayer\" controls preload=\"none\" src=\"" + first +
+           "\" aria-label=\"" + HtmlEscape(Translate("Play the album")) + "\"></audio> <a class=\"playlist\" href=\"" +
+           playlistName + "\">" + HtmlEscape(Translate("Playlist (.m3u8)")) +
+           "</a></div>\n<script type=\"text/javascript\" src=\"player.js\" defer></script>\n";
+}
+
+void TPageWriter::WriteReports(TChmTree& tree) {
+    const auto write = [&](const char* page, const char* caption, const std::string& body) {
+        TChmTreeItem* entry = tree.Root->AddFileEntry(JoinPath(folder_, page), false);
+        entry->Caption = Translate(caption);
+        entry->ImageIndex = 0;
+        AddUserKeyword(*entry, entry->Caption);
+        // The report comes before the template's list, which stays empty;
+        // an old template without a heading takes it as its list.
+        const bool heading = LowerCase(texts_.Page).find("$heading") != std::string::npos;
+        SaveTextFile(FillPlaceholders(texts_.Page, {{"$Title", HtmlEscape(entry->Caption)},
+                                                    {"$Heading", heading ? body : std::string()},
+                                                    {"$Item", heading ? std::string() : body}}),
+                     JoinPath(folder_, page));
+    };
+    write(kStatisticsPage, Translatable("Statistics"), StatisticsHtml(CollectStatistics(catalogue_)));
+
+    std::vector<std::size_t> withoutCover;
+    if (Covers)
+        for (std::size_t a = 0; a < covers_.size(); ++a)
+            if (!catalogue_.AlbumGroups()[a].unknown && covers_[a].large.empty()) withoutCover.push_back(a);
+    write(kHealthPage, Translatable("Collection health"),
+          HealthHtml(catalogue_, CheckHealth(catalogue_, Unreadable), Covers ? &withoutCover : nullptr, PlayLinks));
 }
 
 std::string TPageWriter::AlbumHeading(std::size_t index, std::size_t tracks) const {

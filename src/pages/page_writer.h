@@ -12,11 +12,15 @@
 
 #include "base/shared_functions.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/health.h"
 #include "pages/covers.h"
 #include "pages/disk_names.h"
 #include "pages/page_template.h"
+#include "pages/play_links.h"
 
+class TAudioInfo;
 class TChmTree;
+class TChmTreeItem;
 class TParallelLoop;
 
 // Where the page writer is: step Step of Steps (the groupings, in order),
@@ -56,10 +60,18 @@ public:
     std::function<void()> CheckStop;   // asked from any thread in long loops; raises to stop
     // Thumbnails are handed over in memory up to this many bytes, the rest in files.
     std::size_t HeldThumbnailBytes = std::size_t{32} << 20;
+    // How track titles link to their files; each output sets it.
+    TPlayLinks PlayLinks;
+    // Web folder only: an album player on each album page and a playlist
+    // beside it. Viewers of the compiled file have no HTML5 audio.
+    bool AlbumPlayer = false;
+    // The files the scan could not read, for the health page.
+    std::vector<THealthUnreadable> Unreadable;
 
-    // Writes the shared files, every grouping and the covers into folder and
-    // enters the pages in tree, whose first level gets one entry per
-    // grouping; the shared files hang on the first and the covers on the second.
+    // Writes the shared files, every grouping, the statistics and health
+    // pages and the covers into folder and enters the pages in tree, whose
+    // first level gets one entry per grouping, then the statistics and the
+    // health page; the shared files hang on the first and the covers on the second.
     TWrittenPages Write(const std::string& folder, TChmTree& tree);
 
 private:
@@ -68,6 +80,8 @@ private:
     std::string ArtistSection(std::size_t album) const;
     std::string TrackRow(TGrouping grouping, std::size_t id, std::size_t row) const;
     std::string AlbumHeading(std::size_t album, std::size_t tracks) const;
+    std::string AlbumPlayerHtml(std::size_t album, TChmTreeItem& entry);
+    void WriteReports(TChmTree& tree);
     std::unique_ptr<TParallelLoop> StartCovers();
     void FinishCovers(TParallelLoop* thumbnails, TWrittenPages& written);
     void DropCover(std::size_t album);

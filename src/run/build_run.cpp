@@ -2,6 +2,7 @@
 #include "run/build_run.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "audio/audio_info.h"
 #include "base/language.h"
@@ -26,6 +27,7 @@ void MakeWebSite(TMP3Collection& collection, const TDatabaseRequest& request, TD
     site.Search = request.FullTextSearch.value_or(true);
     site.OnStage = request.OnStage;
     site.CheckStop = request.CheckStop;
+    site.Unreadable = UnreadableFiles(collection);
     bool stopped = false;
     const std::string status = Translate("Writing the web pages");
     site.OnProgress = [&](int percent) {

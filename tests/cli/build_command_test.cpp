@@ -686,8 +686,17 @@ TEST_F(BuildCommandTest, WebPagesHoldTheSamePagesAndCoversAsTheCompiledFile) {
             if (ext != ".htm" && ext != ".html" && ext != ".jpg" && ext != ".css" && ext != ".png") continue;
             EXPECT_TRUE(FileExists(JoinPath(site, name))) << name;
             // The compiled file holds the site's UTF-8 pages in its code page.
-            const std::string inSite = LoadTextFile(JoinPath(site, name));
-            EXPECT_EQ(ext == ".htm" || ext == ".html" ? EncodeHtmlForCodePage(inSite, 1252) : inSite, bytes) << name;
+            std::string inSite = LoadTextFile(JoinPath(site, name));
+            if (ext != ".htm" && ext != ".html") {
+                EXPECT_EQ(inSite, bytes) << name;
+            } else {
+                // Only the web pages have the album player, and their tracks play by
+                // relative links where the compiled file has file:// ones.
+                const std::regex player("<div class=\"player\">.*?</div>\n<script [^>]*player\\.js[^>]*></script>\n");
+                const std::regex play("(<a class=\"play\" href=\")[^\"]*\"");
+                inSite = std::regex_replace(std::regex_replace(inSite, player, ""), play, "$1\"");
+                EXPECT_EQ(EncodeHtmlForCodePage(inSite, 1252), std::regex_replace(bytes, play, "$1\"")) << name;
+            }
             ++(ext == ".jpg" ? covers : pages);
         }
         EXPECT_GT(pages, 20);

@@ -46,7 +46,8 @@ const char* const kTemplate =
     "<html><title>$Title</title><body>\r\n"
     "<!--GroupBegin--><tr class=\"$Color\"><td>$Main</td><td>$Title</td></tr>\r\n<!--GroupEnd-->"
     "<!--Item.Begin--><tr class=\"$Color\"><td>$Title</td><td><a href=\"$ArtFilename\">$Artist</a></td>"
-    "<td>$Time</td><td>$Bitrate</td><td>$Samplerate</td><td title=\"$DiskName\">$Disk</td><td>$File</td></tr>\r\n"
+    "<td>$Time</td><td>$Bitrate</td><td>$Samplerate</td><td title=\"$DiskName\">$Disk</td><td>$File</td>"
+    "<td><a href=\"$PlayLink\">play</a></td></tr>\r\n"
     "<!--Item.End--></body></html>";
 
 std::unique_ptr<TAudioInformer> Record(const std::string& artist, const std::string& title, const std::string& album,
@@ -251,10 +252,11 @@ TEST_F(PreparerTest, FourGroupingsInOrderWithStagesAndContents) {
     EXPECT_EQ(stages, expected);
 
     const TChmTreeItem& root = *preparer.Compiler->Tree->Root;
-    ASSERT_EQ(root.Count(), 4);
-    const char* captions[] = {"Artists", "Albums", "Years", "Genres"};
-    const char* pages[] = {"artists.htm", "albums.htm", "years.htm", "genres.htm"};
-    for (int i = 0; i < 4; ++i) {
+    // The groupings, then the statistics and the health page.
+    ASSERT_EQ(root.Count(), 6);
+    const char* captions[] = {"Artists", "Albums", "Years", "Genres", "Statistics", "Collection health"};
+    const char* pages[] = {"artists.htm", "albums.htm", "years.htm", "genres.htm", "statistics.htm", "health.htm"};
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(root.Item(i)->Caption, captions[i]);
         EXPECT_EQ(ExtractFileName(root.Item(i)->FileInfo->FileName), pages[i]);
         EXPECT_EQ(root.Item(i)->ImageIndex, 0);
@@ -290,6 +292,16 @@ TEST_F(PreparerTest, FourGroupingsInOrderWithStagesAndContents) {
     const std::string nova = Read(Page("art", "Nova"));
     EXPECT_NE(nova.find("<title>Artist: Nova</title>"), std::string::npos);
     EXPECT_LT(nova.find("<tr class=\"odd\"><td>One</td>"), nova.find("<tr class=\"even\"><td>Three</td>"));
+    // Tracks play their files by file:// address; the compiled file gets no
+    // player and no playlists.
+    EXPECT_NE(nova.find("<td><a href=\"file:///m/1.mp3\">play</a></td></tr>"), std::string::npos);
+    EXPECT_EQ(Read(novaAlbum).find("<audio"), std::string::npos);
+    EXPECT_FALSE(FileExists(JoinPath(Working(), novaAlbum.substr(0, novaAlbum.rfind('.')) + ".m3u8")));
+    // A template without "$Heading" still shows the statistics.
+    const std::string statistics = Read("statistics.htm");
+    EXPECT_NE(statistics.find("<title>Statistics</title>"), std::string::npos);
+    EXPECT_NE(statistics.find("<tr><th>Tracks</th><td>4</td></tr>"), std::string::npos);
+    EXPECT_NE(statistics.find("1990s"), std::string::npos);
     EXPECT_NE(nova.find("<td>3:05</td><td>192Kbit</td><td>44100Hz Joint Stereo</td><td title=\"Hard disk (/)\">HDD</td>"
                         "<td>/m/1.mp3</td>"),
               std::string::npos);

@@ -15,7 +15,9 @@
 #include <memory>
 #include <regex>
 #include <set>
+#include <sstream>
 
+#include "audio/audio_info.h"
 #include "base/exe_dir.h"
 #include "base/folder_claim.h"
 #include "run/build_run.h"
@@ -26,6 +28,7 @@
 #include "collection/collection.h"
 #include "services/configer.h"
 #include "test_util.h"
+#include "../audio/byte_builders.h"
 
 namespace {
 
@@ -58,6 +61,25 @@ std::string DumpDom(const std::string& url, const std::string& scratch) {
     return LoadTextFile(out);
 }
 
+std::string UrlDecoded(const std::string& url) {
+    std::string out;
+    for (std::size_t i = 0; i < url.size(); ++i)
+        if (url[i] == '%' && i + 2 < url.size()) {
+            out += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += url[i];
+        }
+    return out;
+}
+
+// An ID3v2.3 tag of text frames, then a few MPEG frames.
+std::string TaggedMp3(const std::vector<std::pair<std::string, std::string>>& frames) {
+    std::string body;
+    for (const auto& [id, text] : frames) body += bytes::Id3Frame(3, id, std::string(1, '\0') + text);
+    return bytes::Id3Tag(3, body) + bytes::MpegFrames(40);
+}
+
 class WebSiteTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -68,9 +90,10 @@ protected:
     }
     void TearDown() override { SetAppConfiger(nullptr); }
 
-    TDatabaseResult Build(const std::string& target, const TCompileProgressEvent& progress = {}, bool search = true) {
+    TDatabaseResult Build(const std::string& target, const TCompileProgressEvent& progress = {}, bool search = true,
+                          const std::string& music = Examples()) {
         TMP3Collection collection;
-        EXPECT_TRUE(RunSearchStage(collection, {Examples()}, {}));
+        EXPECT_TRUE(RunSearchStage(collection, {music}, {}));
         TDatabaseRequest request;
         request.Output = TOutputKind::WebPages;
         request.TargetPath = target;
@@ -89,7 +112,8 @@ TEST_F(WebSiteTest, EveryLinkOfEveryPageResolvesToAFileOfTheSite) {
     ASSERT_TRUE(result.Done) << result.Message;
     EXPECT_EQ(result.DatabasePath, site);
     for (const char* name : {"index.html", "main.html", "keywords.html", "artists.htm", "albums.htm", "years.htm",
-                             "genres.htm", "style.css", "site.css", "site.js", "search.js", kSiteMarkerName})
+                             "genres.htm", "statistics.htm", "health.htm", "style.css", "site.css", "site.js",
+                             "player.js", "search.js", kSiteMarkerName})
         EXPECT_TRUE(FileExists(JoinPath(site, name))) << name;
 
     const std::regex link(R"re((?:href|src)\s*=\s*"([^"]*)")re", std::regex::icase);
@@ -103,8 +127,14 @@ TEST_F(WebSiteTest, EveryLinkOfEveryPageResolvesToAFileOfTheSite) {
             std::string target = (*m)[1].str();
             target = target.substr(0, target.find('#'));
             if (target.empty()) continue;  // a jump within the page
+            // Tracks play from the music, here in no folder beside the site.
+            if (target.rfind("file:///", 0) == 0) {
+                EXPECT_TRUE(FileExists(UrlDecoded(target.substr(7)))) << target;
+                ++links;
+                continue;
+            }
             EXPECT_EQ(target.find(':'), std::string::npos) << "no resources from elsewhere: " << target;
-            EXPECT_TRUE(FileExists(JoinPath(site, target))) << e.path().filename() << " -> " << target;
+            EXPECT_TRUE(FileExists(JoinPath(site, UrlDecoded(target)))) << e.path().filename() << " -> " << target;
             ++links;
         }
     }
@@ -367,6 +397,120 @@ TEST_F(WebSiteTest, HeadlessBrowserShowsTreePageAndSearchResults) {
     EXPECT_NE(shown.find("<h3>"), std::string::npos) << shown;
     EXPECT_NE(shown.find(artist[1].str()), std::string::npos) << shown;
     EXPECT_NE(shown.find("target=\"page\""), std::string::npos) << shown;
+}
+
+// The sample collection beside planted faults: a second copy of one track,
+// a file without tags, an album without track numbers, and an album whose
+// tracks lie in reverse order on disk, one with a blank and "#" in its name.
+std::string PlantMusic(const TempDir& dir) {
+    const std::string music = dir / "my music";
+    fs::copy(Examples(), music, fs::copy_options::recursive);
+    fs::create_directories(music + "/dupe");
+    fs::copy_file(Examples() + "/Old Timer - Dusty Road.mp3", music + "/dupe/Old Timer - Dusty Road.mp3");
+    // Not an MP3: the file-name templates name only those.
+    dir.Write("my music/untagged.flac", bytes::FlacFile(44100, 2, 44100 * 3, {}));
+    dir.Write("my music/Numberless/1.mp3",
+              TaggedMp3({{"TPE1", "Planted"}, {"TIT2", "Uno"}, {"TALB", "Numberless"}, {"TRCK", "1"}}));
+    dir.Write("my music/Numberless/2.mp3", TaggedMp3({{"TPE1", "Planted"}, {"TIT2", "Dos"}, {"TALB", "Numberless"}}));
+    dir.Write("my music/Ordered/a.mp3",
+              TaggedMp3({{"TPE1", "Planted"}, {"TIT2", "Second Song"}, {"TALB", "Ordered"}, {"TRCK", "2"}}));
+    dir.Write("my music/Ordered/b #1.mp3",
+              TaggedMp3({{"TPE1", "Planted"}, {"TIT2", "First Song"}, {"TALB", "Ordered"}, {"TRCK", "1"}}));
+    return music;
+}
+
+// The page of the album named name, from the albums index.
+std::string AlbumPage(const std::string& site, const std::string& name) {
+    const std::string index = LoadTextFile(JoinPath(site, "albums.htm"));
+    std::smatch m;
+    EXPECT_TRUE(std::regex_search(index, m, std::regex("href=\"(alb-[0-9A-Fa-f]+\\.htm)\">" + name + "<")));
+    return m.empty() ? std::string() : m[1].str();
+}
+
+std::vector<std::string> PlayLinks(const std::string& page) {
+    std::vector<std::string> links;
+    const std::regex play("<a class=\"play\" href=\"([^\"]*)\"");
+    for (std::sregex_iterator m(page.begin(), page.end(), play), end; m != end; ++m) links.push_back((*m)[1].str());
+    return links;
+}
+
+TEST_F(WebSiteTest, TrackLinksAndPlaylistsResolveToTheMusic) {
+    const std::string music = PlantMusic(out_);
+    const std::string site = out_ / "site";
+    const TDatabaseResult result = Build(site, {}, true, music);
+    ASSERT_TRUE(result.Done) << result.Message;
+
+    // Every track is linked, relative to the site, from the pages.
+    std::set<std::string> linked, audio;
+    for (const auto& e : fs::recursive_directory_iterator(music))
+        if (e.is_regular_file() && TAudioInformer::IsAudioFile(e.path().filename().string()))
+            audio.insert(fs::canonical(e.path()).string());
+    for (const auto& e : fs::directory_iterator(site)) {
+        if (e.path().extension() != ".htm") continue;
+        for (const std::string& href : PlayLinks(LoadTextFile(e.path().string()))) {
+            EXPECT_EQ(href.find(':'), std::string::npos) << href;
+            const fs::path file = fs::path(site) / UrlDecoded(href);
+            ASSERT_TRUE(fs::is_regular_file(file)) << e.path().filename() << " -> " << href;
+            linked.insert(fs::canonical(file).string());
+        }
+    }
+    EXPECT_EQ(linked, audio);
+
+    // The playlist beside the album page: the album's files in track order.
+    const std::string album = AlbumPage(site, "Ordered");
+    ASSERT_FALSE(album.empty());
+    const std::string page = LoadTextFile(JoinPath(site, album));
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(page, m, std::regex("<a class=\"playlist\" href=\"([^\"]+\\.m3u8)\"")));
+    std::vector<std::string> lines;
+    std::istringstream playlist(LoadTextFile(JoinPath(site, m[1].str())));
+    for (std::string line; std::getline(playlist, line);) lines.push_back(line);
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "#EXTM3U");
+    EXPECT_EQ(lines[1], "#EXTINF:1,Planted - First Song");
+    EXPECT_EQ(lines[3], "#EXTINF:1,Planted - Second Song");
+    EXPECT_EQ(fs::canonical(fs::path(site) / lines[2]), fs::canonical(music + "/Ordered/b #1.mp3"));
+    EXPECT_EQ(fs::canonical(fs::path(site) / lines[4]), fs::canonical(music + "/Ordered/a.mp3"));
+    // The page lists them in that order, and its player starts with the first.
+    const std::vector<std::string> links = PlayLinks(page);
+    ASSERT_EQ(links.size(), 2u);
+    EXPECT_EQ(UrlDecoded(links[0]), lines[2]);
+    EXPECT_NE(page.find("<audio id=\"albumplayer\" controls preload=\"none\" src=\"" + links[0] + "\""),
+              std::string::npos);
+
+    // The health page names each planted fault by its path.
+    const std::string health = LoadTextFile(JoinPath(site, "health.htm"));
+    EXPECT_NE(health.find("Duplicate tracks (2)"), std::string::npos);
+    EXPECT_NE(health.find(">" + music + "/dupe/Old Timer - Dusty Road.mp3<"), std::string::npos);
+    EXPECT_NE(health.find(">" + music + "/Old Timer - Dusty Road.mp3<"), std::string::npos);
+    EXPECT_NE(health.find("Files without any tag (1)"), std::string::npos);
+    EXPECT_NE(health.find(">" + music + "/untagged.flac<"), std::string::npos);
+    const std::size_t numbers = health.find("Albums whose tracks lack track numbers (");
+    ASSERT_NE(numbers, std::string::npos);
+    const std::string numberless = health.substr(numbers, health.find("<h2>", numbers) - numbers);
+    EXPECT_NE(numberless.find(">Numberless</a>"), std::string::npos);
+    EXPECT_EQ(numberless.find(">Ordered</a>"), std::string::npos);
+    // Statistics and health are pages of their own in the start page's tree.
+    const std::string index = LoadTextFile(JoinPath(site, "index.html"));
+    EXPECT_NE(index.find("<a href=\"statistics.htm\" target=\"page\">Statistics</a>"), std::string::npos);
+    EXPECT_NE(index.find("<a href=\"health.htm\" target=\"page\">Collection health</a>"), std::string::npos);
+}
+
+TEST_F(WebSiteTest, HeadlessBrowserAlbumPlayerStartsWithTheFirstTrack) {
+    if (Chromium().empty()) GTEST_SKIP() << "chromium is not installed; the browser check is skipped";
+    const std::string music = PlantMusic(out_);
+    const std::string site = out_ / "site";
+    ASSERT_TRUE(Build(site, {}, true, music).Done);
+    const std::string album = AlbumPage(site, "Ordered");
+    ASSERT_FALSE(album.empty());
+    TempDir scratch;
+    const std::string dom = DumpDom("file://" + site + "/" + album, scratch.Path());
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(dom, m, std::regex("<audio id=\"albumplayer\"[^>]*\\ssrc=\"([^\"]*)\""))) << dom;
+    const std::vector<std::string> links = PlayLinks(dom);
+    ASSERT_EQ(links.size(), 2u);
+    EXPECT_EQ(m[1].str(), links[0]);
+    EXPECT_EQ(fs::canonical(fs::path(site) / UrlDecoded(m[1].str())), fs::canonical(music + "/Ordered/b #1.mp3"));
 }
 
 }  // namespace

@@ -66,6 +66,7 @@ void TChmPreparer::Run(TMP3Collection& collection) {
     std::vector<const TAudioInfo*> files;
     files.reserve(static_cast<std::size_t>(std::max(collection.Count(), 0)));
     for (int i = 0; i < collection.Count(); ++i) files.push_back(&collection.Items(i));
+    Unreadable = UnreadableFiles(collection);
     Run(files);
 }
 
@@ -87,6 +88,9 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
     writer.Covers = Covers;
     writer.CheckStop = CheckStop;
     writer.OnStage = OnStage;
+    // Tracks link to their files by file:// address; viewers have no audio
+    // player, so the album pages get none.
+    writer.Unreadable = Unreadable;
     TWrittenPages written = writer.Write(GetAppTempFolder(), *Compiler->Tree);
     NeedFiles.insert(NeedFiles.end(), written.NeedFiles.begin(), written.NeedFiles.end());
     for (auto& [path, bytes] : written.MemoryFiles) Compiler->MemoryFiles[path] = std::move(bytes);

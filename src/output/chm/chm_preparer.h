@@ -38,6 +38,8 @@ public:
     // Whether the catalogue gets full-text search; unset: the configuration's
     // "Full-text search", and on when it has none.
     std::optional<bool> FullTextSearch;
+    // The files the scan could not read, for the health page; Run(collection) sets it.
+    std::vector<THealthUnreadable> Unreadable;
 
     // The outcome of Run: whether the database is in place at OutputPath,
     // and why not otherwise.

@@ -1,12 +1,24 @@
 // The catalogue model as a web site.
 #include "output/site/site_catalogue.h"
 
+#include <filesystem>
+
 #include "base/language.h"
 #include "output/site/web_site.h"
 #include "pages/contents_tree.h"
 #include "pages/data_archive.h"
 #include "pages/keywords.h"
 #include "platform/special_folders.h"
+
+namespace {
+
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+}  // namespace
 
 bool WriteCatalogueSite(const TCatalogue& catalogue, const std::string& target, const TSiteRequest& request) {
     const std::string working = GetAppTempFolder();
@@ -18,6 +30,11 @@ bool WriteCatalogueSite(const TCatalogue& catalogue, const std::string& target, 
     writer.Covers = CoversConfigured();
     writer.CheckStop = request.CheckStop;
     writer.OnStage = request.OnStage;
+    writer.Unreadable = request.Unreadable;
+    // The site is built beside the target and renamed onto it: links to the
+    // music start from the target.
+    writer.PlayLinks.SiteFolder = AbsolutePath(target);
+    writer.AlbumPlayer = true;
     const TWrittenPages written = writer.Write(working, tree);
 
     TSiteSource source;

@@ -3,8 +3,10 @@
 // then the start page, keyword page and search index around them.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "catalogue/catalogue.h"
+#include "catalogue/health.h"
 #include "pages/page_writer.h"
 
 struct TSiteRequest {
@@ -13,6 +15,8 @@ struct TSiteRequest {
     std::function<void()> CheckStop;
     // Percent of the site's files written; false stops the run.
     std::function<bool(int percent)> OnProgress;
+    // The files the scan could not read, for the health page.
+    std::vector<THealthUnreadable> Unreadable;
 };
 
 // Writes the pages into the working folder and the site in place of target

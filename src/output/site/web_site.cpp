@@ -215,6 +215,12 @@ std::string TSiteBuilder::StartPage() const {
     const TChmTreeItem& root = *source_.Tree->Root;
     for (int i = 0; i < root.Count(); ++i) {
         const TChmTreeItem& grouping = *root.Item(i);
+        // A page of its own, such as the statistics, is a plain link.
+        if (grouping.Count() == 0) {
+            out += "<p class=\"pagelink\"><a href=\"" + Href(grouping) + "\" target=\"page\">" +
+                   HtmlEscape(grouping.Caption) + "</a></p>\n";
+            continue;
+        }
         // The first grouping stands open, so the start page shows what there is.
         out += std::string(i == 0 ? "<details open>" : "<details>") + "<summary><a href=\"" + Href(grouping) +
                "\" target=\"page\">" + HtmlEscape(grouping.Caption) + "</a> <span class=\"count\">" +
@@ -443,6 +449,8 @@ bool WriteWebSite(const TSiteSource& source, const std::string& target) {
     // in every browser. Everything else works without it.
     WriteFile(JoinPath(folder, "site.css"), LoadArchivedFile("site/site.css"));
     WriteFile(JoinPath(folder, "site.js"), LoadArchivedFile("site/site.js"));
+    // The album pages' player goes on to the next track.
+    WriteFile(JoinPath(folder, "player.js"), LoadArchivedFile("site/player.js"));
     if (source.Search) WriteFile(JoinPath(folder, "search.js"), builder.SearchIndex());
     WriteFile(JoinPath(folder, kSiteMarkerName), "Orvalis web site\n");
     WriteSiteManifest(folder);
