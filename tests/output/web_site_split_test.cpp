@@ -112,9 +112,10 @@ TEST_F(WebSiteSplitTest, EveryPartFindsWhatTheWholeIndexFinds) {
     ASSERT_TRUE(std::regex_search(names, m, std::regex("^var ORVALIS_SEARCH=\\{parts:\"([0-9a-f -]*)\"\\};\n$")))
         << names;
     std::set<std::string> listed;
-    for (std::size_t at = 0; at < m[1].length();) {
-        const std::size_t end = std::min(m[1].str().find(' ', at), static_cast<std::size_t>(m[1].length()));
-        listed.insert(m[1].str().substr(at, end - at));
+    const std::string list = m[1].str();
+    for (std::size_t at = 0; at < list.size();) {
+        const std::size_t end = std::min(list.find(' ', at), list.size());
+        listed.insert(list.substr(at, end - at));
         at = end + 1;
     }
 

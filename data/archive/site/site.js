@@ -129,8 +129,11 @@
     "\u019a": "l", "\u01b6": "z", "\u0225": "z", "\u0249": "j", "\u024d": "r", "\u0253": "b", "\u0256": "d",
     "\u0257": "d", "\u0260": "g", "\u0268": "i", "\u0289": "u" };
   var special = new RegExp("[" + Object.keys(plain).join("") + "]", "g");
+  var ascii = /^[\x00-\x7f]*$/;
   function fold(s) {
     s = s.toLowerCase();
+    // Most names are plain ASCII, which has nothing to decompose.
+    if (ascii.test(s)) return s;
     if (s.normalize) s = s.normalize("NFKD").replace(/[\u0300-\u036f]/g, "");
     return s.replace(special, function (c) { return plain[c]; });
   }

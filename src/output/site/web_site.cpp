@@ -249,7 +249,7 @@ std::string TSiteBuilder::StartPage(const TSiteWrite& write) const {
     for (int i = 0; i < root.Count(); ++i) {
         const TChmTreeItem& grouping = *root.Item(i);
         // The first grouping stands open, so the start page shows what there is.
-        out += std::string(i == 0 && grouping.Count() <= gInlineTreeLimit ? "<details open>" : "<details>") +
+        out += std::string(i == 0 ? "<details open>" : "<details>") +
                "<summary><a href=\"" + Href(grouping) + "\" target=\"page\">" + HtmlEscape(grouping.Caption) +
                "</a> <span class=\"count\">" + std::to_string(grouping.Count()) + "</span></summary>\n";
         if (grouping.Count() <= gInlineTreeLimit) {
