@@ -67,6 +67,7 @@ protected:
     }
     void TearDown() override {
         SetSiteInlineTreeLimitForTesting(300);
+        SetSiteSearchPartRowsForTesting(2000);
         SetAppConfiger(nullptr);
     }
 
@@ -106,18 +107,27 @@ bool Finds(const TRow& row, const std::vector<std::string>& terms) {
 }
 
 TEST_F(WebSiteSplitTest, EveryPartFindsWhatTheWholeIndexFinds) {
+    // Parts of more than a few rows are split by a third letter, so both
+    // kinds of part are checked.
+    SetSiteSearchPartRowsForTesting(6);
     const std::string site = Build();
+    SetSiteSearchPartRowsForTesting(2000);
     const std::string names = LoadTextFile(JoinPath(site, "search.js"));
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(names, m, std::regex("^var ORVALIS_SEARCH=\\{parts:\"([0-9a-f -]*)\"\\};\n$")))
+    ASSERT_TRUE(std::regex_search(
+        names, m, std::regex("^var ORVALIS_SEARCH=\\{parts:\"([0-9a-f -]*)\",deep:\"([0-9a-f -]*)\"\\};\n$")))
         << names;
-    std::set<std::string> listed;
-    const std::string list = m[1].str();
-    for (std::size_t at = 0; at < list.size();) {
-        const std::size_t end = std::min(list.find(' ', at), list.size());
-        listed.insert(list.substr(at, end - at));
-        at = end + 1;
-    }
+    const auto split = [](const std::string& list) {
+        std::set<std::string> out;
+        for (std::size_t at = 0; at < list.size();) {
+            const std::size_t end = std::min(list.find(' ', at), list.size());
+            out.insert(list.substr(at, end - at));
+            at = end + 1;
+        }
+        return out;
+    };
+    const std::set<std::string> listed = split(m[1].str()), deep = split(m[2].str());
+    ASSERT_FALSE(deep.empty());
 
     // Every part, and the whole list put together from them, by kind and place.
     std::map<std::string, std::map<std::string, std::map<long, TRow>>> parts;
@@ -143,7 +153,11 @@ TEST_F(WebSiteSplitTest, EveryPartFindsWhatTheWholeIndexFinds) {
                     // A title's album is the same whichever part it comes from.
                     row.value[2] = album[3];
                 }
-                const long n = r.back().get<long>();
+                // The words the browser matches are those of the row's fields.
+                std::string words;
+                for (const std::string& w : row.words) words += (words.empty() ? "" : " ") + w;
+                EXPECT_EQ(r.back(), words) << r.dump();
+                const long n = r[r.size() - 2].get<long>();
                 const auto [known, added] = whole[kind].emplace(n, row);
                 EXPECT_TRUE(added || known->second.value == row.value) << kind << n << " differs between parts";
                 parts[name][kind].emplace(n, row);
@@ -171,12 +185,13 @@ TEST_F(WebSiteSplitTest, EveryPartFindsWhatTheWholeIndexFinds) {
         std::string lead = terms.front();
         for (const std::string& t : terms)
             if (t.size() > lead.size()) lead = t;
-        const std::string part = SiteSearchPart(lead);
+        const std::string two = SiteSearchPart(lead), three = SiteSearchPart(lead, 3);
+        const bool shortLead = two.find('-') == std::string::npos || (deep.count(two) && three == two);
         std::vector<std::string> needed;
         for (const auto& [name, rows] : parts)
-            if (name == part || (part.find('-') == std::string::npos && name.rfind(part + "-", 0) == 0))
+            if (shortLead ? name == two || name.rfind(two + "-", 0) == 0 : name == (deep.count(two) ? three : two))
                 needed.push_back(name);
-        ASSERT_FALSE(needed.empty()) << lead << " has no part " << part;
+        ASSERT_FALSE(needed.empty()) << lead << " has no part " << two;
         std::size_t found = 0;
         for (const char* kind : {"a", "b", "t"}) {
             std::set<long> all, split;
@@ -201,6 +216,7 @@ TEST_F(WebSiteSplitTest, FoldingAndWordsAreTheBrowsersToo) {
     EXPECT_EQ(Words("Caf\xC3\xA9 d\xE2\x80\x99\xC3\x89t\xC3\xA9"), (std::vector<std::string>{"cafe", "d", "ete"}));
     EXPECT_EQ(Words("Strau\xC3\x9F AC/DC"), (std::vector<std::string>{"strauss", "ac", "dc"}));
     EXPECT_EQ(SiteSearchPart("strauss"), "73-74");
+    EXPECT_EQ(SiteSearchPart("strauss", 3), "73-74-72");
     EXPECT_EQ(SiteSearchPart("\xE6\x9D\xB1"), "6771");
     if (Chromium().empty()) GTEST_SKIP() << "chromium is not installed; the browser check is skipped";
 
@@ -227,7 +243,7 @@ TEST_F(WebSiteSplitTest, FoldingAndWordsAreTheBrowsersToo) {
     ASSERT_TRUE(browser.is_array()) << text;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         nlohmann::json ours = nlohmann::json::array();
-        for (const std::string& w : Words(texts[i])) ours.push_back(SiteSearchPart(w) + ":" + w);
+        for (const std::string& w : Words(texts[i])) ours.push_back(SiteSearchPart(w, 3) + ":" + w);
         EXPECT_EQ(browser.at(i), ours) << texts[i];
     }
 }

@@ -141,16 +141,15 @@
   function words(s) { return fold(s).split(nonWord).filter(function (w) { return w.length > 0; }); }
   // The index is split by the first two letters of each word.
   function partName(word) {
-    return Array.from(word).slice(0, 2).map(function (c) { return c.codePointAt(0).toString(16); }).join("-");
+    return Array.from(word).slice(0, 3).map(function (c) { return c.codePointAt(0).toString(16); }).join("-");
   }
-  var known = {}, loaded = {}, asked = {};
+  var known = {}, deep = {}, loaded = {}, asked = {};
   index.parts.split(" ").forEach(function (p) { if (p) known[p] = true; });
-  // Words of a row joined by line breaks, which no word holds: a term
-  // matches where a word starts with it.
+  (index.deep || "").split(" ").forEach(function (p) { if (p) deep[p] = true; });
+  // Each row comes with its folded words; a term matches where a word starts with it.
   function keys(d) {
-    d.keys = { a: d.a.map(function (r) { return "\n" + words(r[0]).join("\n"); }),
-               b: d.b.map(function (r) { return "\n" + words(r[0] + "\n" + (r[2] || "")).join("\n"); }),
-               t: d.t.map(function (r) { return "\n" + words(r[0] + "\n" + r[1] + "\n" + d.b[r[2]][0]).join("\n"); }) };
+    function last(r) { return " " + r[r.length - 1]; }
+    d.keys = { a: d.a.map(last), b: d.b.map(last), t: d.t.map(last) };
   }
   window.orvalisSearch = function (name, d) {
     if (loaded[name]) return;
@@ -158,17 +157,23 @@
     loaded[name] = d;
     if (box.value) search();
   };
-  // The parts a query needs: that of its longest word, which holds every
-  // row the query can find; a word of one letter needs all parts of that letter.
-  function needed(terms) {
-    var lead = terms[0];
-    terms.forEach(function (t) { if (Array.from(t).length > Array.from(lead).length) lead = t; });
-    var name = partName(lead);
-    if (Array.from(lead).length >= 2) return known[name] ? [name] : [];
+  function startingWith(name) {
     return Object.keys(known).filter(function (p) { return p === name || p.indexOf(name + "-") === 0; });
   }
+  // The parts a query needs: those of its longest word, which hold every row
+  // the query can find. A part too big is split by a third letter ("deep").
+  function needed(terms) {
+    var lead = Array.from(terms[0]);
+    terms.forEach(function (t) { if (Array.from(t).length > lead.length) lead = Array.from(t); });
+    var two = partName(lead.slice(0, 2).join(""));
+    if (lead.length === 1) return startingWith(two);
+    if (!deep[two]) return known[two] ? [two] : [];
+    if (lead.length === 2) return startingWith(two);
+    var three = partName(lead.slice(0, 3).join(""));
+    return known[three] ? [three] : [];
+  }
   function matches(text, terms) {
-    for (var i = 0; i < terms.length; i++) if (text.indexOf("\n" + terms[i]) < 0) return false;
+    for (var i = 0; i < terms.length; i++) if (text.indexOf(" " + terms[i]) < 0) return false;
     return true;
   }
   // Rows of kind from the parts, each once and in the order of the whole list.
@@ -177,7 +182,7 @@
     from.forEach(function (d) {
       var keys = d.keys[kind], rows = d[kind];
       for (var i = 0; i < keys.length; i++) {
-        var n = rows[i][rows[i].length - 1];
+        var n = rows[i][rows[i].length - 2];
         if (!seen[n] && matches(keys[i], terms)) { seen[n] = true; found.push({ n: n, r: rows[i], d: d }); }
       }
     });

@@ -148,6 +148,8 @@ bool LinkUnchanged(const std::string& old, const std::string& to, std::string_vi
 }
 
 int gInlineTreeLimit = 300;
+// Rows of a search part, past which it is split by a third letter.
+std::size_t gSearchPartRows = 2000;
 
 // A file of the site written by the builder: its name in the site folder and its bytes.
 using TSiteWrite = std::function<void(const std::string& name, std::string_view bytes)>;
@@ -383,9 +385,10 @@ void TSiteBuilder::KeywordPages(const TSiteWrite& write) const {
 
 void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
     // Rows as the script shows them, each ending with its place in the whole
-    // list, so rows from several parts come out in one order:
-    // a: artists [name, page, n]; b: albums [name, page, artists, n];
-    // t: titles [title, artist, album position in this part's b, n].
+    // list, so rows from several parts come out in one order, and its folded
+    // words, so the browser need not fold every row:
+    // a: artists [name, page, n, words]; b: albums [name, page, artists, n, words];
+    // t: titles [title, artist, album position in this part's b, n, words].
     const TChmTreeItem& root = *source_.Tree->Root;
     // The artists of an album, in the order their tracks come, for finding
     // an album by words of its name and its artist together.
@@ -397,23 +400,37 @@ void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
                 std::find(artists.begin(), artists.end(), t.Artist) == artists.end())
                 artists.push_back(t.Artist);
         }
+    // A row in a part, with the letter its word has after the part's two
+    // (0 when none), for splitting a part too big to load quickly.
+    struct TEntry {
+        std::uint32_t row, third;
+    };
     struct TParts {
-        std::vector<std::uint32_t> a, b, t;
+        std::vector<TEntry> a, b, t;
     };
     std::map<std::string, TParts> parts;
-    // Each row goes to the part of every word it has, once.
-    const auto file = [&](std::string_view text, std::vector<std::uint32_t> TParts::*kind, std::uint32_t row) {
+    // Each row goes to the part of every word it has, once; returns the words.
+    const auto file = [&](std::string_view text, std::vector<TEntry> TParts::*kind, std::uint32_t row) {
         std::set<std::string> seen;
-        for (const std::string& word : SiteSearchWords(SiteSearchFold(text)))
-            if (seen.insert(SiteSearchPart(word)).second) (parts[SiteSearchPart(word)].*kind).push_back(row);
+        std::string words;
+        for (const std::string& word : SiteSearchWords(SiteSearchFold(text))) {
+            words += (words.empty() ? "" : " ") + word;
+            const std::string part = SiteSearchPart(word), three = SiteSearchPart(word, 3);
+            if (!seen.insert(three).second) continue;
+            const std::size_t dash = three.size() > part.size() ? part.size() + 1 : three.size();
+            const auto third = static_cast<std::uint32_t>(
+                dash < three.size() ? std::stoul(three.substr(dash), nullptr, 16) : 0);
+            (parts[part].*kind).push_back({row, third});
+        }
+        return JsString(words);
     };
     std::vector<std::string> artistRows, albumRows, albumNames, titleRows;
     if (root.Count() > 0)
         for (int i = 0; i < root.Item(0)->Count(); ++i) {
             const TChmTreeItem& entry = *root.Item(0)->Item(i);
-            file(entry.Caption, &TParts::a, static_cast<std::uint32_t>(artistRows.size()));
+            const std::string words = file(entry.Caption, &TParts::a, static_cast<std::uint32_t>(artistRows.size()));
             artistRows.push_back("[" + JsString(entry.Caption) + "," + JsString(Href(entry)) + "," +
-                                 std::to_string(i) + "]");
+                                 std::to_string(i) + "," + words + "]");
         }
     std::map<std::string, std::uint32_t> albumAt;
     if (root.Count() > 1)
@@ -427,25 +444,30 @@ void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
                 if (found != albumArtists.end())
                     for (const std::string& artist : found->second) artists += (artists.empty() ? "" : ", ") + artist;
             }
-            file(entry.Caption + "\n" + artists, &TParts::b, static_cast<std::uint32_t>(albumRows.size()));
+            const std::string words =
+                file(entry.Caption + "\n" + artists, &TParts::b, static_cast<std::uint32_t>(albumRows.size()));
             albumNames.push_back(entry.Caption);
             albumRows.push_back(JsString(entry.Caption) + "," + JsString(Href(entry)) + "," + JsString(artists) + "," +
-                                std::to_string(i) + "]");
+                                std::to_string(i) + "," + words + "]");
         }
     std::vector<std::uint32_t> titleAlbum;
+    std::vector<std::string> titleWords;
     if (source_.Titles)
         for (const TSiteTitle& t : *source_.Titles) {
             const auto album = albumAt.find(t.AlbumPage);
             if (album == albumAt.end() || t.Title.empty()) continue;
             const auto row = static_cast<std::uint32_t>(titleRows.size());
-            file(t.Title + "\n" + t.Artist + "\n" + albumNames[album->second], &TParts::t, row);
+            titleWords.push_back(file(t.Title + "\n" + t.Artist + "\n" + albumNames[album->second], &TParts::t, row));
             titleAlbum.push_back(album->second);
             titleRows.push_back("[" + JsString(t.Title) + "," + JsString(t.Artist) + ",");
         }
     albumArtists.clear();
 
-    std::string names;
-    for (const auto& [name, rows] : parts) {
+    std::string names, deep;
+    struct TRows {
+        std::vector<std::uint32_t> a, b, t;
+    };
+    const auto writePart = [&](const std::string& name, const TRows& rows) {
         // The albums of the part: its own and those of its titles.
         std::vector<std::uint32_t> albums = rows.b;
         for (const std::uint32_t t : rows.t) albums.push_back(titleAlbum[t]);
@@ -459,13 +481,39 @@ void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
         for (std::size_t i = 0; i < rows.t.size(); ++i) {
             const auto local = std::lower_bound(albums.begin(), albums.end(), titleAlbum[rows.t[i]]) - albums.begin();
             out += (i ? ",\n" : "\n") + titleRows[rows.t[i]] + std::to_string(local) + "," +
-                   std::to_string(rows.t[i]) + "]";
+                   std::to_string(rows.t[i]) + "," + titleWords[rows.t[i]] + "]";
         }
         out += "]});\n";
         write("search/" + name + ".js", out);
         names += (names.empty() ? "" : " ") + name;
+    };
+    // Rows of entries whose third letter is third, or all (third < 0), each once.
+    const auto pick = [](const std::vector<TEntry>& entries, long third) {
+        std::vector<std::uint32_t> rows;
+        for (const TEntry& e : entries)
+            if (third < 0 || e.third == static_cast<std::uint32_t>(third)) rows.push_back(e.row);
+        std::sort(rows.begin(), rows.end());
+        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        return rows;
+    };
+    for (const auto& [name, entries] : parts) {
+        if (entries.a.size() + entries.b.size() + entries.t.size() <= gSearchPartRows) {
+            writePart(name, {pick(entries.a, -1), pick(entries.b, -1), pick(entries.t, -1)});
+            continue;
+        }
+        // A part too big to load at once is split by the third letter; the
+        // words of just two letters keep the part's own name.
+        std::set<std::uint32_t> thirds;
+        for (const auto* kind : {&entries.a, &entries.b, &entries.t})
+            for (const TEntry& e : *kind) thirds.insert(e.third);
+        for (const std::uint32_t third : thirds) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "-%x", static_cast<unsigned>(third));
+            writePart(third ? name + hex : name, {pick(entries.a, third), pick(entries.b, third), pick(entries.t, third)});
+        }
+        deep += (deep.empty() ? "" : " ") + name;
     }
-    write("search.js", "var ORVALIS_SEARCH={parts:\"" + names + "\"};\n");
+    write("search.js", "var ORVALIS_SEARCH={parts:\"" + names + "\",deep:\"" + deep + "\"};\n");
 }
 
 }  // namespace
@@ -473,6 +521,8 @@ void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
 std::string SiteStartPage(const std::string& folder) { return JoinPath(folder, "index.html"); }
 
 void SetSiteInlineTreeLimitForTesting(int entries) { gInlineTreeLimit = entries; }
+
+void SetSiteSearchPartRowsForTesting(std::size_t rows) { gSearchPartRows = rows; }
 
 std::string SiteSearchFold(std::string_view text) {
     // Letters that do not decompose into a base letter and marks; site.js has the same.
@@ -529,11 +579,11 @@ std::vector<std::string> SiteSearchWords(std::string_view folded) {
     return words;
 }
 
-std::string SiteSearchPart(std::string_view word) {
+std::string SiteSearchPart(std::string_view word, int letters) {
     std::string part;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(word.data());
     const auto length = static_cast<std::int32_t>(word.size());
-    for (std::int32_t i = 0, letters = 0; i < length && letters < 2; ++letters) {
+    for (std::int32_t i = 0, n = 0; i < length && n < letters; ++n) {
         UChar32 c = 0;
         U8_NEXT(bytes, i, length, c);
         char hex[16];

@@ -62,8 +62,11 @@ std::string SiteSearchFold(std::string_view text);
 // The words of folded text: runs of letters, marks and digits.
 std::vector<std::string> SiteSearchWords(std::string_view folded);
 // The part of the search index that holds the rows with a word starting as
-// word does: its first two letters as hexadecimal code points ("61-62").
-std::string SiteSearchPart(std::string_view word);
+// word does: its first two letters as hexadecimal code points ("61-62"). A
+// part too big is split by the third letter ("61-62-63"; letters = 3).
+std::string SiteSearchPart(std::string_view word, int letters = 2);
+// Rows of a search part past which it is split; for tests.
+void SetSiteSearchPartRowsForTesting(std::size_t rows);
 
 // Groupings with more entries than this are loaded per letter by the start
 // page rather than written into it.
