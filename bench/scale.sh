@@ -5,7 +5,7 @@
 # long the first search takes in headless Chromium. With --before OLD_BUILD
 # the same runs are made with that program too, alternating, and the table
 # shows both side by side.
-#   bench/scale.sh [--before OLD_BUILD_DIR] [--runs N] BUILD_DIR [CORPUS...]
+#   bench/scale.sh [--before OLD_BUILD_DIR] [--runs N] [--no-chm] BUILD_DIR [CORPUS...]
 # CORPUS defaults to /tmp/corpus10k /tmp/corpus200k (those missing are
 # skipped). Make them once with
 #   /usr/bin/python3 ../shared/tools/make_real_corpus.py /tmp/corpus10k 10000
@@ -13,11 +13,12 @@
 # busy 2-core machine). Needs /usr/bin/time (apt-get install time) and bc;
 # chromium for the search figures (skipped without it).
 set -euo pipefail
-before='' runs=1
+before='' runs=1 chm=1
 while [[ $# -gt 0 && $1 == --* ]]; do
   case $1 in
     --before) before=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
+    --no-chm) chm=0; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -108,9 +109,13 @@ for collection in "${corpora[@]}"; do
   # Alternating, so both programs share whatever the machine does.
   for ((i = 0; i < runs; ++i)); do
     for p in "${programs[@]}"; do
-      read -r t m < <(build "$p" "$collection" --out "$work/$p.chm")
+      if ((chm)); then
+        read -r t m < <(build "$p" "$collection" --out "$work/$p.chm")
+        rm -f "$work/$p.chm"
+      else
+        t=0 m=0
+      fi
       chm_t[$p]+="$t " chm_m[$p]+="$m "
-      rm -f "$work/$p.chm"
       read -r t m < <(build "$p" "$collection" --html "$work/site-$p")
       site_t[$p]+="$t " site_m[$p]+="$m "
       [[ $i -eq $((runs - 1)) ]] || rm -rf "$work/site-$p"
@@ -129,7 +134,8 @@ for collection in "${corpora[@]}"; do
     echo "         largest file the start page loads: $largest_name ($largest bytes); keyword page(s): $(
       du -cb "$site"/keywords*.html | tail -1 | cut -f1) bytes in $(ls "$site"/keywords*.html | wc -l) file(s);" \
       "largest search file: $(ls -S "$site"/search.js "$site"/search/*.js 2>/dev/null | head -1 | xargs stat -c '%s bytes (%n)' |
-      sed "s|$site/||")"
+      sed "s|$site/||"); all search files: $(find "$site/search.js" "$site/search" -name '*.js' -printf '%s\n' 2>/dev/null |
+      awk '{s += $1} END {print s + 0}') bytes"
     rm -rf "$site"
   done
   unset chm_t chm_m site_t site_m

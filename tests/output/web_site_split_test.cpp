@@ -117,7 +117,7 @@ TEST_F(WebSiteSplitTest, EveryPartFindsWhatTheWholeIndexFinds) {
     ASSERT_TRUE(std::regex_search(
         names, m, std::regex("^var ORVALIS_SEARCH=\\{parts:\"([0-9a-f -]*)\",deep:\"([0-9a-f -]*)\"\\};\n$")))
         << names;
-    const auto split = [](const std::string& list) {
+    const auto listOf = [](const std::string& list) {
         std::set<std::string> out;
         for (std::size_t at = 0; at < list.size();) {
             const std::size_t end = std::min(list.find(' ', at), list.size());
@@ -126,7 +126,7 @@ TEST_F(WebSiteSplitTest, EveryPartFindsWhatTheWholeIndexFinds) {
         }
         return out;
     };
-    const std::set<std::string> listed = split(m[1].str()), deep = split(m[2].str());
+    const std::set<std::string> listed = listOf(m[1].str()), deep = listOf(m[2].str());
     ASSERT_FALSE(deep.empty());
 
     // Every part, and the whole list put together from them, by kind and place.
