@@ -6,13 +6,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -143,20 +147,41 @@ bool LinkUnchanged(const std::string& old, const std::string& to, std::string_vi
     return ::link(old.c_str(), to.c_str()) == 0;
 }
 
-// Everything of the start page and the keyword page.
+int gInlineTreeLimit = 300;
+// Rows of a search part, past which it is split by a third letter.
+std::size_t gSearchPartRows = 2000;
+
+// A file of the site written by the builder: its name in the site folder and its bytes.
+using TSiteWrite = std::function<void(const std::string& name, std::string_view bytes)>;
+
+// Everything of the start page, the keyword pages and the search index.
 class TSiteBuilder {
 public:
     explicit TSiteBuilder(const TSiteSource& source) : source_(source) {}
 
-    std::string StartPage() const;
-    std::string KeywordPage() const;
-    std::string SearchIndex() const;
+    // The start page; the groupings too long to stand in it go to
+    // "tree/g<grouping>-<letter>.js", loaded when a letter is opened, and
+    // "tree/where.js" tells which of them holds a page.
+    std::string StartPage(const TSiteWrite& write) const;
+    // One page per first letter: "keywords.html" holds the first letter.
+    void KeywordPages(const TSiteWrite& write) const;
+    // "search.js" names the parts; "search/<part>.js" holds every row with a
+    // word starting with the part's two letters.
+    void SearchIndex(const TSiteWrite& write) const;
 
 private:
     std::string Href(const TChmTreeItem& entry) const {
         return entry.FileInfo ? UrlPath(RelativeToFolder(entry.FileInfo->FileName, source_.WorkingFolder)) : "";
     }
-    void TreeList(const TChmTreeItem& parent, std::string& out) const;
+    void TreeList(const std::vector<const TChmTreeItem*>& entries, std::string& out) const;
+    void TreeList(const TChmTreeItem& parent, std::string& out) const { TreeList(Entries(parent), out); }
+    static std::vector<const TChmTreeItem*> Entries(const TChmTreeItem& parent) {
+        std::vector<const TChmTreeItem*> entries;
+        for (int i = 0; i < parent.Count(); ++i) entries.push_back(parent.Item(i));
+        return entries;
+    }
+    void PagesUnder(const std::vector<const TChmTreeItem*>& entries, const std::string& part,
+                    std::map<std::string, std::string>& where) const;
     std::string Head(const std::string& title, const char* bodyClass) const;
 
     const TSiteSource& source_;
@@ -169,10 +194,10 @@ std::string TSiteBuilder::Head(const std::string& title, const char* bodyClass) 
            "<link rel=\"stylesheet\" href=\"site.css\">\n</head>\n<body class=\"" + bodyClass + "\">\n";
 }
 
-void TSiteBuilder::TreeList(const TChmTreeItem& parent, std::string& out) const {
+void TSiteBuilder::TreeList(const std::vector<const TChmTreeItem*>& entries, std::string& out) const {
     out += "<ul>\n";
-    for (int i = 0; i < parent.Count(); ++i) {
-        const TChmTreeItem& entry = *parent.Item(i);
+    for (const TChmTreeItem* item : entries) {
+        const TChmTreeItem& entry = *item;
         const std::string link =
             "<a href=\"" + Href(entry) + "\" target=\"page\">" + HtmlEscape(entry.Caption) + "</a>";
         if (entry.Count() == 0) {
@@ -186,7 +211,16 @@ void TSiteBuilder::TreeList(const TChmTreeItem& parent, std::string& out) const 
     out += "</ul>\n";
 }
 
-std::string TSiteBuilder::StartPage() const {
+void TSiteBuilder::PagesUnder(const std::vector<const TChmTreeItem*>& entries, const std::string& part,
+                              std::map<std::string, std::string>& where) const {
+    for (const TChmTreeItem* entry : entries) {
+        const std::string page = Href(*entry);
+        if (!page.empty()) where.emplace(page, part);
+        PagesUnder(Entries(*entry), part, where);
+    }
+}
+
+std::string TSiteBuilder::StartPage(const TSiteWrite& write) const {
     std::string out = Head(source_.Title, "site");
     // On a narrow screen the column is a menu over the page, opened by the
     // box before it; it works without the script, which closes it after a choice.
@@ -213,6 +247,7 @@ std::string TSiteBuilder::StartPage() const {
     out += "<div id=\"tree\">\n<p class=\"indexlink\"><a href=\"keywords.html\" target=\"page\">" +
            HtmlEscape(Translate("Index")) + "</a></p>\n";
     const TChmTreeItem& root = *source_.Tree->Root;
+    std::map<std::string, std::string> where;
     for (int i = 0; i < root.Count(); ++i) {
         const TChmTreeItem& grouping = *root.Item(i);
         // A page of its own, such as the statistics, is a plain link.
@@ -222,11 +257,48 @@ std::string TSiteBuilder::StartPage() const {
             continue;
         }
         // The first grouping stands open, so the start page shows what there is.
-        out += std::string(i == 0 ? "<details open>" : "<details>") + "<summary><a href=\"" + Href(grouping) +
-               "\" target=\"page\">" + HtmlEscape(grouping.Caption) + "</a> <span class=\"count\">" +
-               std::to_string(grouping.Count()) + "</span></summary>\n";
-        TreeList(grouping, out);
-        out += "</details>\n";
+        out += std::string(i == 0 ? "<details open>" : "<details>") +
+               "<summary><a href=\"" + Href(grouping) + "\" target=\"page\">" + HtmlEscape(grouping.Caption) +
+               "</a> <span class=\"count\">" + std::to_string(grouping.Count()) + "</span></summary>\n";
+        if (grouping.Count() <= gInlineTreeLimit) {
+            TreeList(grouping, out);
+            out += "</details>\n";
+            continue;
+        }
+        // A long grouping stands as its letters; each letter's entries come
+        // from a script of their own, as fetching files fails from file://.
+        std::vector<std::string> letters;
+        std::vector<std::vector<const TChmTreeItem*>> lists;
+        std::map<std::string, std::size_t> letterAt;
+        for (int e = 0; e < grouping.Count(); ++e) {
+            const TChmTreeItem& entry = *grouping.Item(e);
+            auto [at, added] = letterAt.emplace(IndexLetter(entry.Caption), letters.size());
+            if (added) {
+                letters.push_back(at->first);
+                lists.emplace_back();
+            }
+            lists[at->second].push_back(&entry);
+        }
+        out += "<ul class=\"byletter\">\n";
+        for (std::size_t l = 0; l < letters.size(); ++l) {
+            const std::string part = "g" + std::to_string(i) + "-" + std::to_string(l);
+            out += "<li><details data-part=\"" + part + "\"><summary>" + HtmlEscape(letters[l]) +
+                   " <span class=\"count\">" + std::to_string(lists[l].size()) + "</span></summary></details></li>\n";
+            std::string list;
+            TreeList(lists[l], list);
+            write("tree/" + part + ".js", "orvalisTree(\"" + part + "\"," + JsString(list) + ");\n");
+            PagesUnder(lists[l], part, where);
+        }
+        out += "</ul>\n</details>\n";
+    }
+    if (!where.empty()) {
+        std::string map = "orvalisWhere({";
+        bool first = true;
+        for (const auto& [page, part] : where) {
+            map += (first ? "\n" : ",\n") + JsString(page) + ":\"" + part + "\"";
+            first = false;
+        }
+        write("tree/where.js", map + "});\n");
     }
     out += "</div>\n</nav>\n<iframe id=\"page\" name=\"page\" src=\"main.html\" title=\"" + HtmlEscape(source_.Title) +
            "\"></iframe>\n";
@@ -235,7 +307,7 @@ std::string TSiteBuilder::StartPage() const {
     return out;
 }
 
-std::string TSiteBuilder::KeywordPage() const {
+void TSiteBuilder::KeywordPages(const TSiteWrite& write) const {
     struct TListedKeyword {
         std::string sortKey, text;
         std::vector<const TChmTreeItem*> entries;
@@ -288,28 +360,41 @@ std::string TSiteBuilder::KeywordPage() const {
         html += "</ul></li>\n";
     }
 
-    std::string out = Head(Translate("Index"), "keywords");
-    // The same banner as the catalogue's pages, whose style sheet it shares.
-    out +=
-        "<div class=\"banner\"><table class=\"banner\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\"><tr>"
-        "<td class=\"logo\"><img src=\"logo.png\" width=\"32\" height=\"32\" alt=\"\"></td><td><h1>" +
-        HtmlEscape(Translate("Index")) + "</h1></td></tr></table></div>\n";
-    if (keywords.empty()) out += "<p>" + HtmlEscape(Translate("Nothing found.")) + "</p>\n";
-    out += "<p class=\"letters\">";
+    // One page per letter: the whole index of a large collection is too much
+    // for a browser to open at once. Each page has the letter bar.
+    const auto pageName = [](std::size_t i) {
+        return i == 0 ? std::string("keywords.html") : "keywords-" + std::to_string(i) + ".html";
+    };
+    std::string bar = "<p class=\"letters\">";
     for (std::size_t i = 0; i < letters.size(); ++i)
-        out += "<a href=\"#k" + std::to_string(i) + "\">" + HtmlEscape(letters[i]) + "</a> ";
-    out += "</p>\n";
-    for (std::size_t i = 0; i < letters.size(); ++i)
-        out += "<h2 id=\"k" + std::to_string(i) + "\">" + HtmlEscape(letters[i]) + "</h2>\n<ul>\n" + sections[i] +
-               "</ul>\n";
-    out += kPageReport;
-    out += "</body>\n</html>\n";
-    return out;
+        bar += "<a href=\"" + pageName(i) + "\">" + HtmlEscape(letters[i]) + "</a> ";
+    bar += "</p>\n";
+    for (std::size_t i = 0; i < std::max<std::size_t>(letters.size(), 1); ++i) {
+        std::string out = Head(Translate("Index"), "keywords");
+        // The same banner as the catalogue's pages, whose style sheet it shares.
+        out +=
+            "<div class=\"banner\"><table class=\"banner\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\"><tr>"
+            "<td class=\"logo\"><img src=\"logo.png\" width=\"32\" height=\"32\" alt=\"\"></td><td><h1>" +
+            HtmlEscape(Translate("Index")) + "</h1></td></tr></table></div>\n";
+        if (keywords.empty()) out += "<p>" + HtmlEscape(Translate("Nothing found.")) + "</p>\n";
+        out += bar;
+        if (i < letters.size()) {
+            out += "<h2 id=\"k" + std::to_string(i) + "\">" + HtmlEscape(letters[i]) + "</h2>\n<ul>\n" + sections[i] +
+                   "</ul>\n";
+            std::string().swap(sections[i]);
+        }
+        out += kPageReport;
+        out += "</body>\n</html>\n";
+        write(pageName(i), out);
+    }
 }
 
-std::string TSiteBuilder::SearchIndex() const {
-    // a: artists [name, page]; b: albums [name, page, artists]; t: titles [title,
-    // artist, album position in b].
+void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
+    // Rows as the script shows them, each ending with its place in the whole
+    // list, so rows from several parts come out in one order, and its folded
+    // words, so the browser need not fold every row:
+    // a: artists [name, page, n, words]; b: albums [name, page, artists, n, words];
+    // t: titles [title, artist, album position in this part's b, n, words].
     const TChmTreeItem& root = *source_.Tree->Root;
     // The artists of an album, in the order their tracks come, for finding
     // an album by words of its name and its artist together.
@@ -321,45 +406,198 @@ std::string TSiteBuilder::SearchIndex() const {
                 std::find(artists.begin(), artists.end(), t.Artist) == artists.end())
                 artists.push_back(t.Artist);
         }
-    std::string out = "var ORVALIS_SEARCH={a:[";
+    // A row in a part, with the letter its word has after the part's two
+    // (0 when none), for splitting a part too big to load quickly.
+    struct TEntry {
+        std::uint32_t row, third;
+    };
+    struct TParts {
+        std::vector<TEntry> a, b, t;
+    };
+    std::map<std::string, TParts> parts;
+    // Each row goes to the part of every word it has, once; returns the words.
+    const auto file = [&](std::string_view text, std::vector<TEntry> TParts::*kind, std::uint32_t row) {
+        std::set<std::string> seen;
+        std::string words;
+        for (const std::string& word : SiteSearchWords(SiteSearchFold(text))) {
+            words += (words.empty() ? "" : " ") + word;
+            const std::string part = SiteSearchPart(word), three = SiteSearchPart(word, 3);
+            if (!seen.insert(three).second) continue;
+            const std::size_t dash = three.size() > part.size() ? part.size() + 1 : three.size();
+            const auto third = static_cast<std::uint32_t>(
+                dash < three.size() ? std::stoul(three.substr(dash), nullptr, 16) : 0);
+            (parts[part].*kind).push_back({row, third});
+        }
+        return JsString(words);
+    };
+    std::vector<std::string> artistRows, albumRows, albumNames, titleRows;
     if (root.Count() > 0)
         for (int i = 0; i < root.Item(0)->Count(); ++i) {
             const TChmTreeItem& entry = *root.Item(0)->Item(i);
-            out += (i ? ",\n[" : "\n[") + JsString(entry.Caption) + "," + JsString(Href(entry)) + "]";
+            const std::string words = file(entry.Caption, &TParts::a, static_cast<std::uint32_t>(artistRows.size()));
+            artistRows.push_back("[" + JsString(entry.Caption) + "," + JsString(Href(entry)) + "," +
+                                 std::to_string(i) + "," + words + "]");
         }
-    out += "],b:[";
-    std::map<std::string, std::size_t> albumAt;
+    std::map<std::string, std::uint32_t> albumAt;
     if (root.Count() > 1)
         for (int i = 0; i < root.Item(1)->Count(); ++i) {
             const TChmTreeItem& entry = *root.Item(1)->Item(i);
             std::string artists;
             if (entry.FileInfo) {
                 const std::string page = RelativeToFolder(entry.FileInfo->FileName, source_.WorkingFolder);
-                albumAt.emplace(page, static_cast<std::size_t>(i));
+                albumAt.emplace(page, static_cast<std::uint32_t>(i));
                 const auto found = albumArtists.find(page);
                 if (found != albumArtists.end())
                     for (const std::string& artist : found->second) artists += (artists.empty() ? "" : ", ") + artist;
             }
-            out += (i ? ",\n[" : "\n[") + JsString(entry.Caption) + "," + JsString(Href(entry)) + "," +
-                   JsString(artists) + "]";
+            const std::string words =
+                file(entry.Caption + "\n" + artists, &TParts::b, static_cast<std::uint32_t>(albumRows.size()));
+            albumNames.push_back(entry.Caption);
+            albumRows.push_back(JsString(entry.Caption) + "," + JsString(Href(entry)) + "," + JsString(artists) + "," +
+                                std::to_string(i) + "," + words + "]");
         }
-    out += "],t:[";
-    bool first = true;
+    std::vector<std::uint32_t> titleAlbum;
+    std::vector<std::string> titleWords;
     if (source_.Titles)
         for (const TSiteTitle& t : *source_.Titles) {
             const auto album = albumAt.find(t.AlbumPage);
             if (album == albumAt.end() || t.Title.empty()) continue;
-            out += (first ? "\n[" : ",\n[") + JsString(t.Title) + "," + JsString(t.Artist) + "," +
-                   std::to_string(album->second) + "]";
-            first = false;
+            const auto row = static_cast<std::uint32_t>(titleRows.size());
+            titleWords.push_back(file(t.Title + "\n" + t.Artist + "\n" + albumNames[album->second], &TParts::t, row));
+            titleAlbum.push_back(album->second);
+            titleRows.push_back("[" + JsString(t.Title) + "," + JsString(t.Artist) + ",");
         }
-    out += "]};\n";
-    return out;
+    albumArtists.clear();
+
+    std::string names, deep;
+    struct TRows {
+        std::vector<std::uint32_t> a, b, t;
+    };
+    const auto writePart = [&](const std::string& name, const TRows& rows) {
+        // The albums of the part: its own and those of its titles.
+        std::vector<std::uint32_t> albums = rows.b;
+        for (const std::uint32_t t : rows.t) albums.push_back(titleAlbum[t]);
+        std::sort(albums.begin(), albums.end());
+        albums.erase(std::unique(albums.begin(), albums.end()), albums.end());
+        std::string out = "orvalisSearch(\"" + name + "\",{\"a\":[";
+        for (std::size_t i = 0; i < rows.a.size(); ++i) out += (i ? ",\n" : "\n") + artistRows[rows.a[i]];
+        out += "],\"b\":[";
+        for (std::size_t i = 0; i < albums.size(); ++i) out += (i ? ",\n[" : "\n[") + albumRows[albums[i]];
+        out += "],\"t\":[";
+        for (std::size_t i = 0; i < rows.t.size(); ++i) {
+            const auto local = std::lower_bound(albums.begin(), albums.end(), titleAlbum[rows.t[i]]) - albums.begin();
+            out += (i ? ",\n" : "\n") + titleRows[rows.t[i]] + std::to_string(local) + "," +
+                   std::to_string(rows.t[i]) + "," + titleWords[rows.t[i]] + "]";
+        }
+        out += "]});\n";
+        write("search/" + name + ".js", out);
+        names += (names.empty() ? "" : " ") + name;
+    };
+    // Rows of entries whose third letter is third, or all (third < 0), each once.
+    const auto pick = [](const std::vector<TEntry>& entries, long third) {
+        std::vector<std::uint32_t> rows;
+        for (const TEntry& e : entries)
+            if (third < 0 || e.third == static_cast<std::uint32_t>(third)) rows.push_back(e.row);
+        std::sort(rows.begin(), rows.end());
+        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        return rows;
+    };
+    for (const auto& [name, entries] : parts) {
+        if (entries.a.size() + entries.b.size() + entries.t.size() <= gSearchPartRows) {
+            writePart(name, {pick(entries.a, -1), pick(entries.b, -1), pick(entries.t, -1)});
+            continue;
+        }
+        // A part too big to load at once is split by the third letter; the
+        // words of just two letters keep the part's own name.
+        std::set<std::uint32_t> thirds;
+        for (const auto* kind : {&entries.a, &entries.b, &entries.t})
+            for (const TEntry& e : *kind) thirds.insert(e.third);
+        for (const std::uint32_t third : thirds) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "-%x", static_cast<unsigned>(third));
+            writePart(third ? name + hex : name, {pick(entries.a, third), pick(entries.b, third), pick(entries.t, third)});
+        }
+        deep += (deep.empty() ? "" : " ") + name;
+    }
+    write("search.js", "var ORVALIS_SEARCH={parts:\"" + names + "\",deep:\"" + deep + "\"};\n");
 }
 
 }  // namespace
 
 std::string SiteStartPage(const std::string& folder) { return JoinPath(folder, "index.html"); }
+
+void SetSiteInlineTreeLimitForTesting(int entries) { gInlineTreeLimit = entries; }
+
+void SetSiteSearchPartRowsForTesting(std::size_t rows) { gSearchPartRows = rows; }
+
+std::string SiteSearchFold(std::string_view text) {
+    // Letters that do not decompose into a base letter and marks; site.js has the same.
+    static const std::map<UChar32, const char*> kPlain = {
+        {0xdf, "ss"},  {0xe6, "ae"},  {0xf0, "d"},   {0xf8, "o"},   {0xfe, "th"},  {0x111, "d"}, {0x127, "h"},
+        {0x131, "i"},  {0x138, "k"},  {0x140, "l"},  {0x142, "l"},  {0x14b, "n"},  {0x153, "oe"}, {0x167, "t"},
+        {0x17f, "s"},  {0x180, "b"},  {0x183, "b"},  {0x188, "c"},  {0x192, "f"},  {0x199, "k"}, {0x19a, "l"},
+        {0x1b6, "z"},  {0x225, "z"},  {0x249, "j"},  {0x24d, "r"},  {0x253, "b"},  {0x256, "d"}, {0x257, "d"},
+        {0x260, "g"},  {0x268, "i"},  {0x289, "u"}};
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+    u.toLower(icu::Locale::getRoot());
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfkd = icu::Normalizer2::getNFKDInstance(status);
+    if (U_SUCCESS(status)) {
+        icu::UnicodeString decomposed = nfkd->normalize(u, status);
+        if (U_SUCCESS(status)) u = decomposed;
+    }
+    std::string out;
+    for (std::int32_t i = 0; i < u.length();) {
+        const UChar32 c = u.char32At(i);
+        i += U16_LENGTH(c);
+        if (c >= 0x300 && c <= 0x36f) continue;
+        const auto plain = kPlain.find(c);
+        if (plain != kPlain.end()) {
+            out += plain->second;
+            continue;
+        }
+        char bytes[4];
+        std::int32_t n = 0;
+        UBool error = false;
+        U8_APPEND(reinterpret_cast<std::uint8_t*>(bytes), n, 4, c, error);
+        if (!error) out.append(bytes, static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+std::vector<std::string> SiteSearchWords(std::string_view folded) {
+    std::vector<std::string> words;
+    std::string word;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(folded.data());
+    const auto length = static_cast<std::int32_t>(folded.size());
+    for (std::int32_t i = 0; i < length;) {
+        const std::int32_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c >= 0 && (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0) {
+            word.append(folded.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+        } else if (!word.empty()) {
+            words.push_back(std::move(word));
+            word.clear();
+        }
+    }
+    if (!word.empty()) words.push_back(std::move(word));
+    return words;
+}
+
+std::string SiteSearchPart(std::string_view word, int letters) {
+    std::string part;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(word.data());
+    const auto length = static_cast<std::int32_t>(word.size());
+    for (std::int32_t i = 0, n = 0; i < length && n < letters; ++n) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(c < 0 ? 0xfffd : c));
+        part += (part.empty() ? "" : "-") + std::string(hex);
+    }
+    return part;
+}
 
 std::string SiteDestination(const std::string& chosenFolder, int placeTo) {
     const std::string folder = PlaceFolder(placeTo);
@@ -439,19 +677,32 @@ bool WriteWebSite(const TSiteSource& source, const std::string& target) {
     }
 
     const TSiteBuilder builder(source);
-    WriteFile(JoinPath(folder, "index.html"), builder.StartPage());
-    WriteFile(JoinPath(folder, "keywords.html"), builder.KeywordPage());
+    std::set<std::string> made;
+    const auto write = [&](const std::string& name, std::string_view bytes) {
+        const std::string to = JoinPath(folder, name);
+        const std::string dir = ExtractFileDir(to);
+        if (name.find('/') != std::string::npos && made.insert(dir).second) {
+            std::error_code error;
+            std::filesystem::create_directories(dir, error);
+            if (error) throw OsError(dir, error.value());
+        }
+        WriteFile(to, bytes);
+    };
+    write("index.html", builder.StartPage(write));
+    builder.KeywordPages(write);
+    if (!report(92)) return false;
     // The style sheet and the start page's script come from the data archive.
     // The script marks the entry of the page shown and keeps the page in the address
-    // ("index.html#page.htm" opens at that page), and searches as the user types
-    // ("index.html?q=text" starts with a search). Pages say which they are by a
-    // message, the one way a frame's address reaches the start page from file://
-    // in every browser. Everything else works without it.
-    WriteFile(JoinPath(folder, "site.css"), LoadArchivedFile("site/site.css"));
-    WriteFile(JoinPath(folder, "site.js"), LoadArchivedFile("site/site.js"));
+    // ("index.html#page.htm" opens at that page), opens long groupings letter by
+    // letter, and searches as the user types ("index.html?q=text" starts with a
+    // search), loading only the part of the index a word needs. Pages say which
+    // they are by a message, the one way a frame's address reaches the start
+    // page from file:// in every browser. Everything else works without it.
+    write("site.css", LoadArchivedFile("site/site.css"));
+    write("site.js", LoadArchivedFile("site/site.js"));
     // The album pages' player goes on to the next track.
-    WriteFile(JoinPath(folder, "player.js"), LoadArchivedFile("site/player.js"));
-    if (source.Search) WriteFile(JoinPath(folder, "search.js"), builder.SearchIndex());
+    write("player.js", LoadArchivedFile("site/player.js"));
+    if (source.Search) builder.SearchIndex(write);
     WriteFile(JoinPath(folder, kSiteMarkerName), "Orvalis web site\n");
     WriteSiteManifest(folder);
     if (!report(95)) return false;

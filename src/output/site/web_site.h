@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "output/site/site_folder.h"
@@ -53,3 +54,20 @@ std::string SiteFileContents(const std::string& path, const std::map<std::string
 // Raises EOSError when the site cannot be written or placed, likewise
 // leaving target unchanged.
 bool WriteWebSite(const TSiteSource& source, const std::string& target);
+
+// The search folds text as the start page's script does: lower case, no
+// accents, a few letters spelled out ("ß" -> "ss"). Both sides must agree,
+// since the index is split by the first letters of folded words.
+std::string SiteSearchFold(std::string_view text);
+// The words of folded text: runs of letters, marks and digits.
+std::vector<std::string> SiteSearchWords(std::string_view folded);
+// The part of the search index that holds the rows with a word starting as
+// word does: its first two letters as hexadecimal code points ("61-62"). A
+// part too big is split by the third letter ("61-62-63"; letters = 3).
+std::string SiteSearchPart(std::string_view word, int letters = 2);
+// Rows of a search part past which it is split; for tests.
+void SetSiteSearchPartRowsForTesting(std::size_t rows);
+
+// Groupings with more entries than this are loaded per letter by the start
+// page rather than written into it.
+void SetSiteInlineTreeLimitForTesting(int entries);
