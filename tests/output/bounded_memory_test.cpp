@@ -1,8 +1,6 @@
 // A large collection's pages and thumbnails leave memory beyond a budget:
 // what goes to files instead must be exactly what memory would have held.
-#include <chm_lib.h>
 #include <gtest/gtest.h>
-#include <turbojpeg.h>
 
 #include <map>
 #include <memory>
@@ -12,45 +10,21 @@
 #include "base/exe_dir.h"
 #include "catalogue/catalogue.h"
 #include "output/chm/chm_preparer.h"
+#include "output/chm_files.h"
 #include "pages/contents_tree.h"
 #include "pages/page_writer.h"
+#include "picture_builders.h"
 #include "services/configer.h"
 #include "test_util.h"
 
 namespace {
 
-std::string Jpeg(int width, int height, int seed) {
-    std::vector<unsigned char> rgb(static_cast<std::size_t>(width * height * 3));
-    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<unsigned char>(i * 13 + seed);
-    tjhandle tj = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_444, 90, 0);
-    std::string jpeg(reinterpret_cast<const char*>(out), size);
-    tjFree(out);
-    tjDestroy(tj);
-    return jpeg;
-}
-
-// Every page of a compiled file, through chmlib.
+// The pages of a compiled file.
 std::map<std::string, std::string> Pages(const std::string& fileName) {
-    std::map<std::string, std::string> files;
-    chmFile* chm = chm_open(fileName.c_str());
-    if (!chm) return files;
-    chm_enumerate(
-        chm, CHM_ENUMERATE_NORMAL,
-        [](chmFile* h, chmUnitInfo* ui, void* context) -> int {
-            const std::string path = ui->path;
-            if (path.size() < 4 || path.compare(path.size() - 4, 4, ".htm") != 0) return CHM_ENUMERATOR_CONTINUE;
-            std::string bytes(static_cast<std::size_t>(ui->length), '\0');
-            chm_retrieve_object(h, ui, reinterpret_cast<unsigned char*>(bytes.data()), 0,
-                                static_cast<LONGINT64>(ui->length));
-            (*static_cast<std::map<std::string, std::string>*>(context))[path] = bytes;
-            return CHM_ENUMERATOR_CONTINUE;
-        },
-        &files);
-    chm_close(chm);
-    return files;
+    std::map<std::string, std::string> pages;
+    for (auto& [path, bytes] : ReadChmFiles(fileName))
+        if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".htm") == 0) pages.emplace(path, std::move(bytes));
+    return pages;
 }
 
 class BoundedMemoryTest : public ::testing::Test {

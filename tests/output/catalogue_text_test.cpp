@@ -2,7 +2,6 @@
 // template and read back through chmlib and python3-chm: the text inside
 // the compiled file is in its code page, names are found however they are
 // typed, and the index is in the order of the contents.
-#include <chm_lib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 #include "audio/audio_info.h"
 #include "audio/tag_fields.h"
 #include "base/exe_dir.h"
+#include "output/chm_files.h"
 #include "output/chm/chm_preparer.h"
 #include "catalogue/page_names.h"
 #include "services/configer.h"
@@ -55,26 +55,6 @@ std::unique_ptr<TAudioInformer> Track(const std::string& artist, const std::stri
     r->SetText(atFileName, file);
     r->Numbers = {100, 44100, 128, ccStereo, 1000};
     return r;
-}
-
-// Every file of the compiled file through chmlib.
-std::map<std::string, std::string> ReadAll(const std::string& fileName) {
-    std::map<std::string, std::string> files;
-    chmFile* chm = chm_open(fileName.c_str());
-    if (!chm) return files;
-    chm_enumerate(
-        chm, CHM_ENUMERATE_ALL,
-        [](chmFile* h, chmUnitInfo* ui, void* context) -> int {
-            std::string bytes(static_cast<std::size_t>(ui->length), '\0');
-            if (ui->length > 0)
-                chm_retrieve_object(h, ui, reinterpret_cast<unsigned char*>(bytes.data()), 0,
-                                    static_cast<LONGINT64>(ui->length));
-            (*static_cast<std::map<std::string, std::string>*>(context))[ui->path] = bytes;
-            return CHM_ENUMERATOR_CONTINUE;
-        },
-        &files);
-    chm_close(chm);
-    return files;
 }
 
 std::uint32_t U32At(const std::string& s, std::size_t at) {
@@ -200,7 +180,7 @@ TEST_F(CatalogueTextTest, NamesInSeveralScriptsReadAndAreFoundInTheViewers) {
     preparer.Run(Files());
     ASSERT_TRUE(preparer.Placed()) << preparer.FailureReason();
 
-    const auto files = ReadAll(preparer.OutputPath);
+    const auto files = ReadChmFiles(preparer.OutputPath);
     ASSERT_TRUE(files.count("/temp.hhc") && files.count("/temp.hhk"));
     const std::string& contents = files.at("/temp.hhc");
     const std::string& index = files.at("/temp.hhk");

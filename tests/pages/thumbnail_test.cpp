@@ -7,20 +7,9 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+#include "picture_builders.h"
 
-std::string Jpeg(int width, int height) {
-    std::vector<unsigned char> rgb(static_cast<std::size_t>(width * height * 3));
-    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<unsigned char>(i * 13);
-    tjhandle tj = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_444, 90, 0);
-    std::string jpeg(reinterpret_cast<const char*>(out), size);
-    tjFree(out);
-    tjDestroy(tj);
-    return jpeg;
-}
+namespace {
 
 std::string Png(int width, int height, std::vector<unsigned char> rgba = {}) {
     if (rgba.empty()) rgba.assign(static_cast<std::size_t>(width * height * 4), 0x80);
