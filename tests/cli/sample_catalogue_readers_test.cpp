@@ -7,6 +7,7 @@
 #include <set>
 
 #include "chmwriter/chm_writer_test_util.h"
+#include "output/chm_files.h"
 
 namespace {
 
@@ -19,22 +20,7 @@ std::string BuiltExe() {
 
 // Every normal file of the catalogue with its bytes, through chmlib.
 std::map<std::string, std::string> FilesThroughChmlib(const std::string& fileName) {
-    std::map<std::string, std::string> files;
-    chmFile* chm = chm_open(fileName.c_str());
-    if (!chm) return files;
-    chm_enumerate(
-        chm, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES,
-        [](chmFile* h, chmUnitInfo* ui, void* context) -> int {
-            std::string bytes(static_cast<std::size_t>(ui->length), '\0');
-            if (ui->length > 0)
-                chm_retrieve_object(h, ui, reinterpret_cast<unsigned char*>(bytes.data()), 0,
-                                    static_cast<LONGINT64>(ui->length));
-            (*static_cast<std::map<std::string, std::string>*>(context))[ui->path] = bytes;
-            return CHM_ENUMERATOR_CONTINUE;
-        },
-        &files);
-    chm_close(chm);
-    return files;
+    return ReadChmFiles(fileName, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES);
 }
 
 std::string TitleOf(const std::string& page) {
