@@ -77,16 +77,21 @@ std::size_t Utf16Length(std::string_view utf8) {
 
 std::vector<TSitemapKeyword> ParseSitemapKeywords(std::string_view sitemap) {
     std::vector<TSitemapKeyword> keywords;
-    const std::string lower = Lower(sitemap);
     int depth = 0;
     bool inObject = false;
     TSitemapKeyword current;
     std::size_t at = 0;
-    while ((at = lower.find('<', at)) != std::string::npos) {
-        const std::size_t end = lower.find('>', at);
-        if (end == std::string::npos) break;
+    // Tags are lowered one at a time: a whole lowered copy of a large index
+    // would be held beside the index itself.
+    std::string lowerTagText;
+    while ((at = sitemap.find('<', at)) != std::string_view::npos) {
+        const std::size_t end = sitemap.find('>', at);
+        if (end == std::string_view::npos) break;
         const std::string_view tag = sitemap.substr(at, end - at + 1);
-        const std::string_view lowerTag = std::string_view(lower).substr(at, end - at + 1);
+        lowerTagText.assign(tag);
+        for (char& c : lowerTagText)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        const std::string_view lowerTag = lowerTagText;
         at = end + 1;
         if (lowerTag.starts_with("<ul")) {
             ++depth;
@@ -203,7 +208,12 @@ TKeywordFiles BuildKeywordLinks(const std::vector<TSitemapKeyword>& keywords,
     h.U32(1);
     h.U32(languageId);
     h.Zeros(kHeaderSize - files.BTree.size());
-    for (const auto& b : blocks) h.Raw(b);
+    // Each block is let go once copied, so the listing is never held twice.
+    files.BTree.reserve(files.BTree.size() + blocks.size() * kBlockSize);
+    for (auto& b : blocks) {
+        h.Raw(b);
+        TBytes().swap(b);
+    }
 
     TByteWriter m(files.Map);
     m.U16(static_cast<std::uint16_t>(blocks.size()));

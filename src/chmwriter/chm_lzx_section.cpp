@@ -90,9 +90,13 @@ void TLzxSectionCompressor::Collect(bool waitForAll) {
         if (next.first.FrameOffsets.size() != frames || (frames > 0 && next.first.FrameOffsets[0] != 0))
             throw std::logic_error("LZX interval with " + std::to_string(next.first.FrameOffsets.size()) +
                                    " frame offsets for " + std::to_string(frames) + " frames");
-        const std::uint64_t base = result_.Content.size();
+        const std::uint64_t base = result_.CompressedLength;
         for (std::uint64_t offset : next.first.FrameOffsets) result_.FrameOffsets.push_back(base + offset);
-        result_.Content.insert(result_.Content.end(), next.first.Bytes.begin(), next.first.Bytes.end());
+        if (OnOutput)
+            OnOutput(next.first.Bytes);
+        else
+            result_.Content.insert(result_.Content.end(), next.first.Bytes.begin(), next.first.Bytes.end());
+        result_.CompressedLength += next.first.Bytes.size();
         done_ += next.second;
         if (OnProgress) OnProgress(done_);
     }

@@ -17,9 +17,10 @@
 #include "chmwriter/lzx_compressor.h"
 
 struct TLzxSectionResult {
-    TBytes Content;                           // the joined LZX stream
-    std::vector<std::uint64_t> FrameOffsets;  // start of every frame in Content
+    TBytes Content;                           // the joined LZX stream, unless handed to OnOutput
+    std::vector<std::uint64_t> FrameOffsets;  // start of every frame in the stream
     std::uint64_t UncompressedLength = 0;
+    std::uint64_t CompressedLength = 0;
 };
 
 class TLzxSectionCompressor {
@@ -32,6 +33,9 @@ public:
 
     // Called on the calling thread with the uncompressed bytes finished so far.
     std::function<void(std::uint64_t bytesDone)> OnProgress;
+    // When set, the stream goes here interval by interval, in order, on the
+    // calling thread, instead of being kept in the result.
+    std::function<void(std::span<const std::uint8_t> bytes)> OnOutput;
 
     // Appends section bytes; may wait while the workers are busy. A worker's
     // exception comes back out of Add or Finish.

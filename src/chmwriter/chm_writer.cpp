@@ -129,6 +129,65 @@ private:
     int fd_ = -1;
 };
 
+// The compressed section on its way to the file: it can be as big as the
+// collection's pages, so it waits in a nameless file beside the target,
+// which disappears with its descriptor whatever happens.
+class TSpillFile {
+public:
+    explicit TSpillFile(const std::string& target) : target_(target) {
+        fd_ = ::open(FolderOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            // Without O_TMPFILE the name lives only until the unlink below.
+            std::string pattern = JoinPath(FolderOf(target), ".chmwriter-XXXXXX");
+            fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+            if (fd_ < 0) Fail();
+            ::unlink(pattern.c_str());
+        }
+    }
+    ~TSpillFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    TSpillFile(const TSpillFile&) = delete;
+    TSpillFile& operator=(const TSpillFile&) = delete;
+
+    void Write(std::span<const std::uint8_t> data) {
+        while (!data.empty()) {
+            const ssize_t n = ::write(fd_, data.data(), data.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) Fail();
+            data = data.subspan(static_cast<std::size_t>(n));
+            size_ += static_cast<std::uint64_t>(n);
+        }
+    }
+    std::uint64_t Size() const { return size_; }
+    // Hands the bytes back in pieces, from the start.
+    template <typename TSink>
+    void ReadBack(TSink&& sink) {
+        std::vector<std::uint8_t> buffer(1 << 20);
+        std::uint64_t at = 0;
+        while (at < size_) {
+            const ssize_t n = ::pread(fd_, buffer.data(),
+                                      static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size_ - at)),
+                                      static_cast<off_t>(at));
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0) errno = 0;
+            if (n <= 0) Fail();
+            sink(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)));
+            at += static_cast<std::uint64_t>(n);
+        }
+    }
+
+private:
+    [[noreturn]] void Fail() {
+        throw std::runtime_error("Cannot write the help file " + Quoted(target_) + ": " +
+                                 (errno ? ErrnoText() : std::string("short read")));
+    }
+
+    std::string target_;
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
 bool IsPage(const std::string& address) {
     const std::string lower = LowerAscii(address);
     const auto endsWith = [&](std::string_view ext) {
@@ -200,10 +259,10 @@ void CheckName(const std::string& address) {
 }
 
 // What reading the project's files leaves for the tables: the pages as
-// topics and the index sitemap's text.
+// topics and the index sitemap's keywords.
 struct TReadFiles {
     std::vector<TChmTopic> Topics;
-    std::string IndexSitemap;  // UTF-8
+    std::vector<TSitemapKeyword> Keywords;
 };
 
 // The internal tables that go into section 1 after the project's files.
@@ -212,9 +271,7 @@ struct TChmTables {
     TChmTopicFiles TopicFiles;
     TBytes Windows;
     TBytes IdxHdr;
-    TBytes FullText;  // empty without full-text search
-    std::optional<TKeywordFiles> KeywordLinks;
-    TBytes System;    // goes into section 0
+    TBytes System;  // goes into section 0
 };
 
 class TChmWriter {
@@ -261,13 +318,13 @@ private:
     // The output's lower-case stem, which #SYSTEM names.
     std::string CompiledName() const;
     // The tables go into section 1 after the project's files.
-    void AddTablesToSection1(const TChmTables& tables);
+    void AddTablesToSection1(const TChmTables& tables, TReadFiles& read);
     // Section 0: the description of section 1, #SYSTEM and #ITBITS, then the LZX stream.
     void AddSection0(const TLzxSectionResult& lzx, const TBytes& system);
     // The ITSF header with header section 0, for a directory of directorySize bytes.
     TBytes FileHeader(std::uint64_t directorySize, std::uint64_t contentSize) const;
     // Writes the file under a temporary name and puts it in place.
-    void WriteOutput(const TBytes& header, const TBytes& directory, const TBytes& content);
+    void WriteOutput(const TBytes& header, const TBytes& directory);
 
     std::string projectFile_;
     std::string outputFile_;
@@ -282,6 +339,7 @@ private:
     std::uint32_t timestamp_ = 0;
     std::unique_ptr<TTitleEncoder> titleEncoder_;
     std::unique_ptr<TLzxSectionCompressor> compressor_;
+    std::unique_ptr<TSpillFile> spill_;             // the compressed section
     std::unique_ptr<TSearchWordCollector> search_;  // the pages' words, gathered while they are added
     std::vector<TChmDirectoryEntry> entries_;
     TBytes section0_;
@@ -382,6 +440,8 @@ void TChmWriter::Prepare(std::uint64_t totalBytes) {
 
     threads_ = std::max(1u, options_.Threads != 0 ? options_.Threads : std::thread::hardware_concurrency());
     compressor_ = std::make_unique<TLzxSectionCompressor>(options_.WindowBits, options_.ResetIntervalFrames, threads_);
+    spill_ = std::make_unique<TSpillFile>(outputFile_);
+    compressor_->OnOutput = [this](std::span<const std::uint8_t> bytes) { spill_->Write(bytes); };
     compressor_->OnProgress = [this, totalBytes](std::uint64_t done) {
         CheckGoing();
         Progress(totalBytes > 0 ? std::min(0.99, static_cast<double>(done) / static_cast<double>(totalBytes)) : 0.0);
@@ -400,9 +460,10 @@ TReadFiles TChmWriter::AddProjectFiles() {
         const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         if (address == project_.ContentsFile) inContents = SitemapAddresses(text);
         // Pages and sitemaps are in the file's code page, as viewers read them.
-        if (address == project_.IndexFile) read.IndexSitemap = DecodeFromCodePage(text, codePage_);
+        if (address == project_.IndexFile) read.Keywords = ParseSitemapKeywords(DecodeFromCodePage(text, codePage_));
         if (IsPage(address)) {
-            read.Topics.push_back({address, Encode(ExtractHtmlTitle(DecodeFromCodePage(HeadOf(text), codePage_))), false});
+            read.Topics.push_back(
+                {address, Encode(ExtractHtmlTitle(DecodeFromCodePage(HeadOf(text), codePage_))), false});
             search_->Add(text);
         }
         AddToSection1("/" + address, bytes);
@@ -432,42 +493,43 @@ TChmTables TChmWriter::BuildTables(const TReadFiles& read) {
     info.DoubleByteCodePage = codePage_ == 932 || codePage_ == 936 || codePage_ == 949 || codePage_ == 950;
     info.IdxHdr = tables.IdxHdr;
     info.CompiledName = CompiledName();
-    if (project_.FullTextSearch) {
-        Tell("Writing the full-text index");
-        tables.FullText = search_->BuildIndex(project_.LanguageId);
-        info.FullTextSearch = true;
-    }
-    if (!project_.IndexFile.empty()) {
-        std::map<std::string, std::uint32_t> topicNumbers;
-        for (std::size_t i = 0; i < topics.size(); ++i)
-            topicNumbers.emplace(LowerAscii(topics[i].Address), static_cast<std::uint32_t>(i));
-        tables.KeywordLinks = BuildKeywordLinks(
-            ParseSitemapKeywords(read.IndexSitemap),
-            [&](const std::string& address) -> std::optional<std::uint32_t> {
-                auto it = topicNumbers.find(LowerAscii(address));
-                if (it == topicNumbers.end()) return std::nullopt;
-                return it->second;
-            },
-            codePage_, project_.LanguageId);
-        info.KeywordLinks = true;
-    }
+    info.FullTextSearch = project_.FullTextSearch;
+    info.KeywordLinks = !project_.IndexFile.empty();
     tables.System = BuildSystemFile(project_, info);
     return tables;
 }
 
-void TChmWriter::AddTablesToSection1(const TChmTables& tables) {
+// The two big tables are made just before they are added and dropped right
+// after, so that they are never held together.
+void TChmWriter::AddTablesToSection1(const TChmTables& tables, TReadFiles& read) {
     AddToSection1("/#TOPICS", tables.TopicFiles.Topics);
     AddToSection1("/#URLTBL", tables.TopicFiles.UrlTbl);
     AddToSection1("/#URLSTR", tables.TopicFiles.UrlStr);
     if (!tables.Windows.empty()) AddToSection1("/#WINDOWS", tables.Windows);
     AddToSection1("/#IDXHDR", tables.IdxHdr);
     AddToSection1("/#STRINGS", tables.Strings.Bytes());
-    if (project_.FullTextSearch) AddToSection1("/$FIftiMain", tables.FullText);
-    if (tables.KeywordLinks) {
-        AddToSection1("/$WWKeywordLinks/BTree", tables.KeywordLinks->BTree);
-        AddToSection1("/$WWKeywordLinks/Data", tables.KeywordLinks->Data);
-        AddToSection1("/$WWKeywordLinks/Map", tables.KeywordLinks->Map);
-        AddToSection1("/$WWKeywordLinks/Property", tables.KeywordLinks->Property);
+    if (project_.FullTextSearch) {
+        Tell("Writing the full-text index");
+        AddToSection1("/$FIftiMain", search_->BuildIndex(project_.LanguageId));
+        search_.reset();
+    }
+    if (!project_.IndexFile.empty()) {
+        std::map<std::string, std::uint32_t> topicNumbers;
+        for (std::size_t i = 0; i < read.Topics.size(); ++i)
+            topicNumbers.emplace(LowerAscii(read.Topics[i].Address), static_cast<std::uint32_t>(i));
+        const TKeywordFiles links = BuildKeywordLinks(
+            read.Keywords,
+            [&](const std::string& address) -> std::optional<std::uint32_t> {
+                auto it = topicNumbers.find(LowerAscii(address));
+                if (it == topicNumbers.end()) return std::nullopt;
+                return it->second;
+            },
+            codePage_, project_.LanguageId);
+        std::vector<TSitemapKeyword>().swap(read.Keywords);
+        AddToSection1("/$WWKeywordLinks/BTree", links.BTree);
+        AddToSection1("/$WWKeywordLinks/Data", links.Data);
+        AddToSection1("/$WWKeywordLinks/Map", links.Map);
+        AddToSection1("/$WWKeywordLinks/Property", links.Property);
     }
 }
 
@@ -509,7 +571,7 @@ TBytes ResetTable(const TLzxSectionResult& lzx) {
     w.U32(8);
     w.U32(0x28);
     w.U64(lzx.UncompressedLength);
-    w.U64(lzx.Content.size());
+    w.U64(lzx.CompressedLength);
     w.U64(kLzxFrameSize);
     for (std::uint64_t offset : lzx.FrameOffsets) w.U64(offset);
     return table;
@@ -525,7 +587,7 @@ void TChmWriter::AddSection0(const TLzxSectionResult& lzx, const TBytes& system)
     AddToSection0(std::string(kStorage) + "Transform/" + kLzxGuidText + "/InstanceData/ResetTable", ResetTable(lzx));
     AddToSection0("/#SYSTEM", system);
     AddToSection0("/#ITBITS", {});
-    entries_.push_back({std::string(kStorage) + "Content", 0, section0_.size(), lzx.Content.size()});
+    entries_.push_back({std::string(kStorage) + "Content", 0, section0_.size(), lzx.CompressedLength});
 }
 
 TBytes TChmWriter::FileHeader(std::uint64_t directorySize, std::uint64_t contentSize) const {
@@ -557,13 +619,13 @@ TBytes TChmWriter::FileHeader(std::uint64_t directorySize, std::uint64_t content
     return header;
 }
 
-void TChmWriter::WriteOutput(const TBytes& header, const TBytes& directory, const TBytes& content) {
+void TChmWriter::WriteOutput(const TBytes& header, const TBytes& directory) {
     Tell("Writing " + Quoted(outputFile_));
     TOutputFile out(outputFile_);
     out.Write(header);
     out.Write(directory);
     out.Write(section0_);
-    out.Write(content);
+    spill_->ReadBack([&](std::span<const std::uint8_t> bytes) { out.Write(bytes); });
     CheckGoing();
     out.Commit();
 }
@@ -572,9 +634,9 @@ void TChmWriter::Run() {
     CheckOptions();
     ReadProject();
     Prepare(MeasureFiles());
-    const TReadFiles read = AddProjectFiles();
+    TReadFiles read = AddProjectFiles();
     const TChmTables tables = BuildTables(read);
-    AddTablesToSection1(tables);
+    AddTablesToSection1(tables, read);
 
     Tell("Compressing");
     TLzxSectionResult lzx = compressor_->Finish();
@@ -583,12 +645,13 @@ void TChmWriter::Run() {
 
     AddSection0(lzx, tables.System);
     const TChmDirectoryLayout directory = BuildChmDirectory(std::move(entries_), project_.LanguageId);
-    WriteOutput(FileHeader(directory.Bytes.size(), lzx.Content.size()), directory.Bytes, lzx.Content);
+    if (spill_->Size() != lzx.CompressedLength) throw std::logic_error("compressed section not written whole");
+    WriteOutput(FileHeader(directory.Bytes.size(), lzx.CompressedLength), directory.Bytes);
+    spill_.reset();
     Progress(1.0);
     Tell("Compiled " + std::to_string(files_.size()) + " files, " + std::to_string(read.Topics.size()) + " topics, " +
-         std::to_string(lzx.UncompressedLength) + " bytes compressed to " + std::to_string(lzx.Content.size()) + ".");
+         std::to_string(lzx.UncompressedLength) + " bytes compressed to " + std::to_string(lzx.CompressedLength) + ".");
 }
-
 
 }  // namespace
 

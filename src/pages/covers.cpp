@@ -84,7 +84,8 @@ TCover PlanCover(const TCatalogue& catalogue, std::size_t album, TFolderCovers& 
     cover.smallHeight = sizes[1].Height;
     if (kept.fetch_add(cover.picture.size()) + cover.picture.size() > kKeptPictureBytes) {
         kept.fetch_sub(cover.picture.size());
-        cover.picture = std::string();
+        // Swapped out: assigning an empty string keeps the buffer.
+        std::string().swap(cover.picture);
     }
     return cover;
 }
@@ -94,7 +95,7 @@ void MakeCoverThumbnails(TCover& cover) {
     if (cover.picture.empty())
         cover.picture = cover.embedded ? EmbeddedCover(cover.source) : ReadImageFile(cover.source);
     std::vector<TThumbnail> made = MakeThumbnails(cover.picture, {kLargeCover, kSmallCover});
-    cover.picture = std::string();
+    std::string().swap(cover.picture);
     // The pages show the planned sizes; a picture broken inside, or changed
     // since, fails here and is taken out of them afterwards.
     const auto fits = [](const TThumbnail& t, int width, int height) {

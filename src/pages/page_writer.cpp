@@ -317,8 +317,9 @@ std::unique_ptr<TParallelLoop> TPageWriter::StartCovers() {
         if (cover.largeBytes.empty() || thumbnailBytes_.fetch_add(size) + size <= HeldThumbnailBytes) return;
         SaveTextFile(cover.largeBytes, JoinPath(folder_, cover.large));
         SaveTextFile(cover.smallBytes, JoinPath(folder_, cover.small));
-        cover.largeBytes = std::string();
-        cover.smallBytes = std::string();
+        // Swapped out: assigning an empty string keeps the buffer.
+        std::string().swap(cover.largeBytes);
+        std::string().swap(cover.smallBytes);
         cover.onDisk = true;
     });
 }

@@ -79,8 +79,10 @@ std::map<std::string, std::string> PagesInCodePage(const TFiles& files, const st
         const std::string text = LoadTextFile(pages[i]);
         if (!IsValidUtf8(text)) return;
         std::string page = EncodeHtmlForCodePage(text, codePage);
-        if (held.fetch_add(page.size()) + page.size() <= heldBytes)
+        if (held.fetch_add(page.size()) + page.size() <= heldBytes) {
+            page.shrink_to_fit();  // the encoder reserves room for the worst case
             results[i] = std::move(page);
+        }
         else if (page != text)
             SaveTextFile(page, pages[i]);
     }).Wait();
@@ -234,6 +236,9 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     SaveTextFile(project, projectFile);
     SaveTextFile(contents, contentsFile);
     SaveTextFile(index, indexFile);
+    // The compiler reads them from their files; at 200 000 tracks each is tens of MB.
+    std::string().swap(contents);
+    std::string().swap(index);
 
     const bool wasModified = Modified;
     if (StoreProject) SaveProject(JoinPath(RootFolder, kStoreName));
