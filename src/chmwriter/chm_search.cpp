@@ -97,6 +97,8 @@ public:
         ++count_;
     }
     std::size_t size() const { return count_; }
+    // Lets the locations go once written; the count stays for the leaves.
+    void Release() { std::vector<std::uint32_t>().swap(data_); }
     // Calls visit(document, first location, location count) for each posting.
     template <class Visit>
     void ForEach(Visit visit) const {
@@ -468,14 +470,17 @@ void AppendPostings(TBytes& file, const TWordEntry& entry, const TCodeRoots& roo
 }
 
 // Writes every entry's postings after the header. Spellings of one word
-// mostly have the same postings: such entries share one copy of them.
-std::vector<TWlc> AppendWordLocations(TBytes& file, const std::vector<TWordEntry>& entries, const TCodeRoots& roots) {
+// mostly have the same postings: such entries share one copy of them. Each
+// entry's postings are let go once written, so the collected index and the
+// written one are not both held whole.
+std::vector<TWlc> AppendWordLocations(TBytes& file, std::vector<TWordEntry>& entries, const TCodeRoots& roots) {
     std::vector<TWlc> wlcs;
     wlcs.reserve(entries.size());
     std::unordered_multimap<std::size_t, std::size_t> shared;  // hash of the bytes -> index in wlcs
-    for (const auto& entry : entries) {
+    for (auto& entry : entries) {
         const std::size_t start = file.size();
         AppendPostings(file, entry, roots);
+        entry.Postings.Release();
         if (file.size() > 0xFFFFFFFFu) throw std::length_error("The full-text index is larger than 4 GiB.");
         const std::size_t size = file.size() - start;
         const std::string_view bytes(reinterpret_cast<const char*>(file.data()) + start, size);
@@ -635,7 +640,7 @@ TBytes BuildFullTextIndex(TIndexEntries& collected, unsigned codePage, std::uint
     TIndexSummary summary;
     summary.DocumentCount = collected.DocumentCount;
     summary.WordCount = collected.WordCount;
-    const std::vector<TWordEntry> entries = collected.Finish();
+    std::vector<TWordEntry> entries = collected.Finish();
     summary.Roots = ChooseRoots(entries);
     summary.EntryCount = entries.size();
 

@@ -59,7 +59,7 @@ public:
     TStageEvent OnStage;               // after each page, and once when all are written
     std::function<void()> CheckStop;   // asked from any thread in long loops; raises to stop
     // Thumbnails are handed over in memory up to this many bytes, the rest in files.
-    std::size_t HeldThumbnailBytes = std::size_t{32} << 20;
+    std::size_t HeldThumbnailBytes = std::size_t{24} << 20;
     // How track titles link to their files; each output sets it.
     TPlayLinks PlayLinks;
     // Web folder only: an album player on each album page and a playlist

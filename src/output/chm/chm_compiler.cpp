@@ -225,20 +225,19 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     } catch (const std::runtime_error&) {
         // The compiler reports what is wrong with the project.
     }
-    contents = EncodeHtmlForCodePage(contents, codePage);
-    index = EncodeHtmlForCodePage(index, codePage);
-    const std::map<std::string, std::string> pagesInCodePage =
-        PagesInCodePage(*Files, workingFolder, codePage, MemoryFiles, HeldPageBytes);
     const std::string projectFile = JoinPath(RootFolder, baseName + ".hhp");
     const std::string contentsFile = JoinPath(RootFolder, "temp.hhc");
     const std::string indexFile = JoinPath(RootFolder, "temp.hhk");
     const std::string compiledFile = JoinPath(RootFolder, baseName + ".chm");
     SaveTextFile(project, projectFile);
-    SaveTextFile(contents, contentsFile);
-    SaveTextFile(index, indexFile);
+    SaveTextFile(EncodeHtmlForCodePage(contents, codePage), contentsFile);
+    SaveTextFile(EncodeHtmlForCodePage(index, codePage), indexFile);
     // The compiler reads them from their files; at 200 000 tracks each is tens of MB.
+    std::string().swap(project);
     std::string().swap(contents);
     std::string().swap(index);
+    const std::map<std::string, std::string> pagesInCodePage =
+        PagesInCodePage(*Files, workingFolder, codePage, MemoryFiles, HeldPageBytes);
 
     const bool wasModified = Modified;
     if (StoreProject) SaveProject(JoinPath(RootFolder, kStoreName));

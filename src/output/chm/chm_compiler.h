@@ -45,7 +45,7 @@ public:
     bool CompileFailed = false;      // the compiler reported the last compilation as failed
     // Pages converted to the compiled file's code page are handed over in
     // memory up to this many bytes, the rest written over the originals.
-    std::size_t HeldPageBytes = std::size_t{48} << 20;
+    std::size_t HeldPageBytes = std::size_t{32} << 20;
 
     std::unique_ptr<TFiles> Files;
     // Files of the set that exist only in memory (full name as in Files, and
