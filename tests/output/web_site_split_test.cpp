@@ -71,7 +71,7 @@ protected:
     void TearDown() override {
         SetSiteInlineTreeLimitForTesting(300);
         SetSiteSearchPartRowsForTesting(20000);
-        SetSiteSearchChunkRowsForTesting(256);
+        SetSiteSearchChunkRowsForTesting(512);
         SetAppConfiger(nullptr);
     }
 
@@ -422,6 +422,8 @@ TEST_F(WebSiteSplitTest, FoldingAndWordsAreTheBrowsersToo) {
 TEST_F(WebSiteSplitTest, LongGroupingsLoadPerLetterAndSearchLoadsItsPart) {
     if (Chromium().empty()) GTEST_SKIP() << "chromium is not installed; the browser check is skipped";
     SetSiteInlineTreeLimitForTesting(1);
+    // Rows of two, so what "?q=" finds comes from several chunks.
+    SetSiteSearchChunkRowsForTesting(2);
     const std::string site = Build();
     const std::string index = LoadTextFile(JoinPath(site, "index.html"));
     EXPECT_EQ(index.find("alb-"), std::string::npos) << "no album stands in the start page";

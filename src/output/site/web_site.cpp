@@ -152,7 +152,7 @@ int gInlineTreeLimit = 300;
 // Row numbers of a search part, past which it is split by a third letter.
 std::size_t gSearchPartRows = 20000;
 // Rows of a chunk of the search's lists.
-std::size_t gSearchChunkRows = 256;
+std::size_t gSearchChunkRows = 512;
 
 // A file of the site written by the builder: its name in the site folder and its bytes.
 using TSiteWrite = std::function<void(const std::string& name, std::string_view bytes)>;
