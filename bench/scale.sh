@@ -91,7 +91,7 @@ search_time() {  # SITE QUERY
 worst_query() {
   local site=$1 part
   if [[ -d $site/search ]]; then
-    part=$(ls -S "$site/search" | head -1)
+    part=$(find "$site/search" -maxdepth 1 -type f -name '*.js' -printf '%s %f\n' | sort -n | tail -1 | cut -d' ' -f2)
     part=${part%.js}
     /usr/bin/python3 -c 'import sys, json; print(json.dumps("".join(chr(int(c, 16)) for c in sys.argv[1].split("-"))))' "$part"
   else
@@ -133,7 +133,8 @@ for collection in "${corpora[@]}"; do
       "$(echo "$(stat -c %s "$site/index.html") / 1024" | bc -l)" "$(echo "$load / 1024" | bc -l)" "$open" "$find"
     echo "         largest file the start page loads: $largest_name ($largest bytes); keyword page(s): $(
       du -cb "$site"/keywords*.html | tail -1 | cut -f1) bytes in $(ls "$site"/keywords*.html | wc -l) file(s);" \
-      "largest search file: $(ls -S "$site"/search.js "$site"/search/*.js 2>/dev/null | head -1 | xargs stat -c '%s bytes (%n)' |
+      "largest search file: $(find "$site/search.js" "$site/search" -type f -printf '%s %p\n' 2>/dev/null | sort -n | tail -1 |
+      awk '{print $1 " bytes (" $2 ")"}' |
       sed "s|$site/||"); all search files: $(find "$site/search.js" "$site/search" -name '*.js' -printf '%s\n' 2>/dev/null |
       awk '{s += $1} END {print s + 0}') bytes"
     rm -rf "$site"

@@ -143,56 +143,85 @@
   function partName(word) {
     return Array.from(word).slice(0, 3).map(function (c) { return c.codePointAt(0).toString(16); }).join("-");
   }
-  var known = {}, deep = {}, loaded = {}, asked = {};
+  var known = {}, deep = {}, loaded = {}, asked = {}, chunks = {};
   index.parts.split(" ").forEach(function (p) { if (p) known[p] = true; });
   (index.deep || "").split(" ").forEach(function (p) { if (p) deep[p] = true; });
-  // Each row comes with its folded words; a term matches where a word starts with it.
-  function keys(d) {
-    function last(r) { return " " + r[r.length - 1]; }
-    d.keys = { a: d.a.map(last), b: d.b.map(last), t: d.t.map(last) };
-  }
-  window.orvalisSearch = function (name, d) {
+  var kinds = ["a", "b", "t"], count = index.count || [0, 0, 0], per = index.rows || 1;
+  function ask(src) { if (!asked[src]) { asked[src] = true; load(src); } }
+  // A part: its words, each with its rows per kind as a string decoded when
+  // first needed; "" stands for every word of the part's letters.
+  window.orvalisWords = function (name, list) {
     if (loaded[name]) return;
-    keys(d);
+    var d = [];
+    for (var i = 0; i + 3 < list.length; i += 4) d.push({ w: list[i], r: [list[i + 1], list[i + 2], list[i + 3]] });
     loaded[name] = d;
     if (box.value) search();
   };
-  function startingWith(name) {
-    return Object.keys(known).filter(function (p) { return p === name || p.indexOf(name + "-") === 0; });
+  window.orvalisRows = function (name, rows, albums) {
+    if (chunks[name]) return;
+    chunks[name] = { rows: rows, albums: albums };
+    if (box.value) search();
+  };
+  // Row numbers: differences in groups of five bits, high groups first,
+  // digits of the upper half saying more follow (web_site.cpp writes them).
+  var digit = [], alphabet = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_";
+  for (var at = 0; at < alphabet.length; at++) digit[alphabet.charCodeAt(at)] = at;
+  function rowsOf(entry, k) {
+    var r = entry.r[k];
+    if (typeof r !== "string") return r;
+    var out = [], v = 0, last = 0;
+    for (var i = 0; i < r.length; i++) {
+      var g = digit[r.charCodeAt(i)];
+      if (g >= 32) { v = v * 32 + g - 32; continue; }
+      last += v * 32 + g;
+      out.push(last);
+      v = 0;
+    }
+    return (entry.r[k] = out);
   }
-  // The parts a query needs: those of its longest word, which hold every row
-  // the query can find. A part too big is split by a third letter ("deep").
-  function needed(terms) {
-    var lead = Array.from(terms[0]);
-    terms.forEach(function (t) { if (Array.from(t).length > lead.length) lead = Array.from(t); });
-    var two = partName(lead.slice(0, 2).join(""));
-    if (lead.length === 1) return startingWith(two);
-    if (!deep[two]) return known[two] ? [two] : [];
-    if (lead.length === 2) return startingWith(two);
-    var three = partName(lead.slice(0, 3).join(""));
-    return known[three] ? [three] : [];
+  // The part that holds the words starting with term, and whether its ""
+  // entry stands for them all: a term of one letter, or of just the two
+  // letters of a part split by a third.
+  function termPart(term) {
+    var letters = Array.from(term), two = partName(letters.slice(0, 2).join(""));
+    if (letters.length === 1) return { name: two, all: true };
+    if (!deep[two]) return { name: two, all: false };
+    if (letters.length === 2) return { name: two, all: true };
+    return { name: partName(letters.slice(0, 3).join("")), all: false };
   }
-  function matches(text, terms) {
-    for (var i = 0; i < terms.length; i++) if (text.indexOf(" " + terms[i]) < 0) return false;
-    return true;
+  // Rows of kind k with a word starting with term, in order, each once.
+  function rowsStarting(part, term, k) {
+    var d = loaded[part.name];
+    if (part.all) return d.length && d[0].w === "" ? rowsOf(d[0], k) : [];
+    var lists = [];
+    for (var i = 0; i < d.length; i++)
+      if (d[i].w !== "" && d[i].w.lastIndexOf(term, 0) === 0) lists.push(rowsOf(d[i], k));
+    if (lists.length === 1) return lists[0];
+    var seen = new Uint8Array(count[k]), out = [];
+    lists.forEach(function (l) { for (var j = 0; j < l.length; j++) seen[l[j]] = 1; });
+    for (var n = 0; n < seen.length; n++) if (seen[n]) out.push(n);
+    return out;
   }
-  // Rows of kind from the parts, each once and in the order of the whole list.
-  function section(title, kind, terms, from, row) {
-    var found = [], seen = {};
-    from.forEach(function (d) {
-      var keys = d.keys[kind], rows = d[kind];
-      for (var i = 0; i < keys.length; i++) {
-        var n = rows[i][rows[i].length - 2];
-        if (!seen[n] && matches(keys[i], terms)) { seen[n] = true; found.push({ n: n, r: rows[i], d: d }); }
-      }
-    });
+  function both(x, y) {
+    var out = [], i = 0, j = 0;
+    while (i < x.length && j < y.length) {
+      if (x[i] < y[j]) i++;
+      else if (x[i] > y[j]) j++;
+      else { out.push(x[i]); i++; j++; }
+    }
+    return out;
+  }
+  var lastFound = {};
+  function chunkOf(k, n) { return kinds[k] + "-" + Math.floor(n / per); }
+  function rowAt(k, n) { var c = chunks[chunkOf(k, n)]; return { r: c.rows[n % per], c: c }; }
+  // Rows of a section with its count, its first rows shown and the "more" line.
+  function section(title, found, k, row) {
     if (!found.length) return 0;
-    found.sort(function (x, y) { return x.n - y.n; });
     var h = document.createElement("h3");
     h.textContent = title + " (" + found.length + ")";
     results.appendChild(h);
     var ul = document.createElement("ul");
-    found.slice(0, limit).forEach(function (f) { ul.appendChild(row(f.r, f.d)); });
+    found.slice(0, limit).forEach(function (n) { var f = rowAt(k, n); ul.appendChild(row(f.r, f.c)); });
     results.appendChild(ul);
     if (found.length > limit) {
       var more = document.createElement("p");
@@ -215,24 +244,46 @@
   function search() {
     var terms = words(box.value);
     if (!terms.length) { results.textContent = ""; results.hidden = true; tree.hidden = false; return; }
-    var parts = needed(terms), missing = parts.filter(function (p) { return !loaded[p]; });
-    if (missing.length) {
-      // Shown when the last part has come; the old results stay till then.
-      missing.forEach(function (p) { if (!asked[p]) { asked[p] = true; load("search/" + p + ".js"); } });
-      return;
+    // The part of every term first, then the chunks of the rows shown; the
+    // old results stay till the last of them has come.
+    var parts = terms.map(termPart), missing = false, key = terms.join(" ");
+    // A term without a part starts no word: nothing to load.
+    var none = parts.some(function (p) { return !known[p.name]; });
+    parts.forEach(function (p) {
+      if (!none && !loaded[p.name]) { missing = true; ask("search/" + p.name + ".js"); }
+    });
+    if (missing) return;
+    // Each chunk that comes runs the search again: the rows found stay.
+    var found = lastFound.key === key ? lastFound.rows : null;
+    if (!found) {
+      found = [[], [], []];
+      for (var k = 0; k < 3 && !none; k++) {
+        var rows = null;
+        for (var i = 0; i < terms.length && (!rows || rows.length); i++) {
+          var these = rowsStarting(parts[i], terms[i], k);
+          rows = rows ? both(rows, these) : these;
+        }
+        found[k] = rows;
+      }
     }
-    var from = parts.map(function (p) { return loaded[p]; });
+    for (k = 0; k < 3; k++)
+      for (var j = 0; j < Math.min(found[k].length, limit); j++) {
+        var name = chunkOf(k, found[k][j]);
+        if (!chunks[name]) { missing = true; ask("search/rows/" + name + ".js"); }
+      }
+    lastFound = { key: key, rows: found };
+    if (missing) return;
     results.textContent = "";
-    var n = section(results.dataset.artists, "a", terms, from, function (r) { return item(r[0], r[1]); });
-    n += section(results.dataset.albums, "b", terms, from, function (r) { return item(r[0], r[1], r[2]); });
-    n += section(results.dataset.titles, "t", terms, from, function (r, d) {
-      var album = d.b[r[2]];
+    var n = section(results.dataset.artists, found[0], 0, function (r) { return item(r[0], r[1]); });
+    n += section(results.dataset.albums, found[1], 1, function (r) { return item(r[0], r[1], r[2]); });
+    n += section(results.dataset.titles, found[2], 2, function (r, c) {
+      var album = c.albums[r[2]];
       return item(r[0], album[1], [r[1], album[0]].filter(Boolean).join(" \u00b7 "));
     });
     if (!n) {
-      var none = document.createElement("p");
-      none.textContent = results.dataset.none;
-      results.appendChild(none);
+      var nothing = document.createElement("p");
+      nothing.textContent = results.dataset.none;
+      results.appendChild(nothing);
     }
     results.hidden = false;
     tree.hidden = true;

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "base/language.h"
 #include "base/shared_functions.h"
@@ -148,8 +149,10 @@ bool LinkUnchanged(const std::string& old, const std::string& to, std::string_vi
 }
 
 int gInlineTreeLimit = 300;
-// Rows of a search part, past which it is split by a third letter.
-std::size_t gSearchPartRows = 2000;
+// Row numbers of a search part, past which it is split by a third letter.
+std::size_t gSearchPartRows = 20000;
+// Rows of a chunk of the search's lists.
+std::size_t gSearchChunkRows = 512;
 
 // A file of the site written by the builder: its name in the site folder and its bytes.
 using TSiteWrite = std::function<void(const std::string& name, std::string_view bytes)>;
@@ -165,8 +168,9 @@ public:
     std::string StartPage(const TSiteWrite& write) const;
     // One page per first letter: "keywords.html" holds the first letter.
     void KeywordPages(const TSiteWrite& write) const;
-    // "search.js" names the parts; "search/<part>.js" holds every row with a
-    // word starting with the part's two letters.
+    // "search.js" names the parts; "search/<part>.js" holds the words starting
+    // with the part's letters and the rows they are in; the rows themselves
+    // are in chunks, "search/rows/<kind>-<n>.js".
     void SearchIndex(const TSiteWrite& write) const;
 
 private:
@@ -389,12 +393,34 @@ void TSiteBuilder::KeywordPages(const TSiteWrite& write) const {
     }
 }
 
+// Sorted row numbers as the script decodes them: each as its difference to
+// the one before, in groups of five bits, high groups first; a digit from the
+// upper half of the alphabet says another group follows.
+const char kRowDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_";
+
+void AppendRows(const std::vector<std::uint32_t>& rows, std::string& out) {
+    std::uint32_t last = 0;
+    for (const std::uint32_t row : rows) {
+        std::uint32_t step = row - last;
+        last = row;
+        char groups[8];
+        int n = 0;
+        do {
+            groups[n++] = static_cast<char>(step & 31);
+            step >>= 5;
+        } while (step);
+        while (n > 1) out += kRowDigits[32 + groups[--n]];
+        out += kRowDigits[static_cast<int>(groups[0])];
+    }
+}
+
 void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
-    // Rows as the script shows them, each ending with its place in the whole
-    // list, so rows from several parts come out in one order, and its folded
-    // words, so the browser need not fold every row:
-    // a: artists [name, page, n, words]; b: albums [name, page, artists, n, words];
-    // t: titles [title, artist, album position in this part's b, n, words].
+    // Rows are written once, in chunks of the whole lists, as the script shows
+    // them (search/rows/<kind>-<n>.js):
+    // a: artists [name, page]; b: albums [name, page, artists];
+    // t: titles [title, artist, album in the chunk's own list of [name, page]].
+    // The parts (search/<letters>.js) hold the words starting with their
+    // letters, each with the numbers of the rows it is in, per kind.
     const TChmTreeItem& root = *source_.Tree->Root;
     // The artists of an album, in the order their tracks come, for finding
     // an album by words of its name and its artist together.
@@ -406,120 +432,180 @@ void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
                 std::find(artists.begin(), artists.end(), t.Artist) == artists.end())
                 artists.push_back(t.Artist);
         }
-    // A row in a part, with the letter its word has after the part's two
-    // (0 when none), for splitting a part too big to load quickly.
-    struct TEntry {
-        std::uint32_t row, third;
-    };
-    struct TParts {
-        std::vector<TEntry> a, b, t;
-    };
-    std::map<std::string, TParts> parts;
-    // Each row goes to the part of every word it has, once; returns the words.
-    const auto file = [&](std::string_view text, std::vector<TEntry> TParts::*kind, std::uint32_t row) {
-        std::set<std::string> seen;
-        std::string words;
-        for (const std::string& word : SiteSearchWords(SiteSearchFold(text))) {
-            words += (words.empty() ? "" : " ") + word;
-            const std::string part = SiteSearchPart(word), three = SiteSearchPart(word, 3);
-            if (!seen.insert(three).second) continue;
-            const std::size_t dash = three.size() > part.size() ? part.size() + 1 : three.size();
-            const auto third = static_cast<std::uint32_t>(
-                dash < three.size() ? std::stoul(three.substr(dash), nullptr, 16) : 0);
-            (parts[part].*kind).push_back({row, third});
+
+    // Every folded word once; per kind its (word, row) pairs as word << 32 | row.
+    std::unordered_map<std::string, std::uint32_t> wordIds;
+    std::vector<const std::string*> wordOf;
+    std::vector<std::uint64_t> pairs[3];
+    const auto file = [&](std::string_view text, int kind, std::uint32_t row) {
+        std::vector<std::string> words = SiteSearchWords(SiteSearchFold(text));
+        std::sort(words.begin(), words.end());
+        words.erase(std::unique(words.begin(), words.end()), words.end());
+        for (std::string& word : words) {
+            const auto [at, added] = wordIds.try_emplace(std::move(word), static_cast<std::uint32_t>(wordOf.size()));
+            if (added) wordOf.push_back(&at->first);
+            pairs[kind].push_back(static_cast<std::uint64_t>(at->second) << 32 | row);
         }
-        return JsString(words);
     };
-    std::vector<std::string> artistRows, albumRows, albumNames, titleRows;
-    if (root.Count() > 0)
-        for (int i = 0; i < root.Item(0)->Count(); ++i) {
-            const TChmTreeItem& entry = *root.Item(0)->Item(i);
-            const std::string words = file(entry.Caption, &TParts::a, static_cast<std::uint32_t>(artistRows.size()));
-            artistRows.push_back("[" + JsString(entry.Caption) + "," + JsString(Href(entry)) + "," +
-                                 std::to_string(i) + "," + words + "]");
-        }
+
+    // Rows go to their chunk as they come; a chunk is written when full.
+    const std::size_t chunkRows = std::max<std::size_t>(gSearchChunkRows, 1);
+    std::string chunk, chunkAlbums;
+    std::map<std::uint32_t, std::size_t> chunkAlbumAt;
+    const auto add = [&](char kind, std::uint32_t row, const std::string& json, bool last) {
+        chunk += (row % chunkRows ? ",\n" : "\n") + json;
+        if (!last && (row + 1) % chunkRows) return;
+        const std::string name = std::string(1, kind) + "-" + std::to_string(row / chunkRows);
+        write("search/rows/" + name + ".js", "orvalisRows(\"" + name + "\",[" + chunk + "]" +
+                                                 (kind == 't' ? ",[" + chunkAlbums + "]" : "") + ");\n");
+        chunk.clear();
+        chunkAlbums.clear();
+        chunkAlbumAt.clear();
+    };
+    const int artistCount = root.Count() > 0 ? root.Item(0)->Count() : 0;
+    for (int i = 0; i < artistCount; ++i) {
+        const TChmTreeItem& entry = *root.Item(0)->Item(i);
+        const auto row = static_cast<std::uint32_t>(i);
+        file(entry.Caption, 0, row);
+        add('a', row, "[" + JsString(entry.Caption) + "," + JsString(Href(entry)) + "]", i + 1 == artistCount);
+    }
+    // Album names and pages stay for the titles' chunks; albums are few beside titles.
     std::map<std::string, std::uint32_t> albumAt;
-    if (root.Count() > 1)
-        for (int i = 0; i < root.Item(1)->Count(); ++i) {
-            const TChmTreeItem& entry = *root.Item(1)->Item(i);
-            std::string artists;
-            if (entry.FileInfo) {
-                const std::string page = RelativeToFolder(entry.FileInfo->FileName, source_.WorkingFolder);
-                albumAt.emplace(page, static_cast<std::uint32_t>(i));
-                const auto found = albumArtists.find(page);
-                if (found != albumArtists.end())
-                    for (const std::string& artist : found->second) artists += (artists.empty() ? "" : ", ") + artist;
-            }
-            const std::string words =
-                file(entry.Caption + "\n" + artists, &TParts::b, static_cast<std::uint32_t>(albumRows.size()));
-            albumNames.push_back(entry.Caption);
-            albumRows.push_back(JsString(entry.Caption) + "," + JsString(Href(entry)) + "," + JsString(artists) + "," +
-                                std::to_string(i) + "," + words + "]");
+    std::vector<std::string> albumJson;
+    const int albumCount = root.Count() > 1 ? root.Item(1)->Count() : 0;
+    for (int i = 0; i < albumCount; ++i) {
+        const TChmTreeItem& entry = *root.Item(1)->Item(i);
+        std::string artists;
+        if (entry.FileInfo) {
+            const std::string page = RelativeToFolder(entry.FileInfo->FileName, source_.WorkingFolder);
+            albumAt.emplace(page, static_cast<std::uint32_t>(i));
+            const auto found = albumArtists.find(page);
+            if (found != albumArtists.end())
+                for (const std::string& artist : found->second) artists += (artists.empty() ? "" : ", ") + artist;
         }
-    std::vector<std::uint32_t> titleAlbum;
-    std::vector<std::string> titleWords;
-    if (source_.Titles)
-        for (const TSiteTitle& t : *source_.Titles) {
-            const auto album = albumAt.find(t.AlbumPage);
-            if (album == albumAt.end() || t.Title.empty()) continue;
-            const auto row = static_cast<std::uint32_t>(titleRows.size());
-            titleWords.push_back(file(t.Title + "\n" + t.Artist + "\n" + albumNames[album->second], &TParts::t, row));
-            titleAlbum.push_back(album->second);
-            titleRows.push_back("[" + JsString(t.Title) + "," + JsString(t.Artist) + ",");
-        }
+        const auto row = static_cast<std::uint32_t>(i);
+        file(entry.Caption + "\n" + artists, 1, row);
+        albumJson.push_back(JsString(entry.Caption) + "," + JsString(Href(entry)));
+        add('b', row, "[" + albumJson.back() + "," + JsString(artists) + "]", i + 1 == albumCount);
+    }
     albumArtists.clear();
+    std::uint32_t titles = 0;
+    if (source_.Titles) {
+        const auto listed = [&](const TSiteTitle& t) { return !t.Title.empty() && albumAt.count(t.AlbumPage) > 0; };
+        const std::size_t count = static_cast<std::size_t>(
+            std::count_if(source_.Titles->begin(), source_.Titles->end(), listed));
+        for (const TSiteTitle& t : *source_.Titles) {
+            if (!listed(t)) continue;
+            const std::uint32_t album = albumAt.find(t.AlbumPage)->second;
+            file(t.Title + "\n" + t.Artist + "\n" + root.Item(1)->Item(static_cast<int>(album))->Caption, 2, titles);
+            const auto [at, added] = chunkAlbumAt.emplace(album, chunkAlbumAt.size());
+            if (added) chunkAlbums += (at->second ? ",[" : "[") + albumJson[album] + "]";
+            add('t', titles, "[" + JsString(t.Title) + "," + JsString(t.Artist) + "," + std::to_string(at->second) + "]",
+                titles + 1 == count);
+            ++titles;
+        }
+    }
+    albumJson.clear();
+    albumAt.clear();
+
+    // Each word's rows, by kind: pairs sorted by word and row, and where each
+    // word's run starts.
+    const std::size_t words = wordOf.size();
+    std::vector<std::uint32_t> starts[3];
+    for (int kind = 0; kind < 3; ++kind) {
+        std::sort(pairs[kind].begin(), pairs[kind].end());
+        starts[kind].assign(words + 1, 0);
+        for (const std::uint64_t p : pairs[kind]) ++starts[kind][(p >> 32) + 1];
+        for (std::size_t w = 0; w < words; ++w) starts[kind][w + 1] += starts[kind][w];
+    }
+    const auto postings = [&](std::uint32_t w) {
+        return starts[0][w + 1] - starts[0][w] + starts[1][w + 1] - starts[1][w] + starts[2][w + 1] - starts[2][w];
+    };
+    std::vector<std::uint32_t> order(words);
+    for (std::size_t w = 0; w < words; ++w) order[w] = static_cast<std::uint32_t>(w);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) { return *wordOf[x] < *wordOf[y]; });
 
     std::string names, deep;
-    struct TRows {
-        std::vector<std::uint32_t> a, b, t;
-    };
-    const auto writePart = [&](const std::string& name, const TRows& rows) {
-        // The albums of the part: its own and those of its titles.
-        std::vector<std::uint32_t> albums = rows.b;
-        for (const std::uint32_t t : rows.t) albums.push_back(titleAlbum[t]);
-        std::sort(albums.begin(), albums.end());
-        albums.erase(std::unique(albums.begin(), albums.end()), albums.end());
-        std::string out = "orvalisSearch(\"" + name + "\",{\"a\":[";
-        for (std::size_t i = 0; i < rows.a.size(); ++i) out += (i ? ",\n" : "\n") + artistRows[rows.a[i]];
-        out += "],\"b\":[";
-        for (std::size_t i = 0; i < albums.size(); ++i) out += (i ? ",\n[" : "\n[") + albumRows[albums[i]];
-        out += "],\"t\":[";
-        for (std::size_t i = 0; i < rows.t.size(); ++i) {
-            const auto local = std::lower_bound(albums.begin(), albums.end(), titleAlbum[rows.t[i]]) - albums.begin();
-            out += (i ? ",\n" : "\n") + titleRows[rows.t[i]] + std::to_string(local) + "," +
-                   std::to_string(rows.t[i]) + "," + titleWords[rows.t[i]] + "]";
+    std::vector<std::uint32_t> rows;
+    // The rows of each kind with any word of order[from, to), as "" in a part.
+    const auto all = [&](std::size_t from, std::size_t to, std::string& out) {
+        out += "\"\"";
+        for (int kind = 0; kind < 3; ++kind) {
+            rows.clear();
+            for (std::size_t i = from; i < to; ++i)
+                for (std::uint32_t p = starts[kind][order[i]]; p < starts[kind][order[i] + 1]; ++p)
+                    rows.push_back(static_cast<std::uint32_t>(pairs[kind][p]));
+            std::sort(rows.begin(), rows.end());
+            rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+            out += ",\"";
+            AppendRows(rows, out);
+            out += "\"";
         }
-        out += "]});\n";
-        write("search/" + name + ".js", out);
+    };
+    // A part: maybe the "" entry, then each word of the range with its rows.
+    const auto writePart = [&](const std::string& name, std::string head, std::size_t from, std::size_t to,
+                               bool onlyShort) {
+        std::string out = "orvalisWords(\"" + name + "\",[" + head;
+        for (std::size_t i = from; i < to; ++i) {
+            const std::uint32_t w = order[i];
+            if (onlyShort && SiteSearchPart(*wordOf[w], 3) != name) continue;
+            out += (out.back() == '[' ? "\n" : ",\n") + JsString(*wordOf[w]);
+            for (int kind = 0; kind < 3; ++kind) {
+                rows.clear();
+                for (std::uint32_t p = starts[kind][w]; p < starts[kind][w + 1]; ++p)
+                    rows.push_back(static_cast<std::uint32_t>(pairs[kind][p]));
+                out += ",\"";
+                AppendRows(rows, out);
+                out += "\"";
+            }
+        }
+        write("search/" + name + ".js", out + "]);\n");
         names += (names.empty() ? "" : " ") + name;
     };
-    // Rows of entries whose third letter is third, or all (third < 0), each once.
-    const auto pick = [](const std::vector<TEntry>& entries, long third) {
-        std::vector<std::uint32_t> rows;
-        for (const TEntry& e : entries)
-            if (third < 0 || e.third == static_cast<std::uint32_t>(third)) rows.push_back(e.row);
-        std::sort(rows.begin(), rows.end());
-        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-        return rows;
+    // Runs of words with the same first letters follow each other in order.
+    const auto runEnd = [&](std::size_t from, int letters) {
+        const std::string part = SiteSearchPart(*wordOf[order[from]], letters);
+        std::size_t to = from + 1;
+        while (to < words && SiteSearchPart(*wordOf[order[to]], letters) == part) ++to;
+        return to;
     };
-    for (const auto& [name, entries] : parts) {
-        if (entries.a.size() + entries.b.size() + entries.t.size() <= gSearchPartRows) {
-            writePart(name, {pick(entries.a, -1), pick(entries.b, -1), pick(entries.t, -1)});
-            continue;
+    for (std::size_t first = 0; first < words;) {
+        // A term of one letter takes the rows of every word with that letter.
+        const std::size_t firstEnd = runEnd(first, 1);
+        std::string head;
+        all(first, firstEnd, head);
+        writePart(SiteSearchPart(*wordOf[order[first]], 1), std::move(head), first, first, false);
+        for (std::size_t two = first; two < firstEnd;) {
+            const std::size_t twoEnd = runEnd(two, 2);
+            const std::string name = SiteSearchPart(*wordOf[order[two]], 2);
+            std::size_t count = 0;
+            for (std::size_t i = two; i < twoEnd; ++i) count += postings(order[i]);
+            if (name.find('-') == std::string::npos) {
+                // Words of one letter: found through the letter's own part.
+            } else if (count <= gSearchPartRows) {
+                writePart(name, "", two, twoEnd, false);
+            } else {
+                // A part too big to load quickly is split by the third letter;
+                // the part of the two letters keeps the words of just two and
+                // every row with a word starting with them.
+                head.clear();
+                all(two, twoEnd, head);
+                writePart(name, std::move(head), two, twoEnd, true);
+                for (std::size_t three = two; three < twoEnd;) {
+                    const std::size_t threeEnd = runEnd(three, 3);
+                    const std::string third = SiteSearchPart(*wordOf[order[three]], 3);
+                    if (third != name) writePart(third, "", three, threeEnd, false);
+                    three = threeEnd;
+                }
+                deep += (deep.empty() ? "" : " ") + name;
+            }
+            two = twoEnd;
         }
-        // A part too big to load at once is split by the third letter; the
-        // words of just two letters keep the part's own name.
-        std::set<std::uint32_t> thirds;
-        for (const auto* kind : {&entries.a, &entries.b, &entries.t})
-            for (const TEntry& e : *kind) thirds.insert(e.third);
-        for (const std::uint32_t third : thirds) {
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "-%x", static_cast<unsigned>(third));
-            writePart(third ? name + hex : name, {pick(entries.a, third), pick(entries.b, third), pick(entries.t, third)});
-        }
-        deep += (deep.empty() ? "" : " ") + name;
+        first = firstEnd;
     }
-    write("search.js", "var ORVALIS_SEARCH={parts:\"" + names + "\",deep:\"" + deep + "\"};\n");
+    write("search.js", "var ORVALIS_SEARCH={parts:\"" + names + "\",deep:\"" + deep +
+                           "\",rows:" + std::to_string(chunkRows) + ",count:[" + std::to_string(artistCount) + "," +
+                           std::to_string(albumCount) + "," + std::to_string(titles) + "]};\n");
 }
 
 }  // namespace
@@ -529,6 +615,8 @@ std::string SiteStartPage(const std::string& folder) { return JoinPath(folder, "
 void SetSiteInlineTreeLimitForTesting(int entries) { gInlineTreeLimit = entries; }
 
 void SetSiteSearchPartRowsForTesting(std::size_t rows) { gSearchPartRows = rows; }
+
+void SetSiteSearchChunkRowsForTesting(std::size_t rows) { gSearchChunkRows = rows; }
 
 std::string SiteSearchFold(std::string_view text) {
     // Letters that do not decompose into a base letter and marks; site.js has the same.

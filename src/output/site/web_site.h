@@ -61,12 +61,15 @@ bool WriteWebSite(const TSiteSource& source, const std::string& target);
 std::string SiteSearchFold(std::string_view text);
 // The words of folded text: runs of letters, marks and digits.
 std::vector<std::string> SiteSearchWords(std::string_view folded);
-// The part of the search index that holds the rows with a word starting as
-// word does: its first two letters as hexadecimal code points ("61-62"). A
-// part too big is split by the third letter ("61-62-63"; letters = 3).
+// The part of the search index that holds the words starting as word does:
+// its first two letters as hexadecimal code points ("61-62"). A part too big
+// is split by the third letter ("61-62-63"; letters = 3); a part of one
+// letter ("61") holds every row with a word starting with it.
 std::string SiteSearchPart(std::string_view word, int letters = 2);
-// Rows of a search part past which it is split; for tests.
+// Row numbers of a search part past which it is split; for tests.
 void SetSiteSearchPartRowsForTesting(std::size_t rows);
+// Rows of a chunk of the search's lists; for tests.
+void SetSiteSearchChunkRowsForTesting(std::size_t rows);
 
 // Groupings with more entries than this are loaded per letter by the start
 // page rather than written into it.
