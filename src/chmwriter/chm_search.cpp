@@ -85,29 +85,60 @@ std::size_t BitsFor(std::uint64_t value) {
     return n;
 }
 
-// One word's postings in document order, packed as document, location
-// count, locations: a large collection's index holds millions of them, so
+// One word's postings in document order, packed as the step from the last
+// document, the location count and the steps between locations, each in
+// 7-bit groups: a large collection's index holds millions of them, mostly
+// small numbers, so this takes about a third of the room of plain ones and
 // no allocation per posting.
 class TPostings {
 public:
     void Add(std::uint32_t document, const std::vector<std::uint32_t>& locations) {
-        data_.push_back(document);
-        data_.push_back(static_cast<std::uint32_t>(locations.size()));
-        data_.insert(data_.end(), locations.begin(), locations.end());
+        Put(document - lastDocument_);
+        lastDocument_ = document;
+        Put(static_cast<std::uint32_t>(locations.size()));
+        std::uint32_t last = 0;
+        for (const std::uint32_t location : locations) {
+            Put(location - last);  // wraps, and unwraps when read, if ever out of order
+            last = location;
+        }
         ++count_;
     }
     std::size_t size() const { return count_; }
     // Lets the locations go once written; the count stays for the leaves.
-    void Release() { std::vector<std::uint32_t>().swap(data_); }
+    void Release() { std::vector<std::uint8_t>().swap(data_); }
     // Calls visit(document, first location, location count) for each posting.
     template <class Visit>
     void ForEach(Visit visit) const {
-        for (std::size_t at = 0; at < data_.size(); at += 2 + data_[at + 1])
-            visit(data_[at], data_.data() + at + 2, static_cast<std::size_t>(data_[at + 1]));
+        std::vector<std::uint32_t> locations;
+        std::uint32_t document = 0;
+        for (std::size_t at = 0; at < data_.size();) {
+            document += Get(at);
+            locations.resize(Get(at));
+            std::uint32_t last = 0;
+            for (std::uint32_t& location : locations) location = last += Get(at);
+            visit(document, static_cast<const std::uint32_t*>(locations.data()), locations.size());
+        }
     }
 
 private:
-    std::vector<std::uint32_t> data_;
+    void Put(std::uint32_t value) {
+        while (value >= 0x80) {
+            data_.push_back(static_cast<std::uint8_t>(value | 0x80));
+            value >>= 7;
+        }
+        data_.push_back(static_cast<std::uint8_t>(value));
+    }
+    std::uint32_t Get(std::size_t& at) const {
+        std::uint32_t value = 0;
+        for (unsigned shift = 0;; shift += 7) {
+            const std::uint8_t byte = data_[at++];
+            value |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
+            if ((byte & 0x80) == 0) return value;
+        }
+    }
+
+    std::vector<std::uint8_t> data_;
+    std::uint32_t lastDocument_ = 0;
     std::size_t count_ = 0;
 };
 
