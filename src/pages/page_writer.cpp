@@ -123,14 +123,14 @@ void TPageWriter::WriteGrouping(TGrouping grouping, TChmTree& tree, TWrittenPage
                 if (album != lastAlbum && !texts_.Section.empty()) items += ArtistSection(album);
             }
             lastAlbum = album;
-            if (grouping == TGrouping::Albums) written.Titles.push_back({f.GetText(atTitle), f.GetText(atArtist), group.page});
+            if (grouping == TGrouping::Albums && ListTitles)
+                written.Titles.push_back({f.GetText(atTitle), f.GetText(atArtist), group.page});
             items += TrackRow(grouping, id, i);
         }
         const std::string title = HtmlEscape(singularCaption + ": " + group.name);
         SaveTextFile(FillPlaceholders(texts_.Page, {{"$Title", title}, {"$Heading", heading}, {"$Item", items}}),
                      JoinPath(folder_, group.page));
-        if (OnStage)
-            OnStage({static_cast<int>(grouping), static_cast<int>(kGroupingCount), gi + 1, groups.size()});
+        if (OnStage) OnStage({static_cast<int>(grouping), static_cast<int>(kGroupingCount), gi + 1, groups.size()});
     }
     const std::string title = HtmlEscape(pluralCaption);
     SaveTextFile(FillPlaceholders(texts_.Page, {{"$Title", title}, {"$Heading", ""}, {"$Item", rows}}),
@@ -168,8 +168,8 @@ std::string TPageWriter::ArtistSection(std::size_t album) const {
     const TCatalogueAlbum& facts = catalogue_.albums[album];
     const TCover& cover = covers_[album];
     const std::string anchor = AlbumAnchor(albumGroup.page);
-    const std::string albumLink = "<a name=\"" + anchor + "\" id=\"" + anchor + "\" href=\"" + albumGroup.page +
-                                  "\">" + HtmlEscape(albumGroup.name) + "</a>";
+    const std::string albumLink = "<a name=\"" + anchor + "\" id=\"" + anchor + "\" href=\"" + albumGroup.page + "\">" +
+                                  HtmlEscape(albumGroup.name) + "</a>";
     return FillPlaceholders(texts_.Section,
                             {{"$Main", albumLink},
                              {"$Title", facts.year > 0 ? std::to_string(facts.year) : std::string()},

@@ -42,10 +42,10 @@ struct TSiteTitle {
 
 // What the page writer made, besides the pages in its folder.
 struct TWrittenPages {
-    TStringList NeedFiles;                            // flat copies of the shared files
-    std::vector<std::string> CoverFiles;              // cover thumbnails, by full path
+    TStringList NeedFiles;                           // flat copies of the shared files
+    std::vector<std::string> CoverFiles;             // cover thumbnails, by full path
     std::map<std::string, std::string> MemoryFiles;  // their bytes: never written to disk
-    std::vector<TSiteTitle> Titles;                   // every track with its album page, in album order
+    std::vector<TSiteTitle> Titles;                  // with ListTitles: every track with its album page, in album order
 };
 
 class TPageWriter {
@@ -55,9 +55,9 @@ public:
     TPageWriter(const TPageWriter&) = delete;
     TPageWriter& operator=(const TPageWriter&) = delete;
 
-    bool Covers = true;                // album covers on the pages
-    TStageEvent OnStage;               // after each page, and once when all are written
-    std::function<void()> CheckStop;   // asked from any thread in long loops; raises to stop
+    bool Covers = true;               // album covers on the pages
+    TStageEvent OnStage;              // after each page, and once when all are written
+    std::function<void()> CheckStop;  // asked from any thread in long loops; raises to stop
     // Thumbnails are handed over in memory up to this many bytes, the rest in files.
     std::size_t HeldThumbnailBytes = std::size_t{24} << 20;
     // How track titles link to their files; each output sets it.
@@ -65,6 +65,9 @@ public:
     // Web folder only: an album player on each album page and a playlist
     // beside it. Viewers of the compiled file have no HTML5 audio.
     bool AlbumPlayer = false;
+    // Web folder only: the tracks listed for its search; a large collection's
+    // list is tens of MB that the compiled file has no use for.
+    bool ListTitles = false;
     // The files the scan could not read, for the health page.
     std::vector<THealthUnreadable> Unreadable;
 
@@ -90,7 +93,7 @@ private:
     TPageTemplates texts_;
     std::string folder_;
     TMountTable mounts_;
-    std::vector<TCover> covers_;  // beside catalogue_.albums
+    std::vector<TCover> covers_;                  // beside catalogue_.albums
     std::atomic<std::size_t> thumbnailBytes_{0};  // thumbnail bytes held in memory
 };
 

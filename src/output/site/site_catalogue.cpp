@@ -35,6 +35,10 @@ bool WriteCatalogueSite(const TCatalogue& catalogue, const std::string& target, 
     // music start from the target.
     writer.PlayLinks.SiteFolder = AbsolutePath(target);
     writer.AlbumPlayer = true;
+    writer.ListTitles = request.Search;
+    // Thumbnails beyond this wait in the run's folder, from where they are
+    // moved into the site anyway.
+    writer.HeldThumbnailBytes = std::size_t{8} << 20;
     const TWrittenPages written = writer.Write(working, tree);
 
     TSiteSource source;

@@ -261,9 +261,9 @@ std::string TSiteBuilder::StartPage(const TSiteWrite& write) const {
             continue;
         }
         // The first grouping stands open, so the start page shows what there is.
-        out += std::string(i == 0 ? "<details open>" : "<details>") +
-               "<summary><a href=\"" + Href(grouping) + "\" target=\"page\">" + HtmlEscape(grouping.Caption) +
-               "</a> <span class=\"count\">" + std::to_string(grouping.Count()) + "</span></summary>\n";
+        out += std::string(i == 0 ? "<details open>" : "<details>") + "<summary><a href=\"" + Href(grouping) +
+               "\" target=\"page\">" + HtmlEscape(grouping.Caption) + "</a> <span class=\"count\">" +
+               std::to_string(grouping.Count()) + "</span></summary>\n";
         if (grouping.Count() <= gInlineTreeLimit) {
             TreeList(grouping, out);
             out += "</details>\n";
@@ -342,27 +342,44 @@ void TSiteBuilder::KeywordPages(const TSiteWrite& write) const {
     std::sort(keywords.begin(), keywords.end(),
               [](const TListedKeyword& a, const TListedKeyword& b) { return a.sortKey < b.sortKey; });
 
-    // Sections in the order their first keyword comes.
+    // Sections in the order their first keyword comes; each is made just
+    // before its page is written, so the whole index is never held as HTML.
     std::vector<std::string> letters;
-    std::vector<std::string> sections;
-    std::map<std::string, std::size_t> sectionOf;
-    for (const TListedKeyword& k : keywords) {
-        const std::string letter = IndexLetter(k.text);
-        auto [at, added] = sectionOf.emplace(letter, letters.size());
-        if (added) {
-            letters.push_back(letter);
-            sections.emplace_back();
-        }
-        std::string& html = sections[at->second];
-        if (k.entries.size() == 1) {
-            html += "<li><a href=\"" + Href(*k.entries.front()) + "\">" + HtmlEscape(k.text) + "</a></li>\n";
-            continue;
-        }
-        html += "<li>" + HtmlEscape(k.text) + "<ul>\n";
-        for (const TChmTreeItem* entry : k.entries)
-            html += "<li><a href=\"" + Href(*entry) + "\">" + HtmlEscape(entry->Caption) + "</a></li>\n";
-        html += "</ul></li>\n";
+    std::vector<std::uint32_t> sectionOfKeyword(keywords.size());
+    std::map<std::string, std::uint32_t> sectionOf;
+    for (std::size_t i = 0; i < keywords.size(); ++i) {
+        std::string().swap(keywords[i].sortKey);
+        const std::string letter = IndexLetter(keywords[i].text);
+        auto [at, added] = sectionOf.emplace(letter, static_cast<std::uint32_t>(letters.size()));
+        if (added) letters.push_back(letter);
+        sectionOfKeyword[i] = at->second;
     }
+    // The keywords of each section, in order: section s has order[first[s], first[s + 1]).
+    std::vector<std::size_t> first(letters.size() + 1, 0);
+    for (const std::uint32_t section : sectionOfKeyword) ++first[section + 1];
+    for (std::size_t i = 1; i < first.size(); ++i) first[i] += first[i - 1];
+    std::vector<std::uint32_t> order(keywords.size());
+    {
+        std::vector<std::size_t> next(first.begin(), first.end() - 1);
+        for (std::size_t i = 0; i < keywords.size(); ++i)
+            order[next[sectionOfKeyword[i]]++] = static_cast<std::uint32_t>(i);
+    }
+    std::vector<std::uint32_t>().swap(sectionOfKeyword);
+    const auto section = [&](std::size_t s) {
+        std::string html;
+        for (std::size_t n = first[s]; n < first[s + 1]; ++n) {
+            const TListedKeyword& k = keywords[order[n]];
+            if (k.entries.size() == 1) {
+                html += "<li><a href=\"" + Href(*k.entries.front()) + "\">" + HtmlEscape(k.text) + "</a></li>\n";
+                continue;
+            }
+            html += "<li>" + HtmlEscape(k.text) + "<ul>\n";
+            for (const TChmTreeItem* entry : k.entries)
+                html += "<li><a href=\"" + Href(*entry) + "\">" + HtmlEscape(entry->Caption) + "</a></li>\n";
+            html += "</ul></li>\n";
+        }
+        return html;
+    };
 
     // One page per letter: the whole index of a large collection is too much
     // for a browser to open at once. Each page has the letter bar.
@@ -383,9 +400,8 @@ void TSiteBuilder::KeywordPages(const TSiteWrite& write) const {
         if (keywords.empty()) out += "<p>" + HtmlEscape(Translate("Nothing found.")) + "</p>\n";
         out += bar;
         if (i < letters.size()) {
-            out += "<h2 id=\"k" + std::to_string(i) + "\">" + HtmlEscape(letters[i]) + "</h2>\n<ul>\n" + sections[i] +
+            out += "<h2 id=\"k" + std::to_string(i) + "\">" + HtmlEscape(letters[i]) + "</h2>\n<ul>\n" + section(i) +
                    "</ul>\n";
-            std::string().swap(sections[i]);
         }
         out += kPageReport;
         out += "</body>\n</html>\n";
@@ -456,8 +472,8 @@ void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
         chunk += (row % chunkRows ? ",\n" : "\n") + json;
         if (!last && (row + 1) % chunkRows) return;
         const std::string name = std::string(1, kind) + "-" + std::to_string(row / chunkRows);
-        write("search/rows/" + name + ".js", "orvalisRows(\"" + name + "\",[" + chunk + "]" +
-                                                 (kind == 't' ? ",[" + chunkAlbums + "]" : "") + ");\n");
+        write("search/rows/" + name + ".js",
+              "orvalisRows(\"" + name + "\",[" + chunk + "]" + (kind == 't' ? ",[" + chunkAlbums + "]" : "") + ");\n");
         chunk.clear();
         chunkAlbums.clear();
         chunkAlbumAt.clear();
@@ -492,15 +508,16 @@ void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
     std::uint32_t titles = 0;
     if (source_.Titles) {
         const auto listed = [&](const TSiteTitle& t) { return !t.Title.empty() && albumAt.count(t.AlbumPage) > 0; };
-        const std::size_t count = static_cast<std::size_t>(
-            std::count_if(source_.Titles->begin(), source_.Titles->end(), listed));
+        const std::size_t count =
+            static_cast<std::size_t>(std::count_if(source_.Titles->begin(), source_.Titles->end(), listed));
         for (const TSiteTitle& t : *source_.Titles) {
             if (!listed(t)) continue;
             const std::uint32_t album = albumAt.find(t.AlbumPage)->second;
             file(t.Title + "\n" + t.Artist + "\n" + root.Item(1)->Item(static_cast<int>(album))->Caption, 2, titles);
             const auto [at, added] = chunkAlbumAt.emplace(album, chunkAlbumAt.size());
             if (added) chunkAlbums += (at->second ? ",[" : "[") + albumJson[album] + "]";
-            add('t', titles, "[" + JsString(t.Title) + "," + JsString(t.Artist) + "," + std::to_string(at->second) + "]",
+            add('t', titles,
+                "[" + JsString(t.Title) + "," + JsString(t.Artist) + "," + std::to_string(at->second) + "]",
                 titles + 1 == count);
             ++titles;
         }
@@ -621,12 +638,12 @@ void SetSiteSearchChunkRowsForTesting(std::size_t rows) { gSearchChunkRows = row
 std::string SiteSearchFold(std::string_view text) {
     // Letters that do not decompose into a base letter and marks; site.js has the same.
     static const std::map<UChar32, const char*> kPlain = {
-        {0xdf, "ss"},  {0xe6, "ae"},  {0xf0, "d"},   {0xf8, "o"},   {0xfe, "th"},  {0x111, "d"}, {0x127, "h"},
-        {0x131, "i"},  {0x138, "k"},  {0x140, "l"},  {0x142, "l"},  {0x14b, "n"},  {0x153, "oe"}, {0x167, "t"},
-        {0x17f, "s"},  {0x180, "b"},  {0x183, "b"},  {0x188, "c"},  {0x192, "f"},  {0x199, "k"}, {0x19a, "l"},
-        {0x1b6, "z"},  {0x225, "z"},  {0x249, "j"},  {0x24d, "r"},  {0x253, "b"},  {0x256, "d"}, {0x257, "d"},
-        {0x260, "g"},  {0x268, "i"},  {0x289, "u"}};
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+        {0xdf, "ss"}, {0xe6, "ae"}, {0xf0, "d"},  {0xf8, "o"},  {0xfe, "th"},  {0x111, "d"}, {0x127, "h"}, {0x131, "i"},
+        {0x138, "k"}, {0x140, "l"}, {0x142, "l"}, {0x14b, "n"}, {0x153, "oe"}, {0x167, "t"}, {0x17f, "s"}, {0x180, "b"},
+        {0x183, "b"}, {0x188, "c"}, {0x192, "f"}, {0x199, "k"}, {0x19a, "l"},  {0x1b6, "z"}, {0x225, "z"}, {0x249, "j"},
+        {0x24d, "r"}, {0x253, "b"}, {0x256, "d"}, {0x257, "d"}, {0x260, "g"},  {0x268, "i"}, {0x289, "u"}};
+    icu::UnicodeString u =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
     u.toLower(icu::Locale::getRoot());
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* nfkd = icu::Normalizer2::getNFKDInstance(status);
