@@ -75,49 +75,73 @@ std::size_t Utf16Length(std::string_view utf8) {
 
 }  // namespace
 
-std::vector<TSitemapKeyword> ParseSitemapKeywords(std::string_view sitemap) {
-    std::vector<TSitemapKeyword> keywords;
-    int depth = 0;
-    bool inObject = false;
-    TSitemapKeyword current;
+void TSitemapKeywordParser::Feed(std::string_view text) {
+    // A tag cut by the end of the last piece is finished with this one.
+    if (!pending_.empty()) {
+        const std::size_t end = text.find('>');
+        if (end == std::string_view::npos) {
+            pending_.append(text);
+            return;
+        }
+        pending_.append(text.substr(0, end + 1));
+        Tag(pending_);
+        pending_.clear();
+        text.remove_prefix(end + 1);
+    }
     std::size_t at = 0;
+    while ((at = text.find('<', at)) != std::string_view::npos) {
+        const std::size_t end = text.find('>', at);
+        if (end == std::string_view::npos) {
+            pending_.assign(text.substr(at));
+            return;
+        }
+        Tag(text.substr(at, end - at + 1));
+        at = end + 1;
+    }
+}
+
+std::vector<TSitemapKeyword> TSitemapKeywordParser::Finish() {
+    pending_.clear();
+    return std::move(keywords_);
+}
+
+void TSitemapKeywordParser::Tag(std::string_view tag) {
     // Tags are lowered one at a time: a whole lowered copy of a large index
     // would be held beside the index itself.
-    std::string lowerTagText;
-    while ((at = sitemap.find('<', at)) != std::string_view::npos) {
-        const std::size_t end = sitemap.find('>', at);
-        if (end == std::string_view::npos) break;
-        const std::string_view tag = sitemap.substr(at, end - at + 1);
-        lowerTagText.assign(tag);
-        for (char& c : lowerTagText)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        const std::string_view lowerTag = lowerTagText;
-        at = end + 1;
-        if (lowerTag.starts_with("<ul")) {
-            ++depth;
-        } else if (lowerTag.starts_with("</ul")) {
-            --depth;
-        } else if (lowerTag.starts_with("<object")) {
-            inObject = lowerTag.find("text/sitemap") != std::string_view::npos;
-            current = TSitemapKeyword{};
-            current.Level = std::max(0, depth - 1);
-        } else if (inObject && lowerTag.starts_with("<param")) {
-            const std::string name = Lower(Attribute(tag, lowerTag, "name"));
-            const std::string value = Attribute(tag, lowerTag, "value");
-            if (name == "name" && current.Name.empty()) {
-                current.Name = value;
-            } else if (name == "local") {
-                std::string address = value;
-                const std::size_t anchor = address.find('#');
-                if (anchor != std::string::npos) address.resize(anchor);
-                current.Locals.push_back(NormalizeAddress(address));
-            }
-        } else if (inObject && lowerTag.starts_with("</object")) {
-            inObject = false;
-            if (!current.Name.empty()) keywords.push_back(current);
+    lowerTag_.assign(tag);
+    for (char& c : lowerTag_)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    const std::string_view lowerTag = lowerTag_;
+    if (lowerTag.starts_with("<ul")) {
+        ++depth_;
+    } else if (lowerTag.starts_with("</ul")) {
+        --depth_;
+    } else if (lowerTag.starts_with("<object")) {
+        inObject_ = lowerTag.find("text/sitemap") != std::string_view::npos;
+        current_ = TSitemapKeyword{};
+        current_.Level = std::max(0, depth_ - 1);
+    } else if (inObject_ && lowerTag.starts_with("<param")) {
+        const std::string name = Lower(Attribute(tag, lowerTag, "name"));
+        const std::string value = Attribute(tag, lowerTag, "value");
+        if (name == "name" && current_.Name.empty()) {
+            current_.Name = value;
+        } else if (name == "local") {
+            std::string address = value;
+            const std::size_t anchor = address.find('#');
+            if (anchor != std::string::npos) address.resize(anchor);
+            current_.Locals.push_back(NormalizeAddress(address));
         }
+    } else if (inObject_ && lowerTag.starts_with("</object")) {
+        inObject_ = false;
+        if (!current_.Name.empty()) keywords_.push_back(std::move(current_));
+        current_ = TSitemapKeyword{};
     }
-    return keywords;
+}
+
+std::vector<TSitemapKeyword> ParseSitemapKeywords(std::string_view sitemap) {
+    TSitemapKeywordParser parser;
+    parser.Feed(sitemap);
+    return parser.Finish();
 }
 
 TKeywordFiles BuildKeywordLinks(const std::vector<TSitemapKeyword>& keywords,

@@ -20,6 +20,24 @@ struct TSitemapKeyword {
 // The keywords of a sitemap index in file order.
 std::vector<TSitemapKeyword> ParseSitemapKeywords(std::string_view sitemap);
 
+// The same, from the index in pieces cut anywhere: a large index need not
+// be held whole.
+class TSitemapKeywordParser {
+public:
+    void Feed(std::string_view text);
+    std::vector<TSitemapKeyword> Finish();
+
+private:
+    void Tag(std::string_view tag);
+
+    std::vector<TSitemapKeyword> keywords_;
+    TSitemapKeyword current_;
+    std::string pending_;  // an unfinished tag from the last piece
+    std::string lowerTag_;
+    int depth_ = 0;
+    bool inObject_ = false;
+};
+
 struct TKeywordFiles {
     TBytes BTree;
     TBytes Data;

@@ -36,6 +36,7 @@ constexpr std::uint32_t kItsfHeaderSize = 0x60;
 constexpr std::uint32_t kHeaderSection0Size = 0x18;
 constexpr const char* kLzxGuidText = "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}";
 constexpr const char* kStorage = "::DataSpace/Storage/MSCompressed/";
+constexpr std::size_t kSitemapPiece = std::size_t{1} << 20;
 
 std::string ErrnoText() { return std::strerror(errno); }
 
@@ -196,26 +197,55 @@ bool IsPage(const std::string& address) {
     return endsWith(".htm") || endsWith(".html");
 }
 
-// The page addresses a sitemap names with <param name="Local" value="...">.
-std::set<std::string> SitemapAddresses(std::string_view sitemap) {
-    std::set<std::string> result;
-    const std::string lower = LowerAscii(std::string(sitemap));
-    std::size_t at = 0;
-    while ((at = lower.find("\"local\"", at)) != std::string::npos) {
-        at += 7;
-        const std::size_t value = lower.find("value=\"", at);
-        const std::size_t tagEnd = lower.find('>', at);
-        if (value == std::string::npos || (tagEnd != std::string::npos && value > tagEnd)) continue;
-        const std::size_t start = value + 7;
-        const std::size_t end = lower.find('"', start);
-        if (end == std::string::npos) break;
-        std::string address = DecodeHtmlText(sitemap.substr(start, end - start));
-        const std::size_t anchor = address.find('#');
-        if (anchor != std::string::npos) address.resize(anchor);
-        result.insert(LowerAscii(NormalizeAddress(address)));
+// The page addresses a sitemap names with <param name="Local" value="...">,
+// from the sitemap in pieces cut anywhere.
+class TSitemapAddresses {
+public:
+    void Feed(std::string_view text) {
+        if (!pending_.empty()) {
+            const std::size_t end = text.find('>');
+            if (end == std::string_view::npos) {
+                pending_.append(text);
+                return;
+            }
+            pending_.append(text.substr(0, end + 1));
+            Tag(pending_);
+            pending_.clear();
+            text.remove_prefix(end + 1);
+        }
+        std::size_t at = 0;
+        while ((at = text.find('<', at)) != std::string_view::npos) {
+            const std::size_t end = text.find('>', at);
+            if (end == std::string_view::npos) {
+                pending_.assign(text.substr(at));
+                return;
+            }
+            Tag(text.substr(at, end - at + 1));
+            at = end + 1;
+        }
     }
-    return result;
-}
+    std::set<std::string> Finish() { return std::move(addresses_); }
+
+private:
+    void Tag(std::string_view tag) {
+        const std::string lower = LowerAscii(std::string(tag));
+        for (std::size_t at = 0; (at = lower.find("\"local\"", at)) != std::string::npos;) {
+            at += 7;
+            const std::size_t value = lower.find("value=\"", at);
+            if (value == std::string::npos) break;
+            const std::size_t start = value + 7;
+            const std::size_t end = lower.find('"', start);
+            if (end == std::string::npos) break;
+            std::string address = DecodeHtmlText(tag.substr(start, end - start));
+            const std::size_t anchor = address.find('#');
+            if (anchor != std::string::npos) address.resize(anchor);
+            addresses_.insert(LowerAscii(NormalizeAddress(address)));
+        }
+    }
+
+    std::set<std::string> addresses_;
+    std::string pending_;
+};
 
 // The page up to the end of its title, which is all a topic needs of it.
 std::string_view HeadOf(std::string_view page) {
@@ -296,6 +326,8 @@ private:
     std::string Encode(std::string_view text) { return (*titleEncoder_)(text); }
     // Appends a file to the compressed section, or lists it empty.
     void AddToSection1(const std::string& name, const TBytes& bytes);
+    // Adds a sitemap a piece at a time, handing each piece to take.
+    void AddSitemapToSection1(const std::string& address, const std::function<void(std::string_view piece)>& take);
     // Appends a file to the uncompressed section.
     void AddToSection0(const std::string& name, const TBytes& bytes);
     // The caller's copy when it holds one, otherwise the file below the project's folder.
@@ -352,6 +384,57 @@ void TChmWriter::AddToSection1(const std::string& name, const TBytes& bytes) {
     }
     entries_.push_back({name, 1, compressor_->Length(), bytes.size()});
     compressor_->Add(bytes);
+}
+
+void TChmWriter::AddSitemapToSection1(const std::string& address,
+                                      const std::function<void(std::string_view piece)>& take) {
+    const std::string name = "/" + address;
+    const std::uint64_t start = compressor_->Length();
+    // Pieces end at a line end, which no double-byte letter's second byte is,
+    // so each decodes alone.
+    const auto feed = [&](std::string_view text) {
+        while (!text.empty()) {
+            std::size_t cut = text.size();
+            if (cut > kSitemapPiece) {
+                const std::size_t line = text.rfind('\n', kSitemapPiece);
+                cut = line == std::string_view::npos ? kSitemapPiece : line + 1;
+            }
+            const std::string_view piece = text.substr(0, cut);
+            compressor_->Add(std::span(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size()));
+            take(piece);
+            text.remove_prefix(cut);
+        }
+    };
+    if (const std::string_view* held = MemoryFile(address)) {
+        feed(*held);
+    } else {
+        const std::string path = JoinPath(folder_, address);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw std::runtime_error("Cannot read " + Quoted(path) + ": " + ErrnoText());
+        std::string buffer;
+        std::vector<char> block(kSitemapPiece);
+        for (;;) {
+            const ssize_t n = ::read(fd, block.data(), block.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                const std::string reason = ErrnoText();
+                ::close(fd);
+                throw std::runtime_error("Cannot read " + Quoted(path) + ": " + reason);
+            }
+            if (n == 0) break;
+            buffer.append(block.data(), static_cast<std::size_t>(n));
+            // Whole lines go on; the rest waits for the next block.
+            const std::size_t line = buffer.rfind('\n');
+            if (line == std::string::npos && buffer.size() < 4 * kSitemapPiece) continue;
+            const std::size_t cut = line == std::string::npos ? buffer.size() : line + 1;
+            feed(std::string_view(buffer).substr(0, cut));
+            buffer.erase(0, cut);
+        }
+        ::close(fd);
+        feed(buffer);
+    }
+    const std::uint64_t size = compressor_->Length() - start;
+    entries_.push_back({name, size == 0 ? 0u : 1u, size == 0 ? 0 : start, size});
 }
 
 void TChmWriter::AddToSection0(const std::string& name, const TBytes& bytes) {
@@ -456,11 +539,24 @@ TReadFiles TChmWriter::AddProjectFiles() {
     for (const auto& address : files_) {
         CheckGoing();
         Tell("Adding " + address);
+        // The sitemaps of a large collection are tens of MB each: they are
+        // read, compressed and parsed a piece at a time. They are in the
+        // file's code page, as viewers read them.
+        const bool contents = address == project_.ContentsFile, index = address == project_.IndexFile;
+        if (contents || index) {
+            TSitemapAddresses addresses;
+            TSitemapKeywordParser keywords;
+            AddSitemapToSection1(address, [&](std::string_view piece) {
+                if (contents) addresses.Feed(piece);
+                if (index) keywords.Feed(DecodeFromCodePage(piece, codePage_));
+            });
+            if (contents) inContents = addresses.Finish();
+            if (index) read.Keywords = keywords.Finish();
+            continue;
+        }
         const TBytes bytes = ReadProjectFile(address);
         const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        if (address == project_.ContentsFile) inContents = SitemapAddresses(text);
-        // Pages and sitemaps are in the file's code page, as viewers read them.
-        if (address == project_.IndexFile) read.Keywords = ParseSitemapKeywords(DecodeFromCodePage(text, codePage_));
+        // Pages are in the file's code page, as viewers read them.
         if (IsPage(address)) {
             read.Topics.push_back(
                 {address, Encode(ExtractHtmlTitle(DecodeFromCodePage(HeadOf(text), codePage_))), false});

@@ -360,6 +360,30 @@ std::vector<TKeywordEntry> ReadKeywordBlocks(const TBytes& btree) {
     return entries;
 }
 
+// A large index is parsed a piece at a time: any cut, inside a tag too,
+// gives what the whole text gives.
+TEST(ChmKeywordLinks, SitemapInPiecesGivesTheSameKeywords) {
+    const std::string sitemap = kSitemap;
+    const auto whole = ParseSitemapKeywords(sitemap);
+    ASSERT_FALSE(whole.empty());
+    const auto same = [&](const std::vector<TSitemapKeyword>& got) {
+        if (got.size() != whole.size()) return false;
+        for (std::size_t i = 0; i < got.size(); ++i)
+            if (got[i].Name != whole[i].Name || got[i].Level != whole[i].Level || got[i].Locals != whole[i].Locals)
+                return false;
+        return true;
+    };
+    for (std::size_t cut = 0; cut <= sitemap.size(); ++cut) {
+        TSitemapKeywordParser parser;
+        parser.Feed(std::string_view(sitemap).substr(0, cut));
+        parser.Feed(std::string_view(sitemap).substr(cut));
+        EXPECT_TRUE(same(parser.Finish())) << "cut at " << cut;
+    }
+    TSitemapKeywordParser bytes;
+    for (char c : sitemap) bytes.Feed(std::string_view(&c, 1));
+    EXPECT_TRUE(same(bytes.Finish()));
+}
+
 TEST(ChmKeywordLinks, SitemapKeywordsWithTheirPages) {
     const auto keywords = ParseSitemapKeywords(kSitemap);
     ASSERT_EQ(keywords.size(), 4u);
