@@ -500,6 +500,42 @@ void AppendPostings(TBytes& file, const TWordEntry& entry, const TCodeRoots& roo
     });
 }
 
+// The bits TBitWriter::ScaleRoot writes for value.
+std::uint64_t ScaleRootBits(std::uint64_t value, unsigned root) {
+    if (value < (std::uint64_t{1} << root)) return 1 + root;
+    const unsigned width = static_cast<unsigned>(BitsFor(value)) - 1;
+    return (width - root + 1) + 1 + width;
+}
+
+// The bytes AppendPostings writes for entry, each document's codes ending
+// on a byte.
+std::uint64_t PostingsBytes(const TWordEntry& entry, const TCodeRoots& roots) {
+    std::uint64_t bytes = 0;
+    std::uint32_t previous = 0;
+    entry.Postings.ForEach([&](std::uint32_t document, const std::uint32_t* locations, std::size_t count) {
+        std::uint64_t bits = ScaleRootBits(document - previous, roots.Document) + ScaleRootBits(count, roots.Count);
+        previous = document;
+        std::uint32_t last = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            bits += ScaleRootBits(locations[k] - last, roots.Location);
+            last = locations[k];
+        }
+        bytes += (bits + 7) / 8;
+    });
+    return bytes;
+}
+
+// Room for the whole file, so that it is never copied while it grows: a
+// large collection's index is tens of MB, and a copy would hold it three times.
+std::uint64_t IndexFileBytes(const std::vector<TWordEntry>& entries, const TCodeRoots& roots) {
+    std::uint64_t postings = 0, leaves = 0;
+    for (const TWordEntry& entry : entries) {
+        postings += PostingsBytes(entry, roots);
+        leaves += entry.Word.size() + 24;
+    }
+    return kHeaderSize + postings + leaves * 5 / 4 + 4 * kNodeSize;
+}
+
 // Writes every entry's postings after the header. Spellings of one word
 // mostly have the same postings: such entries share one copy of them. Each
 // entry's postings are let go once written, so the collected index and the
@@ -677,6 +713,7 @@ TBytes BuildFullTextIndex(TIndexEntries& collected, unsigned codePage, std::uint
 
     // Header, word locations, leaves, then index levels until one node is the root.
     TBytes file(kHeaderSize, 0);
+    file.reserve(static_cast<std::size_t>(IndexFileBytes(entries, summary.Roots)));
     const std::vector<TWlc> wlcs = AppendWordLocations(file, entries, summary.Roots);
     auto leaves = PackLeaves(entries, wlcs);
     summary.FirstLeaf = file.size();
