@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/shared_functions.h"
@@ -33,11 +34,13 @@ struct TPageProgress {
 };
 using TStageEvent = std::function<void(const TPageProgress& progress)>;
 
-// One track for a search index.
+// One track for a search index: views of the record's texts and of the
+// catalogue's page name, which live as long as the catalogue written; a
+// large collection's copies would be tens of MB.
 struct TSiteTitle {
-    std::string Title;
-    std::string Artist;
-    std::string AlbumPage;  // the album page that lists it, relative to the working folder
+    std::string_view Title;
+    std::string_view Artist;
+    std::string_view AlbumPage;  // the album page that lists it, relative to the working folder
 };
 
 // What the page writer made, besides the pages in its folder.

@@ -443,10 +443,10 @@ void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
     std::map<std::string, std::vector<std::string>> albumArtists;
     if (source_.Titles)
         for (const TSiteTitle& t : *source_.Titles) {
-            std::vector<std::string>& artists = albumArtists[t.AlbumPage];
+            std::vector<std::string>& artists = albumArtists[std::string(t.AlbumPage)];
             if (!t.Artist.empty() && artists.size() < 4 &&
                 std::find(artists.begin(), artists.end(), t.Artist) == artists.end())
-                artists.push_back(t.Artist);
+                artists.emplace_back(t.Artist);
         }
 
     // Every folded word once; per kind its (word, row) pairs as word << 32 | row.
@@ -486,7 +486,7 @@ void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
         add('a', row, "[" + JsString(entry.Caption) + "," + JsString(Href(entry)) + "]", i + 1 == artistCount);
     }
     // Album names and pages stay for the titles' chunks; albums are few beside titles.
-    std::map<std::string, std::uint32_t> albumAt;
+    std::map<std::string, std::uint32_t, std::less<>> albumAt;
     std::vector<std::string> albumJson;
     const int albumCount = root.Count() > 1 ? root.Item(1)->Count() : 0;
     for (int i = 0; i < albumCount; ++i) {
@@ -513,7 +513,9 @@ void TSiteBuilder::SearchIndex(const TSiteWrite& write) const {
         for (const TSiteTitle& t : *source_.Titles) {
             if (!listed(t)) continue;
             const std::uint32_t album = albumAt.find(t.AlbumPage)->second;
-            file(t.Title + "\n" + t.Artist + "\n" + root.Item(1)->Item(static_cast<int>(album))->Caption, 2, titles);
+            file(std::string(t.Title) + "\n" + std::string(t.Artist) + "\n" +
+                     root.Item(1)->Item(static_cast<int>(album))->Caption,
+                 2, titles);
             const auto [at, added] = chunkAlbumAt.emplace(album, chunkAlbumAt.size());
             if (added) chunkAlbums += (at->second ? ",[" : "[") + albumJson[album] + "]";
             add('t', titles,
