@@ -1,6 +1,8 @@
 // Reads the index sitemap's keywords and builds the binary keyword index from them.
 #include "chmwriter/chm_keywords.h"
 
+#include <algorithm>
+
 #include "chmwriter/chm_project.h"
 #include "chmwriter/chm_text.h"
 
@@ -148,8 +150,10 @@ TKeywordFiles BuildKeywordLinks(const std::vector<TSitemapKeyword>& keywords,
                                 const std::function<std::optional<std::uint32_t>(const std::string&)>& topicOf,
                                 unsigned codePage, std::uint32_t languageId) {
     TKeywordFiles files;
-    std::vector<TBytes> blocks;
-    std::vector<std::uint16_t> blockCounts;
+    // The listing blocks go straight after the header's room, which is
+    // filled in at the end: a large index's blocks are never held twice.
+    files.BTree.assign(kHeaderSize, 0);
+    std::uint32_t blocks = 0;
     std::vector<std::uint32_t> firstKeyword;
     TBytes block;
     std::uint16_t inBlock = 0;
@@ -160,12 +164,13 @@ TKeywordFiles BuildKeywordLinks(const std::vector<TSitemapKeyword>& keywords,
         TByteWriter w(full);
         w.U16(static_cast<std::uint16_t>(kBlockSize - kBlockHeaderSize - block.size()));
         w.U16(inBlock);
-        w.U32(blocks.empty() ? 0xFFFFFFFFu : static_cast<std::uint32_t>(blocks.size() - 1));
+        w.U32(blocks == 0 ? 0xFFFFFFFFu : blocks - 1);
         w.U32(0xFFFFFFFFu);  // set when the next block follows
         w.Raw(block);
         full.resize(kBlockSize, 0);
-        if (!blocks.empty()) TByteWriter(blocks.back()).PutU32At(8, static_cast<std::uint32_t>(blocks.size()));
-        blocks.push_back(std::move(full));
+        if (blocks > 0) TByteWriter(files.BTree).PutU32At(kHeaderSize + (blocks - 1) * kBlockSize + 8, blocks);
+        files.BTree.insert(files.BTree.end(), full.begin(), full.end());
+        ++blocks;
         block.clear();
         inBlock = 0;
     };
@@ -206,12 +211,13 @@ TKeywordFiles BuildKeywordLinks(const std::vector<TSitemapKeyword>& keywords,
         data.U32(0x80);
         data.U8(0);
     }
-    if (inBlock > 0 || blocks.empty()) {
+    if (inBlock > 0 || blocks == 0) {
         if (inBlock == 0) firstKeyword.push_back(0);
         closeBlock();
     }
 
-    TByteWriter h(files.BTree);
+    TBytes header;
+    TByteWriter h(header);
     h.U16(0x293B);
     h.U16(2);
     h.U16(static_cast<std::uint16_t>(kBlockSize));
@@ -220,28 +226,22 @@ TKeywordFiles BuildKeywordLinks(const std::vector<TSitemapKeyword>& keywords,
     format[1] = '4';
     format[2] = '4';
     h.Raw(format);
-    h.U32(static_cast<std::uint32_t>(blocks.size() - 1));  // last listing block
+    h.U32(blocks - 1);  // last listing block
     h.U32(0);
     h.U32(0);
     h.U32(0xFFFFFFFFu);
-    h.U32(static_cast<std::uint32_t>(blocks.size()));
+    h.U32(blocks);
     h.U16(0);
     h.U32(written);
     h.U32(codePage);
     h.U32(0);
     h.U32(1);
     h.U32(languageId);
-    h.Zeros(kHeaderSize - files.BTree.size());
-    // Each block is let go once copied, so the listing is never held twice.
-    files.BTree.reserve(files.BTree.size() + blocks.size() * kBlockSize);
-    for (auto& b : blocks) {
-        h.Raw(b);
-        TBytes().swap(b);
-    }
+    std::copy(header.begin(), header.end(), files.BTree.begin());
 
     TByteWriter m(files.Map);
-    m.U16(static_cast<std::uint16_t>(blocks.size()));
-    for (std::size_t b = 0; b < blocks.size(); ++b) {
+    m.U16(static_cast<std::uint16_t>(blocks));
+    for (std::uint32_t b = 0; b < blocks; ++b) {
         m.U32(firstKeyword[b]);
         m.U32(static_cast<std::uint32_t>(b));
     }
