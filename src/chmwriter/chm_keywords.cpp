@@ -77,8 +77,7 @@ std::size_t Utf16Length(std::string_view utf8) {
 
 }  // namespace
 
-void TSitemapKeywordParser::Feed(std::string_view text) {
-    // A tag cut by the end of the last piece is finished with this one.
+void TTagSplitter::Feed(std::string_view text, const std::function<void(std::string_view tag)>& onTag) {
     if (!pending_.empty()) {
         const std::size_t end = text.find('>');
         if (end == std::string_view::npos) {
@@ -86,8 +85,9 @@ void TSitemapKeywordParser::Feed(std::string_view text) {
             return;
         }
         pending_.append(text.substr(0, end + 1));
-        Tag(pending_);
+        const std::string tag = std::move(pending_);
         pending_.clear();
+        onTag(tag);
         text.remove_prefix(end + 1);
     }
     std::size_t at = 0;
@@ -97,13 +97,17 @@ void TSitemapKeywordParser::Feed(std::string_view text) {
             pending_.assign(text.substr(at));
             return;
         }
-        Tag(text.substr(at, end - at + 1));
+        onTag(text.substr(at, end - at + 1));
         at = end + 1;
     }
 }
 
+void TSitemapKeywordParser::Feed(std::string_view text) {
+    tags_.Feed(text, [this](std::string_view tag) { Tag(tag); });
+}
+
 std::vector<TSitemapKeyword> TSitemapKeywordParser::Finish() {
-    pending_.clear();
+    tags_ = TTagSplitter();
     return std::move(keywords_);
 }
 

@@ -20,8 +20,17 @@ struct TSitemapKeyword {
 // The keywords of a sitemap index in file order.
 std::vector<TSitemapKeyword> ParseSitemapKeywords(std::string_view sitemap);
 
-// The same, from the index in pieces cut anywhere: a large index need not
-// be held whole.
+// Cuts a text that comes in pieces into its tags, "<...>", each handed on
+// whole however the pieces were cut: a large sitemap need not be held whole.
+class TTagSplitter {
+public:
+    void Feed(std::string_view text, const std::function<void(std::string_view tag)>& onTag);
+
+private:
+    std::string pending_;  // an unfinished tag from the last piece
+};
+
+// The keywords of a sitemap index from the index in pieces cut anywhere.
 class TSitemapKeywordParser {
 public:
     void Feed(std::string_view text);
@@ -32,7 +41,7 @@ private:
 
     std::vector<TSitemapKeyword> keywords_;
     TSitemapKeyword current_;
-    std::string pending_;  // an unfinished tag from the last piece
+    TTagSplitter tags_;
     std::string lowerTag_;
     int depth_ = 0;
     bool inObject_ = false;

@@ -59,26 +59,45 @@ std::string LowerAscii(std::string s) {
     return s;
 }
 
-TBytes ReadWholeFile(const std::string& path) {
+// Reads the file at path a block at a time, handing each block to take.
+void ReadInBlocks(const std::string& path, std::size_t blockSize,
+                  const std::function<void(const std::uint8_t* bytes, std::size_t size)>& take) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw std::runtime_error("Cannot read " + Quoted(path) + ": " + ErrnoText());
-    TBytes bytes;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
-    std::uint8_t buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const std::string reason = ErrnoText();
-            ::close(fd);
-            throw std::runtime_error("Cannot read " + Quoted(path) + ": " + reason);
+    std::vector<std::uint8_t> block(blockSize);
+    try {
+        for (;;) {
+            const ssize_t n = ::read(fd, block.data(), block.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw std::runtime_error("Cannot read " + Quoted(path) + ": " + ErrnoText());
+            if (n == 0) break;
+            take(block.data(), static_cast<std::size_t>(n));
         }
-        if (n == 0) break;
-        bytes.insert(bytes.end(), buffer, buffer + n);
+    } catch (...) {
+        ::close(fd);
+        throw;
     }
     ::close(fd);
+}
+
+TBytes ReadWholeFile(const std::string& path) {
+    TBytes bytes;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
+    ReadInBlocks(path, 65536,
+                 [&](const std::uint8_t* block, std::size_t n) { bytes.insert(bytes.end(), block, block + n); });
     return bytes;
+}
+
+// Writes all of data; false, with errno saying why, when it cannot.
+bool WriteAll(int fd, std::span<const std::uint8_t> data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        data = data.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 // The new file under a temporary name beside the target, renamed over it
@@ -99,12 +118,7 @@ public:
     TOutputFile& operator=(const TOutputFile&) = delete;
 
     void Write(std::span<const std::uint8_t> data) {
-        while (!data.empty()) {
-            const ssize_t n = ::write(fd_, data.data(), data.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) Fail();
-            data = data.subspan(static_cast<std::size_t>(n));
-        }
+        if (!WriteAll(fd_, data)) Fail();
     }
     void Commit() {
         // The usual mode for a new file, as the umask allows.
@@ -152,13 +166,8 @@ public:
     TSpillFile& operator=(const TSpillFile&) = delete;
 
     void Write(std::span<const std::uint8_t> data) {
-        while (!data.empty()) {
-            const ssize_t n = ::write(fd_, data.data(), data.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) Fail();
-            data = data.subspan(static_cast<std::size_t>(n));
-            size_ += static_cast<std::uint64_t>(n);
-        }
+        if (!WriteAll(fd_, data)) Fail();
+        size_ += data.size();
     }
     std::uint64_t Size() const { return size_; }
     // Hands the bytes back in pieces, from the start.
@@ -202,27 +211,7 @@ bool IsPage(const std::string& address) {
 class TSitemapAddresses {
 public:
     void Feed(std::string_view text) {
-        if (!pending_.empty()) {
-            const std::size_t end = text.find('>');
-            if (end == std::string_view::npos) {
-                pending_.append(text);
-                return;
-            }
-            pending_.append(text.substr(0, end + 1));
-            Tag(pending_);
-            pending_.clear();
-            text.remove_prefix(end + 1);
-        }
-        std::size_t at = 0;
-        while ((at = text.find('<', at)) != std::string_view::npos) {
-            const std::size_t end = text.find('>', at);
-            if (end == std::string_view::npos) {
-                pending_.assign(text.substr(at));
-                return;
-            }
-            Tag(text.substr(at, end - at + 1));
-            at = end + 1;
-        }
+        tags_.Feed(text, [this](std::string_view tag) { Tag(tag); });
     }
     std::set<std::string> Finish() { return std::move(addresses_); }
 
@@ -244,7 +233,7 @@ private:
     }
 
     std::set<std::string> addresses_;
-    std::string pending_;
+    TTagSplitter tags_;
 };
 
 // The page up to the end of its title, which is all a topic needs of it.
@@ -408,29 +397,16 @@ void TChmWriter::AddSitemapToSection1(const std::string& address,
     if (const std::string_view* held = MemoryFile(address)) {
         feed(*held);
     } else {
-        const std::string path = JoinPath(folder_, address);
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw std::runtime_error("Cannot read " + Quoted(path) + ": " + ErrnoText());
         std::string buffer;
-        std::vector<char> block(kSitemapPiece);
-        for (;;) {
-            const ssize_t n = ::read(fd, block.data(), block.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                const std::string reason = ErrnoText();
-                ::close(fd);
-                throw std::runtime_error("Cannot read " + Quoted(path) + ": " + reason);
-            }
-            if (n == 0) break;
-            buffer.append(block.data(), static_cast<std::size_t>(n));
+        ReadInBlocks(JoinPath(folder_, address), kSitemapPiece, [&](const std::uint8_t* block, std::size_t n) {
+            buffer.append(reinterpret_cast<const char*>(block), n);
             // Whole lines go on; the rest waits for the next block.
             const std::size_t line = buffer.rfind('\n');
-            if (line == std::string::npos && buffer.size() < 4 * kSitemapPiece) continue;
+            if (line == std::string::npos && buffer.size() < 4 * kSitemapPiece) return;
             const std::size_t cut = line == std::string::npos ? buffer.size() : line + 1;
             feed(std::string_view(buffer).substr(0, cut));
             buffer.erase(0, cut);
-        }
-        ::close(fd);
+        });
         feed(buffer);
     }
     const std::uint64_t size = compressor_->Length() - start;
