@@ -97,6 +97,56 @@ TEST(ChmWriterErrors, StopKeepsTheEarlierFileAndLeavesNoPartialOne) {
     }
 }
 
+// Every file under folder with its bytes, links as their targets.
+std::map<std::string, std::string> Contents(const std::string& folder) {
+    std::map<std::string, std::string> all;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = fs::relative(entry.path(), folder).string();
+        if (entry.is_symlink())
+            all[name] = "-> " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_directory())
+            all[name] = "folder";
+        else
+            all[name] = ReadFile(entry.path().string());
+    }
+    return all;
+}
+
+// The compressed section waits in a file beside the output while it is
+// written: music there stays as it was, whether the run ends or is stopped.
+TEST(ChmWriterErrors, OutputBesideMusicTouchesNothingElse) {
+    TScratch scratch;
+    TProject p = SmallProject();
+    std::mt19937 random(3);
+    std::string noise(600000, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    p.Add("noise.bin", noise);
+    const std::string project = p.Write(scratch / "p");
+    const std::string out = scratch / "out";
+    fs::create_directories(out + "/Music/Album");
+    WriteFile(out + "/Music/Album/01 Song.mp3", "ID3 not really audio" + noise.substr(0, 5000));
+    WriteFile(out + "/Music/Album/cover.jpg", "\xFF\xD8 picture");
+    fs::create_symlink("Album/01 Song.mp3", out + "/Music/latest.mp3");
+    WriteFile(out + "/help.chm", "earlier file");
+    const std::map<std::string, std::string> before = Contents(out);
+
+    int questions = 0;
+    ASSERT_TRUE(Compile(project, scratch / "count.chm", {}, [&] {
+                    ++questions;
+                    return true;
+                }).Ok);
+    for (int stopAt = 0; stopAt < questions; stopAt += std::max(1, questions / 7)) {
+        int asked = 0;
+        EXPECT_FALSE(Compile(project, out + "/help.chm", {}, [&] { return asked++ < stopAt; }).Ok);
+        EXPECT_EQ(Contents(out), before) << "stopped at question " << stopAt;
+    }
+    ASSERT_TRUE(Compile(project, out + "/help.chm").Ok);
+    std::map<std::string, std::string> after = Contents(out);
+    EXPECT_NE(after.at("help.chm"), "earlier file");
+    after["help.chm"] = "earlier file";
+    EXPECT_EQ(after, before);
+}
+
 TEST(ChmWriterErrors, FullDiskIsReportedAndTheTemporaryFileRemoved) {
     TScratch scratch;
     const std::string disk = scratch / "small";
