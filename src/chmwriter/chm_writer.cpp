@@ -147,10 +147,12 @@ private:
 // The compressed section on its way to the file: it can be as big as the
 // collection's pages, so it waits in a nameless file beside the target,
 // which disappears with its descriptor whatever happens.
+bool gSpillWithoutTmpfile = false;
+
 class TSpillFile {
 public:
     explicit TSpillFile(const std::string& target) : target_(target) {
-        fd_ = ::open(FolderOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (!gSpillWithoutTmpfile) fd_ = ::open(FolderOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         if (fd_ < 0) {
             // Without O_TMPFILE the name lives only until the unlink below.
             std::string pattern = JoinPath(FolderOf(target), ".chmwriter-XXXXXX");
@@ -726,6 +728,8 @@ void TChmWriter::Run() {
 }
 
 }  // namespace
+
+void SetChmSpillWithoutTmpfileForTesting(bool named) { gSpillWithoutTmpfile = named; }
 
 bool WriteChmFromProject(const std::string& projectFile, const std::string& outputFile, const TChmWriteOptions& options,
                          const TChmWriteCallbacks& callbacks) {

@@ -63,3 +63,7 @@ struct TChmWriteCallbacks {
 // when the complete file is in place.
 bool WriteChmFromProject(const std::string& projectFile, const std::string& outputFile,
                          const TChmWriteOptions& options = {}, const TChmWriteCallbacks& callbacks = {});
+
+// Tests: the compressed section waits in a named, at once unlinked file, as
+// on file systems without O_TMPFILE.
+void SetChmSpillWithoutTmpfileForTesting(bool named);

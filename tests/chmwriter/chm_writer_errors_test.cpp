@@ -24,6 +24,24 @@ std::vector<std::string> Leftovers(const std::string& folder) {
     return names;
 }
 
+// Bytes that do not compress, enough for several LZX frames.
+std::string Noise(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string noise(size, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    return noise;
+}
+
+// How often a whole compilation of project asks whether to go on.
+int Questions(const std::string& project, const std::string& output) {
+    int questions = 0;
+    EXPECT_TRUE(Compile(project, output, {}, [&] {
+                    ++questions;
+                    return true;
+                }).Ok);
+    return questions;
+}
+
 TProject SmallProject() {
     TProject p;
     p.Add("main.html", Page("Main"));
@@ -71,21 +89,14 @@ TEST(ChmWriterErrors, NamesDifferingOnlyInCaseAreRefused) {
 TEST(ChmWriterErrors, StopKeepsTheEarlierFileAndLeavesNoPartialOne) {
     TScratch scratch;
     TProject p = SmallProject();
-    std::mt19937 random(1);
-    std::string noise(400000, '\0');
-    for (char& c : noise) c = static_cast<char>(random());
-    p.Add("noise.bin", noise);
+    p.Add("noise.bin", Noise(400000, 1));
     const std::string project = p.Write(scratch / "p");
     fs::create_directories(scratch / "out");
     const std::string output = scratch / "out/help.chm";
     WriteFile(output, "earlier file");
 
     // Stops at every point the writer asks, from the first question to the last.
-    int questions = 0;
-    ASSERT_TRUE(Compile(project, scratch / "count.chm", {}, [&] {
-                    ++questions;
-                    return true;
-                }).Ok);
+    const int questions = Questions(project, scratch / "count.chm");
     ASSERT_GT(questions, 3);
     for (int stopAt = 0; stopAt < questions; ++stopAt) {
         int asked = 0;
@@ -113,38 +124,38 @@ std::map<std::string, std::string> Contents(const std::string& folder) {
 }
 
 // The compressed section waits in a file beside the output while it is
-// written: music there stays as it was, whether the run ends or is stopped.
+// written, nameless or named for a moment: music there stays as it was,
+// whether the run ends or is stopped.
 TEST(ChmWriterErrors, OutputBesideMusicTouchesNothingElse) {
-    TScratch scratch;
-    TProject p = SmallProject();
-    std::mt19937 random(3);
-    std::string noise(600000, '\0');
-    for (char& c : noise) c = static_cast<char>(random());
-    p.Add("noise.bin", noise);
-    const std::string project = p.Write(scratch / "p");
-    const std::string out = scratch / "out";
-    fs::create_directories(out + "/Music/Album");
-    WriteFile(out + "/Music/Album/01 Song.mp3", "ID3 not really audio" + noise.substr(0, 5000));
-    WriteFile(out + "/Music/Album/cover.jpg", "\xFF\xD8 picture");
-    fs::create_symlink("Album/01 Song.mp3", out + "/Music/latest.mp3");
-    WriteFile(out + "/help.chm", "earlier file");
-    const std::map<std::string, std::string> before = Contents(out);
+    for (const bool named : {false, true}) {
+        SCOPED_TRACE(named ? "named spill file" : "nameless spill file");
+        SetChmSpillWithoutTmpfileForTesting(named);
+        TScratch scratch;
+        TProject p = SmallProject();
+        const std::string noise = Noise(600000, 3);
+        p.Add("noise.bin", noise);
+        const std::string project = p.Write(scratch / "p");
+        const std::string out = scratch / "out";
+        fs::create_directories(out + "/Music/Album");
+        WriteFile(out + "/Music/Album/01 Song.mp3", "ID3 not really audio" + noise.substr(0, 5000));
+        WriteFile(out + "/Music/Album/cover.jpg", "\xFF\xD8 picture");
+        fs::create_symlink("Album/01 Song.mp3", out + "/Music/latest.mp3");
+        WriteFile(out + "/help.chm", "earlier file");
+        const std::map<std::string, std::string> before = Contents(out);
 
-    int questions = 0;
-    ASSERT_TRUE(Compile(project, scratch / "count.chm", {}, [&] {
-                    ++questions;
-                    return true;
-                }).Ok);
-    for (int stopAt = 0; stopAt < questions; stopAt += std::max(1, questions / 7)) {
-        int asked = 0;
-        EXPECT_FALSE(Compile(project, out + "/help.chm", {}, [&] { return asked++ < stopAt; }).Ok);
-        EXPECT_EQ(Contents(out), before) << "stopped at question " << stopAt;
+        const int questions = Questions(project, scratch / "count.chm");
+        for (int stopAt = 0; stopAt < questions; stopAt += std::max(1, questions / 7)) {
+            int asked = 0;
+            EXPECT_FALSE(Compile(project, out + "/help.chm", {}, [&] { return asked++ < stopAt; }).Ok);
+            EXPECT_EQ(Contents(out), before) << "stopped at question " << stopAt;
+        }
+        ASSERT_TRUE(Compile(project, out + "/help.chm").Ok);
+        std::map<std::string, std::string> after = Contents(out);
+        EXPECT_NE(after.at("help.chm"), "earlier file");
+        after["help.chm"] = "earlier file";
+        EXPECT_EQ(after, before);
     }
-    ASSERT_TRUE(Compile(project, out + "/help.chm").Ok);
-    std::map<std::string, std::string> after = Contents(out);
-    EXPECT_NE(after.at("help.chm"), "earlier file");
-    after["help.chm"] = "earlier file";
-    EXPECT_EQ(after, before);
+    SetChmSpillWithoutTmpfileForTesting(false);
 }
 
 TEST(ChmWriterErrors, FullDiskIsReportedAndTheTemporaryFileRemoved) {
@@ -154,10 +165,7 @@ TEST(ChmWriterErrors, FullDiskIsReportedAndTheTemporaryFileRemoved) {
     if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
     TProject p = SmallProject();
-    std::mt19937 random(2);
-    std::string noise(300000, '\0');
-    for (char& c : noise) c = static_cast<char>(random());
-    p.Add("noise.bin", noise);
+    p.Add("noise.bin", Noise(300000, 2));
     const TCompileResult r = Compile(p.Write(scratch / "p"), disk + "/help.chm");
     const std::vector<std::string> left = Leftovers(disk);
     ::umount(disk.c_str());
