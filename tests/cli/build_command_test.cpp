@@ -9,7 +9,6 @@
 #include <regex>
 #include <thread>
 #include <spawn.h>
-#include <turbojpeg.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,9 +23,9 @@
 #include "audio/byte_builders.h"
 #include "catalogue/page_names.h"
 #include "chmwriter/chm_text.h"
-#include "chmwriter/chm_text.h"
 #include "cli/build_command.h"
 #include "base/folder_claim.h"
+#include "picture_builders.h"
 #include "test_util.h"
 
 extern char** environ;
@@ -490,20 +489,6 @@ std::vector<std::string> RunFoldersIn(const std::string& runtime) {
     return left;
 }
 
-// A small valid JPEG, made with the encoder the catalogue uses.
-std::string SampleJpeg(int width, int height) {
-    std::vector<unsigned char> rgb(static_cast<std::size_t>(width * height * 3));
-    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<unsigned char>(i * 7);
-    tjhandle tj = tjInitCompress();
-    unsigned char* jpeg = nullptr;
-    unsigned long size = 0;
-    tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420, 80, 0);
-    std::string out(reinterpret_cast<const char*>(jpeg), size);
-    tjFree(jpeg);
-    tjDestroy(tj);
-    return out;
-}
-
 std::string Id3Text(const std::string& id, const std::string& text) {
     return bytes::Id3Frame(3, id, bytes::U8(0) + text);
 }
@@ -594,7 +579,7 @@ TEST_F(BuildCommandTest, UnreadableFilesAreCountedAndNamed) {
 
 TEST_F(BuildCommandTest, AlbumCoversComeFromTagsOrTheFolderAndBrokenOnesAreLeftOut) {
     const std::string music = home_ / "music";
-    const std::string jpeg = SampleJpeg(400, 300);
+    const std::string jpeg = Jpeg(400, 300);
     ForceFolders("", music + "/embedded/x", true);
     ForceFolders("", music + "/beside/x", true);
     ForceFolders("", music + "/broken/x", true);
@@ -666,7 +651,7 @@ TEST_F(BuildCommandTest, WebPagesHoldTheSamePagesAndCoversAsTheCompiledFile) {
     const std::string music = home_ / "music";
     ForceFolders("", music + "/beside/x", true);
     SaveTextFile(Mp3("Next", "Beside Album"), music + "/beside/01.mp3");
-    SaveTextFile(SampleJpeg(400, 300), music + "/beside/Cover.JPG");
+    SaveTextFile(Jpeg(400, 300), music + "/beside/Cover.JPG");
     fs::copy(Examples(), music + "/examples");
 
     const std::string chmFile = home_ / "same.chm";
