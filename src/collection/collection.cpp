@@ -191,13 +191,7 @@ public:
                 }
                 // Rather than wait, read the oldest job no reader has taken
                 // yet: this one when the readers are all busy.
-                std::shared_ptr<Job> next = std::move(jobs_.front());
-                jobs_.pop_front();
-                lock.unlock();
-                TTrackRead own = OwnRead(next->path);
-                lock.lock();
-                next->read = std::move(own);
-                next->done = true;
+                RunOldest(lock, [this](const std::string& next) { return OwnRead(next); });
             }
             read = std::move(job->read);
         }
@@ -334,6 +328,19 @@ private:
         }
     }
 
+    // Takes the oldest waiting job and reads it with read, the lock let go
+    // meanwhile and taken again for the result.
+    template <typename TRead>
+    void RunOldest(std::unique_lock<std::mutex>& lock, TRead&& read) {
+        std::shared_ptr<Job> job = std::move(jobs_.front());
+        jobs_.pop_front();
+        lock.unlock();
+        TTrackRead result = read(job->path);
+        lock.lock();
+        job->read = std::move(result);
+        job->done = true;
+    }
+
     // One reader: the oldest waiting file first, as the scan needs them.
     void Read() {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -344,13 +351,7 @@ private:
                 ++busy_;
             }
             if (stopping_) return;
-            std::shared_ptr<Job> job = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            TTrackRead read = ReadTrack(job->path);
-            lock.lock();
-            job->read = std::move(read);
-            job->done = true;
+            RunOldest(lock, [](const std::string& path) { return ReadTrack(path); });
             ready_.notify_one();
         }
     }
