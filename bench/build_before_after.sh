@@ -7,8 +7,7 @@ set -eu
 . "$(dirname "$0")/bench_lib.sh"
 old=$(cd "$1" && pwd)
 bench_setup "$2" "$3" "${4:-5}"
-mkdir -p "$work/old"
-for f in orvalis data steps.txt fnametemplates.txt default.lng; do cp "$old/$f" "$work/old/"; done
+bench_copy "$old" "$work/old"
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" LC_ALL=C.UTF-8
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 

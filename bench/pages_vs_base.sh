@@ -12,8 +12,7 @@ set -euo pipefail
 . "$(dirname "$0")/bench_lib.sh"
 base=$(cd "$1" && pwd)
 bench_setup "$2" "$3" "${4:-5}"
-mkdir -p "$work/base"
-for f in orvalis data steps.txt fnametemplates.txt default.lng; do cp "$base/$f" "$work/base/"; done
+bench_copy "$base" "$work/base"
 runtime=$work/run
 mkdir -p "$runtime"
 chmod 700 "$runtime"

@@ -29,7 +29,7 @@ if [[ ${1:-} == --html ]]; then
   chromium=$(command -v chromium || command -v chromium-browser) || { echo "needs chromium" >&2; exit 2; }
   mkdir -p "$work/before" "$work/run"
   chmod 700 "$work/run"
-  for f in orvalis data steps.txt fnametemplates.txt default.lng; do cp -r "$before_dir/$f" "$work/before/"; done
+  bench_copy "$before_dir" "$work/before"
   # One query in a fresh browser: "cold_ms warm_ms results".
   query() {  # SITE QUERY
     local probe
@@ -100,8 +100,7 @@ shift
 bench_setup "$@"
 after_bin=$work/bin
 before_bin=$work/before
-mkdir -p "$before_bin"
-for f in orvalis data steps.txt fnametemplates.txt default.lng; do cp "$before_dir/$f" "$before_bin/"; done
+bench_copy "$before_dir" "$before_bin"
 runtime=$work/run
 mkdir -p "$runtime"
 chmod 700 "$runtime"

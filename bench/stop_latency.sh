@@ -33,7 +33,7 @@ PY
 for side in old new; do
   mkdir -p "$work/$side/bin" "$work/$side/run"
   dir=$old; [ "$side" = new ] && dir=$new
-  for f in orvalis data steps.txt fnametemplates.txt default.lng; do cp "$dir/$f" "$work/$side/bin/"; done
+  bench_copy "$dir" "$work/$side/bin"
 done
 
 # Seconds from SIGTERM (sent when the scan reports its count) to the exit.
