@@ -22,7 +22,7 @@ long StatusKb(const char* key) {
     return -1;
 }
 
-// A minimal MPEG file: one silent frame and an ID3v1 tag with typical texts.
+// A minimal MPEG file: silent frames and an ID3v1 tag with typical texts.
 std::string TaggedFile(int n) {
     std::string data(417, '\0');
     data[0] = '\xFF';
@@ -40,7 +40,8 @@ std::string TaggedFile(int n) {
     field(std::to_string(1960 + n % 60), 4);
     field("comment", 30);
     tag += static_cast<char>(n % 80);
-    return data + tag;
+    // A few frames in a row, as a file is only taken for MPEG when they follow each other.
+    return data + data + data + data + tag;
 }
 
 }  // namespace
@@ -72,8 +73,9 @@ int main(int argc, char** argv) {
         std::printf("RSS before: %ld KiB, peak (VmHWM): %ld KiB, growth: %.1f MB (target <= 100 MB)\n", before, peak,
                     static_cast<double>(peak - before) / 1024.0);
         std::printf("per record: %.0f bytes\n", static_cast<double>(peak - before) * 1024.0 / records);
-        std::printf("sample: artist \"%s\", title \"%s\", %d s\n", collection.Items(1).GetText(atArtist).c_str(),
-                    collection.Items(1).GetText(atTitle).c_str(), collection.Items(1).GetNumber(anPlayingTime));
+        const std::string artist(collection.Items(1).GetText(atArtist)), title(collection.Items(1).GetText(atTitle));
+        std::printf("sample: artist \"%s\", title \"%s\", %d s\n", artist.c_str(), title.c_str(),
+                    collection.Items(1).GetNumber(anPlayingTime));
     }
     DeleteTree(root, false);
     return 0;

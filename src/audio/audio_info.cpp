@@ -4,8 +4,10 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,8 +22,6 @@
 #include "services/configer.h"
 
 namespace {
-
-const std::string kEmpty;
 
 struct TCodeDeleter {
     void operator()(pcre2_code* code) const { pcre2_code_free(code); }
@@ -158,15 +158,68 @@ void SetFileNameTemplates(TStringList lines) {
 
 void LoadFileNameTemplates(const std::string& fileName) { SetFileNameTemplates(SplitLines(LoadTextFile(fileName))); }
 
-TAudioInfo::TAudioInfo() : Texts(kAudioTextCount) {}
+TAudioInfo::TAudioInfo(const TAudioInfo& other)
+    : numbers_(other.numbers_),
+      numberCount_(other.numberCount_),
+      compilation_(other.compilation_),
+      fileSize_(other.fileSize_) {
+    if (other.texts_) {
+        const std::size_t size = other.BlockSize();
+        texts_ = std::make_unique_for_overwrite<char[]>(size);
+        std::memcpy(texts_.get(), other.texts_.get(), size);
+    }
+}
 
-const std::string& TAudioInfo::GetText(int i) const {
-    return i >= 0 && i < static_cast<int>(Texts.size()) ? Texts[static_cast<std::size_t>(i)] : kEmpty;
+TAudioInfo& TAudioInfo::operator=(const TAudioInfo& other) {
+    if (this != &other) *this = TAudioInfo(other);
+    return *this;
+}
+
+namespace {
+constexpr std::size_t kEndsBytes = 12 * sizeof(std::uint32_t);
+
+std::uint32_t EndOf(const char* block, int slot) {
+    std::uint32_t end;
+    std::memcpy(&end, block + static_cast<std::size_t>(slot) * sizeof end, sizeof end);
+    return end;
+}
+}  // namespace
+
+std::size_t TAudioInfo::BlockSize() const { return texts_ ? kEndsBytes + EndOf(texts_.get(), kSlotCount - 1) : 0; }
+
+std::string_view TAudioInfo::Slot(int slot) const {
+    if (!texts_) return {};
+    const std::uint32_t begin = slot > 0 ? EndOf(texts_.get(), slot - 1) : 0;
+    return {texts_.get() + kEndsBytes + begin, EndOf(texts_.get(), slot) - begin};
+}
+
+void TAudioInfo::SetSlot(int slot, std::string_view value) {
+    static_assert(kSlotCount * sizeof(std::uint32_t) == kEndsBytes);
+    std::string_view old[kSlotCount];
+    std::size_t total = 0;
+    for (int i = 0; i < kSlotCount; ++i) {
+        old[i] = i == slot ? value : Slot(i);
+        total += old[i].size();
+    }
+    if (total > UINT32_MAX) throw EAudioError("tag texts too long");
+    if (total == 0) {
+        texts_.reset();
+        return;
+    }
+    // value may lie in the old block, so the new one is filled before the old goes.
+    auto block = std::make_unique_for_overwrite<char[]>(kEndsBytes + total);
+    std::uint32_t end = 0;
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (!old[i].empty()) std::memcpy(block.get() + kEndsBytes + end, old[i].data(), old[i].size());
+        end += static_cast<std::uint32_t>(old[i].size());
+        std::memcpy(block.get() + static_cast<std::size_t>(i) * sizeof end, &end, sizeof end);
+    }
+    texts_ = std::move(block);
 }
 
 void TAudioInfo::SetText(int i, std::string_view value) {
-    if (i < 0 || i >= static_cast<int>(Texts.size())) return;
-    Texts[static_cast<std::size_t>(i)] = std::string(value.substr(0, value.find('\r')));
+    if (i < 0 || i >= kAudioTextCount) return;
+    SetSlot(i, value.substr(0, value.find('\r')));
 }
 
 int TAudioInfo::GetTextAsNumber(int i) const {
@@ -175,8 +228,9 @@ int TAudioInfo::GetTextAsNumber(int i) const {
     return static_cast<int>(n);
 }
 
-std::int32_t TAudioInfo::GetNumber(int i) const {
-    return i >= 0 && i < NumberCount() ? Numbers[static_cast<std::size_t>(i)] : 0;
+void TAudioInfo::SetNumbers(const std::vector<std::int32_t>& numbers) {
+    numberCount_ = static_cast<std::uint8_t>(std::min(numbers.size(), numbers_.size()));
+    std::copy_n(numbers.begin(), numberCount_, numbers_.begin());
 }
 
 void TAudioInfo::SetTagText(int i, std::string_view value) { SetText(i, TagText(value)); }
@@ -184,10 +238,10 @@ void TAudioInfo::SetTagText(int i, std::string_view value) { SetText(i, TagText(
 void TAudioInfo::SetTags(const TTagFields& tags) {
     for (const TTextSlot& slot : kTextSlots) SetTagText(slot.number, tags.*slot.field);
     SetText(atTrack, Decimal(tags.Track));
-    albumArtist_ = TagText(tags.AlbumArtist);
-    disc_ = tags.Disc > 0 ? Decimal(tags.Disc) : std::string();
-    artistSort_ = TagText(tags.ArtistSort);
-    albumArtistSort_ = TagText(tags.AlbumArtistSort);
+    SetSlot(kAlbumArtistSlot, TagText(tags.AlbumArtist));
+    SetSlot(kDiscSlot, tags.Disc > 0 ? Decimal(tags.Disc) : std::string());
+    SetSlot(kArtistSortSlot, TagText(tags.ArtistSort));
+    SetSlot(kAlbumArtistSortSlot, TagText(tags.AlbumArtistSort));
     compilation_ = tags.Compilation;
 }
 
@@ -195,21 +249,17 @@ void TAudioInfo::FillEmptyTags(const TTagFields& tags) {
     for (const TTextSlot& slot : kTextSlots)
         if (GetText(slot.number).empty()) SetTagText(slot.number, tags.*slot.field);
     if (GetText(atTrack) == "0") SetText(atTrack, Decimal(tags.Track));
-    if (albumArtist_.empty()) albumArtist_ = TagText(tags.AlbumArtist);
-    if (disc_.empty() && tags.Disc > 0) disc_ = Decimal(tags.Disc);
-    if (artistSort_.empty()) artistSort_ = TagText(tags.ArtistSort);
-    if (albumArtistSort_.empty()) albumArtistSort_ = TagText(tags.AlbumArtistSort);
+    if (AlbumArtist().empty()) SetSlot(kAlbumArtistSlot, TagText(tags.AlbumArtist));
+    if (Disc().empty() && tags.Disc > 0) SetSlot(kDiscSlot, Decimal(tags.Disc));
+    if (ArtistSort().empty()) SetSlot(kArtistSortSlot, TagText(tags.ArtistSort));
+    if (AlbumArtistSort().empty()) SetSlot(kAlbumArtistSortSlot, TagText(tags.AlbumArtistSort));
     compilation_ = compilation_ || tags.Compilation;
 }
 
 void TAudioInfo::ResetFor(const std::string& path) {
-    Texts.assign(kAudioTextCount, std::string());
-    Texts[atFileName] = path;
-    Numbers.clear();
-    albumArtist_.clear();
-    disc_.clear();
-    artistSort_.clear();
-    albumArtistSort_.clear();
+    texts_.reset();
+    SetSlot(atFileName, path);
+    numberCount_ = 0;
     compilation_ = false;
     fileSize_ = 0;
 }
@@ -271,7 +321,7 @@ void TAudioInformer::ReadFile(const std::string& path) {
     if (!format) throw EUnknownFormat(Translate("not an audio file of a known kind"));
     TFormatRead read = format->Read(*file, head);
     SetTags(read.tags);
-    Numbers = std::move(read.numbers);
+    SetNumbers(read.numbers);
     fileSize_ = file->Size();
     if (read.untagged) ApplyFileNameTemplates(path);
 }

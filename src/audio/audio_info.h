@@ -1,7 +1,9 @@
 #pragma once
 // The audio information record: eight texts and up to seven numbers that
 // describe one audio file, and the reader that fills them from the file.
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,19 +66,26 @@ std::int32_t RoundHalfEven(double value);
 
 class TAudioInfo {
 public:
-    TAudioInfo();
+    TAudioInfo() = default;
+    TAudioInfo(const TAudioInfo& other);
+    TAudioInfo& operator=(const TAudioInfo& other);
+    TAudioInfo(TAudioInfo&&) noexcept = default;
+    TAudioInfo& operator=(TAudioInfo&&) noexcept = default;
     virtual ~TAudioInfo() = default;
 
-    // Text field i (0 to 7); empty for any other i.
-    const std::string& GetText(int i) const;
+    // Text field i (0 to 7); empty for any other i. Views stay valid until
+    // the record's texts change.
+    std::string_view GetText(int i) const { return i >= 0 && i < kAudioTextCount ? Slot(i) : std::string_view(); }
     // Stores the part of value before its first CR (the whole value without one).
     void SetText(int i, std::string_view value);
     // GetText(i) as a whole decimal number (leading blanks and a sign allowed),
     // 0 when it is not one.
     int GetTextAsNumber(int i) const;
     // Numeric field i; 0 when i is not below NumberCount().
-    std::int32_t GetNumber(int i) const;
-    int NumberCount() const { return static_cast<int>(Numbers.size()); }
+    std::int32_t GetNumber(int i) const { return i >= 0 && i < numberCount_ ? numbers_[static_cast<std::size_t>(i)] : 0; }
+    int NumberCount() const { return numberCount_; }
+    // The numbers in field order; none, 5 or 7 of them (more are dropped).
+    void SetNumbers(const std::vector<std::int32_t>& numbers);
 
     // A tag text: its first line without control characters (a tab becomes
     // a blank), as tag values may carry zero bytes, escapes and the like.
@@ -89,28 +98,36 @@ public:
 
     // Beside the eight numbered texts: the album artist, and the disc number
     // in decimal (empty when the tags give none).
-    const std::string& AlbumArtist() const { return albumArtist_; }
-    const std::string& Disc() const { return disc_; }
+    std::string_view AlbumArtist() const { return Slot(kAlbumArtistSlot); }
+    std::string_view Disc() const { return Slot(kDiscSlot); }
     // The names to sort the artist and the album artist by ("Beatles, The"),
     // empty when the tags give none; whether the tags mark a compilation.
-    const std::string& ArtistSort() const { return artistSort_; }
-    const std::string& AlbumArtistSort() const { return albumArtistSort_; }
+    std::string_view ArtistSort() const { return Slot(kArtistSortSlot); }
+    std::string_view AlbumArtistSort() const { return Slot(kAlbumArtistSortSlot); }
     bool Compilation() const { return compilation_; }
     // The file size in full; number 4 holds only its low 32 bits.
     std::uint64_t FileSize() const { return fileSize_; }
-
-    TStringList Texts;                  // always 8 entries
-    std::vector<std::int32_t> Numbers;  // none, 5 or 7 entries
 
 protected:
     // 8 empty texts, text 7 := path, no numbers, no album artist or disc.
     void ResetFor(const std::string& path);
 
 private:
-    std::string albumArtist_;
-    std::string disc_;
-    std::string artistSort_;
-    std::string albumArtistSort_;
+    // A collection keeps hundreds of thousands of records, so the twelve
+    // texts live in one block: their end offsets, then their bytes. No
+    // block means every text is empty.
+    static constexpr int kAlbumArtistSlot = kAudioTextCount;
+    static constexpr int kDiscSlot = kAudioTextCount + 1;
+    static constexpr int kArtistSortSlot = kAudioTextCount + 2;
+    static constexpr int kAlbumArtistSortSlot = kAudioTextCount + 3;
+    static constexpr int kSlotCount = kAudioTextCount + 4;
+    std::string_view Slot(int slot) const;
+    void SetSlot(int slot, std::string_view value);
+    std::size_t BlockSize() const;
+
+    std::unique_ptr<char[]> texts_;
+    std::array<std::int32_t, kMpegNumberCount> numbers_{};
+    std::uint8_t numberCount_ = 0;
     bool compilation_ = false;
 
 protected:

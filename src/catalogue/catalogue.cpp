@@ -41,7 +41,7 @@ TCatalogue::TCatalogue(std::vector<const TAudioInfo*> f) : files(std::move(f)), 
     track.resize(n);
     // An artist sorts by the first sort name one of its files gives: "The
     // Beatles" with "Beatles, The" sorts under B.
-    std::map<std::string, std::string> sortNames;
+    std::map<std::string, std::string, std::less<>> sortNames;
     for (const TAudioInfo* a : files)
         if (!a->ArtistSort().empty()) sortNames.emplace(a->GetText(atArtist), a->ArtistSort());
     for (std::size_t i = 0; i < n; ++i) {
@@ -49,9 +49,9 @@ TCatalogue::TCatalogue(std::vector<const TAudioInfo*> f) : files(std::move(f)), 
         const auto sortName = sortNames.find(a.GetText(atArtist));
         artistKey[i] = collator.SortKey(sortName != sortNames.end() ? sortName->second : a.GetText(atArtist));
         titleKey[i] = collator.SortKey(a.GetText(atTitle));
-        disc[i] = SortableNumber(std::atoi(a.Disc().c_str()));
+        disc[i] = SortableNumber(std::atoi(std::string(a.Disc()).c_str()));
         track[i] = SortableNumber(a.GetTextAsNumber(atTrack));
-        if (!a.GetText(atArtist).empty()) artistNames.insert(a.GetText(atArtist));
+        if (!a.GetText(atArtist).empty()) artistNames.emplace(a.GetText(atArtist));
     }
     GroupByText(TGrouping::Artists, atArtist, GroupPagePrefix(TGrouping::Artists));
     GroupAlbums();
@@ -94,7 +94,7 @@ void TCatalogue::SortTracks() {
 
 void TCatalogue::GroupByText(TGrouping grouping, int field, const char* prefix) {
     std::map<std::string, std::vector<std::size_t>> byValue;
-    for (std::size_t i = 0; i < files.size(); ++i) byValue[files[i]->GetText(field)].push_back(i);
+    for (std::size_t i = 0; i < files.size(); ++i) byValue[std::string(files[i]->GetText(field))].push_back(i);
     // The empty value is shown as "Unknown". When a real group has that very
     // name, the empty one takes the page named after the empty text, so the
     // two never share (and overwrite) one page.
@@ -119,13 +119,13 @@ void TCatalogue::GroupAlbums() {
     std::map<std::string, std::vector<std::size_t>> byKey;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const TAudioInfo& a = *files[i];
-        const std::string& album = a.GetText(atAlbum);
+        const std::string_view album = a.GetText(atAlbum);
         const std::string key = AlbumGroupKey(album, a.AlbumArtist(), ExtractFileDir(a.GetText(atFileName)));
         byKey[key].push_back(i);
     }
     std::map<std::string, int> sameName;
     for (const auto& [key, ids] : byKey)
-        if (!key.empty()) ++sameName[files[ids.front()]->GetText(atAlbum)];
+        if (!key.empty()) ++sameName[std::string(files[ids.front()]->GetText(atAlbum))];
 
     std::vector<TCatalogueGroup>& out = GroupsOf(TGrouping::Albums);
     std::vector<TCatalogueAlbum> found;
@@ -143,7 +143,7 @@ void TCatalogue::GroupAlbums() {
             oneArtist = oneArtist && a.GetText(atArtist) == first.GetText(atArtist);
             const int year = LeadingYear(a.GetText(atYear));
             if (year > 0 && (album.year == 0 || year < album.year)) album.year = year;
-            if (!a.GetText(atGenre).empty()) ++genres[a.GetText(atGenre)];
+            if (!a.GetText(atGenre).empty()) ++genres[std::string(a.GetText(atGenre))];
             album.seconds += a.GetNumber(anPlayingTime);
             if (firstDisc < 0) firstDisc = disc[id];
             album.severalDiscs = album.severalDiscs || disc[id] != firstDisc;
@@ -157,9 +157,9 @@ void TCatalogue::GroupAlbums() {
         const bool compilation =
             std::any_of(ids.begin(), ids.end(), [&](std::size_t id) { return files[id]->Compilation(); });
         album.artist = !first.AlbumArtist().empty() ? first.AlbumArtist()
-                       : compilation                ? std::string(kVariousArtists)
+                       : compilation                ? std::string_view(kVariousArtists)
                        : oneArtist                  ? first.GetText(atArtist)
-                                                    : "";
+                                                    : std::string_view();
         if (g.unknown) {
             g.name = unknown;
             g.page = GroupPageName(GroupPagePrefix(TGrouping::Albums), unknown);

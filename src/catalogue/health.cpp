@@ -15,9 +15,9 @@
 
 namespace {
 
-std::string Folded(const std::string& text) {
+std::string Folded(std::string_view text) {
     std::string out;
-    icu::UnicodeString::fromUTF8(text).foldCase().toUTF8String(out);
+    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size()))).foldCase().toUTF8String(out);
     return out;
 }
 
@@ -32,7 +32,7 @@ std::size_t TCatalogueHealth::DuplicateFiles() const {
     return n;
 }
 
-bool IsLosslessFile(const std::string& path) {
+bool IsLosslessFile(std::string_view path) {
     static const std::set<std::string> lossless = {"FLAC", "WAV", "WAVE", "AIF", "AIFF", "AIFC",
                                                    "APE",  "WV",  "TTA",  "OFR", "TAK"};
     return lossless.count(FormatOfFile(path)) > 0;
@@ -70,7 +70,7 @@ TCatalogueHealth CheckHealth(const TCatalogue& catalogue, std::vector<THealthUnr
         std::set<std::string> paths;
         std::vector<std::size_t> set;
         for (std::size_t k = i; k < j; ++k)
-            if (paths.insert(files[keys[k].id]->GetText(atFileName)).second) set.push_back(keys[k].id);
+            if (paths.emplace(files[keys[k].id]->GetText(atFileName)).second) set.push_back(keys[k].id);
         if (set.size() > 1) h.duplicates.push_back(std::move(set));
         i = j;
     }

@@ -33,7 +33,7 @@ TCatalogueHealth CheckHealth(const TCatalogue& catalogue, std::vector<THealthUnr
 
 // Whether a file's format keeps every sample (FLAC, WAV, AIFF, APE, WavPack...);
 // its bit rate says nothing about its quality.
-bool IsLosslessFile(const std::string& path);
+bool IsLosslessFile(std::string_view path);
 
 // The files and folders the scan of collection could not read.
 std::vector<THealthUnreadable> UnreadableFiles(const TMP3Collection& collection);

@@ -36,7 +36,7 @@ std::int64_t TFormatFigures::AverageBitRate() const {
     return (bitRateSum + static_cast<std::int64_t>(bitRateTracks / 2)) / static_cast<std::int64_t>(bitRateTracks);
 }
 
-std::string FormatOfFile(const std::string& path) {
+std::string FormatOfFile(std::string_view path) {
     const std::string name = ExtractFileName(path);
     const std::size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "?";

@@ -40,4 +40,4 @@ struct TCatalogueStatistics {
 TCatalogueStatistics CollectStatistics(const TCatalogue& catalogue, std::size_t top = 20);
 
 // The format a file is counted under: its extension in capitals, "?" without one.
-std::string FormatOfFile(const std::string& path);
+std::string FormatOfFile(std::string_view path);

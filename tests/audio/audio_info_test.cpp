@@ -4,6 +4,7 @@
 
 #include "audio/audio_info.h"
 #include "audio/format_registry.h"
+#include "audio/tag_fields.h"
 #include "byte_builders.h"
 #include "samples.h"
 #include "services/configer.h"
@@ -63,6 +64,50 @@ TEST(AudioInfo, TextsAndNumbersByIndex) {
     EXPECT_EQ(r.GetTextAsNumber(atYear), 0);
     EXPECT_EQ(r.GetNumber(0), 0);
     EXPECT_EQ(r.GetNumber(255), 0);
+}
+
+// The texts share one block: changing one, even to a piece of another,
+// leaves the rest as they were, and copies own their texts.
+TEST(AudioInfo, TextsKeptApartInOneBlock) {
+    TTagFields tags;
+    tags.Artist = "Artist";
+    tags.Title = std::string(70000, 't');  // longer than 16-bit offsets reach
+    tags.Album = "Album";
+    tags.Genre = "Genre";
+    tags.Track = 7;
+    tags.Disc = 2;
+    tags.AlbumArtist = "Various";
+    tags.AlbumArtistSort = "Various, The";
+    TAudioInformer r;
+    r.SetTags(tags);
+    r.SetText(atFileName, "/music/a.mp3");
+    r.SetText(atComment, r.GetText(atArtist).substr(1, 3));  // a view into the block itself
+    r.SetText(atArtist, r.GetText(atArtist));
+    r.SetText(atYear, "");
+    r.SetNumbers({1, 2, 3, 4, 5, 6, 7, 8});
+
+    TAudioInformer copy(r);
+    r.SetText(atAlbum, "Changed");
+    for (const TAudioInformer* x : {&r, &copy}) {
+        EXPECT_EQ(x->GetText(atArtist), "Artist");
+        EXPECT_EQ(x->GetText(atComment), "rti");
+        EXPECT_EQ(x->GetText(atTitle).size(), 70000u);
+        EXPECT_EQ(x->GetText(atGenre), "Genre");
+        EXPECT_EQ(x->GetText(atTrack), "7");
+        EXPECT_EQ(x->GetText(atYear), "");
+        EXPECT_EQ(x->GetText(atFileName), "/music/a.mp3");
+        EXPECT_EQ(x->Disc(), "2");
+        EXPECT_EQ(x->AlbumArtist(), "Various");
+        EXPECT_EQ(x->ArtistSort(), "");
+        EXPECT_EQ(x->AlbumArtistSort(), "Various, The");
+        EXPECT_EQ(x->NumberCount(), kMpegNumberCount);
+        EXPECT_EQ(x->GetNumber(6), 7);
+    }
+    EXPECT_EQ(r.GetText(atAlbum), "Changed");
+    EXPECT_EQ(copy.GetText(atAlbum), "Album");
+    copy = TAudioInformer();
+    EXPECT_EQ(copy.GetText(atArtist), "");
+    EXPECT_EQ(copy.NumberCount(), 0);
 }
 
 TEST(AudioInfo, RoundingAndChannelCodes) {

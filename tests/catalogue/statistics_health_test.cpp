@@ -19,14 +19,14 @@ struct TRecord : TAudioInfo {
     TRecord(const std::string& path, const std::string& artist, const std::string& title, const std::string& album,
             const std::string& track, int seconds, int bitRate, std::uint64_t size = 1000, const std::string& year = "",
             const std::string& genre = "") {
-        Texts[atFileName] = path;
-        Texts[atArtist] = artist;
-        Texts[atTitle] = title;
-        Texts[atAlbum] = album;
-        Texts[atTrack] = track;
-        Texts[atYear] = year;
-        Texts[atGenre] = genre;
-        Numbers = {seconds, 44100, bitRate, ccStereo, static_cast<std::int32_t>(size)};
+        SetText(atFileName, path);
+        SetText(atArtist, artist);
+        SetText(atTitle, title);
+        SetText(atAlbum, album);
+        SetText(atTrack, track);
+        SetText(atYear, year);
+        SetText(atGenre, genre);
+        SetNumbers({seconds, 44100, bitRate, ccStereo, static_cast<std::int32_t>(size)});
         fileSize_ = size;
     }
 };
@@ -57,8 +57,8 @@ TEST(Statistics, FiguresOfTheSampleCollectionAreTheSumsOfItsRecords) {
     for (const TAudioInfo* f : files) {
         seconds += f->GetNumber(anPlayingTime);
         bytes += f->FileSize();
-        if (!f->GetText(atArtist).empty()) artists.insert(f->GetText(atArtist));
-        if (!f->GetText(atGenre).empty()) genres.insert(f->GetText(atGenre));
+        if (!f->GetText(atArtist).empty()) artists.emplace(f->GetText(atArtist));
+        if (!f->GetText(atGenre).empty()) genres.emplace(f->GetText(atGenre));
         const std::string format = FormatOfFile(f->GetText(atFileName));
         ++perFormat[format];
         if (f->GetNumber(anBitRate) > 0) {

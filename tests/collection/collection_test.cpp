@@ -46,7 +46,7 @@ struct ScanLog {
 
 std::vector<std::string> Paths(const TMP3Collection& c) {
     std::vector<std::string> out;
-    for (int i = 0; i < c.Count(); ++i) out.push_back(c.Items(i).GetText(atFileName));
+    for (int i = 0; i < c.Count(); ++i) out.emplace_back(c.Items(i).GetText(atFileName));
     return out;
 }
 

@@ -50,10 +50,11 @@ std::vector<std::string> Dump(const TMP3Collection& c) {
     for (int i = 0; i < c.Count(); ++i) {
         const TAudioInformer& r = c.Items(i);
         std::string line = std::to_string(i);
-        for (int t = 0; t < kAudioTextCount; ++t) line += "|" + r.GetText(t);
+        for (int t = 0; t < kAudioTextCount; ++t) (line += "|") += r.GetText(t);
         for (int n = 0; n < r.NumberCount(); ++n) line += "|" + std::to_string(r.GetNumber(n));
-        line += "|" + r.AlbumArtist() + "|" + r.Disc() + "|" + r.ArtistSort() + "|" + r.AlbumArtistSort() + "|" +
-                (r.Compilation() ? "c" : "-") + "|" + std::to_string(r.FileSize());
+        for (std::string_view text : {r.AlbumArtist(), r.Disc(), r.ArtistSort(), r.AlbumArtistSort()})
+            (line += "|") += text;
+        line += std::string("|") + (r.Compilation() ? "c" : "-") + "|" + std::to_string(r.FileSize());
         out.push_back(line);
     }
     for (const auto& p : c.Problems()) out.push_back("problem " + p.Path + ": " + p.Reason);

@@ -50,7 +50,7 @@ protected:
                 tags.Track = t;
                 r->SetTags(tags);
                 r->SetText(atFileName, folder + "/" + std::to_string(t) + ".mp3");
-                r->Numbers = {100, 44100, 128, ccStereo, 1000};
+                r->SetNumbers({100, 44100, 128, ccStereo, 1000});
                 records_.push_back(std::move(r));
             }
         }

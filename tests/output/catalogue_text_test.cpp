@@ -53,7 +53,7 @@ std::unique_ptr<TAudioInformer> Track(const std::string& artist, const std::stri
     tags.Track = 1;
     r->SetTags(tags);
     r->SetText(atFileName, file);
-    r->Numbers = {100, 44100, 128, ccStereo, 1000};
+    r->SetNumbers({100, 44100, 128, ccStereo, 1000});
     return r;
 }
 

@@ -60,7 +60,7 @@ std::unique_ptr<TAudioInformer> Record(const std::string& artist, const std::str
     r->SetText(atYear, year);
     r->SetText(atGenre, genre);
     r->SetText(atFileName, file);
-    r->Numbers = {185, 44100, 192, ccJointStereo, 1000};
+    r->SetNumbers({185, 44100, 192, ccJointStereo, 1000});
     return r;
 }
 
@@ -390,13 +390,13 @@ TEST_F(PreparerTest, ValuesAreEscapedAndPagesAreUtf8) {
 
 TEST_F(PreparerTest, ChannelTextsAndDurations) {
     auto r = Record("A", "T", "", "", "");
-    r->Numbers = {3600, 48000, 320, 0x80 | ccMono, 0};
+    r->SetNumbers({3600, 48000, 320, 0x80 | ccMono, 0});
     Add(std::move(r));
     r = Record("A", "U", "", "", "");
-    r->Numbers = {0, 8000, 8, 0, 0};
+    r->SetNumbers({0, 8000, 8, 0, 0});
     Add(std::move(r));
     r = Record("A", "V", "", "", "");
-    r->Numbers = {61, 8000, 8, 9, 0};
+    r->SetNumbers({61, 8000, 8, 9, 0});
     Add(std::move(r));
     TChmPreparer preparer;
     preparer.GeneratePages(Files());
@@ -462,7 +462,7 @@ std::unique_ptr<TAudioInformer> Tagged(const TTrack& t) {
     tags.Disc = t.disc;
     r->SetTags(tags);
     r->SetText(atFileName, t.file);
-    r->Numbers = {100, 44100, 128, ccStereo, 1000};
+    r->SetNumbers({100, 44100, 128, ccStereo, 1000});
     return r;
 }
 
@@ -599,7 +599,7 @@ TEST_F(PreparerTest, ArtistsSortByTheirSortNameAndCompilationsByTheirAlbumArtist
         tags.Compilation = compilation;
         r->SetTags(tags);
         r->SetText(atFileName, t.file);
-        r->Numbers = {100, 44100, 128, ccStereo, 1000};
+        r->SetNumbers({100, 44100, 128, ccStereo, 1000});
         return r;
     };
     WriteArchive("<html>$Heading<!--GroupBegin-->[$Cover|$Main|$Info]<!--GroupEnd-->"
