@@ -709,6 +709,7 @@ void TChmWriter::Run() {
     ReadProject();
     Prepare(MeasureFiles());
     TReadFiles read = AddProjectFiles();
+    if (callbacks_.OnFilesRead) callbacks_.OnFilesRead();
     const TChmTables tables = BuildTables(read);
     AddTablesToSection1(tables, read);
 

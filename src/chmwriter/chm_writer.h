@@ -55,6 +55,9 @@ struct TChmWriteCallbacks {
     std::function<bool()> KeepGoing;
     // The reason, once, when the function answers false.
     std::function<void(const std::string& reason)> OnError;
+    // Once every project file is read: the memory files are not read after
+    // it, so their holder may let them go before the tables are built.
+    std::function<void()> OnFilesRead;
 };
 
 // projectFile: the .hhp; every file it names is relative to its folder.

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "base/language.h"
+#include "base/memory_release.h"
 #include "collection/mount_table.h"
 
 namespace {
@@ -543,6 +544,8 @@ void TMP3Collection::Scan(const std::string& folder, const TScanEvent& onFolder,
         TMP3Collection& c;
         ~ScanState() {
             c.readAhead_.reset();
+            // What the readers freed stays with their threads' pools otherwise.
+            ReleaseFreedMemory();
             c.rootDevice_.reset();
             c.onFolder_ = nullptr;
             c.onProgress_ = nullptr;

@@ -330,10 +330,11 @@ bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallba
 
 bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, const THelpMessageCallback& onMessage,
                         const THelpFileCallback& onFile, const THelpProgressCallback& onProgress,
-                        const THelpMemoryFiles* memoryFiles) {
+                        const THelpMemoryFiles* memoryFiles, const std::function<void()>& onFilesRead) {
     const std::string folder = ExtractFileDir(projectFile);
     if (engine == THelpEngine::Chmcmd) {
         if (memoryFiles && !WriteMemoryFiles(folder, *memoryFiles, onMessage)) return false;
+        if (onFilesRead) onFilesRead();
         return CompileHelpProject(projectFile, onMessage, onFile);
     }
     const std::string chmFile =
@@ -348,6 +349,7 @@ bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, cons
     };
     callbacks.KeepGoing = [&] { return keepGoing && !InterruptRequested(); };
     callbacks.OnError = [&](const std::string& reason) { Report(onMessage, reason); };
+    callbacks.OnFilesRead = onFilesRead;
     TChmWriteOptions options;
     options.MemoryFiles = memoryFiles;
     return WriteChmFromProject(projectFile, chmFile, options, callbacks);

@@ -45,8 +45,10 @@ bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallba
 // nothing is left at B.chm. chmcmd reports its own lines and no progress;
 // onFile is offered the project's files for chmcmd only. memoryFiles, when
 // given, are taken from memory by the native engine and written below the
-// project's folder for chmcmd, which reads only from disk.
+// project's folder for chmcmd, which reads only from disk; onFilesRead is
+// raised once neither reads them any more (for chmcmd: once they are written).
 // True only when B.chm is complete.
 bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, const THelpMessageCallback& onMessage,
                         const THelpFileCallback& onFile, const THelpProgressCallback& onProgress,
-                        const THelpMemoryFiles* memoryFiles = nullptr);
+                        const THelpMemoryFiles* memoryFiles = nullptr,
+                        const std::function<void()>& onFilesRead = {});

@@ -176,7 +176,8 @@ TEST(ChmWriterErrors, FullDiskIsReportedAndTheTemporaryFileRemoved) {
 
 }  // namespace
 
-// Files the caller holds stand in for missing ones and win over what is on disk.
+// Files the caller holds stand in for missing ones and win over what is on
+// disk; once the writer says it has read them, the caller may let them go.
 TEST(ChmWriterErrors, FilesHeldInMemoryNeedNoDiskCopy) {
     TScratch scratch;
     TProject p = SmallProject();
@@ -185,12 +186,22 @@ TEST(ChmWriterErrors, FilesHeldInMemoryNeedNoDiskCopy) {
     fs::remove(scratch / "p/second.htm");
     const std::string second = Page("Second", "<p>held in memory</p>");
     const std::string cover = "\xFF\xD8 picture bytes\0\x01"s;
-    const std::map<std::string, std::string_view> held = {{"second.htm", second}, {"cover.jpg", cover}};
+    std::string heldSecond = second, heldCover = cover;
+    const std::map<std::string, std::string_view> held = {{"second.htm", heldSecond}, {"cover.jpg", heldCover}};
     TChmWriteOptions options;
     options.MemoryFiles = &held;
-    const TCompileResult r = Compile(project, scratch / "help.chm", options);
-    ASSERT_TRUE(r.Ok) << r.Error;
-    EXPECT_EQ(r.Progress.back(), 1.0);
+    options.Timestamp = 1700000000;
+    int filesRead = 0;
+    TChmWriteCallbacks callbacks;
+    callbacks.OnFilesRead = [&] {
+        ++filesRead;
+        std::fill(heldSecond.begin(), heldSecond.end(), 'x');  // what a freed buffer may hold
+        std::fill(heldCover.begin(), heldCover.end(), 'x');
+    };
+    std::string error;
+    callbacks.OnError = [&](const std::string& reason) { error = reason; };
+    ASSERT_TRUE(WriteChmFromProject(project, scratch / "help.chm", options, callbacks)) << error;
+    EXPECT_EQ(filesRead, 1);
     TChmLib chm(scratch / "help.chm");
     ASSERT_TRUE(chm.Open());
     EXPECT_EQ(chm.Read("/second.htm").value_or(""), second);

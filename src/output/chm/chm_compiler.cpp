@@ -21,6 +21,7 @@
 #include "platform/help_compiler.h"
 #include "services/configer.h"
 #include "text/xml_config.h"
+#include "base/memory_release.h"
 
 namespace {
 
@@ -236,8 +237,9 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     std::string().swap(project);
     std::string().swap(contents);
     std::string().swap(index);
-    const std::map<std::string, std::string> pagesInCodePage =
+    std::map<std::string, std::string> pagesInCodePage =
         PagesInCodePage(*Files, workingFolder, codePage, MemoryFiles, HeldPageBytes);
+    ReleaseFreedMemory();
 
     const bool wasModified = Modified;
     if (StoreProject) SaveProject(JoinPath(RootFolder, kStoreName));
@@ -267,7 +269,15 @@ void TChmCompiler::Compile(std::string& chmFileName) {
                     throw ECompilationBreak(Translate("Compilation stopped."));
             },
             [](const std::string&) { return true; }, [this](double fraction) { return CompressionProgress(fraction); },
-            &memoryFiles);
+            &memoryFiles,
+            [&] {
+                // Held pages and pictures are in the compiled file now; the
+                // index and keyword tables built next need their memory.
+                memoryFiles.clear();
+                pagesInCodePage.clear();
+                MemoryFiles.clear();
+                ReleaseFreedMemory();
+            });
         outcome = compiled && !stopRequested_ ? kSucceeded : kFailed;
     } catch (const std::exception& e) {
         outcome = kRaised;

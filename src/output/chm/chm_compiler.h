@@ -49,7 +49,8 @@ public:
 
     std::unique_ptr<TFiles> Files;
     // Files of the set that exist only in memory (full name as in Files, and
-    // the bytes): generated pictures need no trip through the disk.
+    // the bytes): generated pictures need no trip through the disk. Let go
+    // once a compilation has read them.
     std::map<std::string, std::string> MemoryFiles;
     std::unique_ptr<TChmTree> Tree;
     std::unique_ptr<TChmIni> Ini;

@@ -14,6 +14,7 @@
 #include "pages/contents_tree.h"
 #include "platform/special_folders.h"
 #include "services/configer.h"
+#include "base/memory_release.h"
 
 namespace {
 
@@ -78,6 +79,9 @@ void TChmPreparer::Run(const std::vector<const TAudioInfo*>& files) {
         return;
     }
     GeneratePages(files);
+    // The catalogue and the page writers' buffers are gone; the compiler's
+    // threads would not reuse their memory.
+    ReleaseFreedMemory();
     CompileAndPlace();
 }
 

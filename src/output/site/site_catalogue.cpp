@@ -9,6 +9,7 @@
 #include "pages/data_archive.h"
 #include "pages/keywords.h"
 #include "platform/special_folders.h"
+#include "base/memory_release.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ bool WriteCatalogueSite(const TCatalogue& catalogue, const std::string& target, 
     // moved into the site anyway.
     writer.HeldThumbnailBytes = std::size_t{8} << 20;
     const TWrittenPages written = writer.Write(working, tree);
+    ReleaseFreedMemory();
 
     TSiteSource source;
     source.WorkingFolder = working;
