@@ -2,10 +2,9 @@
 // How the program's freed memory goes back to the system.
 
 // Buffers of 16 MB and more are taken straight from the system and given
-// back when freed, and the allocator's pools are trimmed as freed memory
-// gathers at their end. Left alone, the allocator raises both bounds with
-// every large buffer freed and then keeps what is freed: at 200 000 tracks
-// a tenth of the peak. Called first thing in main.
+// back when freed, and a pool gives back what gathers freed at its end
+// past 16 MB. Left alone, the allocator raises both bounds with every large
+// buffer freed and then keeps what is freed. Called first thing in main.
 void ReturnLargeBuffersToSystem();
 
 // The allocator keeps freed blocks for reuse, each thread's in a pool of its
