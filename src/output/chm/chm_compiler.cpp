@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/language.h"
+#include "base/memory_release.h"
 #include "base/parallel_loop.h"
 #include "base/shared_functions.h"
 #include "base/utf8.h"
@@ -21,7 +22,6 @@
 #include "platform/help_compiler.h"
 #include "services/configer.h"
 #include "text/xml_config.h"
-#include "base/memory_release.h"
 
 namespace {
 

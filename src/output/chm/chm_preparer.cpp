@@ -7,6 +7,7 @@
 #include "audio/audio_info.h"
 #include "base/atomic_file.h"
 #include "base/language.h"
+#include "base/memory_release.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/title_language.h"
 #include "collection/collection.h"
@@ -14,7 +15,6 @@
 #include "pages/contents_tree.h"
 #include "platform/special_folders.h"
 #include "services/configer.h"
-#include "base/memory_release.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <filesystem>
 
 #include "base/language.h"
+#include "base/memory_release.h"
 #include "output/site/web_site.h"
 #include "pages/contents_tree.h"
 #include "pages/data_archive.h"
 #include "pages/keywords.h"
 #include "platform/special_folders.h"
-#include "base/memory_release.h"
 
 namespace {
 
