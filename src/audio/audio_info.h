@@ -82,7 +82,9 @@ public:
     // 0 when it is not one.
     int GetTextAsNumber(int i) const;
     // Numeric field i; 0 when i is not below NumberCount().
-    std::int32_t GetNumber(int i) const { return i >= 0 && i < numberCount_ ? numbers_[static_cast<std::size_t>(i)] : 0; }
+    std::int32_t GetNumber(int i) const {
+        return i >= 0 && i < numberCount_ ? numbers_[static_cast<std::size_t>(i)] : 0;
+    }
     int NumberCount() const { return numberCount_; }
     // The numbers in field order; none, 5 or 7 of them (more are dropped).
     void SetNumbers(const std::vector<std::int32_t>& numbers);

@@ -29,7 +29,7 @@ const char* GroupPagePrefix(TGrouping grouping) {
     return kPrefixes[static_cast<std::size_t>(grouping)];
 }
 
-std::string TCatalogue::ArtistPageOf(const std::string& artist) const {
+std::string TCatalogue::ArtistPageOf(std::string_view artist) const {
     return artist.empty() ? unknownArtistPage : GroupPageName(GroupPagePrefix(TGrouping::Artists), artist);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/collation.h"
@@ -60,7 +61,7 @@ public:
     // The albums grouping's groups, beside albums.
     const std::vector<TCatalogueGroup>& AlbumGroups() const { return Groups(TGrouping::Albums); }
     // The artist page a track links to.
-    std::string ArtistPageOf(const std::string& artist) const;
+    std::string ArtistPageOf(std::string_view artist) const;
 
 private:
     std::vector<TCatalogueGroup>& GroupsOf(TGrouping grouping) { return groups_[static_cast<std::size_t>(grouping)]; }

@@ -17,7 +17,9 @@ namespace {
 
 std::string Folded(std::string_view text) {
     std::string out;
-    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size()))).foldCase().toUTF8String(out);
+    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())))
+        .foldCase()
+        .toUTF8String(out);
     return out;
 }
 

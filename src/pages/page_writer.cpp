@@ -178,10 +178,10 @@ std::string TPageWriter::ArtistSection(std::size_t album) const {
 
 std::string TPageWriter::TrackRow(TGrouping grouping, std::size_t id, std::size_t row) const {
     const TAudioInfo& f = *catalogue_.files.at(id);
-    const std::string artist(f.GetText(atArtist));
+    const std::string_view artist = f.GetText(atArtist);
     const std::size_t album = catalogue_.albumOf[id];
     const TCatalogueGroup& albumGroup = catalogue_.AlbumGroups()[album];
-    const std::string fileName(f.GetText(atFileName));
+    const std::string_view fileName = f.GetText(atFileName);
     const std::string diskName = HtmlEscape(PageText("Hard disk ($1)", {mounts_.MountPointOf(fileName)}));
     const std::string bitrate = std::to_string(f.GetNumber(anBitRate)) + "Kbit";
     const std::string samplerate =
@@ -228,13 +228,13 @@ std::string TPageWriter::AlbumPlayerHtml(std::size_t album, TChmTreeItem& entry)
         for (char& c : line)
             if (c == '\n' || c == '\r') c = ' ';
         playlist += "#EXTINF:" + std::to_string(f.GetNumber(anPlayingTime)) + "," + line + "\n" +
-                    PlayLinks.PlaylistEntry(std::string(f.GetText(atFileName))) + "\n";
+                    PlayLinks.PlaylistEntry(f.GetText(atFileName)) + "\n";
     }
     const std::string playlistPath = JoinPath(folder_, playlistName);
     SaveTextFile(playlist, playlistPath);
     if (entry.FileInfo) entry.FileInfo->AddLinked(playlistPath);
 
-    const std::string first = HtmlEscape(PlayLinks.Href(std::string(catalogue_.files.at(group.ids.front())->GetText(atFileName))));
+    const std::string first = HtmlEscape(PlayLinks.Href(catalogue_.files.at(group.ids.front())->GetText(atFileName)));
     // The script plays the album's tracks one after another; without it the
     // player still plays the first.
     return "<div class=\"player\"><audio id=\"albumplayer\" controls preload=\"none\" src=\"" + first +

@@ -5,13 +5,13 @@
 
 namespace {
 
-std::vector<std::string> PathParts(const std::string& path) {
-    std::vector<std::string> parts;
+std::vector<std::string_view> PathParts(std::string_view path) {
+    std::vector<std::string_view> parts;
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find('/', start);
         if (end == std::string::npos) end = path.size();
-        const std::string part = path.substr(start, end - start);
+        const std::string_view part = path.substr(start, end - start);
         if (part == "..") {
             if (!parts.empty()) parts.pop_back();
         } else if (!part.empty() && part != ".") {
@@ -24,7 +24,7 @@ std::vector<std::string> PathParts(const std::string& path) {
 
 }  // namespace
 
-std::string PercentEncodePath(const std::string& path) {
+std::string PercentEncodePath(std::string_view path) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(path.size() + path.size() / 4);
@@ -43,12 +43,12 @@ std::string PercentEncodePath(const std::string& path) {
     return out;
 }
 
-std::string FileUrl(const std::string& path) { return "file://" + PercentEncodePath(path); }
+std::string FileUrl(std::string_view path) { return "file://" + PercentEncodePath(path); }
 
-std::string RelativeFilePath(const std::string& path, const std::string& folder) {
+std::string RelativeFilePath(std::string_view path, std::string_view folder) {
     if (path.empty() || folder.empty() || path[0] != '/' || folder[0] != '/') return {};
-    const std::vector<std::string> to = PathParts(path);
-    const std::vector<std::string> from = PathParts(folder);
+    const std::vector<std::string_view> to = PathParts(path);
+    const std::vector<std::string_view> from = PathParts(folder);
     std::size_t common = 0;
     while (common < to.size() && common < from.size() && to[common] == from[common]) ++common;
     // Only the root in common: the link would break as soon as the site moves.
@@ -62,14 +62,14 @@ std::string RelativeFilePath(const std::string& path, const std::string& folder)
     return out;
 }
 
-std::string TPlayLinks::Href(const std::string& path) const {
+std::string TPlayLinks::Href(std::string_view path) const {
     if (!SiteFolder.empty())
         if (const std::string relative = RelativeFilePath(path, SiteFolder); !relative.empty())
             return PercentEncodePath(relative);
     return FileUrl(path);
 }
 
-std::string TPlayLinks::PlaylistEntry(const std::string& path) const {
+std::string TPlayLinks::PlaylistEntry(std::string_view path) const {
     if (!SiteFolder.empty())
         if (const std::string relative = RelativeFilePath(path, SiteFolder); !relative.empty()) return relative;
     return FileUrl(path);

@@ -130,10 +130,10 @@ std::string StatisticsHtml(const TCatalogueStatistics& s) {
 
 std::string HealthHtml(const TCatalogue& catalogue, const TCatalogueHealth& h,
                        const std::vector<std::size_t>* withoutCover, const TPlayLinks& links, std::size_t rows) {
-    const auto fileLink = [&](const std::string& path) {
+    const auto fileLink = [&](std::string_view path) {
         return "<a class=\"play\" href=\"" + HtmlEscape(links.Href(path)) + "\">" + HtmlEscape(path) + "</a>";
     };
-    const auto fileOf = [&](std::size_t id) { return std::string(catalogue.files[id]->GetText(atFileName)); };
+    const auto fileOf = [&](std::size_t id) { return catalogue.files[id]->GetText(atFileName); };
     const auto albumRow = [&](std::size_t a) {
         const TCatalogueGroup& g = catalogue.AlbumGroups()[a];
         return "<a href=\"" + g.page + "\">" + HtmlEscape(g.name) + "</a> <span class=\"path\">" +
@@ -148,7 +148,7 @@ std::string HealthHtml(const TCatalogue& catalogue, const TCatalogueHealth& h,
             if (items.size() >= rows) break;
             sets.push_back(d);
             const TAudioInfo& f = *catalogue.files[id];
-            items.push_back(fileLink(std::string(f.GetText(atFileName))) + " <span class=\"path\">" +
+            items.push_back(fileLink(f.GetText(atFileName)) + " <span class=\"path\">" +
                             HtmlEscape(std::string(f.GetText(atArtist)) + " - " + std::string(f.GetText(atTitle)) + ", " +
                                        FormatDuration(f.GetNumber(anPlayingTime))) +
                             "</span>");
