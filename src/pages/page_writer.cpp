@@ -61,6 +61,7 @@ TPageWriter::~TPageWriter() = default;
 
 TWrittenPages TPageWriter::Write(const std::string& folder, TChmTree& tree) {
     folder_ = folder;
+    pageBytes_ = 0;
     TWrittenPages written;
     written.NeedFiles = ExtractNeedFiles(folder);
     covers_.assign(catalogue_.albums.size(), TCover());
@@ -70,7 +71,7 @@ TWrittenPages TPageWriter::Write(const std::string& folder, TChmTree& tree) {
     for (TGrouping grouping : kAllGroupings) WriteGrouping(grouping, tree, written);
     FinishCovers(thumbnails.get(), written);
     // After the covers: the health page lists the albums left without one.
-    WriteReports(tree);
+    WriteReports(tree, written);
 
     TChmTreeItem& root = *tree.Root;
     if (root.Count() > 0 && root.Item(0)->FileInfo)
@@ -128,13 +129,23 @@ void TPageWriter::WriteGrouping(TGrouping grouping, TChmTree& tree, TWrittenPage
             items += TrackRow(grouping, id, i);
         }
         const std::string title = HtmlEscape(singularCaption + ": " + group.name);
-        SaveTextFile(FillPlaceholders(texts_.Page, {{"$Title", title}, {"$Heading", heading}, {"$Item", items}}),
-                     JoinPath(folder_, group.page));
+        SavePage(FillPlaceholders(texts_.Page, {{"$Title", title}, {"$Heading", heading}, {"$Item", items}}),
+                 group.page, written);
         if (OnStage) OnStage({static_cast<int>(grouping), static_cast<int>(kGroupingCount), gi + 1, groups.size()});
     }
     const std::string title = HtmlEscape(pluralCaption);
-    SaveTextFile(FillPlaceholders(texts_.Page, {{"$Title", title}, {"$Heading", ""}, {"$Item", rows}}),
-                 JoinPath(folder_, g.indexPage));
+    SavePage(FillPlaceholders(texts_.Page, {{"$Title", title}, {"$Heading", ""}, {"$Item", rows}}), g.indexPage,
+             written);
+}
+
+void TPageWriter::SavePage(std::string text, const std::string& page, TWrittenPages& written) {
+    const std::string path = JoinPath(folder_, page);
+    if (pageBytes_ + text.size() > HeldPageBytes) {
+        SaveTextFile(text, path);
+        return;
+    }
+    pageBytes_ += text.size();
+    written.MemoryFiles[path] = std::move(text);
 }
 
 std::string TPageWriter::GroupRow(TGrouping grouping, std::size_t index, std::string& heading) const {
@@ -243,7 +254,7 @@ std::string TPageWriter::AlbumPlayerHtml(std::size_t album, TChmTreeItem& entry)
            "</a></div>\n<script type=\"text/javascript\" src=\"player.js\" defer></script>\n";
 }
 
-void TPageWriter::WriteReports(TChmTree& tree) {
+void TPageWriter::WriteReports(TChmTree& tree, TWrittenPages& written) {
     const auto write = [&](const char* page, const char* caption, const std::string& body) {
         TChmTreeItem* entry = tree.Root->AddFileEntry(JoinPath(folder_, page), false);
         entry->Caption = Translate(caption);
@@ -252,10 +263,10 @@ void TPageWriter::WriteReports(TChmTree& tree) {
         // The report comes before the template's list, which stays empty;
         // an old template without a heading takes it as its list.
         const bool heading = LowerCase(texts_.Page).find("$heading") != std::string::npos;
-        SaveTextFile(FillPlaceholders(texts_.Page, {{"$Title", HtmlEscape(entry->Caption)},
-                                                    {"$Heading", heading ? body : std::string()},
-                                                    {"$Item", heading ? std::string() : body}}),
-                     JoinPath(folder_, page));
+        SavePage(FillPlaceholders(texts_.Page, {{"$Title", HtmlEscape(entry->Caption)},
+                                                {"$Heading", heading ? body : std::string()},
+                                                {"$Item", heading ? std::string() : body}}),
+                 page, written);
     };
     write(kStatisticsPage, Translatable("Statistics"), StatisticsHtml(CollectStatistics(catalogue_)));
 
@@ -329,7 +340,7 @@ void TPageWriter::FinishCovers(TParallelLoop* thumbnails, TWrittenPages& written
     thumbnails->Wait();
     for (std::size_t a = 0; a < covers_.size(); ++a)
         if (!covers_[a].large.empty() && covers_[a].largeBytes.empty() && !covers_[a].onDisk) {
-            DropCover(a);
+            DropCover(a, written);
             covers_[a] = TCover();
         }
     const auto keep = [&](const std::string& name, std::string& bytes, bool onDisk) {
@@ -345,15 +356,19 @@ void TPageWriter::FinishCovers(TParallelLoop* thumbnails, TWrittenPages& written
     }
 }
 
-void TPageWriter::DropCover(std::size_t album) {
+void TPageWriter::DropCover(std::size_t album, TWrittenPages& written) {
     const TCover& cover = covers_[album];
     const std::string large = ImageTag(cover.large, cover.largeWidth, cover.largeHeight, "cover");
     const std::string small = ImageTag(cover.small, cover.smallWidth, cover.smallHeight, "thumb");
     const auto rewrite = [&](const std::string& page, const std::vector<std::pair<std::string, std::string>>& swaps) {
         const std::string path = JoinPath(folder_, page);
-        std::string text = LoadTextFile(path);
+        const auto held = written.MemoryFiles.find(path);
+        std::string text = held != written.MemoryFiles.end() ? std::move(held->second) : LoadTextFile(path);
         for (const auto& [from, to] : swaps) ReplaceAll(text, from, to, true);
-        SaveTextFile(text, path);
+        if (held != written.MemoryFiles.end())
+            held->second = std::move(text);
+        else
+            SaveTextFile(text, path);
     };
     // The pages as they would have been written without the cover.
     rewrite(catalogue_.AlbumGroups()[album].page, {{"<td class=\"cover\">" + large + "</td>", ""}});

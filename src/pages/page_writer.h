@@ -47,7 +47,7 @@ struct TSiteTitle {
 struct TWrittenPages {
     TStringList NeedFiles;                           // flat copies of the shared files
     std::vector<std::string> CoverFiles;             // cover thumbnails, by full path
-    std::map<std::string, std::string> MemoryFiles;  // their bytes: never written to disk
+    std::map<std::string, std::string> MemoryFiles;  // held pages and thumbnails: never written to disk
     std::vector<TSiteTitle> Titles;                  // with ListTitles: every track with its album page, in album order
 };
 
@@ -63,6 +63,9 @@ public:
     std::function<void()> CheckStop;  // asked from any thread in long loops; raises to stop
     // Thumbnails are handed over in memory up to this many bytes, the rest in files.
     std::size_t HeldThumbnailBytes = std::size_t{24} << 20;
+    // Pages likewise, in the order written; none by default, since a page
+    // that goes to its file anyway gains nothing from the wait.
+    std::size_t HeldPageBytes = 0;
     // How track titles link to their files; each output sets it.
     TPlayLinks PlayLinks;
     // Web folder only: an album player on each album page and a playlist
@@ -87,10 +90,11 @@ private:
     std::string TrackRow(TGrouping grouping, std::size_t id, std::size_t row) const;
     std::string AlbumHeading(std::size_t album, std::size_t tracks) const;
     std::string AlbumPlayerHtml(std::size_t album, TChmTreeItem& entry);
-    void WriteReports(TChmTree& tree);
+    void WriteReports(TChmTree& tree, TWrittenPages& written);
+    void SavePage(std::string text, const std::string& page, TWrittenPages& written);
     std::unique_ptr<TParallelLoop> StartCovers();
     void FinishCovers(TParallelLoop* thumbnails, TWrittenPages& written);
-    void DropCover(std::size_t album);
+    void DropCover(std::size_t album, TWrittenPages& written);
 
     const TCatalogue& catalogue_;
     TPageTemplates texts_;
@@ -98,6 +102,7 @@ private:
     TMountTable mounts_;
     std::vector<TCover> covers_;                  // beside catalogue_.albums
     std::atomic<std::size_t> thumbnailBytes_{0};  // thumbnail bytes held in memory
+    std::size_t pageBytes_ = 0;                   // page bytes held in memory
 };
 
 // Whether the pages show album covers: on, unless "Options" / "Covers" of

@@ -19,6 +19,12 @@
 
 namespace {
 
+int CountOf(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
+}
+
 // The pages of a compiled file.
 std::map<std::string, std::string> Pages(const std::string& fileName) {
     std::map<std::string, std::string> pages;
@@ -95,6 +101,54 @@ TEST_F(BoundedMemoryTest, ThumbnailsBeyondTheBudgetAreWrittenToTheirFilesUnchang
     // The pages show the covers either way.
     EXPECT_EQ(LoadTextFile(held / "albums.htm"), LoadTextFile(written / "albums.htm"));
     EXPECT_NE(LoadTextFile(written / "albums.htm").find("cov-"), std::string::npos);
+}
+
+// Pages held up to a budget, the rest in files: together they are the pages
+// written all to files, also where a broken cover made the writer take it out
+// of pages already written.
+TEST_F(BoundedMemoryTest, PagesHeldUpToTheBudgetAreThoseWrittenToFiles) {
+    const std::string broken = Jpeg(320, 300, 7);
+    SaveTextFile(broken.substr(0, broken.size() / 2), music_ / "Caf\xC3\xA9 1/cover.jpg");
+    const TCatalogue catalogue(Files());
+    const auto write = [&](const std::string& folder, std::size_t budget) {
+        TFiles files;
+        files.CheckExistence = false;
+        TChmTree tree(nullptr, &files);
+        TPageWriter writer(catalogue, CutPageTemplate(LoadTextFile(std::string(ORVALIS_SOURCE_DIR) +
+                                                                   "/data/archive/template.html")));
+        writer.HeldPageBytes = budget;
+        std::map<std::string, std::string> pages;
+        TWrittenPages written = writer.Write(folder, tree);
+        std::size_t held = 0;
+        for (const auto& file : files.Items) {
+            const std::string& name = file->FileName;
+            if (ExtractFileExt(name) != ".htm") continue;
+            const auto inMemory = written.MemoryFiles.find(name);
+            if (inMemory != written.MemoryFiles.end()) {
+                EXPECT_FALSE(FileExists(name)) << name;
+                held += inMemory->second.size();
+                pages[ExtractFileName(name)] = inMemory->second;
+            } else {
+                pages[ExtractFileName(name)] = LoadTextFile(name);
+            }
+        }
+        EXPECT_LE(held, budget);
+        return std::make_pair(pages, held);
+    };
+    TempDir none, some, all;
+    const auto [onDisk, noneHeld] = write(none.Path(), 0);
+    const auto [everything, allHeld] = write(all.Path(), std::size_t{32} << 20);
+    const auto [part, partHeld] = write(some.Path(), allHeld / 2);
+    ASSERT_GE(onDisk.size(), 10u);
+    EXPECT_EQ(noneHeld, 0u);
+    EXPECT_GT(partHeld, 0u);
+    EXPECT_LT(partHeld, allHeld);
+    EXPECT_EQ(part, onDisk);
+    EXPECT_EQ(everything, onDisk);
+    // The broken cover is gone from the pages; the others stay.
+    const std::string& albums = onDisk.at("albums.htm");
+    EXPECT_EQ(CountOf(albums, "nocover"), 1);
+    EXPECT_EQ(CountOf(albums, "cov-"), 2);
 }
 
 TEST_F(BoundedMemoryTest, PagesBeyondTheBudgetAreConvertedOnDiskToTheSameBytes) {

@@ -52,36 +52,50 @@ bool IsPageName(const std::string& fileName) {
     return ext == ".HTML" || ext == ".HTM";
 }
 
-// Our pages are UTF-8 in the run's folder; the compiled file holds them in
-// its code page, as viewers read it (they ignore a page's own charset for
-// the contents tab and search). The converted pages stay in memory up to a
-// budget, since writing them over the originals costs more than converting;
-// beyond it they are written over the originals, so a large collection's
-// memory stays bounded. Pages elsewhere, or in another encoding, stay as they are.
+// Our pages are UTF-8, held in memory or in the run's folder; the compiled
+// file holds them in its code page, as viewers read it (they ignore a page's
+// own charset for the contents tab and search). Held pages are converted where
+// they are. Converted pages from files stay in memory too while the held
+// bytes are within a budget, since writing them over the originals costs
+// more than converting; beyond it they are written over the originals, so a
+// large collection's memory stays bounded. Pages elsewhere, or in another
+// encoding, stay as they are.
 std::map<std::string, std::string> PagesInCodePage(const TFiles& files, const std::string& runFolder,
                                                    unsigned codePage,
-                                                   const std::map<std::string, std::string>& memoryFiles,
+                                                   std::map<std::string, std::string>& memoryFiles,
                                                    std::size_t heldBytes) {
     std::map<std::string, std::string> converted;
     if (codePage == 65001 || runFolder.empty()) return converted;
     const std::string prefix = runFolder.back() == '/' ? runFolder : runFolder + "/";
+    const auto ours = [&](const std::string& name) {
+        return IsPageName(name) && name.compare(0, prefix.size(), prefix) == 0;
+    };
+    std::vector<std::string*> inMemory;
+    for (auto& [name, bytes] : memoryFiles)
+        if (ours(name)) inMemory.push_back(&bytes);
     std::vector<std::string> pages;
-    for (const auto& file : files.Items) {
-        const std::string& name = file->FileName;
-        if (IsPageName(name) && name.compare(0, prefix.size(), prefix) == 0 && !memoryFiles.count(name))
-            pages.push_back(name);
-    }
-    std::vector<std::optional<std::string>> results(pages.size());
+    for (const auto& file : files.Items)
+        if (ours(file->FileName) && !memoryFiles.count(file->FileName)) pages.push_back(file->FileName);
+
     std::atomic<std::size_t> held{0};
     // Pages are independent; the threads take them in turn.
     const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    TParallelLoop(inMemory.size(), threads - 1, [&](std::size_t i) {
+        std::string& page = *inMemory[i];
+        if (IsValidUtf8(page)) {
+            page = EncodeHtmlForCodePage(page, codePage);
+            page.shrink_to_fit();  // the encoder reserves room for the worst case
+        }
+        held.fetch_add(page.size());
+    }).Wait();
+    std::vector<std::optional<std::string>> results(pages.size());
     TParallelLoop(pages.size(), threads - 1, [&](std::size_t i) {
         if (!FileExists(pages[i])) return;
         const std::string text = LoadTextFile(pages[i]);
         if (!IsValidUtf8(text)) return;
         std::string page = EncodeHtmlForCodePage(text, codePage);
         if (held.fetch_add(page.size()) + page.size() <= heldBytes) {
-            page.shrink_to_fit();  // the encoder reserves room for the worst case
+            page.shrink_to_fit();
             results[i] = std::move(page);
         }
         else if (page != text)
@@ -190,6 +204,9 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     compileMessages_.clear();
 
     if (ConfigFlag("Options.Preferences.General.RefreshbeforeCompile", "")) {
+        // The entries are read again from their files.
+        for (const auto& [name, bytes] : MemoryFiles) SaveTextFile(bytes, name);
+        MemoryFiles.clear();
         PhaseTitle("Refreshing files...");
         Tree->Root->Refresh(true);
     }

@@ -43,14 +43,15 @@ public:
     bool ClearWorkingFolder = true;  // empty the working folder when Compile starts
     bool Modified = false;           // changed since last stored
     bool CompileFailed = false;      // the compiler reported the last compilation as failed
-    // Pages converted to the compiled file's code page are handed over in
-    // memory up to this many bytes, the rest written over the originals.
+    // Pages are handed over in memory, in the compiled file's code page, up
+    // to this many bytes; the rest are written over the originals. The page
+    // writer holds as many.
     std::size_t HeldPageBytes = std::size_t{32} << 20;
 
     std::unique_ptr<TFiles> Files;
     // Files of the set that exist only in memory (full name as in Files, and
-    // the bytes): generated pictures need no trip through the disk. Let go
-    // once a compilation has read them.
+    // the bytes): generated pages and pictures need no trip through the disk.
+    // Held pages are UTF-8 until compiled. Let go once a compilation has read them.
     std::map<std::string, std::string> MemoryFiles;
     std::unique_ptr<TChmTree> Tree;
     std::unique_ptr<TChmIni> Ini;

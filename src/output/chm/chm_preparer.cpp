@@ -95,6 +95,7 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
     // Tracks link to their files by file:// address; viewers have no audio
     // player, so the album pages get none.
     writer.Unreadable = Unreadable;
+    writer.HeldPageBytes = Compiler->HeldPageBytes;
     TWrittenPages written = writer.Write(GetAppTempFolder(), *Compiler->Tree);
     NeedFiles.insert(NeedFiles.end(), written.NeedFiles.begin(), written.NeedFiles.end());
     for (auto& [path, bytes] : written.MemoryFiles) Compiler->MemoryFiles[path] = std::move(bytes);
