@@ -279,6 +279,7 @@ void TMainForm::RunSearchStage() {
     // Qt paints every widget through a backing store, so the progress page's
     // frequent updates are double-buffered without anything to switch on.
     TProgressFrame* progress = ProgressPage;
+    OutputKindRowOf(OutputPage->OutputKind()).Prepare();
     buildRunner_.Search(*Collection, FolderPage->Paths,
                         [progress](const std::string& path, bool& cancel) { progress->ShowFound(path, cancel); });
 }

@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -343,6 +345,49 @@ std::string DecodeFromCodePage(std::string_view bytes, unsigned codePage) {
     return ConvertText(bytes, "UTF-8", name, doubleByte, TMissing<decltype(write)>{write, false});
 }
 
+namespace {
+
+const char* const kRomanizerId = "Any-Latin; Latin-ASCII";
+
+std::unique_ptr<icu::Transliterator> NewRomanizer() {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::Transliterator> any(icu::Transliterator::createInstance(kRomanizerId, UTRANS_FORWARD, status));
+    if (U_FAILURE(status)) any.reset();
+    return any;
+}
+
+struct TRomanizerWarmUp {
+    std::thread thread;
+    ~TRomanizerWarmUp() {
+        if (thread.joinable()) thread.join();
+    }
+};
+
+}  // namespace
+
+void PrepareRomanizer() {
+    static TRomanizerWarmUp warmUp;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (std::thread::hardware_concurrency() < 2) return;
+        warmUp.thread = std::thread([] {
+            try {
+                // ICU keeps each script's rules once built for any later
+                // romanizer; they are built when a letter of the script first
+                // comes. One letter of each script names are commonly in.
+                if (std::unique_ptr<icu::Transliterator> any = NewRomanizer()) {
+                    icu::UnicodeString sample = icu::UnicodeString::fromUTF8(
+                        "\xE6\xBC\xA2 \xE3\x81\x8B \xE3\x82\xAB \xED\x95\x9C \xD0\x96 \xCE\xB1 "
+                        "\xD8\xB9 \xD7\x90 \xE0\xB8\x81 \xE0\xA4\x95");
+                    any->transliterate(sample);
+                }
+            } catch (...) {
+                // Only time is lost: the encoder builds what it needs itself.
+            }
+        });
+    });
+}
+
 struct TTitleEncoder::TRomanizer {
     std::unique_ptr<icu::Transliterator> any;
 };
@@ -354,9 +399,7 @@ TTitleEncoder::~TTitleEncoder() = default;
 std::string TTitleEncoder::Romanized(std::string_view utf8) {
     if (!romanizer_) {
         romanizer_ = std::make_unique<TRomanizer>();
-        UErrorCode status = U_ZERO_ERROR;
-        romanizer_->any.reset(icu::Transliterator::createInstance("Any-Latin; Latin-ASCII", UTRANS_FORWARD, status));
-        if (U_FAILURE(status)) romanizer_->any.reset();
+        romanizer_->any = NewRomanizer();
     }
     if (!romanizer_->any) return {};
     icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));

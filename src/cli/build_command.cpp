@@ -299,6 +299,7 @@ int Build(const TBuildOptions& given, const TBuildConsole& console, TProgressRep
     if (const std::optional<int> refused = CheckDestination(options, console, destination)) return *refused;
     TMP3Collection collection;
     try {
+        OutputKindRowOf(KindOf(options)).Prepare();
         ScanMusic(collection, options, progress);
         const int status =
             ReportOutcome(MakeDatabase(collection, destination.Path, options, console, progress), options, console);

@@ -8,6 +8,7 @@
 #include "base/language.h"
 #include "base/run_folder.h"
 #include "base/shared_functions.h"
+#include "chmwriter/chm_text.h"
 #include "collection/collection.h"
 #include "output/chm/chm_preparer.h"
 #include "output/site/site_catalogue.h"
@@ -42,6 +43,8 @@ void MakeWebSite(TMP3Collection& collection, const TDatabaseRequest& request, TD
     }
     if (!result.Done) result.Message = Translate("The run was cancelled.");
 }
+
+void PrepareCompiledHelp() { PrepareRomanizer(); }
 
 void MakeCompiledHelp(TMP3Collection& collection, const TDatabaseRequest& request, TDatabaseResult& result) {
     TChmPreparer preparer;

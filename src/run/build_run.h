@@ -59,6 +59,8 @@ struct TDatabaseResult {
 // Errors of the run (missing data archive, unwritable page) propagate as exceptions.
 TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequest& request);
 
+// Readies the compiled file's writer while the scan runs: its romanizing rules.
+void PrepareCompiledHelp();
 // The writers of the output kinds (OutputKinds), called inside the run's folder.
 // The compiled file in place of the target file.
 void MakeCompiledHelp(TMP3Collection& collection, const TDatabaseRequest& request, TDatabaseResult& result);

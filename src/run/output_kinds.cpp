@@ -23,15 +23,17 @@ TDestination ResolveCompiled(const std::string& chosen, int placeTo, const std::
 
 std::string ItSelf(const std::string& path) { return path; }
 
+void NothingToPrepare() {}
+
 const std::vector<TOutputKindRow> kRows = {
     {TOutputKind::CompiledHelp, "chm", Translatable("Compiled help file (.chm)"),
      Translatable("Filename for database"), Translatable("The catalogue will be written to: $1"),
      Translatable("Compiling: $1%"), false, &CompiledTarget, &ResolveCompiled, &OverwriteQuestion, &ItSelf,
-     &MakeCompiledHelp},
+     &PrepareCompiledHelp, &MakeCompiledHelp},
     {TOutputKind::WebPages, "html", Translatable("Web pages (folder)"), Translatable("Folder for the web pages"),
      Translatable("The web pages will be written to the folder: $1"), Translatable("Writing the web pages: $1%"),
      true, &SiteDestination, &ResolveSiteDestination, &SiteOverwriteQuestion, &SiteStartPage,
-     &MakeWebSite},
+     &NothingToPrepare, &MakeWebSite},
 };
 
 }  // namespace

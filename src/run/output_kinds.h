@@ -28,6 +28,8 @@ struct TOutputKindRow {
     std::string (*OverwriteQuestion)(const std::string& path);
     // What a viewer opens for the catalogue at path.
     std::string (*StartPage)(const std::string& path);
+    // Called as the scan starts: what the writer can get ready beside it.
+    void (*Prepare)();
     // Writes the catalogue of the collection and puts it in place.
     void (*Make)(TMP3Collection& collection, const TDatabaseRequest& request, TDatabaseResult& result);
 };

@@ -2,6 +2,10 @@
 // read back from a written file.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "chm_writer_test_util.h"
 #include "chmwriter/chm_project.h"
 #include "chmwriter/chm_text.h"
@@ -70,6 +74,22 @@ TEST(ChmText, TitlesSpellWhatTheCodePageLacksNeverAsQuestionMarks) {
     EXPECT_EQ(cjk.find('?'), std::string::npos) << cjk;
     TTitleEncoder cyrillic(1251);
     EXPECT_EQ(cyrillic("\xD0\x94\xD0\xBE\xD0\xBC \xC3\x89milie"), "\xC4\xEE\xEC Emilie");
+}
+
+// The rules may still be in the making on their own thread when titles come.
+TEST(ChmText, TitlesRomanizedWhileTheRulesAreBuiltInTheBackgroundComeOutTheSame) {
+    PrepareRomanizer();
+    std::vector<std::string> titles(3);
+    std::vector<std::thread> threads;
+    for (std::string& title : titles)
+        threads.emplace_back([&title] {
+            TTitleEncoder western(1252);
+            title = western("\xE9\x88\xB4\xE6\x9C\xA8 \xED\x95\x9C\xEA\xB8\x80 \xD0\x94\xD0\xBE\xD0\xBC "
+                            "\xE3\x81\xB2\xE3\x82\x89\xE3\x81\x8C\xE3\x81\xAA");
+        });
+    PrepareRomanizer();  // once a process: no second thread
+    for (std::thread& t : threads) t.join();
+    for (const std::string& title : titles) EXPECT_EQ(title, "ling mu hangeul Dom hiragana");
 }
 
 TEST(ChmProjectFile, OptionsWindowsAndFilesAreRead) {
