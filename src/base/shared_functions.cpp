@@ -53,32 +53,40 @@ std::string LoadTextFile(const std::string& fileName) {
     return result;
 }
 
-namespace {
+TTextFileWriter::TTextFileWriter(const std::string& fileName) : fileName_(fileName) {
+    fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ < 0) throw EOSError(ErrnoText("Cannot create file", fileName));
+}
 
-void WriteAll(int fd, std::string_view text, const std::string& fileName) {
+TTextFileWriter::~TTextFileWriter() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void TTextFileWriter::Write(std::string_view text) {
+    if (fd_ < 0) throw EOSError("Cannot write \"" + fileName_ + "\": the file is closed");
     const char* p = text.data();
     std::size_t left = text.size();
     while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
+        const ssize_t n = ::write(fd_, p, left);
         if (n < 0) {
             if (errno == EINTR) continue;
-            int saved = errno;
-            ::close(fd);
-            errno = saved;
-            throw EOSError(ErrnoText("Cannot write", fileName));
+            throw EOSError(ErrnoText("Cannot write", fileName_));
         }
         p += n;
         left -= static_cast<std::size_t>(n);
     }
 }
 
-}  // namespace
+void TTextFileWriter::Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    if (fd >= 0 && ::close(fd) != 0) throw EOSError(ErrnoText("Cannot write", fileName_));
+}
 
 void SaveTextFile(std::string_view text, const std::string& fileName) {
-    int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw EOSError(ErrnoText("Cannot create file", fileName));
-    WriteAll(fd, text, fileName);
-    if (::close(fd) != 0) throw EOSError(ErrnoText("Cannot write", fileName));
+    TTextFileWriter file(fileName);
+    file.Write(text);
+    file.Close();
 }
 
 std::string ExtractSection(std::string_view text, std::string_view marker, int n) {

@@ -15,6 +15,23 @@ std::string LoadTextFile(const std::string& fileName);
 // Creates or truncates the file and writes text; raises EOSError on failure.
 void SaveTextFile(std::string_view text, const std::string& fileName);
 
+// A file created or emptied, then written a piece at a time; raises EOSError
+// as SaveTextFile does. Closed when it goes, silently.
+class TTextFileWriter {
+public:
+    explicit TTextFileWriter(const std::string& fileName);
+    ~TTextFileWriter();
+    TTextFileWriter(const TTextFileWriter&) = delete;
+    TTextFileWriter& operator=(const TTextFileWriter&) = delete;
+    void Write(std::string_view text);
+    // Raises when the written bytes may not have reached the file.
+    void Close();
+
+private:
+    std::string fileName_;
+    int fd_ = -1;
+};
+
 std::string ExtractSection(std::string_view text, std::string_view marker, int n);
 void SplitFirst(std::string_view text, std::string_view sep, std::string& head, std::string& tail);
 void SplitToList(std::string_view text, std::string_view sep, TStringList& list);

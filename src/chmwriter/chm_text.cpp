@@ -310,13 +310,18 @@ std::string CharsetOfCodePage(unsigned codePage) {
     }
 }
 
-std::string EncodeHtmlForCodePage(std::string_view utf8, unsigned codePage) {
+std::string EncodeHtmlTextForCodePage(std::string_view utf8, unsigned codePage) {
     if (codePage == 65001) return std::string(utf8);
-    std::string out = Encode(utf8, codePage, [](std::string& text, char32_t c) {
+    return Encode(utf8, codePage, [](std::string& text, char32_t c) {
         text += "&#";
         text += std::to_string(static_cast<std::uint32_t>(c));
         text += ';';
     });
+}
+
+std::string EncodeHtmlForCodePage(std::string_view utf8, unsigned codePage) {
+    if (codePage == 65001) return std::string(utf8);
+    std::string out = EncodeHtmlTextForCodePage(utf8, codePage);
     // The declaration in the head says what the bytes now are.
     const std::size_t headEnd = std::min(out.size(), FindNoCase(out, "</head", 0));
     for (std::size_t at = FindNoCase(out, "charset=", 0); at < headEnd; at = FindNoCase(out, "charset=", at + 1)) {

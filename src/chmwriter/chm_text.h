@@ -28,9 +28,11 @@ std::string EncodeForCodePage(std::string_view utf8, unsigned codePage);
 // The name of the code page in a charset declaration ("windows-1252").
 std::string CharsetOfCodePage(unsigned codePage);
 
-// An HTML page or sitemap written in UTF-8, in the code page: characters the
-// code page lacks become numeric character references, and a declared
-// "charset=utf-8" in the head names the code page instead.
+// HTML text written in UTF-8, in the code page: characters the code page
+// lacks become numeric character references.
+std::string EncodeHtmlTextForCodePage(std::string_view utf8, unsigned codePage);
+// An HTML page so, where a declared "charset=utf-8" in the head also names
+// the code page instead.
 std::string EncodeHtmlForCodePage(std::string_view utf8, unsigned codePage);
 
 // Text in the code page as UTF-8; a byte the code page leaves undefined

@@ -372,17 +372,39 @@ void TChmTree::Clear() {
 
 namespace {
 
-void AppendEntry(std::string& out, const TChmTreeItem& entry) {
+// Sitemap text on its way to a sink: handed on once a piece is this long.
+class TSitemapOut {
+public:
+    explicit TSitemapOut(const std::function<void(std::string_view)>& sink) : sink_(sink) {}
+    std::string& operator*() { return text_; }
+    // Called between items, where a piece may end.
+    void ItemDone() {
+        if (text_.size() >= kPiece) Flush();
+    }
+    void Flush() {
+        if (!text_.empty()) sink_(text_);
+        text_.clear();
+    }
+
+private:
+    static constexpr std::size_t kPiece = std::size_t{1} << 20;
+    const std::function<void(std::string_view)>& sink_;
+    std::string text_;
+};
+
+void AppendEntry(TSitemapOut& piece, const TChmTreeItem& entry) {
+    std::string& out = *piece;
     out += "<LI> <OBJECT type=\"text/sitemap\">\r\n";
     out += "<param name=\"Name\" value=\"" + HtmlEscape(entry.Caption) + "\">\r\n";
     out += "<param name=\"Local\" value=\"" + HtmlEscape(entry.Address()) + "\">\r\n";
     if (entry.ImageIndex > 0)
         out += "<param name=\"ImageNumber\" value=\"" + std::to_string(entry.ImageIndex) + "\">\r\n";
     out += "</OBJECT>\r\n";
+    piece.ItemDone();
     if (entry.Count() > 0) {
-        out += "<UL>\r\n";
-        for (int i = 0; i < entry.Count(); ++i) AppendEntry(out, *entry.Item(i));
-        out += "</UL>\r\n";
+        *piece += "<UL>\r\n";
+        for (int i = 0; i < entry.Count(); ++i) AppendEntry(piece, *entry.Item(i));
+        *piece += "</UL>\r\n";
     }
 }
 
@@ -396,14 +418,27 @@ void AppendIndexItem(std::string& out, std::string_view name, const std::string&
 }  // namespace
 
 std::string TChmTree::ContentsText() const {
-    std::string out =
+    std::string text;
+    WriteContents([&](std::string_view piece) { text += piece; });
+    return text;
+}
+
+std::string TChmTree::IndexText() const {
+    std::string text;
+    WriteIndex([&](std::string_view piece) { text += piece; });
+    return text;
+}
+
+void TChmTree::WriteContents(const std::function<void(std::string_view)>& sink) const {
+    TSitemapOut piece(sink);
+    *piece +=
         "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\r\n"
         "<HTML><BODY>\r\n"
         "&Properties;<UL>\r\n";
     if (Root)
-        for (int i = 0; i < Root->Count(); ++i) AppendEntry(out, *Root->Item(i));
-    out += "</UL>\r\n</BODY></HTML>\r\n";
-    return out;
+        for (int i = 0; i < Root->Count(); ++i) AppendEntry(piece, *Root->Item(i));
+    *piece += "</UL>\r\n</BODY></HTML>\r\n";
+    piece.Flush();
 }
 
 // Every index item is one Name followed by one Local. Viewers differ on an
@@ -411,8 +446,10 @@ std::string TChmTree::ContentsText() const {
 // keyword, and the help compiler turns the extra names into links to no
 // page), so a keyword of several pages opens the first one itself and lists
 // each page below it under the page's caption.
-std::string TChmTree::IndexText() const {
-    std::string out = "<HTML><HEAD></HEAD><BODY><UL>\r\n&Properties;";
+void TChmTree::WriteIndex(const std::function<void(std::string_view)>& sink) const {
+    TSitemapOut piece(sink);
+    std::string& out = *piece;
+    out += "<HTML><HEAD></HEAD><BODY><UL>\r\n&Properties;";
     if (Keywords) {
         // The index lists its keywords in the order the contents tree uses
         // for names, not in byte order.
@@ -443,16 +480,19 @@ std::string TChmTree::IndexText() const {
                          [](const TListed& a, const TListed& b) { return a.sortKey < b.sortKey; });
         for (const TListed& k : keywords) {
             AppendIndexItem(out, k.key, k.entries.front()->KeywordAddress(k.key));
-            if (k.entries.size() == 1) continue;
-            out += "<UL>\r\n";
-            for (const TChmTreeItem* entry : k.entries) {
-                // A nameless item would be merged into its neighbour by some viewers.
-                const std::string caption = Trim(entry->Caption);
-                AppendIndexItem(out, caption.empty() ? entry->Address() : entry->Caption, entry->KeywordAddress(k.key));
+            if (k.entries.size() > 1) {
+                out += "<UL>\r\n";
+                for (const TChmTreeItem* entry : k.entries) {
+                    // A nameless item would be merged into its neighbour by some viewers.
+                    const std::string caption = Trim(entry->Caption);
+                    AppendIndexItem(out, caption.empty() ? entry->Address() : entry->Caption,
+                                    entry->KeywordAddress(k.key));
+                }
+                out += "</UL>\r\n";
             }
-            out += "</UL>\r\n";
+            piece.ItemDone();
         }
     }
     out += "</UL></BODY></HTML>\r\n";
-    return out;
+    piece.Flush();
 }

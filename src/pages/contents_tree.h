@@ -3,6 +3,7 @@
 // pointing at one file) and its file set (every file compiled in, with the
 // files each one links to). Also writes the contents (.hhc) and index (.hhk)
 // files.
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -168,6 +169,10 @@ public:
     std::string ContentsText() const;
     // Text of the index file; "&Properties;" is left for the project settings.
     std::string IndexText() const;
+    // The same texts handed to sink in pieces of about a MB, each ending
+    // between two items, so a large collection's are never whole in memory.
+    void WriteContents(const std::function<void(std::string_view)>& sink) const;
+    void WriteIndex(const std::function<void(std::string_view)>& sink) const;
 
     void MarkModified();
 };

@@ -174,6 +174,42 @@ TEST(ContentsFile, ExactTextWithEscaping) {
               "</BODY></HTML>\r\n");
 }
 
+// A large tree's sitemaps come in pieces that end between items and make up
+// the whole text.
+TEST(ContentsFile, LargeSitemapsComeInPiecesBetweenItems) {
+    Project p;
+    p.files.CheckExistence = false;
+    for (int g = 0; g < 40; ++g) {
+        TChmTreeItem* group = p.tree.Root->AddFileEntry(p.dir / ("g" + std::to_string(g) + ".htm"), false);
+        group->Caption = "Group " + std::to_string(g);
+        for (int i = 0; i < 300; ++i) {
+            TChmTreeItem* entry =
+                group->AddFileEntry(p.dir / ("p" + std::to_string(g) + "-" + std::to_string(i) + ".htm"), false);
+            entry->Caption = "Caf\xC3\xA9 " + std::string(60, 'x') + std::to_string(i);
+            AddUserKeyword(*entry, "Key " + std::to_string(g * 1000 + i) + std::string(40, 'k'));
+        }
+    }
+    const auto check = [](const std::string& whole, const std::vector<std::string>& pieces, const char* itemEnd) {
+        ASSERT_GE(pieces.size(), 2u);
+        std::string joined;
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            joined += pieces[i];
+            if (i + 1 < pieces.size()) {
+                EXPECT_GE(pieces[i].size(), std::size_t{1} << 20);
+                EXPECT_TRUE(pieces[i].ends_with(itemEnd)) << pieces[i].substr(pieces[i].size() - 40);
+            }
+        }
+        EXPECT_EQ(joined, whole);
+    };
+    std::vector<std::string> pieces;
+    p.tree.WriteContents([&](std::string_view piece) { pieces.emplace_back(piece); });
+    check(p.tree.ContentsText(), pieces, "</OBJECT>\r\n");
+    pieces.clear();
+    p.tree.WriteIndex([&](std::string_view piece) { pieces.emplace_back(piece); });
+    check(p.tree.IndexText(), pieces, "</OBJECT>\r\n");
+    EXPECT_EQ(p.tree.IndexText().find("&Properties;"), p.tree.IndexText().rfind("&Properties;"));
+}
+
 TEST(IndexFile, ExactTextListsEnabledKindsOnly) {
     Project p;
     p.files.CheckExistence = false;

@@ -117,6 +117,20 @@ std::string KeywordsValue(const TChmTreeItem& entry) {
 
 void RemoveFile(const std::string& fileName) { ::unlink(fileName.c_str()); }
 
+// A sitemap written to its file a piece at a time, in the code page, with the
+// project's properties in place of their mark: a large collection's contents
+// and index are tens of MB each.
+void SaveSitemap(void (TChmTree::*write)(const std::function<void(std::string_view)>&) const, const TChmTree& tree,
+                 const std::string& properties, unsigned codePage, const std::string& fileName) {
+    TTextFileWriter file(fileName);
+    (tree.*write)([&](std::string_view piece) {
+        std::string text(piece);
+        ReplaceAll(text, "&Properties;", properties, true);
+        file.Write(EncodeHtmlTextForCodePage(text, codePage));
+    });
+    file.Close();
+}
+
 }  // namespace
 
 std::string CompileBaseName(long long millisecondsOfDay) {
@@ -218,11 +232,6 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     RootFolder = Files->PrepareRoot();
     if (RootFolder.empty()) return;
 
-    std::string contents = Tree->ContentsText();
-    ReplaceAll(contents, "&Properties;", Ini->ContentsProperties(), true);
-    std::string index = Tree->IndexText();
-    ReplaceAll(index, "&Properties;", Ini->IndexProperties(), true);
-
     std::string firstFile;
     if (Tree->Root->Count() > 0 && Tree->Root->Item(0)->FileInfo) firstFile = Tree->Root->Item(0)->FileInfo->FileName;
     std::string project = Ini->ProjectSections(firstFile);
@@ -248,12 +257,9 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     const std::string indexFile = JoinPath(RootFolder, "temp.hhk");
     const std::string compiledFile = JoinPath(RootFolder, baseName + ".chm");
     SaveTextFile(project, projectFile);
-    SaveTextFile(EncodeHtmlForCodePage(contents, codePage), contentsFile);
-    SaveTextFile(EncodeHtmlForCodePage(index, codePage), indexFile);
-    // The compiler reads them from their files; at 200 000 tracks each is tens of MB.
     std::string().swap(project);
-    std::string().swap(contents);
-    std::string().swap(index);
+    SaveSitemap(&TChmTree::WriteContents, *Tree, Ini->ContentsProperties(), codePage, contentsFile);
+    SaveSitemap(&TChmTree::WriteIndex, *Tree, Ini->IndexProperties(), codePage, indexFile);
     std::map<std::string, std::string> pagesInCodePage =
         PagesInCodePage(*Files, workingFolder, codePage, MemoryFiles, HeldPageBytes);
     ReleaseFreedMemory();
