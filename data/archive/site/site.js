@@ -179,6 +179,22 @@
     }
     return (entry.r[k] = out);
   }
+  // How many rows an entry's list has and its first `few`, no more decoded:
+  // the list of a letter holds a good share of the collection. Only the last
+  // digit of a row is from the lower half.
+  function firstRows(entry, k, few) {
+    var r = entry.r[k];
+    if (typeof r !== "string") return { n: r.length, rows: r.slice(0, few) };
+    var out = [], v = 0, last = 0;
+    for (var i = 0; i < r.length && out.length < few; i++) {
+      var g = digit[r.charCodeAt(i)];
+      if (g >= 32) { v = v * 32 + g - 32; continue; }
+      last += v * 32 + g;
+      out.push(last);
+      v = 0;
+    }
+    return { n: r.replace(/[W-Za-z_-]+/g, "").length, rows: out };
+  }
   // The part that holds the words starting with term, and whether its ""
   // entry stands for them all: a term of one letter, or of just the two
   // letters of a part split by a third.
@@ -197,9 +213,14 @@
     for (var i = 0; i < d.length; i++)
       if (d[i].w !== "" && d[i].w.lastIndexOf(term, 0) === 0) lists.push(rowsOf(d[i], k));
     if (lists.length === 1) return lists[0];
-    var seen = new Uint8Array(count[k]), out = [];
-    lists.forEach(function (l) { for (var j = 0; j < l.length; j++) seen[l[j]] = 1; });
-    for (var n = 0; n < seen.length; n++) if (seen[n]) out.push(n);
+    // Merged by a typed sort, which costs what the lists hold rather than a
+    // walk over every row of the collection.
+    var total = 0, at = 0, out = [];
+    lists.forEach(function (l) { total += l.length; });
+    var all = new Int32Array(total);
+    lists.forEach(function (l) { all.set(l, at); at += l.length; });
+    all.sort();
+    for (var n = 0; n < total; n++) if (!n || all[n] !== all[n - 1]) out.push(all[n]);
     return out;
   }
   function both(x, y) {
@@ -211,24 +232,24 @@
     }
     return out;
   }
-  var lastFound = {};
+  var lastFound = {}, prefetched = false;
   function chunkOf(k, n) { return kinds[k] + "-" + Math.floor(n / per); }
   function rowAt(k, n) { var c = chunks[chunkOf(k, n)]; return { r: c.rows[n % per], c: c }; }
   // Rows of a section with its count, its first rows shown and the "more" line.
   function section(title, found, k, row) {
-    if (!found.length) return 0;
+    if (!found.n) return 0;
     var h = document.createElement("h3");
-    h.textContent = title + " (" + found.length + ")";
+    h.textContent = title + " (" + found.n + ")";
     results.appendChild(h);
     var ul = document.createElement("ul");
-    found.slice(0, limit).forEach(function (n) { var f = rowAt(k, n); ul.appendChild(row(f.r, f.c)); });
+    found.rows.slice(0, limit).forEach(function (n) { var f = rowAt(k, n); ul.appendChild(row(f.r, f.c)); });
     results.appendChild(ul);
-    if (found.length > limit) {
+    if (found.n > limit) {
       var more = document.createElement("p");
-      more.textContent = results.dataset.more.replace("$1", found.length - limit);
+      more.textContent = results.dataset.more.replace("$1", found.n - limit);
       results.appendChild(more);
     }
-    return found.length;
+    return found.n;
   }
   function item(text, page, where) {
     var li = document.createElement("li"), a = document.createElement("a");
@@ -252,23 +273,35 @@
     parts.forEach(function (p) {
       if (!none && !loaded[p.name]) { missing = true; ask("search/" + p.name + ".js"); }
     });
+    // A first letter finds rows from the start of each list: their chunks
+    // come with its part rather than after it.
+    if (missing && !prefetched) {
+      prefetched = true;
+      for (var c = 0; c < 3; c++) if (count[c]) ask("search/rows/" + chunkOf(c, 0) + ".js");
+    }
     if (missing) return;
     // Each chunk that comes runs the search again: the rows found stay.
     var found = lastFound.key === key ? lastFound.rows : null;
     if (!found) {
-      found = [[], [], []];
-      for (var k = 0; k < 3 && !none; k++) {
-        var rows = null;
-        for (var i = 0; i < terms.length && (!rows || rows.length); i++) {
-          var these = rowsStarting(parts[i], terms[i], k);
-          rows = rows ? both(rows, these) : these;
+      found = [];
+      for (var k = 0; k < 3; k++) {
+        var d = none ? [] : loaded[parts[0].name];
+        if (none) found[k] = { n: 0, rows: [] };
+        else if (terms.length === 1 && parts[0].all)
+          found[k] = d.length && d[0].w === "" ? firstRows(d[0], k, limit) : { n: 0, rows: [] };
+        else {
+          var rows = null;
+          for (var i = 0; i < terms.length && (!rows || rows.length); i++) {
+            var these = rowsStarting(parts[i], terms[i], k);
+            rows = rows ? both(rows, these) : these;
+          }
+          found[k] = { n: rows.length, rows: rows };
         }
-        found[k] = rows;
       }
     }
     for (k = 0; k < 3; k++)
-      for (var j = 0; j < Math.min(found[k].length, limit); j++) {
-        var name = chunkOf(k, found[k][j]);
+      for (var j = 0; j < Math.min(found[k].rows.length, limit); j++) {
+        var name = chunkOf(k, found[k].rows[j]);
         if (!chunks[name]) { missing = true; ask("search/rows/" + name + ".js"); }
       }
     lastFound = { key: key, rows: found };
