@@ -353,9 +353,10 @@ TChmTree::TChmTree(TChmProjectHost* compiler, TFiles* files)
 }
 
 TChmTree::~TChmTree() {
-    // Entries withdraw their keywords while the index still exists.
-    Root.reset();
+    // The index goes first, whole: entries then have no keywords to withdraw
+    // one by one, which takes seconds for a large collection.
     Keywords.reset();
+    Root.reset();
 }
 
 void TChmTree::MarkModified() {
@@ -363,6 +364,7 @@ void TChmTree::MarkModified() {
 }
 
 void TChmTree::Clear() {
+    Keywords.reset();
     Root.reset();
     Keywords = std::make_unique<TCustomStrFinder>();
     Keywords->IgnoreCase = true;
