@@ -161,7 +161,12 @@ public:
                std::vector<dev_t> pseudoDevices)
         : top_(std::move(top)), rootDevice_(rootDevice), pseudoDevices_(std::move(pseudoDevices)),
           readers_(readers), eager_(eager), window_(static_cast<std::size_t>(readers) * 4),
-          slowShare_(eager ? 1.0 : 0.0) {}
+          slowShare_(eager ? 1.0 : 0.0) {
+        // With a core to spare, files read from memory are work enough to
+        // share: a reader per core starts with the scan.
+        const int cores = static_cast<int>(std::thread::hardware_concurrency());
+        warmReaders_ = cores > 1 ? std::min(cores, readers_) : 0;
+    }
     // Reads under way finish; nothing more starts; every reader has ended.
     ~TReadAhead() { Stop(); }
     TReadAhead(const TReadAhead&) = delete;
@@ -286,15 +291,15 @@ private:
     void PushRead(std::string path) {
         items_.push_back({std::move(path), nullptr, true, nullptr});
         ++reads_;
-        if (Slow()) Submit(items_.back());
+        if (Slow() || warmReaders_ > 0) Submit(items_.back());
     }
 
     // Hands the file to the readers. A reader at work takes the next job by
-    // itself; an idle one is woken only while reads wait on the device:
-    // with the files in memory, the scan's thread reads them as fast by
-    // itself, without the cost of handing over and waking.
+    // itself. On one core an idle one is woken only while reads wait on the
+    // device: with the files in memory, the scan's thread reads them as fast
+    // by itself, without the cost of handing over and waking.
     void Submit(Item& item) {
-        if (threads_.empty()) StartReaders();
+        if (threads_.empty()) StartReaders(Slow() ? readers_ : warmReaders_);
         item.job = std::make_shared<Job>();
         item.job->path = item.path;
         std::lock_guard<std::mutex> lock(mutex_);
@@ -311,18 +316,26 @@ private:
         const bool slow = std::chrono::steady_clock::now() - start > kSlowRead;
         const bool wasSlow = Slow();
         if (!eager_) slowShare_ = slowShare_ * 0.9 + (slow ? 0.1 : 0.0);
-        if (!wasSlow && Slow())  // the files behind the front go to the readers now
+        if (!wasSlow && Slow()) {
+            // Every reader now, and the files behind the front go to them.
+            if (!threads_.empty()) StartReaders(readers_);
             for (std::size_t i = 1; i < items_.size(); ++i)
                 if (items_[i].read && !items_[i].job) Submit(items_[i]);
+        }
         return read;
     }
 
-    // Only once reads wait: a process with threads pays for them in every
-    // allocation and shared count, and a warm scan needs none.
-    void StartReaders() {
-        busy_ = static_cast<std::size_t>(readers_);
+    // Up to count readers in all. All of them only once reads wait: on a
+    // warm cache more threads than cores cost more than they read.
+    void StartReaders(int count) {
         try {
-            for (int i = 0; i < readers_; ++i) threads_.emplace_back([this] { Read(); });
+            while (static_cast<int>(threads_.size()) < count) {
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    ++busy_;
+                }
+                threads_.emplace_back([this] { Read(); });
+            }
         } catch (...) {
             Stop();
             throw;
@@ -373,6 +386,7 @@ private:
     const int readers_;
     const bool eager_;
     const std::size_t window_;  // reads taken up but not yet appended
+    int warmReaders_ = 0;       // readers before reads wait on the device
 
     // The walk and the queue: the scan's thread only.
     bool started_ = false;

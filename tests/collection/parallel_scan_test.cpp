@@ -166,11 +166,13 @@ protected:
     }
 
     // Scans with the given readers; the trace and the dump of the collection.
-    std::vector<std::string> ScanWith(int readers, ScanTrace& trace, const std::string& path = {}) {
+    // Eager readers take every file, as on a cold cache; otherwise a reader
+    // per core does until reads wait on the device.
+    std::vector<std::string> ScanWith(int readers, ScanTrace& trace, const std::string& path = {},
+                                      bool eager = true) {
         TMP3Collection c;
         c.SetReaders(readers);
-        // Files in memory would be read on the calling thread.
-        c.SetEagerReaders(true);
+        c.SetEagerReaders(eager);
         c.Scan(path.empty() ? dir.Path() : path, trace.OnFolder(), trace.OnProgress());
         return Dump(c);
     }
@@ -202,17 +204,18 @@ TEST_F(ParallelScanTest, SameCollectionAndEventsAsOneReader) {
             << named;
     }
 
-    for (int readers : {2, TMP3Collection::kDefaultReaders, 64}) {
-        // Reading marks reach the configuration from the calling thread.
-        SetAppConfiger(std::make_unique<TConfiger>(std::make_unique<TMemIniFile>()));
-        const int threadsBefore = ThreadCount();
-        ScanTrace many;
-        EXPECT_EQ(ScanWith(readers, many), expected) << readers;
-        EXPECT_EQ(many.events, one.events) << readers;
-        EXPECT_EQ(ThreadCount(), threadsBefore);
-        EXPECT_EQ(AppConfiger()->ReadString("Session", "EmptyTags"), "1");
-        SetAppConfiger(nullptr);
-    }
+    for (bool eager : {true, false})
+        for (int readers : {2, TMP3Collection::kDefaultReaders, 64}) {
+            // Reading marks reach the configuration from the calling thread.
+            SetAppConfiger(std::make_unique<TConfiger>(std::make_unique<TMemIniFile>()));
+            const int threadsBefore = ThreadCount();
+            ScanTrace many;
+            EXPECT_EQ(ScanWith(readers, many, {}, eager), expected) << readers << (eager ? " eager" : "");
+            EXPECT_EQ(many.events, one.events) << readers;
+            EXPECT_EQ(ThreadCount(), threadsBefore);
+            EXPECT_EQ(AppConfiger()->ReadString("Session", "EmptyTags"), "1");
+            SetAppConfiger(nullptr);
+        }
 
     // A single file given directly, and a missing path.
     ScanTrace fileOne, fileMany;
