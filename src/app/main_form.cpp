@@ -279,9 +279,13 @@ void TMainForm::RunSearchStage() {
     // Qt paints every widget through a backing store, so the progress page's
     // frequent updates are double-buffered without anything to switch on.
     TProgressFrame* progress = ProgressPage;
-    OutputKindRowOf(OutputPage->OutputKind()).Prepare();
+    const TOutputKindRow& kind = OutputKindRowOf(OutputPage->OutputKind());
+    TMP3Collection* collection = Collection.get();
     buildRunner_.Search(*Collection, FolderPage->Paths,
-                        [progress](const std::string& path, bool& cancel) { progress->ShowFound(path, cancel); });
+                        [progress, &kind, collection](const std::string& path, bool& cancel) {
+                            kind.Prepare(collection->Count());
+                            progress->ShowFound(path, cancel);
+                        });
 }
 
 std::string TMainForm::NoDatabaseMessage(const TDatabaseResult& result) {

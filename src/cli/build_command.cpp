@@ -193,8 +193,10 @@ std::optional<int> CheckDestination(const TBuildOptions& options, const TBuildCo
 }
 
 void ScanMusic(TMP3Collection& collection, const TBuildOptions& options, TProgressReporter& progress) {
+    const TOutputKindRow& kind = OutputKindRowOf(KindOf(options));
     RunSearchStage(collection, options.Paths, [&](const std::string& path, bool& cancel) {
         cancel = InterruptRequested();
+        kind.Prepare(collection.Count());
         const std::string text =
             Translate("Scanning: $1 audio files found", Params({std::to_string(collection.Count())}));
         progress.Occasional(text + " - " + path);
@@ -299,7 +301,6 @@ int Build(const TBuildOptions& given, const TBuildConsole& console, TProgressRep
     if (const std::optional<int> refused = CheckDestination(options, console, destination)) return *refused;
     TMP3Collection collection;
     try {
-        OutputKindRowOf(KindOf(options)).Prepare();
         ScanMusic(collection, options, progress);
         const int status =
             ReportOutcome(MakeDatabase(collection, destination.Path, options, console, progress), options, console);

@@ -44,7 +44,10 @@ void MakeWebSite(TMP3Collection& collection, const TDatabaseRequest& request, TD
     if (!result.Done) result.Message = Translate("The run was cancelled.");
 }
 
-void PrepareCompiledHelp() { PrepareRomanizer(); }
+void PrepareCompiledHelp(int tracksFound) {
+    constexpr int kWorthPreparing = 2000;
+    if (tracksFound >= kWorthPreparing) PrepareRomanizer();
+}
 
 void MakeCompiledHelp(TMP3Collection& collection, const TDatabaseRequest& request, TDatabaseResult& result) {
     TChmPreparer preparer;

@@ -59,8 +59,10 @@ struct TDatabaseResult {
 // Errors of the run (missing data archive, unwritable page) propagate as exceptions.
 TDatabaseResult RunDatabaseStage(TMP3Collection& collection, const TDatabaseRequest& request);
 
-// Readies the compiled file's writer while the scan runs: its romanizing rules.
-void PrepareCompiledHelp();
+// Readies the compiled file's writer while the scan runs: its romanizing
+// rules, once the collection is large enough that they would otherwise be
+// waited for; a small one is done before they would be.
+void PrepareCompiledHelp(int tracksFound);
 // The writers of the output kinds (OutputKinds), called inside the run's folder.
 // The compiled file in place of the target file.
 void MakeCompiledHelp(TMP3Collection& collection, const TDatabaseRequest& request, TDatabaseResult& result);

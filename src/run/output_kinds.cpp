@@ -23,7 +23,7 @@ TDestination ResolveCompiled(const std::string& chosen, int placeTo, const std::
 
 std::string ItSelf(const std::string& path) { return path; }
 
-void NothingToPrepare() {}
+void NothingToPrepare(int) {}
 
 const std::vector<TOutputKindRow> kRows = {
     {TOutputKind::CompiledHelp, "chm", Translatable("Compiled help file (.chm)"),

@@ -28,8 +28,9 @@ struct TOutputKindRow {
     std::string (*OverwriteQuestion)(const std::string& path);
     // What a viewer opens for the catalogue at path.
     std::string (*StartPage)(const std::string& path);
-    // Called as the scan starts: what the writer can get ready beside it.
-    void (*Prepare)();
+    // Called for each file the scan finds, with the tracks found so far:
+    // what the writer can get ready beside the scan once that pays.
+    void (*Prepare)(int tracksFound);
     // Writes the catalogue of the collection and puts it in place.
     void (*Make)(TMP3Collection& collection, const TDatabaseRequest& request, TDatabaseResult& result);
 };
