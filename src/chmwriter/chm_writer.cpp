@@ -323,6 +323,8 @@ private:
     void AddToSection0(const std::string& name, const TBytes& bytes);
     // The caller's copy when it holds one, otherwise the file below the project's folder.
     const std::string_view* MemoryFile(const std::string& address) const;
+    // The size of a file the caller keeps; nullopt when it keeps none by that address.
+    std::optional<std::uint64_t> KeptFileSize(const std::string& address) const;
     TBytes ReadProjectFile(const std::string& address) const;
 
     // Refuses window and reset interval pairs some viewers cannot decode.
@@ -398,6 +400,8 @@ void TChmWriter::AddSitemapToSection1(const std::string& address,
     };
     if (const std::string_view* held = MemoryFile(address)) {
         feed(*held);
+    } else if (KeptFileSize(address)) {
+        feed(options_.KeptFiles->Read(address));
     } else {
         std::string buffer;
         ReadInBlocks(JoinPath(folder_, address), kSitemapPiece, [&](const std::uint8_t* block, std::size_t n) {
@@ -426,8 +430,17 @@ const std::string_view* TChmWriter::MemoryFile(const std::string& address) const
     return found == options_.MemoryFiles->end() ? nullptr : &found->second;
 }
 
+std::optional<std::uint64_t> TChmWriter::KeptFileSize(const std::string& address) const {
+    if (!options_.KeptFiles || !options_.KeptFiles->SizeOf) return std::nullopt;
+    return options_.KeptFiles->SizeOf(address);
+}
+
 TBytes TChmWriter::ReadProjectFile(const std::string& address) const {
     if (const std::string_view* held = MemoryFile(address)) return TBytes(held->begin(), held->end());
+    if (KeptFileSize(address)) {
+        const std::string kept = options_.KeptFiles->Read(address);
+        return TBytes(kept.begin(), kept.end());
+    }
     return ReadWholeFile(JoinPath(folder_, address));
 }
 
@@ -478,6 +491,10 @@ std::uint64_t TChmWriter::MeasureFiles() const {
                                      "); a help file cannot hold both.");
         if (const std::string_view* held = MemoryFile(address)) {
             totalBytes += held->size();
+            continue;
+        }
+        if (const std::optional<std::uint64_t> kept = KeptFileSize(address)) {
+            totalBytes += *kept;
             continue;
         }
         const std::string path = JoinPath(folder_, address);

@@ -17,9 +17,18 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // 1 GiB; libmspack reads nothing at 2 GiB.
 inline constexpr unsigned kMaxResetIntervalFrames = 1u << 15;
+
+// Project files kept outside the project's folder, by their address in the
+// project's [Files] list: which they are, each one's size and its bytes.
+struct TChmKeptFiles {
+    std::vector<std::string> Addresses;
+    std::function<std::optional<std::uint64_t>(const std::string& address)> SizeOf;
+    std::function<std::string(const std::string& address)> Read;
+};
 
 struct TChmWriteOptions {
     // Compression workers; 0 means one per hardware thread. The result is
@@ -43,6 +52,9 @@ struct TChmWriteOptions {
     // in the project's [Files] list; every other file is read from disk. The
     // bytes stay the caller's and must outlive the call.
     const std::map<std::string, std::string_view>* MemoryFiles = nullptr;
+    // Files the caller keeps elsewhere (not in memory, not in the project's
+    // folder), read when they are needed.
+    const TChmKeptFiles* KeptFiles = nullptr;
 };
 
 struct TChmWriteCallbacks {

@@ -18,7 +18,7 @@ struct TCover {
     std::string large, small;  // file names in the catalogue; empty when none
     int largeWidth = 0, largeHeight = 0, smallWidth = 0, smallHeight = 0;
     std::string largeBytes, smallBytes;  // the JPEGs, once made
-    bool onDisk = false;                 // made and written to their files instead
+    bool onDisk = false;                 // made and put away (files or spill store) instead
     // The picture they are made from: its bytes while they are kept, and
     // where it was found (the audio file that embeds it, or the image file).
     std::string picture;

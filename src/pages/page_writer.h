@@ -23,6 +23,7 @@ class TAudioInfo;
 class TChmTree;
 class TChmTreeItem;
 class TParallelLoop;
+class TSpillStore;
 
 // Where the page writer is: step Step of Steps (the groupings, in order),
 // Done of its Total pages written. Step == Steps once every page is written.
@@ -66,6 +67,9 @@ public:
     // Pages likewise, in the order written; none by default, since a page
     // that goes to its file anyway gains nothing from the wait.
     std::size_t HeldPageBytes = 0;
+    // When given, pages and thumbnails beyond those budgets are kept here
+    // under their paths instead of in files of their own.
+    TSpillStore* Spill = nullptr;
     // How track titles link to their files; each output sets it.
     TPlayLinks PlayLinks;
     // Web folder only: an album player on each album page and a playlist
@@ -95,6 +99,8 @@ private:
     std::unique_ptr<TParallelLoop> StartCovers();
     void FinishCovers(TParallelLoop* thumbnails, TWrittenPages& written);
     void DropCover(std::size_t album, TWrittenPages& written);
+    // Into the spill store when there is one, else into its file.
+    void PutAway(const std::string& path, std::string_view bytes);
 
     const TCatalogue& catalogue_;
     TPageTemplates texts_;

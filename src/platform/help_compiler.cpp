@@ -301,13 +301,18 @@ bool ChmcmdSucceeded(int status, const TChmcmdProject& project, const THelpMessa
 }
 
 // chmcmd reads every file from disk.
-bool WriteMemoryFiles(const std::string& folder, const THelpMemoryFiles& files, const THelpMessageCallback& onMessage) {
+bool WriteMemoryFiles(const std::string& folder, const THelpMemoryFiles* files, const THelpKeptFiles* kept,
+                      const THelpMessageCallback& onMessage) {
+    const auto write = [&](const std::string& address, std::string_view bytes) {
+        std::string relative = address;
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+        SaveTextFile(bytes, JoinPath(folder.empty() ? "." : folder, relative));
+    };
     try {
-        for (const auto& [address, bytes] : files) {
-            std::string relative = address;
-            std::replace(relative.begin(), relative.end(), '\\', '/');
-            SaveTextFile(bytes, JoinPath(folder.empty() ? "." : folder, relative));
-        }
+        if (files)
+            for (const auto& [address, bytes] : *files) write(address, bytes);
+        if (kept)
+            for (const auto& address : kept->Addresses) write(address, kept->Read(address));
     } catch (const Exception& e) {
         Report(onMessage, e.Message());
         return false;
@@ -330,10 +335,11 @@ bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallba
 
 bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, const THelpMessageCallback& onMessage,
                         const THelpFileCallback& onFile, const THelpProgressCallback& onProgress,
-                        const THelpMemoryFiles* memoryFiles, const std::function<void()>& onFilesRead) {
+                        const THelpMemoryFiles* memoryFiles, const std::function<void()>& onFilesRead,
+                        const THelpKeptFiles* keptFiles) {
     const std::string folder = ExtractFileDir(projectFile);
     if (engine == THelpEngine::Chmcmd) {
-        if (memoryFiles && !WriteMemoryFiles(folder, *memoryFiles, onMessage)) return false;
+        if ((memoryFiles || keptFiles) && !WriteMemoryFiles(folder, memoryFiles, keptFiles, onMessage)) return false;
         if (onFilesRead) onFilesRead();
         return CompileHelpProject(projectFile, onMessage, onFile);
     }
@@ -352,5 +358,6 @@ bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, cons
     callbacks.OnFilesRead = onFilesRead;
     TChmWriteOptions options;
     options.MemoryFiles = memoryFiles;
+    options.KeptFiles = keptFiles;
     return WriteChmFromProject(projectFile, chmFile, options, callbacks);
 }

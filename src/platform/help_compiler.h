@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "chmwriter/chm_writer.h"
+
 // Receives every line the compiler prints (standard output and standard error,
 // in the order they arrive, without the line end) and the layer's own
 // messages when the compiler cannot run or fails. May throw to stop the
@@ -22,6 +24,9 @@ using THelpProgressCallback = std::function<bool(double fraction)>;
 // Files of the project held in memory rather than on disk, by their address
 // in the project's [Files] list, with their bytes (which stay the caller's).
 using THelpMemoryFiles = std::map<std::string, std::string_view>;
+// Files of the project the caller keeps elsewhere than its folder, by
+// address, read when needed.
+using THelpKeptFiles = TChmKeptFiles;
 
 // Which engine compiles: our own writer in process, or chmcmd as a child.
 enum class THelpEngine { Native, Chmcmd };
@@ -45,10 +50,10 @@ bool CompileHelpProject(const std::string& projectFile, const THelpMessageCallba
 // nothing is left at B.chm. chmcmd reports its own lines and no progress;
 // onFile is offered the project's files for chmcmd only. memoryFiles, when
 // given, are taken from memory by the native engine and written below the
-// project's folder for chmcmd, which reads only from disk; onFilesRead is
-// raised once neither reads them any more (for chmcmd: once they are written).
-// True only when B.chm is complete.
+// project's folder for chmcmd, which reads only from disk; keptFiles likewise.
+// onFilesRead is raised once neither reads them any more (for chmcmd: once
+// they are written). True only when B.chm is complete.
 bool CompileHelpProject(const std::string& projectFile, THelpEngine engine, const THelpMessageCallback& onMessage,
                         const THelpFileCallback& onFile, const THelpProgressCallback& onProgress,
                         const THelpMemoryFiles* memoryFiles = nullptr,
-                        const std::function<void()>& onFilesRead = {});
+                        const std::function<void()>& onFilesRead = {}, const THelpKeptFiles* keptFiles = nullptr);

@@ -88,6 +88,24 @@ TEST_F(BoundedMemoryTest, ThumbnailsBeyondTheBudgetAreWrittenToTheirFilesUnchang
     };
     const TWrittenPages inMemory = write(held.Path(), std::size_t{32} << 20);
     const TWrittenPages onDisk = write(written.Path(), 0);
+    // With a spill store they go there instead of into files.
+    {
+        TempDir spilledDir;
+        TFiles files;
+        files.CheckExistence = false;
+        TChmTree tree(nullptr, &files);
+        TPageWriter writer(catalogue, CutPageTemplate(LoadTextFile(std::string(ORVALIS_SOURCE_DIR) +
+                                                                   "/data/archive/template.html")));
+        writer.HeldThumbnailBytes = 0;
+        TSpillStore store(spilledDir.Path());
+        writer.Spill = &store;
+        const TWrittenPages spilled = writer.Write(spilledDir.Path(), tree);
+        ASSERT_EQ(spilled.CoverFiles.size(), 6u);
+        for (std::size_t i = 0; i < 6; ++i) {
+            EXPECT_FALSE(FileExists(spilled.CoverFiles[i]));
+            EXPECT_EQ(store.Read(spilled.CoverFiles[i]), inMemory.MemoryFiles.at(inMemory.CoverFiles[i]));
+        }
+    }
 
     ASSERT_EQ(inMemory.CoverFiles.size(), 6u);  // a large and a small one per album
     ASSERT_EQ(onDisk.CoverFiles.size(), 6u);
@@ -110,16 +128,19 @@ TEST_F(BoundedMemoryTest, PagesHeldUpToTheBudgetAreThoseWrittenToFiles) {
     const std::string broken = Jpeg(320, 300, 7);
     SaveTextFile(broken.substr(0, broken.size() / 2), music_ / "Caf\xC3\xA9 1/cover.jpg");
     const TCatalogue catalogue(Files());
-    const auto write = [&](const std::string& folder, std::size_t budget) {
+    // The rest go to files, or into a spill store when there is one.
+    const auto write = [&](const std::string& folder, std::size_t budget, bool spill) {
         TFiles files;
         files.CheckExistence = false;
         TChmTree tree(nullptr, &files);
         TPageWriter writer(catalogue, CutPageTemplate(LoadTextFile(std::string(ORVALIS_SOURCE_DIR) +
                                                                    "/data/archive/template.html")));
         writer.HeldPageBytes = budget;
+        std::unique_ptr<TSpillStore> store = spill ? std::make_unique<TSpillStore>(folder) : nullptr;
+        writer.Spill = store.get();
         std::map<std::string, std::string> pages;
         TWrittenPages written = writer.Write(folder, tree);
-        std::size_t held = 0;
+        std::size_t held = 0, spilled = 0;
         for (const auto& file : files.Items) {
             const std::string& name = file->FileName;
             if (ExtractFileExt(name) != ".htm") continue;
@@ -128,30 +149,42 @@ TEST_F(BoundedMemoryTest, PagesHeldUpToTheBudgetAreThoseWrittenToFiles) {
                 EXPECT_FALSE(FileExists(name)) << name;
                 held += inMemory->second.size();
                 pages[ExtractFileName(name)] = inMemory->second;
+            } else if (spill) {
+                EXPECT_FALSE(FileExists(name)) << name;
+                ++spilled;
+                pages[ExtractFileName(name)] = store->Read(name);
             } else {
                 pages[ExtractFileName(name)] = LoadTextFile(name);
             }
         }
         EXPECT_LE(held, budget);
+        if (spill) {
+            EXPECT_GT(spilled, 0u);
+        }
         return std::make_pair(pages, held);
     };
-    TempDir none, some, all;
-    const auto [onDisk, noneHeld] = write(none.Path(), 0);
-    const auto [everything, allHeld] = write(all.Path(), std::size_t{32} << 20);
-    const auto [part, partHeld] = write(some.Path(), allHeld / 2);
+    TempDir none, some, all, spilled;
+    const auto [onDisk, noneHeld] = write(none.Path(), 0, false);
+    const auto [everything, allHeld] = write(all.Path(), std::size_t{32} << 20, false);
+    const auto [part, partHeld] = write(some.Path(), allHeld / 2, false);
+    const auto [partSpilled, spilledHeld] = write(spilled.Path(), allHeld / 2, true);
     ASSERT_GE(onDisk.size(), 10u);
     EXPECT_EQ(noneHeld, 0u);
     EXPECT_GT(partHeld, 0u);
     EXPECT_LT(partHeld, allHeld);
     EXPECT_EQ(part, onDisk);
     EXPECT_EQ(everything, onDisk);
+    EXPECT_EQ(partSpilled, onDisk);
     // The broken cover is gone from the pages; the others stay.
     const std::string& albums = onDisk.at("albums.htm");
     EXPECT_EQ(CountOf(albums, "nocover"), 1);
     EXPECT_EQ(CountOf(albums, "cov-"), 2);
 }
 
-TEST_F(BoundedMemoryTest, PagesBeyondTheBudgetAreConvertedOnDiskToTheSameBytes) {
+// Beyond the budget, pages and thumbnails wait in the spill store, where
+// the pages are converted too; the music is not touched either way.
+TEST_F(BoundedMemoryTest, PagesBeyondTheBudgetAreConvertedInTheSpillStoreToTheSameBytes) {
+    const std::string music = TreeDigest(music_.Path());
     const auto compile = [&](const std::string& target, std::size_t budget) {
         TChmPreparer preparer;
         preparer.OutputPath = target;
@@ -167,6 +200,7 @@ TEST_F(BoundedMemoryTest, PagesBeyondTheBudgetAreConvertedOnDiskToTheSameBytes) 
     const auto written = Pages(out / "written.chm");
     ASSERT_GE(held.size(), 8u);
     EXPECT_EQ(held, written);
+    EXPECT_EQ(TreeDigest(music_.Path()), music);
     // In the Western code page, not UTF-8, either way.
     const std::string& artists = written.at("/artists.htm");
     EXPECT_NE(artists.find("\xC9milie"), std::string::npos);

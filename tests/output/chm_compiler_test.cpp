@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "base/spill_store.h"
 #include "pages/keywords.h"
 #include "services/configer.h"
 #include "test_util.h"
@@ -390,6 +391,65 @@ TEST_F(ChmCompilerTest, ClearingTheWorkingFolderAndLeavingOutTheStore) {
     compiler.Compile(chm);
     EXPECT_FALSE(chm.empty());
     EXPECT_EQ(FolderEntries(work), TStringList{ExtractFileName(chm)});
+}
+
+}  // namespace
+
+namespace {
+
+// Pages kept in a spill store go into the compiled file in its code page,
+// and onto the disk for chmcmd, which reads nothing else; the store is let
+// go once they are read, and no file of it stays in the working folder.
+TEST_F(ChmCompilerTest, SpilledPagesAreCompiledAndWrittenOutForChmcmd) {
+    const std::string spilled = JoinPath(work, "alb-1.htm");
+    const std::string page = "<html><head><title>Caf\xC3\xA9 album</title></head><body>\xC3\x89milie</body></html>";
+    const auto compiler = [&] {
+        // A compiler removes the working folder when it goes.
+        EXPECT_EQ(GetAppTempFolder(), work);
+        Page("main.html", "Main");
+        auto made = NewCompiler();
+        made->Files->CheckExistence = false;
+        made->Spilled = std::make_unique<TSpillStore>(work);
+        made->Spilled->Put(spilled, page);
+        made->HeldPageBytes = 0;  // converted pages go back into the store
+        made->Tree->Root->AddFile(JoinPath(work, "main.html"), false);
+        made->Tree->Root->AddFile(spilled, false);
+        return made;
+    };
+    {
+        auto native = compiler();
+        native->Engine = THelpEngine::Native;
+        std::string chm;
+        native->Compile(chm);
+        ASSERT_FALSE(chm.empty()) << (native->CompileMessages().empty() ? "" : native->CompileMessages().back());
+        EXPECT_FALSE(native->Spilled) << "let go once read";
+        EXPECT_FALSE(FileExists(spilled));
+        chmFile* file = chm_open(chm.c_str());
+        ASSERT_NE(file, nullptr);
+        std::string content;
+        EXPECT_TRUE(ReadChmObject(file, "/alb-1.htm", content));
+        chm_close(file);
+        EXPECT_NE(content.find("Caf\xE9 album"), std::string::npos) << content;  // in the Western code page
+        EXPECT_NE(content.find("\xC9milie"), std::string::npos) << content;
+    }
+    {
+        EnvOverride path("PATH", bin.Path());
+        FakeCompiler("/bin/cat '" + spilled + "'\n");
+        auto chmcmd = compiler();
+        chmcmd->Engine = THelpEngine::Chmcmd;
+        std::vector<std::string> lines;
+        chmcmd->OnCompileProgress = [&](const std::string&, int, const std::string& line) {
+            lines.push_back(line);
+            return true;
+        };
+        std::string chm;
+        chmcmd->Compile(chm);
+        EXPECT_FALSE(chm.empty());
+        EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                               [](const std::string& l) { return l.find("\xC9milie") != std::string::npos; }),
+                  lines.end())
+            << "chmcmd read the page from the disk, converted: " << ::testing::PrintToString(lines);
+    }
 }
 
 }  // namespace

@@ -93,15 +93,19 @@ protected:
     }
 
     std::string Working() const { return runtime_ / "orvalis"; }
-    // A page the preparer wrote: held for the compiler or in the working folder.
+    // A page the preparer wrote: held for the compiler, in its spill store or in the working folder.
     std::string Read(const TChmPreparer& preparer, const std::string& page) const {
         const std::string path = JoinPath(Working(), page);
         const auto held = preparer.Compiler->MemoryFiles.find(path);
-        return held != preparer.Compiler->MemoryFiles.end() ? held->second : LoadTextFile(path);
+        if (held != preparer.Compiler->MemoryFiles.end()) return held->second;
+        const TSpillStore* spilled = preparer.Compiler->Spilled.get();
+        return spilled && spilled->SizeOf(path) ? spilled->Read(path) : LoadTextFile(path);
     }
     bool Written(const TChmPreparer& preparer, const std::string& page) const {
         const std::string path = JoinPath(Working(), page);
-        return preparer.Compiler->MemoryFiles.count(path) > 0 || FileExists(path);
+        const TSpillStore* spilled = preparer.Compiler->Spilled.get();
+        return preparer.Compiler->MemoryFiles.count(path) > 0 || (spilled && spilled->SizeOf(path)) ||
+               FileExists(path);
     }
 
     std::vector<const TAudioInfo*> Files() const {

@@ -52,7 +52,7 @@ bool IsPageName(const std::string& fileName) {
     return ext == ".HTML" || ext == ".HTM";
 }
 
-// Our pages are UTF-8, held in memory or in the run's folder; the compiled
+// Our pages are UTF-8, held in memory, in the spill store or in the run's folder; the compiled
 // file holds them in its code page, as viewers read it (they ignore a page's
 // own charset for the contents tab and search). Held pages are converted where
 // they are. Converted pages from files stay in memory too while the held
@@ -63,7 +63,7 @@ bool IsPageName(const std::string& fileName) {
 std::map<std::string, std::string> PagesInCodePage(const TFiles& files, const std::string& runFolder,
                                                    unsigned codePage,
                                                    std::map<std::string, std::string>& memoryFiles,
-                                                   std::size_t heldBytes) {
+                                                   TSpillStore* spilled, std::size_t heldBytes) {
     std::map<std::string, std::string> converted;
     if (codePage == 65001 || runFolder.empty()) return converted;
     const std::string prefix = runFolder.back() == '/' ? runFolder : runFolder + "/";
@@ -90,14 +90,17 @@ std::map<std::string, std::string> PagesInCodePage(const TFiles& files, const st
     }).Wait();
     std::vector<std::optional<std::string>> results(pages.size());
     TParallelLoop(pages.size(), threads - 1, [&](std::size_t i) {
-        if (!FileExists(pages[i])) return;
-        const std::string text = LoadTextFile(pages[i]);
+        const bool kept = spilled && spilled->SizeOf(pages[i]);
+        if (!kept && !FileExists(pages[i])) return;
+        const std::string text = kept ? spilled->Read(pages[i]) : LoadTextFile(pages[i]);
         if (!IsValidUtf8(text)) return;
         std::string page = EncodeHtmlForCodePage(text, codePage);
         if (held.fetch_add(page.size()) + page.size() <= heldBytes) {
             page.shrink_to_fit();
             results[i] = std::move(page);
         }
+        else if (page != text && kept)
+            spilled->Put(pages[i], page);
         else if (page != text)
             SaveTextFile(page, pages[i]);
     }).Wait();
@@ -164,6 +167,7 @@ void TChmCompiler::FreeProject() {
 void TChmCompiler::Reset() {
     FreeProject();
     MemoryFiles.clear();
+    Spilled.reset();
     Files = std::make_unique<TFiles>(this);
     Files->CheckExistence = true;
     Tree = std::make_unique<TChmTree>(this, Files.get());
@@ -221,6 +225,9 @@ void TChmCompiler::Compile(std::string& chmFileName) {
         // The entries are read again from their files.
         for (const auto& [name, bytes] : MemoryFiles) SaveTextFile(bytes, name);
         MemoryFiles.clear();
+        if (Spilled)
+            for (const std::string& name : Spilled->Names()) SaveTextFile(Spilled->Read(name), name);
+        Spilled.reset();
         PhaseTitle("Refreshing files...");
         Tree->Root->Refresh(true);
     }
@@ -261,7 +268,7 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     SaveSitemap(&TChmTree::WriteContents, *Tree, Ini->ContentsProperties(), codePage, contentsFile);
     SaveSitemap(&TChmTree::WriteIndex, *Tree, Ini->IndexProperties(), codePage, indexFile);
     std::map<std::string, std::string> pagesInCodePage =
-        PagesInCodePage(*Files, workingFolder, codePage, MemoryFiles, HeldPageBytes);
+        PagesInCodePage(*Files, workingFolder, codePage, MemoryFiles, Spilled.get(), HeldPageBytes);
     ReleaseFreedMemory();
 
     const bool wasModified = Modified;
@@ -276,6 +283,22 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     THelpMemoryFiles memoryFiles;
     for (const auto& [name, bytes] : MemoryFiles) memoryFiles.emplace(Files->AddressOf(name), bytes);
     for (const auto& [name, bytes] : pagesInCodePage) memoryFiles.emplace(Files->AddressOf(name), bytes);
+    // The kept files by project address; the compiler reads them one at a time.
+    std::map<std::string, std::string> keptNames;
+    THelpKeptFiles kept;
+    if (Spilled) {
+        for (const std::string& name : Spilled->Names()) {
+            const std::string address = Files->AddressOf(name);
+            if (memoryFiles.count(address)) continue;
+            keptNames.emplace(address, name);
+            kept.Addresses.push_back(address);
+        }
+        kept.SizeOf = [&](const std::string& address) -> std::optional<std::uint64_t> {
+            const auto found = keptNames.find(address);
+            return found == keptNames.end() || !Spilled ? std::nullopt : Spilled->SizeOf(found->second);
+        };
+        kept.Read = [&](const std::string& address) { return Spilled->Read(keptNames.at(address)); };
+    }
 
     const THelpEngine engine = Engine ? *Engine : ConfiguredHelpEngine();
     stopRequested_ = false;
@@ -299,8 +322,11 @@ void TChmCompiler::Compile(std::string& chmFileName) {
                 memoryFiles.clear();
                 pagesInCodePage.clear();
                 MemoryFiles.clear();
+                keptNames.clear();
+                Spilled.reset();
                 ReleaseFreedMemory();
-            });
+            },
+            Spilled ? &kept : nullptr);
         outcome = compiled && !stopRequested_ ? kSucceeded : kFailed;
     } catch (const std::exception& e) {
         outcome = kRaised;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/exceptions.h"
+#include "base/spill_store.h"
 #include "output/chm/chm_ini.h"
 #include "output/output_kind.h"
 #include "pages/contents_tree.h"
@@ -53,6 +54,9 @@ public:
     // the bytes): generated pages and pictures need no trip through the disk.
     // Held pages are UTF-8 until compiled. Let go once a compilation has read them.
     std::map<std::string, std::string> MemoryFiles;
+    // Files of the set kept in one spill file rather than in files of their
+    // own (full name as in Files); pages among them are UTF-8 until compiled.
+    std::unique_ptr<TSpillStore> Spilled;
     std::unique_ptr<TChmTree> Tree;
     std::unique_ptr<TChmIni> Ini;
 

@@ -96,7 +96,11 @@ void TChmPreparer::GeneratePages(const std::vector<const TAudioInfo*>& files) {
     // player, so the album pages get none.
     writer.Unreadable = Unreadable;
     writer.HeldPageBytes = Compiler->HeldPageBytes;
-    TWrittenPages written = writer.Write(GetAppTempFolder(), *Compiler->Tree);
+    const std::string folder = GetAppTempFolder();
+    // Pages and thumbnails beyond the held budgets: one file for all of them.
+    Compiler->Spilled = std::make_unique<TSpillStore>(folder);
+    writer.Spill = Compiler->Spilled.get();
+    TWrittenPages written = writer.Write(folder, *Compiler->Tree);
     NeedFiles.insert(NeedFiles.end(), written.NeedFiles.begin(), written.NeedFiles.end());
     for (auto& [path, bytes] : written.MemoryFiles) Compiler->MemoryFiles[path] = std::move(bytes);
     WriteProjectSettings(files);
