@@ -283,24 +283,24 @@ void TChmCompiler::Compile(std::string& chmFileName) {
     THelpMemoryFiles memoryFiles;
     for (const auto& [name, bytes] : MemoryFiles) memoryFiles.emplace(Files->AddressOf(name), bytes);
     for (const auto& [name, bytes] : pagesInCodePage) memoryFiles.emplace(Files->AddressOf(name), bytes);
-    // The kept files by project address; the compiler reads them one at a time.
-    std::map<std::string, std::string> keptNames;
+    const THelpEngine engine = Engine ? *Engine : ConfiguredHelpEngine();
+    // Files in the spill store are found by their project address below the
+    // project's root, which costs no table of their names; one whose name
+    // does not come back that way is written out, where the compiler looks next.
     THelpKeptFiles kept;
     if (Spilled) {
         for (const std::string& name : Spilled->Names()) {
             const std::string address = Files->AddressOf(name);
-            if (memoryFiles.count(address)) continue;
-            keptNames.emplace(address, name);
-            kept.Addresses.push_back(address);
+            if (JoinPath(RootFolder, address) != name)
+                SaveTextFile(Spilled->Read(name), name);
+            else if (engine == THelpEngine::Chmcmd && !memoryFiles.count(address))
+                kept.Addresses.push_back(address);  // the converted held copy wins
         }
         kept.SizeOf = [&](const std::string& address) -> std::optional<std::uint64_t> {
-            const auto found = keptNames.find(address);
-            return found == keptNames.end() || !Spilled ? std::nullopt : Spilled->SizeOf(found->second);
+            return Spilled ? Spilled->SizeOf(JoinPath(RootFolder, address)) : std::nullopt;
         };
-        kept.Read = [&](const std::string& address) { return Spilled->Read(keptNames.at(address)); };
+        kept.Read = [&](const std::string& address) { return Spilled->Read(JoinPath(RootFolder, address)); };
     }
-
-    const THelpEngine engine = Engine ? *Engine : ConfiguredHelpEngine();
     stopRequested_ = false;
     progressByBytes_ = engine == THelpEngine::Native;
     bytePercent_ = 0;
@@ -322,7 +322,6 @@ void TChmCompiler::Compile(std::string& chmFileName) {
                 memoryFiles.clear();
                 pagesInCodePage.clear();
                 MemoryFiles.clear();
-                keptNames.clear();
                 Spilled.reset();
                 ReleaseFreedMemory();
             },
