@@ -364,9 +364,11 @@ void TPageWriter::DropCover(std::size_t album, TWrittenPages& written) {
     const auto rewrite = [&](const std::string& page, const std::vector<std::pair<std::string, std::string>>& swaps) {
         const std::string path = JoinPath(folder_, page);
         const auto held = written.MemoryFiles.find(path);
-        std::string text = held != written.MemoryFiles.end()   ? std::move(held->second)
-                           : Spill && Spill->SizeOf(path) ? Spill->Read(path)
-                                                              : LoadTextFile(path);
+        std::string text;
+        if (held != written.MemoryFiles.end())
+            text = std::move(held->second);
+        else
+            text = Spill && Spill->SizeOf(path) ? Spill->Read(path) : LoadTextFile(path);
         for (const auto& [from, to] : swaps) ReplaceAll(text, from, to, true);
         if (held != written.MemoryFiles.end())
             held->second = std::move(text);

@@ -49,8 +49,7 @@ TEST_P(SpillStoreTest, KeepsBytesByNameAndLeavesNothingInItsFolder) {
         EXPECT_EQ(store.SizeOf(dir / "empty.htm"), 0u);
         EXPECT_FALSE(store.SizeOf(dir / "missing.htm"));
         EXPECT_THROW(store.Read(dir / "missing.htm"), EOSError);
-        EXPECT_EQ(store.Names(),
-                  (std::vector<std::string>{dir / "a.htm", dir / "cov-1.jpg", dir / "empty.htm"}));
+        EXPECT_EQ(store.Names(), (std::vector<std::string>{dir / "a.htm", dir / "cov-1.jpg", dir / "empty.htm"}));
         // Kept in the store, not as files.
         EXPECT_EQ(EntryCount(dir.Path()), 0u);
     }
@@ -60,7 +59,9 @@ TEST_P(SpillStoreTest, KeepsBytesByNameAndLeavesNothingInItsFolder) {
 TEST_P(SpillStoreTest, ThreadsPutAtOnceWithoutMixingBytes) {
     TempDir dir;
     TSpillStore store(dir.Path());
-    const auto bytesOf = [](int thread, int i) { return std::string(100 + (thread * 37 + i) % 900, char('a' + thread)); };
+    const auto bytesOf = [](int thread, int i) {
+        return std::string(100 + (thread * 37 + i) % 900, char('a' + thread));
+    };
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {

@@ -52,14 +52,14 @@ bool IsPageName(const std::string& fileName) {
     return ext == ".HTML" || ext == ".HTM";
 }
 
-// Our pages are UTF-8, held in memory, in the spill store or in the run's folder; the compiled
-// file holds them in its code page, as viewers read it (they ignore a page's
-// own charset for the contents tab and search). Held pages are converted where
-// they are. Converted pages from files stay in memory too while the held
-// bytes are within a budget, since writing them over the originals costs
-// more than converting; beyond it they are written over the originals, so a
-// large collection's memory stays bounded. Pages elsewhere, or in another
-// encoding, stay as they are.
+// Our pages are UTF-8, held in memory, in the spill store or in the run's
+// folder; the compiled file holds them in its code page, as viewers read it
+// (they ignore a page's own charset for the contents tab and search). Held
+// pages are converted where they are. Converted pages from the store or files
+// stay in memory too while the held bytes are within a budget, since writing
+// them back costs more than converting; beyond it they go back over the
+// originals, so a large collection's memory stays bounded. Pages elsewhere,
+// or in another encoding, stay as they are.
 std::map<std::string, std::string> PagesInCodePage(const TFiles& files, const std::string& runFolder,
                                                    unsigned codePage,
                                                    std::map<std::string, std::string>& memoryFiles,
