@@ -24,8 +24,11 @@ TEST(ParallelLoopTest, EveryIndexRunsOnce) {
 // A failing index ends the loop; Wait passes the error on.
 TEST(ParallelLoopTest, FirstErrorReachesTheWaiterAndStopsTheRest) {
     std::atomic<int> done{0};
+    // Each index takes a moment, so the others cannot finish every index
+    // while the failing one's thread waits for a core on a busy machine.
     TParallelLoop loop(100000, 2, [&](std::size_t i) {
         if (i == 10) throw std::runtime_error("index 10");
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
         ++done;
     });
     EXPECT_THROW(

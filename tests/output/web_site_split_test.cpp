@@ -271,10 +271,18 @@ TEST_F(WebSiteSplitTest, RowsAreStoredOnceAndEveryPartListsTheRowsOfItsWords) {
     }
 }
 // Types each query into the start page's box and writes down what the
-// results show: per section its heading, links and further lines.
+// results show once every script the query asked for has come: per section
+// its heading, links and further lines.
 const char kQueries[] = R"js(
 (function () {
   var out = [], at = 0, box = document.getElementById("q"), results = document.getElementById("results");
+  var finished = new Set(Array.prototype.slice.call(document.scripts));
+  function done(e) { if (e.target.tagName === "SCRIPT") finished.add(e.target); }
+  document.addEventListener("load", done, true);
+  document.addEventListener("error", done, true);
+  function waiting() {
+    return Array.prototype.some.call(document.scripts, function (s) { return !finished.has(s); });
+  }
   function shown() {
     if (results.hidden) return null;
     var seen = [];
@@ -288,6 +296,7 @@ const char kQueries[] = R"js(
     return seen;
   }
   (function next() {
+    if (at > 0 && waiting()) { setTimeout(next, 20); return; }
     if (at > 0) out.push(shown());
     if (at === QUERIES.length) {
       var pre = document.createElement("pre");
@@ -298,7 +307,7 @@ const char kQueries[] = R"js(
     }
     box.value = QUERIES[at++];
     box.dispatchEvent(new Event("input"));
-    setTimeout(next, 250);
+    setTimeout(next, 0);
   })();
 })();
 )js";
