@@ -76,45 +76,34 @@ protected:
 
 TEST_F(BoundedMemoryTest, ThumbnailsBeyondTheBudgetAreWrittenToTheirFilesUnchanged) {
     const TCatalogue catalogue(Files());
-    TempDir held, written;
-    const auto write = [&](const std::string& folder, std::size_t budget) {
+    TempDir held, written, spilledDir;
+    const auto write = [&](const std::string& folder, std::size_t budget, TSpillStore* store = nullptr) {
         TFiles files;
         files.CheckExistence = false;
         TChmTree tree(nullptr, &files);
         TPageWriter writer(catalogue, CutPageTemplate(LoadTextFile(std::string(ORVALIS_SOURCE_DIR) +
                                                                    "/data/archive/template.html")));
         writer.HeldThumbnailBytes = budget;
+        writer.Spill = store;
         return writer.Write(folder, tree);
     };
     const TWrittenPages inMemory = write(held.Path(), std::size_t{32} << 20);
     const TWrittenPages onDisk = write(written.Path(), 0);
     // With a spill store they go there instead of into files.
-    {
-        TempDir spilledDir;
-        TFiles files;
-        files.CheckExistence = false;
-        TChmTree tree(nullptr, &files);
-        TPageWriter writer(catalogue, CutPageTemplate(LoadTextFile(std::string(ORVALIS_SOURCE_DIR) +
-                                                                   "/data/archive/template.html")));
-        writer.HeldThumbnailBytes = 0;
-        TSpillStore store(spilledDir.Path());
-        writer.Spill = &store;
-        const TWrittenPages spilled = writer.Write(spilledDir.Path(), tree);
-        ASSERT_EQ(spilled.CoverFiles.size(), 6u);
-        for (std::size_t i = 0; i < 6; ++i) {
-            EXPECT_FALSE(FileExists(spilled.CoverFiles[i]));
-            EXPECT_EQ(store.Read(spilled.CoverFiles[i]), inMemory.MemoryFiles.at(inMemory.CoverFiles[i]));
-        }
-    }
+    TSpillStore store(spilledDir.Path());
+    const TWrittenPages spilled = write(spilledDir.Path(), 0, &store);
 
     ASSERT_EQ(inMemory.CoverFiles.size(), 6u);  // a large and a small one per album
     ASSERT_EQ(onDisk.CoverFiles.size(), 6u);
+    ASSERT_EQ(spilled.CoverFiles.size(), 6u);
     EXPECT_TRUE(onDisk.MemoryFiles.empty());
     for (std::size_t i = 0; i < 6; ++i) {
         const std::string name = ExtractFileName(inMemory.CoverFiles[i]);
         EXPECT_EQ(name, ExtractFileName(onDisk.CoverFiles[i]));
         EXPECT_FALSE(FileExists(inMemory.CoverFiles[i])) << "held in memory only";
         EXPECT_EQ(LoadTextFile(onDisk.CoverFiles[i]), inMemory.MemoryFiles.at(inMemory.CoverFiles[i])) << name;
+        EXPECT_FALSE(FileExists(spilled.CoverFiles[i])) << "in the store only";
+        EXPECT_EQ(store.Read(spilled.CoverFiles[i]), inMemory.MemoryFiles.at(inMemory.CoverFiles[i])) << name;
     }
     // The pages show the covers either way.
     EXPECT_EQ(LoadTextFile(held / "albums.htm"), LoadTextFile(written / "albums.htm"));
