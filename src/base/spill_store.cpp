@@ -20,17 +20,24 @@ bool gWithoutTmpfile = false;
 
 }  // namespace
 
+int CreateNamelessFile(const std::string& folder, const std::string& stem, bool tmpfile) {
+    if (tmpfile) {
+        const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0) return fd;
+    }
+    // mkostemp makes the name anew (never an existing file), and it lives
+    // only until the unlink below.
+    std::string pattern = JoinPath(folder, stem + "-XXXXXX");
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(pattern.c_str());
+    return fd;
+}
+
 void SetSpillStoreWithoutTmpfileForTesting(bool named) { gWithoutTmpfile = named; }
 
 TSpillStore::TSpillStore(const std::string& folder) : folder_(folder) {
-    if (!gWithoutTmpfile) fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-        // Without O_TMPFILE the name lives only until the unlink below.
-        std::string pattern = JoinPath(folder, ".spill-XXXXXX");
-        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd_ < 0) Fail("Cannot create a working file in", folder);
-        ::unlink(pattern.c_str());
-    }
+    fd_ = CreateNamelessFile(folder, ".spill", !gWithoutTmpfile);
+    if (fd_ < 0) Fail("Cannot create a working file in", folder);
 }
 
 TSpillStore::~TSpillStore() {
@@ -102,4 +109,15 @@ std::vector<std::string> TSpillStore::Names() const {
 bool TSpillStore::Empty() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return places_.empty();
+}
+
+std::string ReadKeptOrFile(const TSpillStore* store, const std::string& path) {
+    return store && store->SizeOf(path) ? store->Read(path) : LoadTextFile(path);
+}
+
+void KeepOrSave(TSpillStore* store, const std::string& path, std::string_view bytes) {
+    if (store)
+        store->Put(path, bytes);
+    else
+        SaveTextFile(bytes, path);
 }

@@ -11,6 +11,12 @@
 #include <string_view>
 #include <vector>
 
+// A new file in folder, open for reading and writing, that has no name
+// there, so nothing is left behind however the run ends: O_TMPFILE, or
+// where the file system has none (or tmpfile is false) a file stem-XXXXXX
+// made and unlinked at once. -1 with errno set when it cannot be made.
+int CreateNamelessFile(const std::string& folder, const std::string& stem, bool tmpfile = true);
+
 class TSpillStore {
 public:
     // The store's file is made in folder and has no name there, so nothing is
@@ -42,6 +48,11 @@ private:
     std::uint64_t end_ = 0;
     std::map<std::string, TPlace> places_;
 };
+
+// What store keeps under path, else the file at path.
+std::string ReadKeptOrFile(const TSpillStore* store, const std::string& path);
+// Into store when there is one, else into the file at path.
+void KeepOrSave(TSpillStore* store, const std::string& path, std::string_view bytes);
 
 // Tests: make the store as a named file unlinked at once, as where the file
 // system has no nameless files.

@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "base/spill_store.h"
 #include "chmwriter/chm_bytes.h"
 #include "chmwriter/chm_directory.h"
 #include "chmwriter/chm_internal_files.h"
@@ -152,14 +153,8 @@ bool gSpillWithoutTmpfile = false;
 class TSpillFile {
 public:
     explicit TSpillFile(const std::string& target) : target_(target) {
-        if (!gSpillWithoutTmpfile) fd_ = ::open(FolderOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-        if (fd_ < 0) {
-            // Without O_TMPFILE the name lives only until the unlink below.
-            std::string pattern = JoinPath(FolderOf(target), ".chmwriter-XXXXXX");
-            fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-            if (fd_ < 0) Fail();
-            ::unlink(pattern.c_str());
-        }
+        fd_ = CreateNamelessFile(FolderOf(target), ".chmwriter", !gSpillWithoutTmpfile);
+        if (fd_ < 0) Fail();
     }
     ~TSpillFile() {
         if (fd_ >= 0) ::close(fd_);

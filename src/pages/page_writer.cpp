@@ -142,7 +142,7 @@ void TPageWriter::WriteGrouping(TGrouping grouping, TChmTree& tree, TWrittenPage
 void TPageWriter::SavePage(std::string text, const std::string& page, TWrittenPages& written) {
     const std::string path = JoinPath(folder_, page);
     if (pageBytes_ + text.size() > HeldPageBytes) {
-        PutAway(path, text);
+        KeepOrSave(Spill, path, text);
         return;
     }
     pageBytes_ += text.size();
@@ -327,8 +327,8 @@ std::unique_ptr<TParallelLoop> TPageWriter::StartCovers() {
         // large collection's memory stays bounded.
         const std::size_t size = cover.largeBytes.size() + cover.smallBytes.size();
         if (cover.largeBytes.empty() || thumbnailBytes_.fetch_add(size) + size <= HeldThumbnailBytes) return;
-        PutAway(JoinPath(folder_, cover.large), cover.largeBytes);
-        PutAway(JoinPath(folder_, cover.small), cover.smallBytes);
+        KeepOrSave(Spill, JoinPath(folder_, cover.large), cover.largeBytes);
+        KeepOrSave(Spill, JoinPath(folder_, cover.small), cover.smallBytes);
         // Swapped out: assigning an empty string keeps the buffer.
         std::string().swap(cover.largeBytes);
         std::string().swap(cover.smallBytes);
@@ -364,16 +364,13 @@ void TPageWriter::DropCover(std::size_t album, TWrittenPages& written) {
     const auto rewrite = [&](const std::string& page, const std::vector<std::pair<std::string, std::string>>& swaps) {
         const std::string path = JoinPath(folder_, page);
         const auto held = written.MemoryFiles.find(path);
-        std::string text;
-        if (held != written.MemoryFiles.end())
-            text = std::move(held->second);
-        else
-            text = Spill && Spill->SizeOf(path) ? Spill->Read(path) : LoadTextFile(path);
+        if (held != written.MemoryFiles.end()) {
+            for (const auto& [from, to] : swaps) ReplaceAll(held->second, from, to, true);
+            return;
+        }
+        std::string text = ReadKeptOrFile(Spill, path);
         for (const auto& [from, to] : swaps) ReplaceAll(text, from, to, true);
-        if (held != written.MemoryFiles.end())
-            held->second = std::move(text);
-        else
-            PutAway(path, text);
+        KeepOrSave(Spill, path, text);
     };
     // The pages as they would have been written without the cover.
     rewrite(catalogue_.AlbumGroups()[album].page, {{"<td class=\"cover\">" + large + "</td>", ""}});
@@ -382,13 +379,6 @@ void TPageWriter::DropCover(std::size_t album, TWrittenPages& written) {
         if (std::any_of(artist.ids.begin(), artist.ids.end(),
                         [&](std::size_t id) { return catalogue_.albumOf[id] == album; }))
             rewrite(artist.page, {{small, ""}});
-}
-
-void TPageWriter::PutAway(const std::string& path, std::string_view bytes) {
-    if (Spill)
-        Spill->Put(path, bytes);
-    else
-        SaveTextFile(bytes, path);
 }
 
 bool CoversConfigured() {

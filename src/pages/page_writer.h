@@ -99,8 +99,6 @@ private:
     std::unique_ptr<TParallelLoop> StartCovers();
     void FinishCovers(TParallelLoop* thumbnails, TWrittenPages& written);
     void DropCover(std::size_t album, TWrittenPages& written);
-    // Into the spill store when there is one, else into its file.
-    void PutAway(const std::string& path, std::string_view bytes);
 
     const TCatalogue& catalogue_;
     TPageTemplates texts_;

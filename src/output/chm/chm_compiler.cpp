@@ -92,17 +92,15 @@ std::map<std::string, std::string> PagesInCodePage(const TFiles& files, const st
     TParallelLoop(pages.size(), threads - 1, [&](std::size_t i) {
         const bool kept = spilled && spilled->SizeOf(pages[i]);
         if (!kept && !FileExists(pages[i])) return;
-        const std::string text = kept ? spilled->Read(pages[i]) : LoadTextFile(pages[i]);
+        const std::string text = ReadKeptOrFile(spilled, pages[i]);
         if (!IsValidUtf8(text)) return;
         std::string page = EncodeHtmlForCodePage(text, codePage);
         if (held.fetch_add(page.size()) + page.size() <= heldBytes) {
             page.shrink_to_fit();
             results[i] = std::move(page);
         }
-        else if (page != text && kept)
-            spilled->Put(pages[i], page);
         else if (page != text)
-            SaveTextFile(page, pages[i]);
+            KeepOrSave(kept ? spilled : nullptr, pages[i], page);
     }).Wait();
     for (std::size_t i = 0; i < pages.size(); ++i)
         if (results[i]) converted.emplace(pages[i], std::move(*results[i]));
