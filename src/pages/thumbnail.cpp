@@ -171,9 +171,26 @@ TRgb ScaleDown(const TRgb& in, int width, int height) {
     for (int x = 0; x <= width; ++x)
         xs[static_cast<std::size_t>(x)] = static_cast<int>(static_cast<long long>(x) * in.width / width);
     std::vector<unsigned> sum(static_cast<std::size_t>(width) * 3);
+    // A fixed-point reciprocal of each pixel's area: dividing per channel was
+    // the bulk of the thumbnail time, and one division per pixel still
+    // showed. A row is one of two heights, so both weight rows are kept.
+    std::vector<std::uint64_t> weights[2];
+    int weightsFor[2] = {0, 0};
     for (int y = 0; y < height; ++y) {
         const int y0 = static_cast<int>(static_cast<long long>(y) * in.height / height);
         const int y1 = std::max(y0 + 1, static_cast<int>(static_cast<long long>(y + 1) * in.height / height));
+        const int rows = y1 - y0;
+        const std::size_t slot = static_cast<std::size_t>(rows & 1);
+        if (weightsFor[slot] != rows) {
+            weightsFor[slot] = rows;
+            weights[slot].resize(static_cast<std::size_t>(width));
+            for (int x = 0; x < width; ++x) {
+                const int x0 = xs[static_cast<std::size_t>(x)];
+                const int x1 = std::max(x0 + 1, xs[static_cast<std::size_t>(x) + 1]);
+                weights[slot][static_cast<std::size_t>(x)] =
+                    (std::uint64_t{1} << 32) / static_cast<unsigned>(rows * (x1 - x0));
+            }
+        }
         std::fill(sum.begin(), sum.end(), 0u);
         for (int sy = y0; sy < y1; ++sy) {
             const unsigned char* row =
@@ -190,11 +207,7 @@ TRgb ScaleDown(const TRgb& in, int width, int height) {
             }
         }
         for (int x = 0; x < width; ++x) {
-            const int x0 = xs[static_cast<std::size_t>(x)];
-            const int x1 = std::max(x0 + 1, xs[static_cast<std::size_t>(x) + 1]);
-            // A fixed-point reciprocal per pixel: dividing per channel was
-            // the bulk of the thumbnail time.
-            const std::uint64_t weight = (std::uint64_t{1} << 32) / static_cast<unsigned>((y1 - y0) * (x1 - x0));
+            const std::uint64_t weight = weights[slot][static_cast<std::size_t>(x)];
             unsigned char* q = &out.pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
                                             static_cast<std::size_t>(x)) *
                                            3];

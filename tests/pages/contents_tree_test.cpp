@@ -55,6 +55,11 @@ TEST(HtmlText, EscapeKeepsValidUtf8) {
     // Bytes that are no UTF-8 character are taken as Latin-1.
     EXPECT_EQ(HtmlEscape("a\xE9z \xC3"), "a\xC3\xA9z \xC3\x83");
     EXPECT_EQ(HtmlEscape("\xC0\xAF"), "\xC3\x80\xC2\xAF");  // overlong form
+    // Plain runs end at the text's ends and at every character that changes.
+    EXPECT_EQ(HtmlEscape(""), "");
+    EXPECT_EQ(HtmlEscape("Abba"), "Abba");
+    EXPECT_EQ(HtmlEscape("&x\"\"y>"), "&amp;x&quot;&quot;y&gt;");
+    EXPECT_EQ(HtmlEscape("<\xE9>"), "&lt;\xC3\xA9&gt;");
 }
 
 TEST(Files, BlanksAndLetterCaseMakeOneFile) {

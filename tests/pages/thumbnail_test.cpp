@@ -4,6 +4,8 @@
 #include <png.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -114,6 +116,27 @@ TEST(ThumbnailTest, SeveralSizesFromOnePictureKeepItsColours) {
     }
     // A picture that does not decode gives none of the sizes.
     for (const TThumbnail& none : MakeThumbnails("not a picture at all", {200, 48})) EXPECT_TRUE(none.Jpeg.empty());
+}
+
+// A flat colour stays that colour at every pixel when the scale is no whole
+// number, so rows and columns of each pixel cover differ in count and every
+// pixel's average must be weighed by its own area.
+TEST(ThumbnailTest, UnevenScaleAveragesEveryPixelByItsOwnArea) {
+    const int w = 301, h = 187;
+    std::vector<unsigned char> rgba(static_cast<std::size_t>(w * h * 4));
+    for (std::size_t i = 0; i < rgba.size(); i += 4) {
+        rgba[i] = 200;
+        rgba[i + 1] = 100;
+        rgba[i + 2] = 40;
+        rgba[i + 3] = 255;
+    }
+    const TThumbnail t = MakeThumbnail(Png(w, h, rgba), 47);
+    ASSERT_EQ(std::make_pair(t.Width, t.Height), std::make_pair(47, 29));
+    const std::vector<unsigned char> rgb = PixelsOf(t.Jpeg, t.Width, t.Height);
+    int worst = 0;
+    for (std::size_t i = 0; i < rgb.size(); i += 3)
+        worst = std::max({worst, std::abs(rgb[i] - 200), std::abs(rgb[i + 1] - 100), std::abs(rgb[i + 2] - 40)});
+    EXPECT_LE(worst, 4);
 }
 
 // The sizes read from the header are the sizes the thumbnails come out in,
