@@ -20,7 +20,7 @@ struct TLzxParse {
 };
 
 struct TLzxMatcherParams {
-    unsigned MaxChain = 128;    // chain entries walked per search
+    unsigned MaxChain = 32;     // chain entries walked per search; 128 saved 0.2 % of the size for 20 % more time
     unsigned NiceLength = 257;  // a match this long ends the search
     unsigned LazyLength = 64;   // a match this long is taken without looking further
     unsigned GoodLength = 32;   // the look-ahead walks a quarter of the chain past this length
