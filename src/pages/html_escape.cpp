@@ -92,7 +92,7 @@ std::string HtmlEscape(std::string_view text) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
-            default: out += "&quot;"; break;
+            default: out += "&quot;"; break;  // nothing else ends a plain run
         }
     }
     return out;

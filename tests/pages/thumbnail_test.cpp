@@ -119,8 +119,8 @@ TEST(ThumbnailTest, SeveralSizesFromOnePictureKeepItsColours) {
 }
 
 // A flat colour stays that colour at every pixel when the scale is no whole
-// number, so rows and columns of each pixel cover differ in count and every
-// pixel's average must be weighed by its own area.
+// number: the rows and columns each pixel covers then differ in count, so
+// every pixel's average must be weighed by its own area.
 TEST(ThumbnailTest, UnevenScaleAveragesEveryPixelByItsOwnArea) {
     const int w = 301, h = 187;
     std::vector<unsigned char> rgba(static_cast<std::size_t>(w * h * 4));
