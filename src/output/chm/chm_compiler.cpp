@@ -92,7 +92,7 @@ std::map<std::string, std::string> PagesInCodePage(const TFiles& files, const st
     TParallelLoop(pages.size(), threads - 1, [&](std::size_t i) {
         const bool kept = spilled && spilled->SizeOf(pages[i]);
         if (!kept && !FileExists(pages[i])) return;
-        const std::string text = ReadKeptOrFile(spilled, pages[i]);
+        const std::string text = ReadKeptOrFile(kept ? spilled : nullptr, pages[i]);
         if (!IsValidUtf8(text)) return;
         std::string page = EncodeHtmlForCodePage(text, codePage);
         if (held.fetch_add(page.size()) + page.size() <= heldBytes) {
