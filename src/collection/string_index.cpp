@@ -273,7 +273,9 @@ bool TCustomStrFinder::AddUnique(std::string_view key, TStrId value) {
     // One walk: a key that is absent gets its id anyway.
     const TCompactTrie::TRingSlot slot = compact_.Insert(TKeyWalk(key, IgnoreCase));
     const TID* last = compact_.Last(slot);
-    if (last && holds(last->NextID)) return false;
+    // An entry adds its keywords one after another, so the last id is the
+    // likely one; the whole ring of a common keyword is long.
+    if (last && (last->Value == value || holds(last->NextID))) return false;
     AppendToSlot(slot, value);
     return true;
 }

@@ -250,6 +250,24 @@ TChmTreeItem::~TChmTreeItem() {
     }
 }
 
+void TChmTreeItem::AppendKeyword(std::string_view keyword, TKeywordKind kind) {
+    KeywordList += keyword;
+    KeywordList += ',';
+    KeywordKindList.push_back(kind);
+    // Below this many keywords reading the list is as quick as hashing.
+    constexpr std::size_t kLookupFrom = 32;
+    if (keywordLookup_)
+        keywordLookup_->AppendLast(KeywordList);
+    else if (KeywordKindList.size() >= kLookupFrom)
+        keywordLookup_ = std::make_unique<TKeywordLookup>(KeywordList);
+}
+
+void TChmTreeItem::ClearKeywords() {
+    KeywordList = ",";
+    KeywordKindList.clear();
+    keywordLookup_.reset();
+}
+
 void TChmTreeItem::MarkModified() {
     if (Tree) Tree->MarkModified();
 }

@@ -110,6 +110,8 @@ public:
     TFileInfo* FileInfo = nullptr;
     std::string Caption;
     int ImageIndex = 11;                        // 0 or less: no image
+    // Both changed only through AppendKeyword and ClearKeywords, which keep
+    // the lookup of a long list in step.
     std::string KeywordList = ",";              // "," then each keyword followed by ","
     std::vector<TKeywordKind> KeywordKindList;  // one kind per keyword, same order
     TKeywordKindSet EnabledKinds = KindBit(kkUser);
@@ -142,6 +144,15 @@ public:
     static TChmTreeItem* FromKeywordId(TStrId id) { return reinterpret_cast<TChmTreeItem*>(id); }
 
     void MarkModified();
+
+    // Appends a keyword (no comma in it) to the lists.
+    void AppendKeyword(std::string_view keyword, TKeywordKind kind);
+    void ClearKeywords();
+    // Null while the list is short enough to read through.
+    const TKeywordLookup* KeywordLookup() const { return keywordLookup_.get(); }
+
+private:
+    std::unique_ptr<TKeywordLookup> keywordLookup_;
 };
 
 // The tree must be destroyed before the file set it uses: destroying entries

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "base/fast_search.h"
 #include "base/shared_functions.h"
 #include "pages/contents_tree.h"
 #include "services/configer.h"
@@ -118,6 +119,9 @@ void LoadKeywordOptions(TChmTree& tree) {
 }
 
 int KeywordIndexOf(const TChmTreeItem& entry, std::string_view keyword) {
+    if (const TKeywordLookup* lookup = entry.KeywordLookup();
+        lookup && !keyword.empty() && keyword.find(',') == std::string_view::npos)
+        return lookup->Find(entry.KeywordList, keyword);
     std::string needle = ",";
     needle += keyword;
     needle += ',';
@@ -129,6 +133,75 @@ int KeywordIndexOf(const TChmTreeItem& entry, std::string_view keyword) {
     return commas - 1;
 }
 
+namespace {
+
+std::uint32_t FoldedHash(std::string_view text) {
+    const auto& fold = FoldTable();
+    std::uint32_t h = 2166136261u;
+    for (char c : text) h = (h ^ fold[static_cast<unsigned char>(c)]) * 16777619u;
+    return h;
+}
+
+bool EqualFolded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    const auto& fold = FoldTable();
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (fold[static_cast<unsigned char>(a[i])] != fold[static_cast<unsigned char>(b[i])]) return false;
+    return true;
+}
+
+}  // namespace
+
+TKeywordLookup::TKeywordLookup(std::string_view list) {
+    ForEachListedKeyword(list, [&](std::string_view keyword, int) {
+        starts_.push_back(static_cast<std::uint32_t>(keyword.data() - list.data()));
+    });
+    Rehash(list);
+}
+
+void TKeywordLookup::AppendLast(std::string_view list) {
+    if (list.size() < 2) return;
+    const std::size_t comma = list.rfind(',', list.size() - 2);
+    if (comma == std::string_view::npos) return;
+    starts_.push_back(static_cast<std::uint32_t>(comma + 1));
+    if (starts_.size() * 2 > slots_.size())
+        Rehash(list);
+    else
+        Enter(list, static_cast<std::uint32_t>(starts_.size() - 1));
+}
+
+std::string_view TKeywordLookup::KeywordAt(std::string_view list, std::size_t position) const {
+    const std::size_t start = starts_[position];
+    const std::size_t end = list.find(',', start);
+    return list.substr(start, (end == std::string_view::npos ? list.size() : end) - start);
+}
+
+void TKeywordLookup::Enter(std::string_view list, std::uint32_t position) {
+    const std::string_view keyword = KeywordAt(list, position);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = FoldedHash(keyword) & mask;; i = (i + 1) & mask) {
+        if (slots_[i] == 0) {
+            slots_[i] = position + 1;
+            return;
+        }
+        if (EqualFolded(KeywordAt(list, slots_[i] - 1), keyword)) return;
+    }
+}
+
+void TKeywordLookup::Rehash(std::string_view list) {
+    std::size_t size = 64;
+    while (size < starts_.size() * 4) size *= 2;
+    slots_.assign(size, 0);
+    for (std::size_t p = 0; p < starts_.size(); ++p) Enter(list, static_cast<std::uint32_t>(p));
+}
+
+int TKeywordLookup::Find(std::string_view list, std::string_view key) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = FoldedHash(key) & mask; slots_[i] != 0; i = (i + 1) & mask)
+        if (EqualFolded(KeywordAt(list, slots_[i] - 1), key)) return static_cast<int>(slots_[i] - 1);
+    return -1;
+}
+
 void AddUserKeyword(TChmTreeItem& entry, std::string_view text) {
     if (!entry.Tree || !entry.Tree->Keywords) return;
     std::string keyword(text);
@@ -137,9 +210,7 @@ void AddUserKeyword(TChmTreeItem& entry, std::string_view text) {
     // A keyword of nothing but blanks would be an index line without a name.
     if (Trim(keyword).empty()) return;
     if (KeywordIndex(entry).AddUnique(keyword, entry.KeywordId())) {
-        entry.KeywordKindList.push_back(kkUser);
-        entry.KeywordList += keyword;
-        entry.KeywordList += ',';
+        entry.AppendKeyword(keyword, kkUser);
     } else {
         const int at = KeywordIndexOf(entry, keyword);
         if (at >= 0 && at < static_cast<int>(entry.KeywordKindList.size()))
@@ -176,11 +247,8 @@ void AddKeywords(TChmTreeItem& entry, std::string_view text, TKeywordKind kind, 
         }
         const int chars = CharacterCount(part);
         const bool fits = !checkLength || (chars <= tree.MaxKeywordLength && chars >= tree.MinKeywordLength);
-        if (!part.empty() && fits && index.AddUnique(part, entry.KeywordId())) {
-            entry.KeywordKindList.push_back(kind);
-            entry.KeywordList += index.IgnoreCase ? UpperCase(part) : part;
-            entry.KeywordList += ',';
-        }
+        if (!part.empty() && fits && index.AddUnique(part, entry.KeywordId()))
+            entry.AppendKeyword(index.IgnoreCase ? UpperCase(part) : part, kind);
         if (comma == 0) break;
         start = FindCharFrom(t, ",", comma + 1, false);
     }
@@ -200,8 +268,7 @@ void ExtractKeywords(TChmTreeItem& entry, std::string_view pageText) {
             userKeywords += ',';
         }
     });
-    entry.KeywordKindList.clear();
-    entry.KeywordList = ",";
+    entry.ClearKeywords();
     AddKeywords(entry, userKeywords, kkUser, true);
 
     TPairFinder finder;

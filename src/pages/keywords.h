@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TChmTree;
 class TChmTreeItem;
@@ -81,3 +82,28 @@ void ForEachListedKeyword(std::string_view list, Visit&& visit) {
 // 0-based position of a keyword in the entry's KeywordList (letter case
 // ignored), -1 when absent.
 int KeywordIndexOf(const TChmTreeItem& entry, std::string_view keyword);
+
+// Where each keyword of one long KeywordList starts, and a hash table of
+// them by text with ASCII letter case folded, as KeywordIndexOf compares. An
+// artist of 20 000 tracks has as many keywords; without it every lookup read
+// the whole list, and the index asks once per keyword.
+class TKeywordLookup {
+public:
+    // Takes in every keyword of list.
+    explicit TKeywordLookup(std::string_view list);
+    // Takes in the list's last keyword, just appended.
+    void AppendLast(std::string_view list);
+    // Position of the first keyword equal to key, -1 when none. key holds
+    // no comma and is not empty.
+    int Find(std::string_view list, std::string_view key) const;
+
+private:
+    std::string_view KeywordAt(std::string_view list, std::size_t position) const;
+    // Enters a position unless an equal keyword is in already (the first one
+    // is the one found).
+    void Enter(std::string_view list, std::uint32_t position);
+    void Rehash(std::string_view list);
+
+    std::vector<std::uint32_t> starts_;  // where each keyword starts, after its ","
+    std::vector<std::uint32_t> slots_;   // 1 + position; 0 is free; a power of two long
+};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "pages/contents_tree.h"
 #include "pages/keywords.h"
 #include "services/configer.h"
@@ -84,6 +86,52 @@ TEST_F(Keywords, OptionsAndEnabledKinds) {
 
     SetAppConfiger(nullptr);  // no configuration at all: defaults
     EXPECT_EQ(ReadKeywordOptions().MaxLength, 32);
+}
+
+// A long list is looked up through its hash table; it must answer as reading
+// the list does: the first keyword equal with ASCII letters folded.
+TEST_F(Keywords, LongListsFindTheFirstEqualKeyword) {
+    TChmTreeItem& entry = Entry();
+    std::vector<std::string> added;
+    for (int i = 0; i < 300; ++i) {
+        // Case variants and repeats of a few names among unique titles.
+        const std::string k = i % 7 == 0 ? (i % 2 ? "Intro" : "INTRO") : i % 11 == 0 ? "Caf\xC3\xA9" : "Song " + std::to_string(i);
+        AddKeywords(entry, k, kkB, false);  // the index is case-sensitive: "Intro" and "INTRO" both stay
+        added.push_back(k);
+    }
+    ASSERT_NE(entry.KeywordLookup(), nullptr);
+    auto expected = [&](std::string key) {
+        int at = 0;
+        for (std::size_t p = 1; p < entry.KeywordList.size();) {
+            const std::size_t comma = entry.KeywordList.find(',', p);
+            std::string kw = entry.KeywordList.substr(p, comma - p);
+            std::string a = kw, b = key;
+            for (char& c : a) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)) & 0xFF);
+            for (char& c : b) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)) & 0xFF);
+            if (a == b) return at;
+            ++at;
+            p = comma + 1;
+        }
+        return -1;
+    };
+    for (const std::string key : {"intro", "INTRO", "Intro", "caf\xC3\xA9", "CAF\xC3\x89", "song 299", "Song 1", "Song",
+                                  "Song 2999", "x"})
+        EXPECT_EQ(KeywordIndexOf(entry, key), expected(key)) << key;
+    EXPECT_EQ(KeywordIndexOf(entry, "intro"), 0);
+    EXPECT_EQ(KeywordIndexOf(entry, "CAF\xC3\x89"), -1);  // only ASCII letters fold
+
+    // A program-set keyword already there changes the kind of the first one.
+    AddUserKeyword(entry, "Song 298");
+    EXPECT_EQ(entry.KeywordKindList[static_cast<std::size_t>(expected("Song 298"))], kkUser);
+    AddUserKeyword(entry, "Late addition");
+    EXPECT_EQ(KeywordIndexOf(entry, "late ADDITION"), static_cast<int>(entry.KeywordKindList.size()) - 1);
+
+    // Extracting again starts the lists over; the lookup follows.
+    ExtractKeywords(entry, "");
+    EXPECT_EQ(entry.KeywordList, ",Song 298,Late addition,");
+    EXPECT_EQ(entry.KeywordLookup(), nullptr);
+    EXPECT_EQ(KeywordIndexOf(entry, "late addition"), 1);
+    EXPECT_EQ(KeywordIndexOf(entry, "Intro"), -1);
 }
 
 TEST_F(Keywords, UserKeywords) {
