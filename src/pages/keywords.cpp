@@ -67,6 +67,19 @@ int CharacterCount(std::string_view text) {
 
 TCustomStrFinder& KeywordIndex(TChmTreeItem& entry) { return *entry.Tree->Keywords; }
 
+// Enters the keyword for the entry unless it holds it already; true when
+// entered. A case-sensitive index holds exactly the entry's listed keywords,
+// so a keyword the list lacks is new and the index's list of entries for it
+// need not be walked: for a common title that list grows with the collection.
+bool EnterKeyword(TChmTreeItem& entry, std::string_view keyword) {
+    TCustomStrFinder& index = KeywordIndex(entry);
+    if (!index.IgnoreCase && KeywordIndexOf(entry, keyword) < 0) {
+        index.Add(keyword, entry.KeywordId());
+        return true;
+    }
+    return index.AddUnique(keyword, entry.KeywordId());
+}
+
 int ReadLength(TConfiger& config, const char* key, int fallback) {
     long long value = 0;
     if (!TryStrToInt(config.ReadString("Options", key), value)) return fallback;
@@ -209,7 +222,7 @@ void AddUserKeyword(TChmTreeItem& entry, std::string_view text) {
         if (c == ',') c = ' ';
     // A keyword of nothing but blanks would be an index line without a name.
     if (Trim(keyword).empty()) return;
-    if (KeywordIndex(entry).AddUnique(keyword, entry.KeywordId())) {
+    if (EnterKeyword(entry, keyword)) {
         entry.AppendKeyword(keyword, kkUser);
     } else {
         const int at = KeywordIndexOf(entry, keyword);
@@ -247,7 +260,7 @@ void AddKeywords(TChmTreeItem& entry, std::string_view text, TKeywordKind kind, 
         }
         const int chars = CharacterCount(part);
         const bool fits = !checkLength || (chars <= tree.MaxKeywordLength && chars >= tree.MinKeywordLength);
-        if (!part.empty() && fits && index.AddUnique(part, entry.KeywordId()))
+        if (!part.empty() && fits && EnterKeyword(entry, part))
             entry.AppendKeyword(index.IgnoreCase ? UpperCase(part) : part, kind);
         if (comma == 0) break;
         start = FindCharFrom(t, ",", comma + 1, false);

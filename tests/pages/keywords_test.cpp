@@ -126,12 +126,28 @@ TEST_F(Keywords, LongListsFindTheFirstEqualKeyword) {
     AddUserKeyword(entry, "Late addition");
     EXPECT_EQ(KeywordIndexOf(entry, "late ADDITION"), static_cast<int>(entry.KeywordKindList.size()) - 1);
 
+    // Each entry is listed once under a keyword however often and in whatever
+    // order it is added, with short lists and long ones.
+    TChmTreeItem& other = Entry("/w/other.htm");
+    for (int round = 0; round < 3; ++round)
+        for (const char* k : {"Intro", "Song 5", "Solo"}) {
+            AddUserKeyword(other, k);
+            AddUserKeyword(entry, k);
+        }
+    EXPECT_EQ(Tree().Keywords->Select("Intro"), 2);
+    EXPECT_EQ(Tree().Keywords->Select("Song 5"), 2);
+    EXPECT_EQ(Tree().Keywords->Select("Solo"), 2);
+    EXPECT_EQ(Tree().Keywords->Select("INTRO"), 1);
+    EXPECT_EQ(other.KeywordList, ",Intro,Song 5,Solo,");
+
     // Extracting again starts the lists over; the lookup follows.
     ExtractKeywords(entry, "");
-    EXPECT_EQ(entry.KeywordList, ",Song 298,Late addition,");
+    // "Intro" made the first folded match, "INTRO", a program-set one.
+    EXPECT_EQ(entry.KeywordList, ",INTRO,Song 5,Song 298,Late addition,Solo,");
     EXPECT_EQ(entry.KeywordLookup(), nullptr);
-    EXPECT_EQ(KeywordIndexOf(entry, "late addition"), 1);
-    EXPECT_EQ(KeywordIndexOf(entry, "Intro"), -1);
+    EXPECT_EQ(KeywordIndexOf(entry, "late addition"), 3);
+    EXPECT_EQ(KeywordIndexOf(entry, "INTRO"), 0);
+    EXPECT_EQ(KeywordIndexOf(entry, "Song 7"), -1);
 }
 
 TEST_F(Keywords, UserKeywords) {
