@@ -82,7 +82,7 @@ std::vector<std::unique_ptr<TAudioInformer>> MemoryRecords(int tracks) {
         r->SetText(atYear, t.year);
         r->SetText(atGenre, t.genre);
         r->SetText(atFileName, "/music/" + t.artist + "/" + t.album + "/" + std::to_string(n) + ".mp3");
-        r->Numbers = {200 + n % 200, 44100, 192, ccJointStereo, 4000000};
+        r->SetNumbers({200 + n % 200, 44100, 192, ccJointStereo, 4000000});
         records.push_back(std::move(r));
     }
     return records;
@@ -139,8 +139,10 @@ int BenchPages(int tracks) {
     {
         TChmPreparer preparer;
         int lastStage = -1;
-        preparer.OnStage = [&](int stage, int) {
-            pages += stage != 0;
+        preparer.OnStage = [&](const TPageProgress& progress) {
+            const bool done = progress.Step == progress.Steps;
+            pages += !done;
+            const int stage = done ? 0 : progress.Step + 1;
             if (stage == lastStage) return;
             // Memory in use when each grouping starts, and when all are done.
             std::printf("  stage %d at %.3f s: %ld kB in use\n", stage, SecondsSince(start), StatusKb("VmRSS:"));
@@ -179,8 +181,8 @@ int BenchFull(int tracks) {
     TDatabaseRequest request;
     request.TargetPath = JoinPath(out, "bench.chm");
     double pagesDone = 0;
-    request.OnStage = [&](int stage, int) {
-        if (stage == 0) pagesDone = SecondsSince(start);
+    request.OnStage = [&](const TPageProgress& progress) {
+        if (progress.Step == progress.Steps) pagesDone = SecondsSince(start);
     };
     start = Clock::now();
     const TDatabaseResult result = RunDatabaseStage(collection, request);
