@@ -109,7 +109,7 @@ public:
     TChmTree* Tree;
     TFileInfo* FileInfo = nullptr;
     std::string Caption;
-    int ImageIndex = 11;                        // 0 or less: no image
+    int ImageIndex = 11;  // 0 or less: no image
     // Both changed only through AppendKeyword and ClearKeywords, which keep
     // the lookup of a long list in step.
     std::string KeywordList = ",";              // "," then each keyword followed by ","
