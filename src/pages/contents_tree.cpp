@@ -251,13 +251,14 @@ TChmTreeItem::~TChmTreeItem() {
 }
 
 void TChmTreeItem::AppendKeyword(std::string_view keyword, TKeywordKind kind) {
+    const std::size_t start = KeywordList.size();
     KeywordList += keyword;
     KeywordList += ',';
     KeywordKindList.push_back(kind);
     // Below this many keywords reading the list is as quick as hashing.
     constexpr std::size_t kLookupFrom = 32;
     if (keywordLookup_)
-        keywordLookup_->AppendLast(KeywordList);
+        keywordLookup_->Append(KeywordList, start);
     else if (KeywordKindList.size() >= kLookupFrom)
         keywordLookup_ = std::make_unique<TKeywordLookup>(KeywordList);
 }

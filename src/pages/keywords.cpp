@@ -68,12 +68,13 @@ int CharacterCount(std::string_view text) {
 TCustomStrFinder& KeywordIndex(TChmTreeItem& entry) { return *entry.Tree->Keywords; }
 
 // Enters the keyword for the entry unless it holds it already; true when
-// entered. A case-sensitive index holds exactly the entry's listed keywords,
-// so a keyword the list lacks is new and the index's list of entries for it
-// need not be walked: for a common title that list grows with the collection.
-bool EnterKeyword(TChmTreeItem& entry, std::string_view keyword) {
+// entered. listedAt is KeywordIndexOf(entry, keyword). A case-sensitive index
+// holds exactly the entry's listed keywords, so a keyword the list lacks is
+// new and the index's list of entries for it need not be walked: for a
+// common title that list grows with the collection.
+bool EnterKeyword(TChmTreeItem& entry, std::string_view keyword, int listedAt) {
     TCustomStrFinder& index = KeywordIndex(entry);
-    if (!index.IgnoreCase && KeywordIndexOf(entry, keyword) < 0) {
+    if (!index.IgnoreCase && listedAt < 0) {
         index.Add(keyword, entry.KeywordId());
         return true;
     }
@@ -148,19 +149,12 @@ int KeywordIndexOf(const TChmTreeItem& entry, std::string_view keyword) {
 
 namespace {
 
+// Texts that SameText finds equal hash alike.
 std::uint32_t FoldedHash(std::string_view text) {
     const auto& fold = FoldTable();
     std::uint32_t h = 2166136261u;
     for (char c : text) h = (h ^ fold[static_cast<unsigned char>(c)]) * 16777619u;
     return h;
-}
-
-bool EqualFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    const auto& fold = FoldTable();
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (fold[static_cast<unsigned char>(a[i])] != fold[static_cast<unsigned char>(b[i])]) return false;
-    return true;
 }
 
 }  // namespace
@@ -172,11 +166,8 @@ TKeywordLookup::TKeywordLookup(std::string_view list) {
     Rehash(list);
 }
 
-void TKeywordLookup::AppendLast(std::string_view list) {
-    if (list.size() < 2) return;
-    const std::size_t comma = list.rfind(',', list.size() - 2);
-    if (comma == std::string_view::npos) return;
-    starts_.push_back(static_cast<std::uint32_t>(comma + 1));
+void TKeywordLookup::Append(std::string_view list, std::size_t start) {
+    starts_.push_back(static_cast<std::uint32_t>(start));
     if (starts_.size() * 2 > slots_.size())
         Rehash(list);
     else
@@ -197,7 +188,7 @@ void TKeywordLookup::Enter(std::string_view list, std::uint32_t position) {
             slots_[i] = position + 1;
             return;
         }
-        if (EqualFolded(KeywordAt(list, slots_[i] - 1), keyword)) return;
+        if (SameText(KeywordAt(list, slots_[i] - 1), keyword)) return;
     }
 }
 
@@ -211,7 +202,7 @@ void TKeywordLookup::Rehash(std::string_view list) {
 int TKeywordLookup::Find(std::string_view list, std::string_view key) const {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = FoldedHash(key) & mask; slots_[i] != 0; i = (i + 1) & mask)
-        if (EqualFolded(KeywordAt(list, slots_[i] - 1), key)) return static_cast<int>(slots_[i] - 1);
+        if (SameText(KeywordAt(list, slots_[i] - 1), key)) return static_cast<int>(slots_[i] - 1);
     return -1;
 }
 
@@ -222,10 +213,10 @@ void AddUserKeyword(TChmTreeItem& entry, std::string_view text) {
         if (c == ',') c = ' ';
     // A keyword of nothing but blanks would be an index line without a name.
     if (Trim(keyword).empty()) return;
-    if (EnterKeyword(entry, keyword)) {
+    const int at = KeywordIndexOf(entry, keyword);
+    if (EnterKeyword(entry, keyword, at)) {
         entry.AppendKeyword(keyword, kkUser);
     } else {
-        const int at = KeywordIndexOf(entry, keyword);
         if (at >= 0 && at < static_cast<int>(entry.KeywordKindList.size()))
             entry.KeywordKindList[static_cast<std::size_t>(at)] = kkUser;
     }
@@ -260,7 +251,7 @@ void AddKeywords(TChmTreeItem& entry, std::string_view text, TKeywordKind kind, 
         }
         const int chars = CharacterCount(part);
         const bool fits = !checkLength || (chars <= tree.MaxKeywordLength && chars >= tree.MinKeywordLength);
-        if (!part.empty() && fits && EnterKeyword(entry, part))
+        if (!part.empty() && fits && EnterKeyword(entry, part, KeywordIndexOf(entry, part)))
             entry.AppendKeyword(index.IgnoreCase ? UpperCase(part) : part, kind);
         if (comma == 0) break;
         start = FindCharFrom(t, ",", comma + 1, false);

@@ -91,8 +91,8 @@ class TKeywordLookup {
 public:
     // Takes in every keyword of list.
     explicit TKeywordLookup(std::string_view list);
-    // Takes in the list's last keyword, just appended.
-    void AppendLast(std::string_view list);
+    // Takes in the keyword just appended to list at start.
+    void Append(std::string_view list, std::size_t start);
     // Position of the first keyword equal to key, -1 when none. key holds
     // no comma and is not empty.
     int Find(std::string_view list, std::string_view key) const;
